@@ -1,0 +1,132 @@
+#include "app/DeviceLink.h"
+
+#include "app/Prompter.h"
+
+#include <QCoreApplication>
+#include <QIODevice>
+#include <QSerialPort>
+
+namespace {
+// Read notifications that bring no bytes in a row before a port that still
+// claims to be open is taken as hung up.
+constexpr int HangUpEmptyReads = 64;
+} // namespace
+
+DeviceLink::DeviceLink(QObject *parent, int replyTimeoutMs) : QObject(parent)
+{
+    m_timerWait.setInterval(replyTimeoutMs);
+    connect(&m_timerWait, &QTimer::timeout, this, &DeviceLink::TimerWaitTimer);
+    m_assembler.setPacketHandler([this](const std::uint8_t *packet) { HandleReply(packet); });
+}
+
+void DeviceLink::attach(QIODevice *device)
+{
+    detach();
+    m_device = device;
+    m_lostReported = false;
+    m_emptyReads = 0;
+    if (!device)
+        return;
+    connect(device, &QIODevice::readyRead, this, &DeviceLink::readAvailable);
+    if (auto *port = qobject_cast<QSerialPort *>(device)) {
+        connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
+            if (error == QSerialPort::ResourceError)
+                declareDeviceLost(port->errorString());
+        });
+    }
+}
+
+void DeviceLink::detach()
+{
+    if (m_device)
+        disconnect(m_device, nullptr, this, nullptr);
+    m_device = nullptr;
+}
+
+bool DeviceLink::isOpen() const { return m_device && m_device->isOpen(); }
+
+void DeviceLink::readAvailable()
+{
+    if (!m_device)
+        return;
+    const QByteArray piece = m_device->readAll();
+    if (piece.isEmpty()) {
+        if (++m_emptyReads >= HangUpEmptyReads)
+            declareDeviceLost(tr("设备无响应（连接已断开）"));
+        return;
+    }
+    m_emptyReads = 0;
+    m_assembler.feed(piece);
+}
+
+void DeviceLink::SendFrame(const QByteArray &frame)
+{
+    if (!isOpen())
+        throw OperatorError(tr("串口写入失败：串口未打开。"));
+    QIODevice *device = m_device;
+    const qint64 written = device->write(frame);
+    if (written != frame.size())
+        throw OperatorError(tr("串口写入失败：%1").arg(device->errorString()));
+    const int timeoutMs = WriteTimeoutBaseMs + WriteTimeoutPerByteMs * int(frame.size());
+    while (device->bytesToWrite() > 0) {
+        if (!device->waitForBytesWritten(timeoutMs))
+            throw OperatorError(tr("串口写入失败：%1").arg(device->errorString()));
+    }
+}
+
+bool DeviceLink::Exchange(const QByteArray &frame)
+{
+    SendFrame(frame);
+    StartTimerWait();
+    m_reply.ReplyTimedOut = false;
+    m_reply.ReplyDone = false;
+    WaitForReply();
+    return m_reply.ReplyDone;
+}
+
+void DeviceLink::StartTimerWait()
+{
+    if (!m_timerWait.isActive())
+        m_timerWait.start();
+}
+
+void DeviceLink::WaitForReply()
+{
+    while (!m_reply.ReplyDone && !m_reply.ReplyTimedOut)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void DeviceLink::AbortExchange()
+{
+    m_timerWait.stop();
+    m_reply.ReplyDone = true;
+}
+
+void DeviceLink::TimerWaitTimer()
+{
+    m_timerWait.stop();
+    m_reply.ReplyTimedOut = true;
+}
+
+void DeviceLink::HandleReply(const std::uint8_t *packet)
+{
+    const Reply reply = DecodeReply(packet);
+    m_reply.ReplyCommand = reply.command;
+    m_reply.ReplyValue = reply.value;
+    m_reply.ReplyDone = true;
+    m_timerWait.stop();
+    m_reply.ReplyTimedOut = false;
+    emit replyHandled(reply);
+}
+
+void DeviceLink::declareDeviceLost(const QString &reason)
+{
+    if (m_lostReported)
+        return;
+    m_lostReported = true;
+    if (m_device && m_device->isOpen())
+        m_device->close();
+    m_timerWait.stop();
+    m_reply.ReplyTimedOut = true;
+    emit deviceLost(reason);
+}

@@ -1,0 +1,100 @@
+#pragma once
+// The device link: one request at a time over the serial port (or any
+// QIODevice), replies cut by the ReplyAssembler and recorded in the shared
+// reply state, and Exchange waiting for a reply or the time-out while it
+// keeps handling window messages.
+
+#include "app/Protocol.h"
+#include "app/ReplyAssembler.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+
+
+/// The outcome of the last exchange and the content of the last reply.
+struct ReplyState {
+    bool ReplyDone = false;
+    bool ReplyTimedOut = false;
+    std::uint8_t ReplyCommand = 0;
+    std::int32_t ReplyValue = 0;
+};
+
+class DeviceLink : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultReplyTimeoutMs = 2000;
+    static constexpr int WriteTimeoutPerByteMs = 100;
+    static constexpr int WriteTimeoutBaseMs = 1000;
+
+    explicit DeviceLink(QObject *parent = nullptr, int replyTimeoutMs = DefaultReplyTimeoutMs);
+
+    /// Starts receiving from `device` (not owned). Replaces any earlier device.
+    void attach(QIODevice *device);
+    void detach();
+    QIODevice *device() const { return m_device; }
+    bool isOpen() const;
+
+    ReplyState &reply() { return m_reply; }
+    const ReplyState &reply() const { return m_reply; }
+
+    /// Writes the frame and returns once it is written. Throws OperatorError
+    /// when the port is closed or the write fails.
+    void SendFrame(const QByteArray &frame);
+    void SendFrame(const QueryFrame &frame) { SendFrame(toBytes(frame)); }
+    void SendFrame(const DataFrame &frame) { SendFrame(toBytes(frame)); }
+
+    /// Sends and waits for a reply or the time-out; true when answered.
+    /// Window messages are handled while waiting, so handlers may nest.
+    bool Exchange(const QByteArray &frame);
+    bool Exchange(const QueryFrame &frame) { return Exchange(toBytes(frame)); }
+    bool Exchange(const DataFrame &frame) { return Exchange(toBytes(frame)); }
+
+    /// Starts TimerWait unless it is already running (a nested wait keeps the
+    /// deadline of the outer one).
+    void StartTimerWait();
+    /// Handles window messages until ReplyDone or ReplyTimedOut is set.
+    void WaitForReply();
+    /// Ends a pending wait as answered.
+    void AbortExchange();
+    /// TimerWait expired.
+    void TimerWaitTimer();
+
+    /// Called for each complete reply (the 8 bytes after its "=").
+    void HandleReply(const std::uint8_t *packet);
+
+    /// Re-applies the fixed reply framing; leaves buffered bytes untouched.
+    void ReapplyFraming() { m_assembler.setFraming(ReplyAssembler::StartMarker, ReplyAssembler::PacketSize); }
+
+    ReplyAssembler &assembler() { return m_assembler; }
+    QTimer &timerWait() { return m_timerWait; }
+    int replyTimeoutMs() const { return m_timerWait.interval(); }
+
+    /// The device is gone (pulled adapter, hang-up): the device is closed and
+    /// any wait ends as timed out. Reported once per attached device.
+    void declareDeviceLost(const QString &reason);
+
+    template <std::size_t N> static QByteArray toBytes(const std::array<std::uint8_t, N> &frame)
+    {
+        return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(N));
+    }
+
+signals:
+    /// Emitted after the reply state has been updated.
+    void replyHandled(const Reply &reply);
+    void deviceLost(const QString &reason);
+
+private:
+    void readAvailable();
+
+    QPointer<QIODevice> m_device;
+    ReplyAssembler m_assembler;
+    ReplyState m_reply;
+    QTimer m_timerWait;
+    bool m_lostReported = false;
+    int m_emptyReads = 0;
+};
