@@ -54,6 +54,16 @@ public:
     bool Exchange(const QueryFrame &frame) { return Exchange(toBytes(frame)); }
     bool Exchange(const DataFrame &frame) { return Exchange(toBytes(frame)); }
 
+    /// An exchange that counts as answered only when the reply carries the
+    /// command code that was asked for (a reply to another request, e.g. a
+    /// live-reading poll running underneath, is treated like a time-out).
+    bool ExchangeExpecting(const QByteArray &frame, CommandCode expected)
+    {
+        return Exchange(frame) && m_reply.ReplyCommand == expected;
+    }
+    bool ExchangeExpecting(const QueryFrame &frame) { return ExchangeExpecting(toBytes(frame), frame[2]); }
+    bool ExchangeExpecting(const DataFrame &frame) { return ExchangeExpecting(toBytes(frame), frame[2]); }
+
     /// Starts TimerWait unless it is already running (a nested wait keeps the
     /// deadline of the outer one).
     void StartTimerWait();

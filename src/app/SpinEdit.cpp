@@ -1,0 +1,86 @@
+#include "app/SpinEdit.h"
+
+#include <QLineEdit>
+
+#include <limits>
+
+namespace {
+bool parseWhole(const QString &text, qint64 &value)
+{
+    bool ok = false;
+    value = text.trimmed().toLongLong(&ok);
+    return ok;
+}
+} // namespace
+
+SpinEdit::SpinEdit(QWidget *parent) : QSpinBox(parent)
+{
+    // The widget range is wide so any number can be typed; the logical range
+    // is applied on leaving the field and by the arrows.
+    QSpinBox::setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
+    setKeyboardTracking(true);
+    setLimits(0, 99);
+}
+
+void SpinEdit::setLimits(int minimum, int maximum)
+{
+    m_min = minimum;
+    m_max = maximum;
+    setClampedValue(textValue());
+}
+
+qint64 SpinEdit::textValue() const
+{
+    qint64 v = 0;
+    return parseWhole(lineEdit()->text(), v) ? v : 0;
+}
+
+bool SpinEdit::textIsInteger() const
+{
+    qint64 v = 0;
+    return parseWhole(lineEdit()->text(), v);
+}
+
+int SpinEdit::clampedValue() const { return int(qBound<qint64>(m_min, textValue(), m_max)); }
+
+void SpinEdit::setClampedValue(qint64 value)
+{
+    const int v = int(qBound<qint64>(m_min, value, m_max));
+    if (QSpinBox::value() != v || lineEdit()->text() != QString::number(v))
+        setValue(v);
+    if (lineEdit()->text() != QString::number(v))
+        lineEdit()->setText(QString::number(v));
+}
+
+QValidator::State SpinEdit::validate(QString &input, int &) const
+{
+    const QString t = input.trimmed();
+    if (t.isEmpty() || t == QLatin1String("-") || t == QLatin1String("+"))
+        return QValidator::Intermediate;
+    qint64 v = 0;
+    if (!parseWhole(t, v) || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        return QValidator::Invalid;
+    return QValidator::Acceptable;
+}
+
+int SpinEdit::valueFromText(const QString &text) const
+{
+    qint64 v = 0;
+    parseWhole(text, v);
+    return int(v);
+}
+
+void SpinEdit::fixup(QString &input) const
+{
+    // Keep an empty field empty: it reads as 0 until the focus leaves.
+    Q_UNUSED(input);
+}
+
+void SpinEdit::focusOutEvent(QFocusEvent *event)
+{
+    const bool wasEmpty = lineEdit()->text().trimmed().isEmpty();
+    QSpinBox::focusOutEvent(event);
+    if (!wasEmpty || !textIsInteger())
+        setClampedValue(wasEmpty ? 0 : textValue());
+}

@@ -1,0 +1,37 @@
+#pragma once
+// A spin edit whose value is its text read as a whole number: any integer
+// text (or none) may be typed; an empty or non-numeric text reads as 0; a
+// value outside the range is brought back into it when the field loses the
+// focus, and a value set by the program is always brought into range.
+
+#include <QSpinBox>
+
+class SpinEdit : public QSpinBox
+{
+    Q_OBJECT
+public:
+    explicit SpinEdit(QWidget *parent = nullptr);
+
+    void setLimits(int minimum, int maximum);
+    int lowerLimit() const { return m_min; }
+    int upperLimit() const { return m_max; }
+
+    /// The text read as a whole number; 0 when it is not one.
+    qint64 textValue() const;
+    /// textValue() brought into the range.
+    int clampedValue() const;
+    /// Sets the value, brought into the range.
+    void setClampedValue(qint64 value);
+    /// True when the text is a whole number.
+    bool textIsInteger() const;
+
+protected:
+    QValidator::State validate(QString &input, int &pos) const override;
+    int valueFromText(const QString &text) const override;
+    void fixup(QString &input) const override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    int m_min = 0;
+    int m_max = 99;
+};
