@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -42,11 +43,11 @@ bool SpinEdit::textIsInteger() const
     return parseWhole(lineEdit()->text(), v);
 }
 
-int SpinEdit::clampedValue() const { return int(qBound<qint64>(m_min, textValue(), m_max)); }
+int SpinEdit::clampedValue() const { return int(std::clamp<qint64>(textValue(), m_min, m_max)); }
 
 void SpinEdit::setClampedValue(qint64 value)
 {
-    const int v = int(qBound<qint64>(m_min, value, m_max));
+    const int v = int(std::clamp<qint64>(value, m_min, m_max));
     if (QSpinBox::value() != v || lineEdit()->text() != QString::number(v))
         setValue(v);
     if (lineEdit()->text() != QString::number(v))
