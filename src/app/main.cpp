@@ -1,10 +1,15 @@
+#include "app/AppWindows.h"
+
 #include <QApplication>
-#include <QLabel>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QLabel label(QStringLiteral("智能变送器数据采集软件 V140208"));
-    label.show();
+    QApplication::setApplicationName(QStringLiteral("Kelvarin"));
+    QApplication::setApplicationDisplayName(QStringLiteral("智能变送器数据采集软件"));
+
+    // Settings live beside the executable.
+    AppWindows windows(QApplication::applicationDirPath());
+    windows.main()->show();
     return app.exec();
 }
