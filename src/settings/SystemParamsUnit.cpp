@@ -1,0 +1,136 @@
+#include "settings/SystemParamsUnit.h"
+
+#include "app/MainUnit.h"
+#include "app/Prompter.h"
+#include "settings/SettingsKeys.h"
+#include "ui_SystemParamsUnit.h"
+
+#include <QShowEvent>
+
+TfrmSystemParams *frmSystemParams = nullptr;
+
+namespace Keys = SettingsKeys;
+
+namespace
+{
+const QString TextWriteFailed = QStringLiteral("设置未能写入文件 Data.ini：");
+} // namespace
+
+TfrmSystemParams::TfrmSystemParams(QWidget *parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmSystemParams>())
+{
+    m_ui->setupUi(this);
+    // Tool-window frame whose only window button is the close box.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    m_ui->speDecimal->setLimits(DecimalMin, DecimalMax);
+    m_ui->neReadInterval->setRange(ReadIntervalMin, ReadIntervalMax);
+    connect(m_ui->btnOK, &QPushButton::clicked, this, &TfrmSystemParams::btnOKClick);
+    frmSystemParams = this;
+}
+
+TfrmSystemParams::~TfrmSystemParams()
+{
+    if (frmSystemParams == this)
+        frmSystemParams = nullptr;
+}
+
+QStringList TfrmSystemParams::BaudRates()
+{
+    return {QStringLiteral("115200"), QStringLiteral("57600"), QStringLiteral("38400"),
+            QStringLiteral("28800"),  QStringLiteral("19200"), QStringLiteral("9600"),
+            QStringLiteral("4800"),   QStringLiteral("2400"),  QStringLiteral("1200"),
+            QStringLiteral("600"),    QStringLiteral("300")};
+}
+
+QString TfrmSystemParams::NotAnIntegerText(const QString &text)
+{
+    return QStringLiteral("\"%1\" is not a valid integer value").arg(text);
+}
+
+void TfrmSystemParams::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmSystemParams::FormShow()
+{
+    if (!frmMain)
+        return;
+    const CurrentSettings &current = frmMain->current();
+    m_ui->edUnit->setText(current.MeasureUnit);
+    m_ui->speDecimal->setClampedValue(current.Decimal);
+    m_ui->neYMin->setValue(current.YMin);
+    m_ui->neYMax->setValue(current.YMax);
+    m_ui->neReadInterval->setValue(current.ReadInterval);
+    // No item matches a rate that is not in the list: nothing is selected.
+    m_ui->cbxBaud->setCurrentIndex(m_ui->cbxBaud->findText(QString::number(current.Baud), Qt::MatchExactly));
+}
+
+void TfrmSystemParams::btnOKClick()
+{
+    m_writeError.clear();
+    bool done = false;
+    Guarded(this, [this, &done] {
+        StoreAndApply();
+        done = true;
+    });
+    // A write that failed keeps its value in memory and is retried with the
+    // next write; the operator still learns that the file does not hold it.
+    if (!m_writeError.isEmpty())
+        Prompts().showError(this, TextWriteFailed + m_writeError);
+    if (done)
+        accept();
+}
+
+void TfrmSystemParams::StoreAndApply()
+{
+    if (!frmMain)
+        return;
+    TfrmMain &main = *frmMain;
+    CurrentSettings &current = main.current();
+    SettingsStore &store = main.settings();
+    const auto noteWrite = [this, &store](bool written) {
+        m_writeError = written ? QString() : store.lastError();
+    };
+
+    // A field still being edited counts as left: its range and format apply.
+    for (NumericEdit *edit : {m_ui->neYMin, m_ui->neYMax, m_ui->neReadInterval})
+        edit->commitEditing();
+
+    // 1-3: unit and decimals, shown at once.
+    current.MeasureUnit = m_ui->edUnit->text();
+    noteWrite(store.WriteString(Keys::SectionSystemParameters, Keys::KeyMeasureUnit, current.MeasureUnit));
+    current.Decimal = m_ui->speDecimal->clampedValue();
+    noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyDecimal, current.Decimal));
+    main.ShowValue();
+
+    // 4-5: the chart's Y range (the ends in either order).
+    current.YMin = m_ui->neYMin->value();
+    current.YMax = m_ui->neYMax->value();
+    noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMin, current.YMin));
+    noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMax, current.YMax));
+    main.ApplyYRange(current.YMin, current.YMax);
+
+    // 6: the polling interval; a running timer goes on with it.
+    const int readInterval = m_ui->neReadInterval->intValue();
+    noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyReadInterval, readInterval));
+    main.SetReadInterval(readInterval);
+
+    // 7: the baud rate; no rate selected is a conversion error that ends here.
+    const QString baudText = m_ui->cbxBaud->currentText();
+    bool isNumber = false;
+    const int baud = baudText.trimmed().toInt(&isNumber);
+    if (!isNumber)
+        throw OperatorError(NotAnIntegerText(baudText));
+    noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyBaud, baud));
+    main.SetBaud(baud);
+
+    // 8: an open port is reopened so the rate takes effect at once. An open
+    // that fails throws: the port stays closed and the dialog stays open.
+    if (main.IsPortOpen()) {
+        main.ClosePort();
+        main.OpenPort();
+    }
+}
