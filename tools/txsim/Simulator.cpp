@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 constexpr std::size_t ReadChunk = 65536;
 constexpr int MaxReadsPerWake = 16;
 constexpr auto MasterHangupBackoff = 100ms;
-constexpr auto UnreadCheckInterval = 250ms;
+constexpr std::size_t NotifyBufferSize = 4096;
 constexpr std::size_t BurstLowWater = 64 * 1024;
 constexpr std::uint64_t BurstChunkFrames = 8192;
 constexpr std::size_t MaxPendingOutput = 4 * 1024 * 1024; ///< automatic sending pauses above this
@@ -74,6 +74,8 @@ Simulator::Simulator(SimulatorOptions options)
 Simulator::~Simulator()
 {
     removeLink();
+    if (m_notify >= 0)
+        ::close(m_notify);
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
@@ -106,6 +108,9 @@ bool Simulator::openTerminal(std::string &error)
     m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_slave < 0)
         return fail("open slave");
+    // Opens and closes of the device node by others tell whether a client is attached.
+    m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    m_clientsKnown = m_notify >= 0 && ::inotify_add_watch(m_notify, name, IN_OPEN | IN_CLOSE) >= 0;
     termios settings{};
     if (::tcgetattr(m_slave, &settings) < 0)
         return fail("tcgetattr");
@@ -169,31 +174,33 @@ int Simulator::run()
     std::signal(SIGPIPE, SIG_IGN);
 
     print("PTY " + m_slavePath);
-    m_lastDrained = Clock::now();
 
     while (!m_quit && !g_stopSignal) {
         TimePoint now = Clock::now();
         runTimers(now);
         writeOutput(now);
-        watchUnreadInput(now);
         if (m_quit)
             break;
 
-        pollfd fds[2] = {};
+        pollfd fds[3] = {};
         const bool masterQuiet = now < m_masterQuietUntil;
         fds[0].fd = masterQuiet ? -1 : m_master;
         fds[0].events = POLLIN | (pendingOutput() > 0 ? POLLOUT : 0);
         fds[1].fd = m_stdinOpen ? STDIN_FILENO : -1;
         fds[1].events = POLLIN;
+        fds[2].fd = m_notify;
+        fds[2].events = POLLIN;
 
         const long long timeoutNs = pollTimeoutNs(now);
         timespec timeout{};
         timeout.tv_sec = static_cast<time_t>(timeoutNs / 1000000000LL);
         timeout.tv_nsec = static_cast<long>(timeoutNs % 1000000000LL);
-        const int ready = ::ppoll(fds, 2, timeoutNs < 0 ? nullptr : &timeout, &waitMask);
+        const int ready = ::ppoll(fds, 3, timeoutNs < 0 ? nullptr : &timeout, &waitMask);
         if (ready < 0)
             continue; // EINTR: a stop signal, checked above
         now = Clock::now();
+        if (fds[2].revents & POLLIN)
+            readClientEvents(); // before the line: a new client's first request follows its open
         if (fds[0].revents & POLLIN)
             readLine(now);
         else if (fds[0].revents & (POLLHUP | POLLERR))
@@ -228,8 +235,6 @@ long long Simulator::pollTimeoutNs(TimePoint now) const
     }
     if (m_reader.hasPartialFrame())
         consider(m_lastReceived + std::chrono::milliseconds(m_options.frameGapMs));
-    if (m_options.staleMs > 0 && (m_expectedUnread > 0 || pendingOutput() > 0))
-        consider(now + UnreadCheckInterval);
     if (now < m_masterQuietUntil)
         consider(m_masterQuietUntil);
     if (!any)
@@ -414,13 +419,26 @@ void Simulator::writeOutput(TimePoint now)
     for (;;) {
         refillBurst();
         const std::size_t pending = pendingOutput();
-        if (pending == 0 || now < m_masterQuietUntil)
+        if (pending == 0)
+            break;
+        if (!clientAttached()) {
+            // Nobody has the port open: the bytes go nowhere, as on a real line,
+            // instead of waiting in the terminal for the next client.
+            m_bytesWritten += pending;
+            m_out.clear();
+            m_outHead = 0;
+            if (m_burstActive && m_burstGenerated < m_burstTotal) {
+                m_burstGenerated = m_burstTotal;
+                m_burstEndMark = m_bytesQueued;
+            }
+            break;
+        }
+        if (now < m_masterQuietUntil)
             break;
         const ssize_t n = ::write(m_master, m_out.data() + m_outHead, pending);
         if (n > 0) {
             m_outHead += static_cast<std::size_t>(n);
             m_bytesWritten += static_cast<std::uint64_t>(n);
-            m_expectedUnread += static_cast<int>(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -431,41 +449,41 @@ void Simulator::writeOutput(TimePoint now)
         m_out.clear();
         m_outHead = 0;
     }
+    finishBurstIfWritten();
+}
+
+void Simulator::finishBurstIfWritten()
+{
     if (m_burstActive && m_burstGenerated == m_burstTotal && m_bytesWritten >= m_burstEndMark) {
         m_burstActive = false;
         print("BURST DONE " + std::to_string(m_burstTotal));
     }
 }
 
-void Simulator::watchUnreadInput(TimePoint now)
+void Simulator::readClientEvents()
 {
-    if (m_options.staleMs <= 0)
-        return;
-    int unread = 0;
-    if (::ioctl(m_slave, FIONREAD, &unread) < 0)
-        return;
-    // Progress: the queue emptied, or it holds less than was written into it.
-    if (unread == 0 || unread < m_expectedUnread)
-        m_lastDrained = now;
-    m_expectedUnread = unread;
-    if ((unread == 0 && pendingOutput() == 0) ||
-        now - m_lastDrained < std::chrono::milliseconds(m_options.staleMs))
-        return;
-    // Nobody reads the line (no client attached): like a real line, drop what
-    // was sent into the void instead of handing it to the next client.
-    ::tcflush(m_slave, TCIFLUSH);
-    const std::size_t dropped = static_cast<std::size_t>(unread) + pendingOutput();
-    m_bytesWritten += pendingOutput();
-    m_out.clear();
-    m_outHead = 0;
-    m_expectedUnread = 0;
-    m_lastDrained = now;
-    if (m_log)
-        print("DISCARDED " + std::to_string(dropped));
-    if (m_burstActive && m_burstGenerated == m_burstTotal && m_bytesWritten >= m_burstEndMark) {
-        m_burstActive = false;
-        print("BURST DONE " + std::to_string(m_burstTotal));
+    alignas(inotify_event) char buffer[NotifyBufferSize];
+    const int before = m_clients;
+    for (;;) {
+        const ssize_t n = ::read(m_notify, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (std::size_t offset = 0; offset + sizeof(inotify_event) <= static_cast<std::size_t>(n);) {
+            inotify_event event{};
+            std::memcpy(&event, buffer + offset, sizeof event);
+            offset += sizeof event + event.len;
+            if (event.mask & IN_Q_OVERFLOW)
+                m_clientsKnown = false; // count lost: take the port as open from now on
+            if (event.mask & IN_OPEN)
+                ++m_clients;
+            // What the last client left unread is gone with its port, so the
+            // next client starts with an empty line.
+            if ((event.mask & IN_CLOSE) && m_clients > 0 && --m_clients == 0)
+                ::tcflush(m_slave, TCIFLUSH);
+        }
     }
+    if (m_log && m_clients != before)
+        print("CLIENTS " + std::to_string(m_clients));
 }
 
 // ---------------------------------------------------------------------------

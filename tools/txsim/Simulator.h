@@ -15,7 +15,6 @@
 inline constexpr double DefaultAutoRateHz = 10.0;
 inline constexpr std::uint32_t DefaultSeed = 1;
 inline constexpr int DefaultFrameGapMs = 100;
-inline constexpr int DefaultStaleMs = 2000;
 inline constexpr DeviceAddress DefaultModuleAddress = 1;
 
 struct SimulatorOptions {
@@ -28,7 +27,6 @@ struct SimulatorOptions {
     std::int32_t load = 0;
     std::int32_t noise = 0;
     int frameGapMs = DefaultFrameGapMs; ///< an incomplete frame is given up after this quiet time
-    int staleMs = DefaultStaleMs;       ///< bytes nobody reads for this long are discarded (0: never)
 };
 
 class Simulator
@@ -70,7 +68,9 @@ private:
     void refillBurst();
     void queueOutput(const std::uint8_t *bytes, std::size_t count);
     void writeOutput(TimePoint now);
-    void watchUnreadInput(TimePoint now);
+    void finishBurstIfWritten();
+    void readClientEvents();
+    bool clientAttached() const { return !m_clientsKnown || m_clients > 0; }
     std::size_t pendingOutput() const { return m_out.size() - m_outHead; }
     std::vector<std::uint8_t> strayBytes(int count);
 
@@ -111,9 +111,12 @@ private:
     std::uint64_t m_bytesQueued = 0;
     std::uint64_t m_bytesWritten = 0;
 
-    // Unread-input watch: bytes the other side has not read.
-    int m_expectedUnread = 0;
-    TimePoint m_lastDrained{};
+    // Clients that have the slave side open, counted from inotify open/close
+    // events on its device node. While none is attached, output is dropped like
+    // on a real line whose port is closed. Unknown (no inotify): always attached.
+    int m_notify = -1;
+    int m_clients = 0;
+    bool m_clientsKnown = false;
 
     // Burst of numbered value replies.
     std::uint64_t m_burstTotal = 0;

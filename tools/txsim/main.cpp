@@ -29,7 +29,6 @@ const char UsageText[] =
     "  --noise A        initial AD noise of +-A counts (default 0)\n"
     "  --log            start with the traffic log on (RX/TX lines)\n"
     "  --frame-gap MS   give up an incomplete frame after MS quiet ms (default 100)\n"
-    "  --stale-ms MS    drop replies nobody reads for MS ms, 0 = never (default 2000)\n"
     "control lines on stdin: ";
 
 int Usage(const std::string &problem)
@@ -91,11 +90,6 @@ int main(int argc, char **argv)
             if (!value || !ParseInteger(value, 1, MaxMilliseconds, number))
                 return Usage("--frame-gap needs 1..3600000 ms");
             options.frameGapMs = static_cast<int>(number);
-        } else if (option == "--stale-ms") {
-            const char *value = needValue();
-            if (!value || !ParseInteger(value, 0, MaxMilliseconds, number))
-                return Usage("--stale-ms needs 0..3600000 ms");
-            options.staleMs = static_cast<int>(number);
         } else {
             return Usage("unknown option " + option);
         }
