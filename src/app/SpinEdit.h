@@ -4,6 +4,7 @@
 // value outside the range is brought back into it when the field loses the
 // focus, and a value set by the program is always brought into range.
 
+#include <QLineEdit>
 #include <QSpinBox>
 
 class SpinEdit : public QSpinBox
@@ -24,6 +25,8 @@ public:
     void setClampedValue(qint64 value);
     /// True when the text is a whole number.
     bool textIsInteger() const;
+    /// The text field (for typing into it programmatically).
+    QLineEdit *editor() const { return lineEdit(); }
 
 protected:
     QValidator::State validate(QString &input, int &pos) const override;

@@ -1,4 +1,5 @@
 #include "app/AppWindows.h"
+#include "app/MainUnit.h"
 
 #include <QApplication>
 
