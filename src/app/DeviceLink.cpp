@@ -7,9 +7,10 @@
 #include <QSerialPort>
 
 namespace {
-// Read notifications that bring no bytes in a row before a port that still
-// claims to be open is taken as hung up.
+// Read notifications in a row that bring no bytes, or failed reads in a row,
+// before a port that still claims to be open is taken as hung up.
 constexpr int HangUpEmptyReads = 64;
+constexpr int HangUpFailedReads = 3;
 } // namespace
 
 DeviceLink::DeviceLink(QObject *parent, int replyTimeoutMs) : QObject(parent)
@@ -25,13 +26,20 @@ void DeviceLink::attach(QIODevice *device)
     m_device = device;
     m_lostReported = false;
     m_emptyReads = 0;
+    m_failedReads = 0;
     if (!device)
         return;
     connect(device, &QIODevice::readyRead, this, &DeviceLink::readAvailable);
     if (auto *port = qobject_cast<QSerialPort *>(device)) {
         connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::ResourceError)
+            if (error == QSerialPort::ResourceError) {
                 declareDeviceLost(port->errorString());
+            } else if (error == QSerialPort::ReadError) {
+                // A hung-up line (adapter pulled, the far end of a pseudo-terminal
+                // gone) reports failed reads on every notification, forever.
+                if (++m_failedReads >= HangUpFailedReads)
+                    declareDeviceLost(tr("读取失败，设备已断开。"));
+            }
         });
     }
 }
@@ -56,6 +64,7 @@ void DeviceLink::readAvailable()
         return;
     }
     m_emptyReads = 0;
+    m_failedReads = 0;
     m_assembler.feed(piece);
 }
 

@@ -107,4 +107,5 @@ private:
     QTimer m_timerWait;
     bool m_lostReported = false;
     int m_emptyReads = 0;
+    int m_failedReads = 0;
 };

@@ -1,0 +1,49 @@
+#pragma once
+// A main window on a fresh settings directory, optionally connected to a
+// running simulator, for the window-level suites.
+
+#include "ScriptedPrompter.h"
+#include "TxSim.h"
+#include "app/MainUnit.h"
+#include "app/ModalRunner.h"
+#include "app/Pause.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+class MainFixture
+{
+public:
+    static constexpr int ShortReplyTimeoutMs = 300;
+
+    explicit MainFixture(int replyTimeoutMs = ShortReplyTimeoutMs);
+    ~MainFixture();
+
+    TfrmMain &main() { return *m_main; }
+    QString settingsDir() const { return m_dir.path(); }
+    QString iniPath() const;
+    QByteArray iniText() const;
+
+    /// Writes "Data.ini" before the window is created (call before create()).
+    void writeIni(const QByteArray &text);
+    /// Creates the main window and shows it (runs its start-up).
+    TfrmMain &create();
+
+    /// Starts the simulator with `args`, opens its port in the main window.
+    bool connect(const QStringList &args = {});
+    TxSim &sim() { return m_sim; }
+
+    /// Pauses asked for by the program, in order (they are not slept).
+    QList<int> pauses;
+    ScriptedPrompter prompts;
+
+private:
+    QTemporaryDir m_dir;
+    int m_replyTimeoutMs;
+    std::unique_ptr<TfrmMain> m_main;
+    TxSim m_sim;
+};
+
+/// Frame bytes as "3F 00 02 3D 23".
+QString Hex(const QByteArray &bytes);
