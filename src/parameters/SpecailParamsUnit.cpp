@@ -1,0 +1,451 @@
+#include "parameters/SpecailParamsUnit.h"
+
+#include "ui_SpecailParamsUnit.h"
+
+#include "app/MainUnit.h"
+#include "app/Prompter.h"
+#include "settings/NumericEdit.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QStatusBar>
+
+using namespace SpecialParams;
+
+TfrmSpecialParams *frmSpecialParams = nullptr;
+
+namespace
+{
+const QString ReadTimeoutText = QStringLiteral("读取超时！");
+const QString WriteFailedText = QStringLiteral("写入失败！");
+const QString WriteDoneText = QStringLiteral("       写入成功！     ");
+const QString VoltageOutputCaption = QStringLiteral("0~5V变送输出");
+const QString CurrentOutputCaption = QStringLiteral("4~20mA变送输出");
+
+/// The device link of the main window; a dialog without it cannot talk.
+DeviceLink &Link()
+{
+    if (!frmMain)
+        throw OperatorError(QStringLiteral("串口写入失败：串口未打开。"));
+    return frmMain->link();
+}
+} // namespace
+
+// --- RadioGroupIndex --------------------------------------------------------
+
+RadioGroupIndex::RadioGroupIndex(QGroupBox *group)
+    : m_group(group), m_buttonGroup(std::make_unique<QButtonGroup>())
+{
+    m_buttonGroup->setExclusive(true);
+    for (QRadioButton *button : group->findChildren<QRadioButton *>()) {
+        m_buttonGroup->addButton(button, int(m_buttons.size()));
+        m_buttons.push_back(button);
+    }
+    m_lastIndex = itemIndex();
+    QObject::connect(m_buttonGroup.get(), &QButtonGroup::idToggled, m_buttonGroup.get(),
+                     [this](int, bool) { notifyIfChanged(); });
+}
+
+RadioGroupIndex::~RadioGroupIndex() = default;
+
+QAbstractButton *RadioGroupIndex::button(int index) const
+{
+    return index >= 0 && index < count() ? m_buttons[std::size_t(index)] : nullptr;
+}
+
+int RadioGroupIndex::itemIndex() const
+{
+    for (int i = 0; i < count(); ++i) {
+        if (m_buttons[std::size_t(i)]->isChecked())
+            return i;
+    }
+    return NoItem;
+}
+
+void RadioGroupIndex::setItemIndex(int index)
+{
+    if (m_buttons.empty())
+        return;
+    m_setting = true;
+    if (index < 0) {
+        // An exclusive group refuses to uncheck its last checked button.
+        m_buttonGroup->setExclusive(false);
+        for (QAbstractButton *button : m_buttons)
+            button->setChecked(false);
+        m_buttonGroup->setExclusive(true);
+    } else {
+        m_buttons[std::size_t(std::min(index, count() - 1))]->setChecked(true);
+    }
+    m_setting = false;
+    notifyIfChanged();
+}
+
+void RadioGroupIndex::notifyIfChanged()
+{
+    if (m_setting)
+        return;
+    const int index = itemIndex();
+    if (index == m_lastIndex)
+        return;
+    m_lastIndex = index;
+    if (m_onChange)
+        m_onChange();
+}
+
+// --- TfrmSpecialParams ------------------------------------------------------
+
+TfrmSpecialParams::TfrmSpecialParams(QWidget *parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmSpecialParams>())
+{
+    m_ui->setupUi(this);
+    frmSpecialParams = this;
+
+    // The progress pane lives in a status bar below the buttons.
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar->setSizeGripEnabled(false);
+    m_statusBar->addWidget(m_ui->psReadWrite, 1);
+    m_ui->lay_Main->addWidget(m_statusBar);
+
+    setupFields();
+    resetProgress(ReadProgressStart);
+
+    connect(m_ui->btnRead, &QPushButton::clicked, this, &TfrmSpecialParams::btnReadClick);
+    connect(m_ui->btnWrite, &QPushButton::clicked, this, &TfrmSpecialParams::btnWriteClick);
+    connect(m_ui->btnR, &QPushButton::clicked, this, &TfrmSpecialParams::btnWClick);
+    connect(m_ui->btnW, &QPushButton::clicked, this, &TfrmSpecialParams::btnWClick);
+}
+
+TfrmSpecialParams::~TfrmSpecialParams()
+{
+    if (frmSpecialParams == this)
+        frmSpecialParams = nullptr;
+}
+
+void TfrmSpecialParams::setupFields()
+{
+    m_rgInputType = std::make_unique<RadioGroupIndex>(m_ui->rgInputType);
+    m_rgADCSpeed = std::make_unique<RadioGroupIndex>(m_ui->rgADCSpeed);
+    m_rgOutputBoardType = std::make_unique<RadioGroupIndex>(m_ui->rgOutputBoardType);
+    m_rgAM1 = std::make_unique<RadioGroupIndex>(m_ui->rgAM1);
+    m_rgAM2 = std::make_unique<RadioGroupIndex>(m_ui->rgAM2);
+    m_rgOutMode = std::make_unique<RadioGroupIndex>(m_ui->rgOutMode);
+    m_rgOutputBoardType->setOnChange([this] { rgOutputBoardTypeClick(); });
+    m_rgOutMode->setOnChange([this] { rgOutModeClick(); });
+
+    for (NumericEdit *edit :
+         {m_ui->neControlCode, m_ui->neOutputRangeLow, m_ui->neOutputRangeHigh, m_ui->neVoltageOutputOffset,
+          m_ui->neCurrentOutputOffset, m_ui->neAL1, m_ui->neAH1, m_ui->neAL2, m_ui->neAH2}) {
+        edit->setDisplayFormat(NumericFormat::Grouped());
+        edit->setValue(0);
+    }
+    for (NumericEdit *edit :
+         {m_ui->neOutDSP1, m_ui->neOutVAL1, m_ui->neOutDSP2, m_ui->neOutVAL2, m_ui->neOutDSP3,
+          m_ui->neOutVAL3, m_ui->neStepON, m_ui->neStepOFF, m_ui->neFilterBand}) {
+        edit->setDisplayFormat(NumericFormat::GroupedParentheses());
+        edit->setValue(0);
+    }
+    for (NumericEdit *edit : {m_ui->neVoltageOutputScale, m_ui->neCurrentOutputScale}) {
+        edit->setDisplayFormat(NumericFormat::Fixed(ScaleDecimals));
+        edit->setRange(ScaleMinimum, ScaleMaximum);
+        edit->setValue(ScaleInitial);
+    }
+    m_ui->speFilterLevel->setLimits(FilterLevelMinimum, FilterLevelMaximum);
+    m_ui->speFilterLevel->setClampedValue(FilterLevelMinimum);
+}
+
+void TfrmSpecialParams::SetLockedFieldsEnabled(bool enabled)
+{
+    m_ui->rgInputType->setEnabled(enabled);
+    m_ui->rgOutputBoardType->setEnabled(enabled);
+    m_ui->neControlCode->setEnabled(enabled);
+}
+
+void TfrmSpecialParams::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmSpecialParams::FormShow()
+{
+    ReadSpecialParams();
+    // Whatever the read reached, the pages follow the selected items.
+    rgOutputBoardTypeClick();
+    rgOutModeClick();
+}
+
+void TfrmSpecialParams::btnReadClick()
+{
+    ReadSpecialParams();
+}
+
+void TfrmSpecialParams::btnWriteClick()
+{
+    WriteSpecialParams();
+}
+
+// --- Progress ----------------------------------------------------------------
+
+void TfrmSpecialParams::resetProgress(int completed)
+{
+    m_progressCompleted = completed;
+    showProgress();
+}
+
+void TfrmSpecialParams::showProgress()
+{
+    m_ui->psReadWrite->setRange(0, ProgressParts);
+    m_ui->psReadWrite->setValue(m_progressCompleted);
+    m_ui->psReadWrite->setFormat(QStringLiteral("%1%").arg(ProgressPercent(m_progressCompleted)));
+}
+
+void TfrmSpecialParams::StepProgress()
+{
+    setWindowTitle(QString::number(m_progressCompleted));
+    if (m_progressCompleted < ProgressParts)
+        ++m_progressCompleted;
+    showProgress();
+}
+
+// --- Sequences ---------------------------------------------------------------
+
+void TfrmSpecialParams::ReadSpecialParams()
+{
+    Guarded(this, [this] {
+        resetProgress(ReadProgressStart);
+        DeviceLink &link = Link();
+        const DeviceAddress address = frmMain->CurrentAddress();
+        for (int code = FirstSpecialParam; code <= LastSpecialParam; ++code) {
+            if (code != FirstSpecialParam)
+                StepProgress();
+            // Only a reply that carries the code asked for is this
+            // parameter's value; any other reply ends the run like a time-out.
+            const bool answered = link.ExchangeExpecting(BuildQueryFrame(address, CommandCode(code)));
+            if (code == LastSpecialParam)
+                StepProgress();
+            if (!answered) {
+                Prompts().inform(this, ReadTimeoutText);
+                return;
+            }
+            const std::int32_t value = link.reply().ReplyValue;
+            m_known.set(CommandCode(code), value);
+            const ReadTargets targets = ReadTargetsFor(CommandCode(code));
+            applyToField(targets.first, value);
+            applyToField(targets.second, value);
+        }
+    });
+}
+
+void TfrmSpecialParams::WriteSpecialParams()
+{
+    Guarded(this, [this] {
+        resetProgress(WriteProgressStart);
+        DeviceLink &link = Link();
+        const DeviceAddress address = frmMain->CurrentAddress();
+        for (int code = FirstSpecialParam; code <= LastSpecialParam; ++code) {
+            // Taken when the command is sent: the board type may change meanwhile.
+            const std::int32_t value = WriteValueFor(CommandCode(code));
+            if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
+                Prompts().inform(this, WriteFailedText);
+                return;
+            }
+            m_known.set(CommandCode(code), value);
+            StepProgress();
+        }
+        Prompts().inform(this, WriteDoneText);
+    });
+}
+
+void TfrmSpecialParams::btnWClick()
+{
+    Guarded(this, [this] {
+        DeviceLink &link = Link();
+        const DeviceAddress address = frmMain->CurrentAddress();
+        for (int code = FirstOutputCommand; code <= LastOutputCommand; ++code) {
+            const std::int32_t value = fieldValue(OutputFieldFor(CommandCode(code)));
+            if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
+                Prompts().inform(this, WriteFailedText);
+                return;
+            }
+            m_known.set(CommandCode(code), value);
+        }
+    });
+}
+
+std::int32_t TfrmSpecialParams::WriteValueFor(CommandCode code) const
+{
+    const Field source = WriteSourceFor(code, m_rgOutputBoardType->itemIndex());
+    if (source != Field::None)
+        return fieldValue(source);
+    // The board type gives this register no control: keep what the module
+    // holds; before anything is known, the analog-output field stands for it.
+    if (const auto known = m_known.get(code))
+        return *known;
+    return fieldValue(OutputFieldFor(code));
+}
+
+// --- Page handlers -------------------------------------------------------------
+
+void TfrmSpecialParams::rgOutputBoardTypeClick()
+{
+    const int board = m_rgOutputBoardType->itemIndex();
+    if (board == NoItem)
+        return;
+    const bool relay = board == BoardRelay;
+    const bool voltage = board == BoardVoltageOutput;
+    const bool current = board == BoardCurrentOutput;
+    const bool analog = voltage || current;
+
+    if (voltage)
+        m_ui->grpOutput->setTitle(VoltageOutputCaption);
+    else if (current)
+        m_ui->grpOutput->setTitle(CurrentOutputCaption);
+    if (analog) {
+        const std::initializer_list<QWidget *> voltagePair = {
+            m_ui->lblVoltageOutputScale, m_ui->neVoltageOutputScale, m_ui->lblVoltageOutputOffset,
+            m_ui->neVoltageOutputOffset};
+        const std::initializer_list<QWidget *> currentPair = {
+            m_ui->lblCurrentOutputScale, m_ui->neCurrentOutputScale, m_ui->lblCurrentOutputOffset,
+            m_ui->neCurrentOutputOffset};
+        for (QWidget *w : voltagePair)
+            w->setVisible(voltage);
+        for (QWidget *w : currentPair)
+            w->setVisible(current);
+    }
+    m_ui->grpOutput->setVisible(analog);
+
+    if (relay)
+        m_ui->tbcRelay->setCurrentWidget(m_ui->tsRelay1);
+    m_ui->tbcRelay->setVisible(relay);
+    m_ui->lblControlCode->setVisible(relay);
+    m_ui->neControlCode->setVisible(relay);
+
+    m_ui->RzPageControl1->setTabEnabled(m_ui->RzPageControl1->indexOf(m_ui->tsAOut), analog);
+}
+
+void TfrmSpecialParams::rgOutModeClick()
+{
+    m_ui->grpSpecialOut->setEnabled(m_rgOutMode->itemIndex() != OutModeNormal);
+}
+
+// --- Fields --------------------------------------------------------------------
+
+RadioGroupIndex *TfrmSpecialParams::radioGroup(Field field) const
+{
+    switch (field) {
+    case Field::InputType:
+        return m_rgInputType.get();
+    case Field::OutputBoardType:
+        return m_rgOutputBoardType.get();
+    case Field::ADCSpeed:
+        return m_rgADCSpeed.get();
+    case Field::AM1:
+        return m_rgAM1.get();
+    case Field::AM2:
+        return m_rgAM2.get();
+    case Field::OutMode:
+        return m_rgOutMode.get();
+    default:
+        return nullptr;
+    }
+}
+
+NumericEdit *TfrmSpecialParams::numericEdit(Field field) const
+{
+    switch (field) {
+    case Field::AL1:
+        return m_ui->neAL1;
+    case Field::AH1:
+        return m_ui->neAH1;
+    case Field::AL2:
+        return m_ui->neAL2;
+    case Field::AH2:
+        return m_ui->neAH2;
+    case Field::OutputRangeLow:
+        return m_ui->neOutputRangeLow;
+    case Field::OutputRangeHigh:
+        return m_ui->neOutputRangeHigh;
+    case Field::VoltageOutputScale:
+        return m_ui->neVoltageOutputScale;
+    case Field::VoltageOutputOffset:
+        return m_ui->neVoltageOutputOffset;
+    case Field::CurrentOutputScale:
+        return m_ui->neCurrentOutputScale;
+    case Field::CurrentOutputOffset:
+        return m_ui->neCurrentOutputOffset;
+    case Field::ControlCode:
+        return m_ui->neControlCode;
+    case Field::OutDSP1:
+        return m_ui->neOutDSP1;
+    case Field::OutVAL1:
+        return m_ui->neOutVAL1;
+    case Field::OutDSP2:
+        return m_ui->neOutDSP2;
+    case Field::OutVAL2:
+        return m_ui->neOutVAL2;
+    case Field::OutDSP3:
+        return m_ui->neOutDSP3;
+    case Field::OutVAL3:
+        return m_ui->neOutVAL3;
+    case Field::StepON:
+        return m_ui->neStepON;
+    case Field::StepOFF:
+        return m_ui->neStepOFF;
+    case Field::FilterBand:
+        return m_ui->neFilterBand;
+    default:
+        return nullptr;
+    }
+}
+
+void TfrmSpecialParams::applyToField(Field field, std::int32_t value)
+{
+    if (field == Field::None)
+        return;
+    const FieldInfo info = Describe(field);
+    switch (info.encoding) {
+    case Encoding::RangedItem:
+        if (const auto item = DecodeRangedItem(value, info.items))
+            radioGroup(field)->setItemIndex(*item);
+        return;
+    case Encoding::UnrangedItem:
+        radioGroup(field)->setItemIndex(DecodeUnrangedItem(value, info.items));
+        return;
+    case Encoding::OutModeItem:
+        radioGroup(field)->setItemIndex(DecodeOutModeItem(value, info.items));
+        return;
+    case Encoding::Integer:
+        numericEdit(field)->setValue(double(value));
+        return;
+    case Encoding::Scale:
+        // Shown as read, also outside the entry range 0.0001..1.9999.
+        numericEdit(field)->setValue(DecodeScale(value));
+        return;
+    case Encoding::FilterLevel:
+        m_ui->speFilterLevel->setClampedValue(ClampFilterLevel(value));
+        return;
+    }
+}
+
+std::int32_t TfrmSpecialParams::fieldValue(Field field) const
+{
+    if (field == Field::None)
+        return 0;
+    switch (Describe(field).encoding) {
+    case Encoding::RangedItem:
+    case Encoding::UnrangedItem:
+    case Encoding::OutModeItem:
+        return radioGroup(field)->itemIndex();
+    case Encoding::Integer:
+        return EncodeInteger(numericEdit(field)->value());
+    case Encoding::Scale:
+        return EncodeScale(numericEdit(field)->value());
+    case Encoding::FilterLevel:
+        return FilterLevelFromText(m_ui->speFilterLevel->text());
+    }
+    return 0;
+}

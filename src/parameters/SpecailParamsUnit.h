@@ -1,0 +1,128 @@
+#pragma once
+// The special-parameters dialog: reads the module's special parameters
+// (commands 25..45) every time it is shown, lets the operator edit them on
+// four pages and writes them back in one run.
+
+#include "app/Protocol.h"
+#include "parameters/SpecialParamMap.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAbstractButton;
+class QButtonGroup;
+class QGroupBox;
+class QStatusBar;
+class NumericEdit;
+
+namespace Ui
+{
+class TfrmSpecialParams;
+}
+
+/// Item index access to a group box of radio buttons (a radio group): the
+/// buttons in the order they were created are the items; -1 = none selected.
+/// Every change of the selected item, by the operator or by the program,
+/// runs the change handler once.
+class RadioGroupIndex
+{
+public:
+    explicit RadioGroupIndex(QGroupBox *group);
+    ~RadioGroupIndex();
+
+    int count() const { return int(m_buttons.size()); }
+    int itemIndex() const;
+    /// Selects item `index`; -1 (or any negative index) clears the selection;
+    /// an index past the last item selects the last item.
+    void setItemIndex(int index);
+    void setOnChange(std::function<void()> handler) { m_onChange = std::move(handler); }
+    QGroupBox *group() const { return m_group; }
+    QAbstractButton *button(int index) const;
+
+private:
+    void notifyIfChanged();
+
+    QGroupBox *m_group = nullptr;
+    std::unique_ptr<QButtonGroup> m_buttonGroup;
+    std::vector<QAbstractButton *> m_buttons;
+    std::function<void()> m_onChange;
+    int m_lastIndex = -1;
+    bool m_setting = false;
+};
+
+class TfrmSpecialParams : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr char DesignCaption[] = "特殊参数配置";
+
+    explicit TfrmSpecialParams(QWidget *parent = nullptr);
+    ~TfrmSpecialParams() override;
+
+    Ui::TfrmSpecialParams *ui() const { return m_ui.get(); }
+
+    /// Enables or disables the three fields the access level locks:
+    /// rgInputType, rgOutputBoardType and neControlCode.
+    void SetLockedFieldsEnabled(bool enabled);
+
+    // Radio groups by item index (-1 = no item selected).
+    RadioGroupIndex &rgInputType() { return *m_rgInputType; }
+    RadioGroupIndex &rgADCSpeed() { return *m_rgADCSpeed; }
+    RadioGroupIndex &rgOutputBoardType() { return *m_rgOutputBoardType; }
+    RadioGroupIndex &rgAM1() { return *m_rgAM1; }
+    RadioGroupIndex &rgAM2() { return *m_rgAM2; }
+    RadioGroupIndex &rgOutMode() { return *m_rgOutMode; }
+
+    /// Completed parts of the progress pane psReadWrite (0..21).
+    int progressCompleted() const { return m_progressCompleted; }
+    /// What the dialog knows of the module's registers (last read or written).
+    const SpecialParams::KnownRegisters &knownRegisters() const { return m_known; }
+
+    /// The value a write of `code` sends now (the selected board type decides
+    /// for 28..33).
+    std::int32_t WriteValueFor(CommandCode code) const;
+
+public slots:
+    void FormShow();
+    void btnReadClick();
+    void btnWriteClick();
+    /// "R" and "W": write 28..33 from the analog-output fields.
+    void btnWClick();
+    void rgOutputBoardTypeClick();
+    void rgOutModeClick();
+
+    void ReadSpecialParams();
+    void WriteSpecialParams();
+    void StepProgress();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void setupFields();
+    void resetProgress(int completed);
+    void showProgress();
+    /// Puts a read register value into the field.
+    void applyToField(SpecialParams::Field field, std::int32_t value);
+    /// The register value the field's content stands for.
+    std::int32_t fieldValue(SpecialParams::Field field) const;
+    RadioGroupIndex *radioGroup(SpecialParams::Field field) const;
+    NumericEdit *numericEdit(SpecialParams::Field field) const;
+
+    std::unique_ptr<Ui::TfrmSpecialParams> m_ui;
+    QStatusBar *m_statusBar = nullptr;
+    std::unique_ptr<RadioGroupIndex> m_rgInputType;
+    std::unique_ptr<RadioGroupIndex> m_rgADCSpeed;
+    std::unique_ptr<RadioGroupIndex> m_rgOutputBoardType;
+    std::unique_ptr<RadioGroupIndex> m_rgAM1;
+    std::unique_ptr<RadioGroupIndex> m_rgAM2;
+    std::unique_ptr<RadioGroupIndex> m_rgOutMode;
+    SpecialParams::KnownRegisters m_known;
+    int m_progressCompleted = 0;
+};
+
+/// The program's special-parameters dialog (one per run).
+extern TfrmSpecialParams *frmSpecialParams;
