@@ -258,6 +258,7 @@ private slots:
         QCOMPARE(W<NumericEdit>("neOutputRangeLow")->text(), QStringLiteral("-1,500"));
         QCOMPARE(W<NumericEdit>("neOutputRangeHigh")->text(), QStringLiteral("25,000"));
         QCOMPARE(m_dlg->rgAM1().itemIndex(), 2); // 12345: past the last item
+        QCOMPARE(m_dlg->rgAM1().button(2)->text(), QStringLiteral("上限    "));
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.2345"));
         QCOMPARE(W<NumericEdit>("neCurrentOutputScale")->text(), QStringLiteral("1.0000"));
         QCOMPARE(m_dlg->rgAM2().itemIndex(), NoItem); // -42
@@ -357,6 +358,14 @@ private slots:
         QCOMPARE(get(CmdAH2), 40);
         QCOMPARE(get(CmdAM2), 2);
         QCOMPARE(get(CmdOutMode), 0);
+
+        // What was written is what the module now holds: a later write with
+        // no board keeps it, rather than the values read before.
+        m_dlg->rgOutputBoardType().setItemIndex(BoardNone);
+        m_dlg->WriteSpecialParams();
+        QCOMPARE(get(CmdAL1), 1000);
+        QCOMPARE(get(CmdAM1), -1);
+        QCOMPARE(get(CmdAL2), -300);
     }
 
     void writeWithoutBoardKeepsTheOutputRegisters()

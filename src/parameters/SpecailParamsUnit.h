@@ -57,8 +57,6 @@ class TfrmSpecialParams : public QDialog
 {
     Q_OBJECT
 public:
-    static constexpr char DesignCaption[] = "特殊参数配置";
-
     explicit TfrmSpecialParams(QWidget *parent = nullptr);
     ~TfrmSpecialParams() override;
 
