@@ -14,15 +14,38 @@
 
 enum class PointMark : std::uint8_t { None = 0, Null = 1, Empty = 2 };
 
+/// Extent of a run of points: smallest and largest X and Y, and the indexes
+/// of the first point holding the smallest and the largest Y. Only finite
+/// coordinates count; a run without any has minX > maxX.
+struct ChartRange {
+    double minX;
+    double maxX;
+    double minY;
+    double maxY;
+    qsizetype minYIndex;
+    qsizetype maxYIndex;
+
+    bool isEmpty() const { return !(minX <= maxX); }
+};
+
 /// One channel. Points live in fixed-size blocks, so an append is O(1), never
 /// moves existing points and allocates only once per block; memory per point
 /// is the two doubles plus the block bookkeeping. Marks are rare (they come
 /// only from imported files) and are kept in a sorted side list.
+///
+/// Each block also keeps a small pyramid of extents (per 64, 512, 4096 and
+/// 65,536 points), updated on every append, so the drawing side can thin
+/// millions of points without visiting each one.
 class ChartChannel
 {
 public:
     static constexpr int BlockBits = 16;
     static constexpr qsizetype BlockSize = qsizetype(1) << BlockBits;
+
+    /// Summary levels, coarsest first: level L covers runs of 2^SummaryBits[L]
+    /// points starting at multiples of that size.
+    static constexpr int SummaryLevels = 4;
+    static constexpr std::array<int, SummaryLevels> SummaryBits{BlockBits, 12, 9, 6};
 
     explicit ChartChannel(QString title = {});
     ChartChannel(ChartChannel &&) noexcept = default;
@@ -45,16 +68,64 @@ public:
     /// Bytes held by this channel's points (blocks and marks), for benchmarks.
     std::size_t memoryBytes() const;
 
+    /// Grows with every change (append, mark, clear); never goes back, not
+    /// even on clear().
+    quint64 revision() const { return m_revision; }
+
+    /// Smallest index >= `from` of a point that is not drawn: it carries a mark
+    /// or a coordinate that is not finite. count() when there is none.
+    qsizetype nextGap(qsizetype from) const;
+
+    /// Extent of the points [first, first + 2^SummaryBits[level]); `first`
+    /// must be a multiple of that size and the whole run must exist
+    /// (first + size <= count()). The extent leaves out points with a
+    /// non-finite coordinate but not marked ones (see nextGap()).
+    ChartRange summary(int level, qsizetype first) const;
+
+    /// Extent of all points appended since the last clear (marks ignored).
+    const ChartRange &extent() const { return m_extent; }
+
 private:
+    static constexpr int CoarseBits = SummaryBits[1];
+    static constexpr int MidBits = SummaryBits[2];
+    static constexpr int FineBits = SummaryBits[3];
+    static constexpr std::size_t FineMask = (std::size_t(1) << FineBits) - 1;
+    static constexpr std::size_t MidMask = (std::size_t(1) << MidBits) - 1;
+    static constexpr std::size_t CoarseMask = (std::size_t(1) << CoarseBits) - 1;
+
+    /// Extent inside one block; indexes are offsets within the block.
+    struct BlockRange {
+        double minX;
+        double maxX;
+        double minY;
+        double maxY;
+        std::uint32_t minYAt;
+        std::uint32_t maxYAt;
+    };
+
     struct Block {
         std::array<double, BlockSize> x;
         std::array<double, BlockSize> y;
+        std::array<BlockRange, (BlockSize >> FineBits)> fine;
+        std::array<BlockRange, (BlockSize >> MidBits)> mid;
+        std::array<BlockRange, (BlockSize >> CoarseBits)> coarse;
+        BlockRange whole;
     };
 
     QString m_title;
     std::vector<std::unique_ptr<Block>> m_blocks;
     qsizetype m_count = 0;
     std::vector<std::pair<qsizetype, PointMark>> m_marks; // sorted by index
+    std::vector<qsizetype> m_nonFinite; // sorted indexes of points with a NaN/inf coordinate
+    ChartRange m_extent = EmptyRange();
+    quint64 m_revision = 0;
+
+    static const BlockRange EmptyBlockRange;
+    static ChartRange EmptyRange();
+    static void Include(BlockRange &r, double x, double y, std::uint32_t at);
+    /// Takes the extent `part`, which follows `into`, into `into`; `first`:
+    /// `into` starts with it.
+    static void Merge(BlockRange &into, const BlockRange &part, bool first);
 };
 
 /// The channels of one chart. Every change bumps revision(), which the
@@ -68,26 +139,15 @@ public:
     ChartChannel &channel(int i) { return m_channels[std::size_t(i)]; }
     const ChartChannel &channel(int i) const { return m_channels[std::size_t(i)]; }
 
-    void append(int channel, double x, double y)
-    {
-        m_channels[std::size_t(channel)].append(x, y);
-        ++m_revision;
-    }
-    void markLast(int channel, PointMark mark)
-    {
-        m_channels[std::size_t(channel)].markLast(mark);
-        ++m_revision;
-    }
-    void clearChannel(int channel)
-    {
-        m_channels[std::size_t(channel)].clear();
-        ++m_revision;
-    }
+    void append(int channel, double x, double y) { m_channels[std::size_t(channel)].append(x, y); }
+    void markLast(int channel, PointMark mark) { m_channels[std::size_t(channel)].markLast(mark); }
+    void clearChannel(int channel) { m_channels[std::size_t(channel)].clear(); }
     void clearAll();
 
-    quint64 revision() const { return m_revision; }
+    /// Sum of the channels' revisions: changes whenever any channel changes,
+    /// also when the change went straight through channel().
+    quint64 revision() const;
 
 private:
     std::vector<ChartChannel> m_channels;
-    quint64 m_revision = 0;
 };

@@ -1,0 +1,226 @@
+// Chart figures: memory and append rate for 10,000,000 samples, and the cost
+// of one repaint (thinning, handing the points to the series, rendering) in
+// live and in fit-all mode, and while samples keep arriving.
+
+#include "chart/ChartData.h"
+#include "chart/ChartThinning.h"
+#include "chart/ChartWidget.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QElapsedTimer>
+#include <QLineSeries>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr qsizetype Points = 10'000'000;
+constexpr int Repeats = 30;
+constexpr int TickPoints = 1000;
+constexpr int Ticks = 200;
+
+double ResidentMiB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+double Sample(qsizetype i)
+{
+    return 5000.0 + 3000.0 * std::sin(double(i) * 0.001) + double((i * 7919) % 200);
+}
+
+/// CPU time of this thread: other programs on a busy machine do not count.
+double ThreadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Max(const std::vector<double> &v)
+{
+    return *std::max_element(v.begin(), v.end());
+}
+
+/// Times of repaints: wall clock, and thread CPU split into the handover to
+/// the series (thinning and the series' own geometry update included) and the
+/// render of the chart.
+struct Repaints {
+    std::vector<double> wall, cpu, handover, render;
+
+    void print(const char *what) const
+    {
+        std::printf("%-40s wall median %6.2f max %6.2f ms | CPU median %6.2f max %6.2f ms "
+                    "(handover %.2f, render %.2f)\n",
+                    what, Median(wall), Max(wall), Median(cpu), Max(cpu), Median(handover), Median(render));
+    }
+};
+
+/// One repaint as the timer does it (handover, then one paint of the chart).
+/// The window's own paint that the handover schedules is done afterwards,
+/// outside the measurement, so the chart is not counted as painted twice.
+void Repaint(ChartWidget &w, Repaints &r)
+{
+    QElapsedTimer t;
+    t.start();
+    const double c0 = ThreadCpuMs();
+    w.refresh();
+    const double c1 = ThreadCpuMs();
+    const QPixmap picture = w.chartView()->grab();
+    const double c2 = ThreadCpuMs();
+    r.wall.push_back(double(t.nsecsElapsed()) / 1e6);
+    r.cpu.push_back(c2 - c0);
+    r.handover.push_back(c1 - c0);
+    r.render.push_back(c2 - c1);
+    if (picture.isNull())
+        std::printf("  (empty picture)\n");
+    QCoreApplication::processEvents();
+}
+
+qsizetype SeriesPoints(const ChartWidget &w)
+{
+    qsizetype n = 0;
+    for (int c = 0; c < w.channelCount(); ++c)
+        for (const QLineSeries *s : w.lineSeries(c))
+            n += s->count();
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+
+    ChartWidget w;
+    w.setRepaintInterval(0); // repaints are driven by hand here
+    w.resize(1000, 500);
+    w.show();
+    QCoreApplication::processEvents();
+
+    // Memory and append rate.
+    const double before = ResidentMiB();
+    QElapsedTimer t;
+    t.start();
+    const double appendCpu0 = ThreadCpuMs();
+    for (qsizetype i = 1; i <= Points; ++i)
+        w.append(0, double(i), Sample(i));
+    const double appendCpuS = (ThreadCpuMs() - appendCpu0) / 1e3;
+    const double appendS = double(t.nsecsElapsed()) / 1e9;
+    const double after = ResidentMiB();
+    const ChartChannel &ch = w.data().channel(0);
+    std::printf("points in channel 0:                     %lld\n", static_cast<long long>(ch.count()));
+    std::printf("append rate:                             %.1f million points/s wall, %.1f per CPU second "
+                "(sample values computed in the loop included)\n",
+                double(Points) / appendS / 1e6, double(Points) / appendCpuS / 1e6);
+    std::printf("RSS delta:                               %.1f MiB = %.2f bytes/point (target < 300 MB)\n",
+                after - before, (after - before) * 1024.0 * 1024.0 / double(Points));
+    std::printf(
+        "ChartChannel::memoryBytes:               %.1f MiB = %.2f bytes/point (data 16, target <= 18)\n",
+        double(ch.memoryBytes()) / (1024.0 * 1024.0), double(ch.memoryBytes()) / double(ch.count()));
+
+    // Thinning alone.
+    ThinnedTrace trace;
+    const int columns = int(w.chart()->plotArea().width());
+    std::printf("plot width:                              %d px\n", columns);
+    {
+        std::vector<double> live, fit;
+        for (int r = 0; r < Repeats; ++r) {
+            double c0 = ThreadCpuMs();
+            ThinForDisplay(ch, double(Points) - 1000, double(Points), columns, trace);
+            live.push_back(ThreadCpuMs() - c0);
+            c0 = ThreadCpuMs();
+            ThinForDisplay(ch, 1, double(Points), columns, trace);
+            fit.push_back(ThreadCpuMs() - c0);
+        }
+        std::printf("thinning CPU, live view:                 median %.3f ms, max %.3f ms\n", Median(live),
+                    Max(live));
+        std::printf(
+            "thinning CPU, all 10M in view:           median %.3f ms, max %.3f ms (%lld points out)\n",
+            Median(fit), Max(fit), static_cast<long long>(trace.points.size()));
+        const double c0 = ThreadCpuMs();
+        ThinForDisplay(ch, 1, double(Points), columns, trace, ThinMethod::PointByPoint);
+        std::printf("  same, point by point (no summaries):   %.1f ms\n", ThreadCpuMs() - c0);
+    }
+
+    // Full repaints at 10M points. Each round adds one sample so the data
+    // has changed and everything is handed over again, as it is while reading.
+    qsizetype next = Points + 1;
+    const auto addOne = [&] {
+        w.append(0, double(next), Sample(next));
+        ++next;
+    };
+    {
+        Repaints r, warmUp;
+        Repaint(w, warmUp);
+        for (int i = 0; i < Repeats; ++i) {
+            addOne();
+            Repaint(w, r);
+        }
+        r.print("repaint, live, 10M points:");
+        std::printf("%-40s %lld\n", "  points in the series:", static_cast<long long>(SeriesPoints(w)));
+    }
+    {
+        w.fitAll();
+        Repaints r, warmUp;
+        Repaint(w, warmUp);
+        for (int i = 0; i < Repeats; ++i) {
+            addOne();
+            Repaint(w, r);
+        }
+        r.print("repaint, fit all, 10M points:");
+        std::printf("%-40s %lld\n", "  points in the series:", static_cast<long long>(SeriesPoints(w)));
+    }
+    {
+        w.followLive();
+        Repaints r;
+        for (int tick = 0; tick < Ticks; ++tick) {
+            for (int k = 0; k < TickPoints; ++k)
+                addOne();
+            Repaint(w, r);
+        }
+        r.print("repaint per tick, live, +1000 points:");
+    }
+    {
+        // A smoothed trace as long as the samples, as after filtering.
+        ChartChannel &smoothed = w.data().channel(ChartWidget::SmoothedChannel);
+        for (qsizetype i = 1; i < next; ++i)
+            smoothed.append(double(i), Sample(i) * 0.9);
+        Repaints r;
+        for (int tick = 0; tick < Ticks / 4; ++tick) {
+            for (int k = 0; k < TickPoints; ++k) {
+                w.append(1, double(next), Sample(next) * 0.9);
+                addOne();
+            }
+            Repaint(w, r);
+        }
+        r.print("same, channel 2 also 10M points:");
+        w.fitAll();
+        Repaints f;
+        for (int i = 0; i < Repeats; ++i) {
+            addOne();
+            Repaint(w, f);
+        }
+        f.print("fit all, two channels of 10M points:");
+    }
+    return 0;
+}

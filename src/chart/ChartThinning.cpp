@@ -1,0 +1,301 @@
+#include "chart/ChartThinning.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace
+{
+
+enum Side : int { Left = -1, Inside = 0, Right = 1 };
+
+/// One pass over a channel in index order. The state is the piece being
+/// built, the run of points in the current pixel column that is not yet
+/// written out, and what is known of the previous point.
+class Thinner
+{
+public:
+    Thinner(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out)
+        : m_channel(channel), m_xMin(xMin), m_xMax(xMax), m_columns(std::max(1, columns)), m_out(out)
+    {
+        const double width = xMax - xMin;
+        m_scale = (width > 0 && std::isfinite(width)) ? m_columns / width : 0.0;
+    }
+
+    void run(ThinMethod method)
+    {
+        m_out.clear();
+        const qsizetype count = m_channel.count();
+        m_nextGap = m_channel.nextGap(0);
+        qsizetype i = 0;
+        while (i < count) {
+            if (method == ThinMethod::Summarised) {
+                const qsizetype skipped = trySummaries(i, count);
+                if (skipped > 0) {
+                    i += skipped;
+                    continue;
+                }
+            }
+            visit(i);
+            ++i;
+        }
+        endPiece();
+    }
+
+private:
+    const ChartChannel &m_channel;
+    const double m_xMin;
+    const double m_xMax;
+    const int m_columns;
+    double m_scale = 0;
+    ThinnedTrace &m_out;
+
+    qsizetype m_nextGap = 0; // smallest gap index >= the point being looked at
+
+    // The previous point.
+    qsizetype m_prev = -1;
+    bool m_prevDrawn = false; // false for a gap or before the first point
+    Side m_prevSide = Inside;
+    bool m_prevInPiece = false; // it is the tail of the open piece
+    bool m_pieceOpen = false;
+
+    // The open run: consecutive visible points in one pixel column.
+    bool m_runOpen = false;
+    int m_runColumn = 0;
+    qsizetype m_runFirst = 0;
+    qsizetype m_runLast = 0;
+    qsizetype m_runMin = 0;
+    qsizetype m_runMax = 0;
+    double m_runMinY = 0;
+    double m_runMaxY = 0;
+
+    Side sideOf(double x) const { return x < m_xMin ? Left : (x > m_xMax ? Right : Inside); }
+
+    int columnOf(double x) const
+    {
+        const double c = (x - m_xMin) * m_scale;
+        return c >= m_columns ? m_columns - 1 : (c > 0 ? int(c) : 0);
+    }
+
+    bool isGap(qsizetype i)
+    {
+        if (i < m_nextGap)
+            return false;
+        if (i == m_nextGap) {
+            m_nextGap = m_channel.nextGap(i + 1);
+            return true;
+        }
+        m_nextGap = m_channel.nextGap(i);
+        return isGap(i);
+    }
+
+    /// Tries to take the run of points starting at `i` in one step through the
+    /// channel's summaries; returns how many points it took (0: none). A run
+    /// taken this way is not read point by point: its extent says on which
+    /// side of the view or in which column all of it lies.
+    qsizetype trySummaries(qsizetype i, qsizetype count)
+    {
+        if (m_nextGap < i)
+            m_nextGap = m_channel.nextGap(i);
+        for (int level = 0; level < ChartChannel::SummaryLevels; ++level) {
+            const qsizetype size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+            if ((i & (size - 1)) != 0 || i + size > count || m_nextGap < i + size)
+                continue;
+            const ChartRange r = m_channel.summary(level, i);
+            const qsizetype last = i + size - 1;
+            if (r.maxX < m_xMin || r.minX > m_xMax) {
+                // All on one side: only the line into the first point can
+                // cross the view; none inside the run does.
+                const Side side = r.maxX < m_xMin ? Left : Right;
+                if (joinFromPrevious(i, side)) {
+                    flushRun();
+                    emitPoint(i);
+                }
+                endPiece();
+                setPrevious(last, side, false);
+                return size;
+            }
+            if (r.minX >= m_xMin && r.maxX <= m_xMax) {
+                const int column = columnOf(r.minX);
+                if (column == columnOf(r.maxX)) {
+                    // All visible in one column: the run joins the piece and
+                    // only widens the column's envelope.
+                    joinFromPrevious(i, Inside);
+                    addToRun(column, i, r.minYIndex, r.minY, r.maxYIndex, r.maxY, last);
+                    setPrevious(last, Inside, true);
+                    return size;
+                }
+            }
+        }
+        return 0;
+    }
+
+    void visit(qsizetype j)
+    {
+        if (isGap(j)) {
+            endPiece();
+            m_prev = j;
+            m_prevDrawn = false;
+            m_prevInPiece = false;
+            return;
+        }
+        const double x = m_channel.x(j);
+        const Side side = sideOf(x);
+        const bool inPiece = joinFromPrevious(j, side);
+        if (inPiece) {
+            if (side == Inside) {
+                const double y = m_channel.y(j);
+                addToRun(columnOf(x), j, j, y, j, y, j);
+            } else {
+                flushRun();
+                emitPoint(j);
+            }
+        }
+        setPrevious(j, side, inPiece);
+    }
+
+    /// Handles the line from the previous point to point `j` (on `side`):
+    /// starts a new piece with the previous point where the line enters the
+    /// view from outside, ends the piece where there is no line to draw.
+    /// Returns whether `j` belongs to the open piece.
+    bool joinFromPrevious(qsizetype j, Side side)
+    {
+        const bool joined = m_prevDrawn && m_prev == j - 1 && (side == Inside || side != m_prevSide);
+        if (joined) {
+            if (!m_prevInPiece) {
+                endPiece();
+                emitPoint(m_prev);
+            }
+        } else {
+            endPiece();
+        }
+        return joined || side == Inside;
+    }
+
+    void setPrevious(qsizetype j, Side side, bool inPiece)
+    {
+        m_prev = j;
+        m_prevDrawn = true;
+        m_prevSide = side;
+        m_prevInPiece = inPiece;
+    }
+
+    /// Adds the points first..last (consecutive, all in `column`, lowest and
+    /// highest as given) to the run of that column.
+    void addToRun(int column, qsizetype first, qsizetype minIndex, double minY, qsizetype maxIndex,
+                  double maxY, qsizetype last)
+    {
+        if (m_runOpen && m_runColumn == column) {
+            widenRun(minIndex, minY, maxIndex, maxY);
+            m_runLast = last;
+            return;
+        }
+        flushRun();
+        m_runOpen = true;
+        m_pieceOpen = true;
+        m_runColumn = column;
+        m_runFirst = first;
+        m_runLast = last;
+        m_runMin = minIndex;
+        m_runMinY = minY;
+        m_runMax = maxIndex;
+        m_runMaxY = maxY;
+    }
+
+    void widenRun(qsizetype minIndex, double minY, qsizetype maxIndex, double maxY)
+    {
+        // Strict comparisons keep the earliest of equal values, as a walk
+        // point by point does.
+        if (minY < m_runMinY) {
+            m_runMinY = minY;
+            m_runMin = minIndex;
+        }
+        if (maxY > m_runMaxY) {
+            m_runMaxY = maxY;
+            m_runMax = maxIndex;
+        }
+    }
+
+    void flushRun()
+    {
+        if (!m_runOpen)
+            return;
+        m_runOpen = false;
+        std::array<qsizetype, 4> picks{m_runFirst, std::min(m_runMin, m_runMax), std::max(m_runMin, m_runMax),
+                                       m_runLast};
+        qsizetype last = -1;
+        for (qsizetype p : picks) {
+            if (p != last)
+                emitPoint(p);
+            last = p;
+        }
+    }
+
+    void emitPoint(qsizetype j)
+    {
+        m_out.points.append(QPointF(m_channel.x(j), m_channel.y(j)));
+        m_out.sourceIndex.push_back(j);
+        m_pieceOpen = true;
+    }
+
+    void endPiece()
+    {
+        flushRun();
+        if (!m_pieceOpen)
+            return;
+        m_pieceOpen = false;
+        m_out.pieceEnds.push_back(m_out.points.size());
+    }
+};
+
+} // namespace
+
+void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
+                    ThinMethod method)
+{
+    Thinner(channel, xMin, xMax, columns, out).run(method);
+}
+
+ChartRange DrawnExtent(const ChartChannel &channel)
+{
+    ChartRange extent{1.0, -1.0, 1.0, -1.0, 0, 0};
+    bool any = false;
+    const auto take = [&](double minX, double maxX, double minY, double maxY) {
+        if (!any) {
+            extent = {minX, maxX, minY, maxY, 0, 0};
+            any = true;
+            return;
+        }
+        extent.minX = std::min(extent.minX, minX);
+        extent.maxX = std::max(extent.maxX, maxX);
+        extent.minY = std::min(extent.minY, minY);
+        extent.maxY = std::max(extent.maxY, maxY);
+    };
+    if (!channel.hasMarks() && channel.nextGap(0) == channel.count()) {
+        const ChartRange &r = channel.extent();
+        return r.isEmpty() ? extent : r;
+    }
+    const qsizetype count = channel.count();
+    qsizetype nextGap = channel.nextGap(0);
+    qsizetype i = 0;
+    while (i < count) {
+        if (nextGap < i)
+            nextGap = channel.nextGap(i);
+        qsizetype step = 0;
+        for (int level = 0; level < ChartChannel::SummaryLevels && step == 0; ++level) {
+            const qsizetype size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+            if ((i & (size - 1)) == 0 && i + size <= count && nextGap >= i + size) {
+                const ChartRange r = channel.summary(level, i);
+                take(r.minX, r.maxX, r.minY, r.maxY);
+                step = size;
+            }
+        }
+        if (step == 0) {
+            if (i != nextGap)
+                take(channel.x(i), channel.x(i), channel.y(i), channel.y(i));
+            step = 1;
+        }
+        i += step;
+    }
+    return extent;
+}

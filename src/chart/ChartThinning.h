@@ -1,0 +1,47 @@
+#pragma once
+// Turns a channel into what one repaint needs: the points of the visible X
+// range, at most a handful per pixel column, cut into separate pieces at the
+// points that are not drawn (null or empty marks, non-finite coordinates).
+
+#include "chart/ChartData.h"
+
+#include <QList>
+#include <QPointF>
+
+#include <vector>
+
+/// The pieces of one channel to draw, each a polyline joined in order.
+struct ThinnedTrace {
+    QList<QPointF> points;              // all pieces, one after the other
+    std::vector<qsizetype> pieceEnds;   // end (exclusive) of each piece in points
+    std::vector<qsizetype> sourceIndex; // channel index of each point
+
+    void clear()
+    {
+        points.clear();
+        pieceEnds.clear();
+        sourceIndex.clear();
+    }
+    qsizetype pieceCount() const { return qsizetype(pieceEnds.size()); }
+    qsizetype pieceBegin(qsizetype piece) const { return piece == 0 ? 0 : pieceEnds[std::size_t(piece - 1)]; }
+    qsizetype pieceSize(qsizetype piece) const { return pieceEnds[std::size_t(piece)] - pieceBegin(piece); }
+};
+
+enum class ThinMethod {
+    Summarised,  // skips whole runs of points through the channel's extent pyramid
+    PointByPoint // visits every point; the reference the summarised walk must equal
+};
+
+/// Thins `channel` for a view of [xMin, xMax] split into `columns` equal pixel
+/// columns. Points are taken in index order (the order they were added), so
+/// lines join exactly as they were drawn point by point. Consecutive visible
+/// points that fall into one column are reduced to the first, the lowest, the
+/// highest and the last of them, so the drawn envelope stays exact. A point
+/// outside [xMin, xMax] is kept only where the line from or to it crosses the
+/// view. A point with a mark or a non-finite coordinate ends the piece.
+void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
+                    ThinMethod method = ThinMethod::Summarised);
+
+/// Extent of the drawn points of `channel` (marked and non-finite points left
+/// out); empty when there are none.
+ChartRange DrawnExtent(const ChartChannel &channel);

@@ -1,0 +1,703 @@
+#include "chart/ChartData.h"
+#include "chart/ChartThinning.h"
+#include "chart/ChartWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineSeries>
+#include <QScatterSeries>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QValueAxis>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace
+{
+
+constexpr qsizetype Block = ChartChannel::BlockSize;
+
+ChartChannel Ramp(qsizetype n, double x0 = 1.0)
+{
+    ChartChannel c;
+    for (qsizetype i = 0; i < n; ++i)
+        c.append(x0 + double(i), std::sin(double(i) * 0.01) * 100.0);
+    return c;
+}
+
+/// Every piece's points, as channel indexes, must rise strictly: lines are
+/// drawn in the order the points were added.
+bool InIndexOrder(const ThinnedTrace &t)
+{
+    for (qsizetype p = 0; p < t.pieceCount(); ++p)
+        for (qsizetype k = t.pieceBegin(p) + 1; k < t.pieceEnds[std::size_t(p)]; ++k)
+            if (t.sourceIndex[std::size_t(k)] <= t.sourceIndex[std::size_t(k - 1)])
+                return false;
+    return true;
+}
+
+QValueAxis *Axis(ChartWidget &w, Qt::Orientation o)
+{
+    return qobject_cast<QValueAxis *>(w.chart()->axes(o).value(0));
+}
+
+double MaxX(const QLineSeries *s)
+{
+    double m = -std::numeric_limits<double>::infinity();
+    for (const QPointF &p : s->points())
+        m = std::max(m, p.x());
+    return m;
+}
+
+double MinX(const QLineSeries *s)
+{
+    double m = std::numeric_limits<double>::infinity();
+    for (const QPointF &p : s->points())
+        m = std::min(m, p.x());
+    return m;
+}
+
+} // namespace
+
+class TestChart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // ---- data store -------------------------------------------------------
+
+    void appendAndReadAcrossBlocks()
+    {
+        ChartData data({QStringLiteral("Channel 1"), QStringLiteral("Channel 2")});
+        QCOMPARE(data.channelCount(), 2);
+        QCOMPARE(data.channel(1).title(), QStringLiteral("Channel 2"));
+        const qsizetype n = 2 * Block + 17;
+        for (qsizetype i = 0; i < n; ++i)
+            data.append(0, double(i) + 0.5, -double(i));
+        QCOMPARE(data.channel(0).count(), n);
+        QCOMPARE(data.channel(1).count(), qsizetype(0));
+        for (qsizetype i : {qsizetype(0), Block - 1, Block, 2 * Block, n - 1}) {
+            QCOMPARE(data.channel(0).x(i), double(i) + 0.5);
+            QCOMPARE(data.channel(0).y(i), -double(i));
+        }
+        // Whole blocks cost the two doubles per point plus well under 2 bytes.
+        const double perPoint = double(data.channel(0).memoryBytes()) / double(3 * Block);
+        QVERIFY2(perPoint < 18.0, qPrintable(QString::number(perPoint)));
+    }
+
+    void marksOnLastPoint()
+    {
+        ChartChannel c;
+        c.markLast(PointMark::Null); // empty channel: nothing to mark
+        QVERIFY(!c.hasMarks());
+        c.append(1, 5);
+        c.append(2, 0);
+        c.markLast(PointMark::Null);
+        c.append(3, 0);
+        c.markLast(PointMark::Null);
+        c.markLast(PointMark::Empty); // replaces the mark of the same point
+        c.append(4, 7);
+        c.markLast(PointMark::Empty);
+        c.markLast(PointMark::None); // and takes it away again
+        QCOMPARE(c.mark(0), PointMark::None);
+        QCOMPARE(c.mark(1), PointMark::Null);
+        QCOMPARE(c.mark(2), PointMark::Empty);
+        QCOMPARE(c.mark(3), PointMark::None);
+        QVERIFY(c.isGap(1) && c.isGap(2) && !c.isGap(3));
+        QCOMPARE(c.nextGap(0), qsizetype(1));
+        QCOMPARE(c.nextGap(2), qsizetype(2));
+        QCOMPARE(c.nextGap(3), qsizetype(4)); // none left: count()
+    }
+
+    void nonFiniteValuesAreGapsAndSpoilNoExtent()
+    {
+        ChartChannel c;
+        c.append(1, 10);
+        c.append(2, std::numeric_limits<double>::quiet_NaN());
+        c.append(std::numeric_limits<double>::infinity(), 3);
+        c.append(4, -2);
+        QCOMPARE(c.nextGap(0), qsizetype(1));
+        QCOMPARE(c.nextGap(2), qsizetype(2));
+        QCOMPARE(c.nextGap(3), qsizetype(4));
+        QCOMPARE(c.extent().minX, 1.0);
+        QCOMPARE(c.extent().maxX, 4.0);
+        QCOMPARE(c.extent().minY, -2.0);
+        QCOMPARE(c.extent().maxY, 10.0);
+        QCOMPARE(c.extent().minYIndex, qsizetype(3));
+    }
+
+    void clearOneOrAllAndRevision()
+    {
+        ChartData data({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+        quint64 last = data.revision();
+        const auto changed = [&] {
+            const bool grew = data.revision() > last;
+            last = data.revision();
+            return grew;
+        };
+        data.append(0, 1, 1);
+        QVERIFY(changed());
+        data.append(1, 1, 1);
+        data.append(2, 1, 1);
+        QVERIFY(changed());
+        data.markLast(2, PointMark::Null);
+        QVERIFY(changed());
+        data.channel(1).append(2, 2); // straight through the channel counts too
+        QVERIFY(changed());
+        data.clearChannel(1);
+        QVERIFY(changed());
+        QCOMPARE(data.channel(0).count(), qsizetype(1));
+        QCOMPARE(data.channel(1).count(), qsizetype(0));
+        QCOMPARE(data.channel(2).count(), qsizetype(1));
+        data.clearAll();
+        QVERIFY(changed());
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(data.channel(i).count(), qsizetype(0));
+            QVERIFY(!data.channel(i).hasMarks());
+            QVERIFY(data.channel(i).extent().isEmpty());
+        }
+        data.clearAll(); // clearing an empty store still counts as a change
+        QVERIFY(changed());
+        // Old blocks are gone: new points read back, not the old ones.
+        data.append(0, 9, 8);
+        QCOMPARE(data.channel(0).x(0), 9.0);
+        QCOMPARE(data.channel(0).mark(0), PointMark::None);
+    }
+
+    void summariesMatchThePoints()
+    {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> d(-1000, 1000);
+        ChartChannel c;
+        const qsizetype n = Block + 5000;
+        for (qsizetype i = 0; i < n; ++i)
+            c.append(d(rng), std::round(d(rng) / 50)); // many equal Y values
+        for (int level = 0; level < ChartChannel::SummaryLevels; ++level) {
+            const qsizetype size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+            for (qsizetype first = 0; first + size <= n; first += size * 7) {
+                ChartRange brute{1e9, -1e9, 1e9, -1e9, -1, -1};
+                for (qsizetype i = first; i < first + size; ++i) {
+                    brute.minX = std::min(brute.minX, c.x(i));
+                    brute.maxX = std::max(brute.maxX, c.x(i));
+                    if (c.y(i) < brute.minY) {
+                        brute.minY = c.y(i);
+                        brute.minYIndex = i;
+                    }
+                    if (c.y(i) > brute.maxY) {
+                        brute.maxY = c.y(i);
+                        brute.maxYIndex = i;
+                    }
+                }
+                const ChartRange s = c.summary(level, first);
+                QCOMPARE(s.minX, brute.minX);
+                QCOMPARE(s.maxX, brute.maxX);
+                QCOMPARE(s.minY, brute.minY);
+                QCOMPARE(s.maxY, brute.maxY);
+                QCOMPARE(s.minYIndex, brute.minYIndex); // first of equal values
+                QCOMPARE(s.maxYIndex, brute.maxYIndex);
+            }
+        }
+    }
+
+    // ---- thinning ---------------------------------------------------------
+
+    void envelopeAndOrderInOneColumn()
+    {
+        ChartChannel c;
+        const double ys[] = {5, 9, -3, 9, 2, -3, 4};
+        for (int i = 0; i < 7; ++i)
+            c.append(10.0 + i * 0.01, ys[i]);
+        ThinnedTrace t;
+        ThinForDisplay(c, 0, 100, 10, t); // all seven in column 1
+        QCOMPARE(t.pieceCount(), qsizetype(1));
+        // first, earliest max, earliest min, last
+        QCOMPARE(t.sourceIndex, (std::vector<qsizetype>{0, 1, 2, 6}));
+        QCOMPARE(t.points.at(1), QPointF(10.01, 9));
+        QCOMPARE(t.points.at(2), QPointF(10.02, -3));
+    }
+
+    void outputIsBoundedAndKeepsEveryExtreme()
+    {
+        const ChartChannel c = Ramp(3 * Block);
+        ThinnedTrace t;
+        const int columns = 500;
+        ThinForDisplay(c, 1, double(3 * Block), columns, t);
+        QVERIFY(t.points.size() <= 4 * columns);
+        QVERIFY(InIndexOrder(t));
+        double lo = 1e9, hi = -1e9;
+        for (const QPointF &p : t.points) {
+            lo = std::min(lo, p.y());
+            hi = std::max(hi, p.y());
+        }
+        QCOMPARE(lo, c.extent().minY);
+        QCOMPARE(hi, c.extent().maxY);
+    }
+
+    void viewEdgesKeepOneNeighbour()
+    {
+        const ChartChannel c = Ramp(101, 0); // x = 0..100
+        ThinnedTrace t;
+        ThinForDisplay(c, 40, 60, 1000, t);
+        QCOMPARE(t.pieceCount(), qsizetype(1));
+        QCOMPARE(t.sourceIndex.front(), qsizetype(39));
+        QCOMPARE(t.sourceIndex.back(), qsizetype(61));
+        QCOMPARE(t.points.size(), qsizetype(23));
+
+        // A line that crosses the whole view without a point inside it.
+        ChartChannel jump;
+        jump.append(-10, 0);
+        jump.append(-20, 0);
+        jump.append(10, 1);
+        jump.append(30, 1);
+        ThinForDisplay(jump, -1, 1, 100, t);
+        QCOMPARE(t.sourceIndex, (std::vector<qsizetype>{1, 2}));
+
+        // Nothing in view and nothing crossing it.
+        ThinForDisplay(c, 200, 300, 100, t);
+        QCOMPARE(t.points.size(), qsizetype(0));
+        QCOMPARE(t.pieceCount(), qsizetype(0));
+    }
+
+    void gapsSplitPieces()
+    {
+        ChartChannel c;
+        for (int i = 0; i < 10; ++i) {
+            c.append(i, i);
+            if (i == 3 || i == 4 || i == 7)
+                c.markLast(i == 7 ? PointMark::Empty : PointMark::Null);
+        }
+        ThinnedTrace t;
+        ThinForDisplay(c, 0, 9, 1000, t);
+        QCOMPARE(t.pieceCount(), qsizetype(3));
+        QCOMPARE(t.sourceIndex, (std::vector<qsizetype>{0, 1, 2, 5, 6, 8, 9}));
+        QCOMPARE(t.pieceEnds, (std::vector<qsizetype>{3, 5, 7}));
+        // A gap inside a run of one column still cuts the line there.
+        ThinForDisplay(c, 0, 9, 1, t);
+        QCOMPARE(t.pieceCount(), qsizetype(3));
+    }
+
+    void meanLineAfterSamplesIsDrawnInOrder()
+    {
+        // An import: samples at x = 1..n, then the mean line from 0 to n.
+        ChartChannel samples = Ramp(5000);
+        ChartChannel mean;
+        mean.append(0, 2);
+        mean.append(5000, 2);
+        ThinnedTrace t;
+        ThinForDisplay(mean, 4000, 5000, 800, t);
+        QCOMPARE(t.sourceIndex, (std::vector<qsizetype>{0, 1}));
+        // X going back inside one channel: the line back is kept.
+        samples.append(1, 0);
+        ThinForDisplay(samples, 4000, 5000, 800, t);
+        QCOMPARE(t.sourceIndex.back(), qsizetype(5000));
+        QVERIFY(InIndexOrder(t));
+    }
+
+    void summarisedWalkEqualsPointByPoint_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("rising x") << 0;
+        QTest::newRow("rising x with marks and NaN") << 1;
+        QTest::newRow("random x") << 2;
+        QTest::newRow("repeated imports") << 3;
+    }
+
+    void summarisedWalkEqualsPointByPoint()
+    {
+        QFETCH(int, shape);
+        std::mt19937 rng(1234 + shape);
+        std::uniform_real_distribution<double> unit(0, 1);
+        ChartChannel c;
+        const qsizetype n = 2 * Block + 3333;
+        for (qsizetype i = 0; i < n; ++i) {
+            double x = double(i);
+            if (shape == 2)
+                x = unit(rng) * double(n);
+            else if (shape == 3)
+                x = double(i % 70000);
+            double y = std::round(unit(rng) * 40); // ties on purpose
+            if (shape == 1 && unit(rng) < 0.0005)
+                y = std::numeric_limits<double>::quiet_NaN();
+            c.append(x, y);
+            if (shape == 1 && unit(rng) < 0.001)
+                c.markLast(unit(rng) < 0.5 ? PointMark::Null : PointMark::Empty);
+        }
+        for (int round = 0; round < 40; ++round) {
+            double a = unit(rng) * 1.2 * double(n) - 0.1 * double(n);
+            double b = a + unit(rng) * double(n) * (round % 3 == 0 ? 1.0 : 0.05);
+            if (round == 0) {
+                a = -1;
+                b = double(n) + 1;
+            }
+            const int columns = 1 + int(unit(rng) * 1500);
+            ThinnedTrace fast, slow;
+            ThinForDisplay(c, a, b, columns, fast, ThinMethod::Summarised);
+            ThinForDisplay(c, a, b, columns, slow, ThinMethod::PointByPoint);
+            QCOMPARE(fast.sourceIndex, slow.sourceIndex);
+            QCOMPARE(fast.pieceEnds, slow.pieceEnds);
+            QVERIFY(InIndexOrder(fast));
+        }
+    }
+
+    void drawnExtentLeavesGapsOut()
+    {
+        ChartChannel c;
+        c.append(5, 10);
+        c.append(6, 0);
+        c.markLast(PointMark::Null);
+        for (int i = 0; i < 200; ++i)
+            c.append(7 + i, 20 + i % 3);
+        const ChartRange r = DrawnExtent(c);
+        QCOMPARE(r.minX, 5.0);
+        QCOMPARE(r.maxX, 206.0);
+        QCOMPARE(r.minY, 10.0); // not the 0 of the null point
+        QCOMPARE(r.maxY, 22.0);
+        QVERIFY(DrawnExtent(ChartChannel()).isEmpty());
+    }
+
+    // ---- widget -----------------------------------------------------------
+
+    void channelsAsConfigured()
+    {
+        ChartWidget w;
+        QCOMPARE(w.channelCount(), 3);
+        QCOMPARE(w.data().channel(0).title(), QStringLiteral("Channel 1"));
+        QCOMPARE(w.data().channel(2).title(), QStringLiteral("Channel 3"));
+        QCOMPARE(w.lineSeries(0).front()->pen().width(), 2);
+        QCOMPARE(w.lineSeries(1).front()->pen().color(), QColor(Qt::yellow));
+        QCOMPARE(w.lineSeries(1).front()->pen().width(), 2);
+        QCOMPARE(w.lineSeries(2).front()->pen().color(), QColor(Qt::blue));
+        QVERIFY(!w.chart()->legend()->isVisible());
+        QVERIFY(w.chart()->title().isEmpty());
+        QVERIFY(!w.toolbarVisible());
+        QVERIFY(!w.dataCursorVisible());
+        QVERIFY(w.isLive());
+
+        w.append(0, 1, 2.5);
+        w.append(0, 2, 3.5);
+        w.markLast(0, PointMark::Empty);
+        QCOMPARE(w.count(0), qsizetype(2));
+        QCOMPARE(w.x(0, 1), 2.0);
+        QCOMPARE(w.y(0, 0), 2.5);
+        QCOMPARE(w.mark(0, 1), PointMark::Empty);
+        w.append(2, 0, 1);
+        w.clearChannel(0);
+        QCOMPARE(w.count(0), qsizetype(0));
+        QCOMPARE(w.count(2), qsizetype(1));
+        w.clearAll();
+        QCOMPARE(w.count(2), qsizetype(0));
+    }
+
+    void liveModeFollowsTheSamples()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(1000, 500);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->min(), 0.0);
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
+
+        for (int i = 1; i <= 500; ++i)
+            w.append(0, i, i % 10);
+        QVERIFY(w.refresh());
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
+        QCOMPARE(MaxX(w.lineSeries(0).front()), 500.0);
+
+        for (int i = 501; i <= 2500; ++i)
+            w.append(0, i, i % 10);
+        QVERIFY(w.refresh());
+        QCOMPARE(Axis(w, Qt::Horizontal)->min(), 1500.0);
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 2500.0);
+        const QLineSeries *s = w.lineSeries(0).front();
+        QCOMPARE(MaxX(s), 2500.0);
+        QCOMPARE(MinX(s), 1499.0); // one point before the view keeps the line to the edge
+        QVERIFY(s->count() <= 4 * int(w.chart()->plotArea().width()) + 2);
+
+        // Nothing changed: nothing is handed over again.
+        QVERIFY(!w.refresh());
+        // The timer does the same on its own.
+        w.setRepaintInterval(5);
+        w.append(0, 2501, 1);
+        QTRY_COMPARE(Axis(w, Qt::Horizontal)->max(), 2501.0);
+    }
+
+    void verticalAxis()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.setYAxis(100, 400);
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Vertical)->min(), 100.0);
+        QCOMPARE(Axis(w, Qt::Vertical)->max(), 500.0);
+        QCOMPARE(w.yAxisMinimum(), 100.0);
+        QCOMPARE(w.yAxisSpan(), 400.0);
+        // Equal ends: a band around the value, never an empty range.
+        w.setYAxis(5, 0);
+        w.refresh();
+        QVERIFY(Axis(w, Qt::Vertical)->min() < 5.0);
+        QVERIFY(Axis(w, Qt::Vertical)->max() > 5.0);
+        w.setYAxis(std::numeric_limits<double>::quiet_NaN(), 1);
+        w.refresh();
+        QVERIFY(Axis(w, Qt::Vertical)->max() > Axis(w, Qt::Vertical)->min());
+    }
+
+    void markersAndGapsInTheWidget()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (int i = 1; i <= 20; ++i) {
+            w.append(0, i, i);
+            if (i == 10 || i == 12)
+                w.markLast(0, PointMark::Null);
+        }
+        w.refresh();
+        // 1..9, the lone 11 and 13..20: two lines and one marker-only point.
+        QCOMPARE(w.lineSeries(0).size(), std::size_t(2));
+        QCOMPARE(w.lineSeries(0)[0]->count(), 9);
+        QCOMPARE(w.lineSeries(0)[1]->count(), 8);
+        QCOMPARE(w.lonePointSeries(0)->count(), 0);
+
+        QVERIFY(!w.markersVisible(0));
+        w.setMarkersVisible(0, true);
+        QVERIFY(w.markersVisible(0));
+        QVERIFY(!w.markersVisible(1));
+        QVERIFY(w.lineSeries(0)[0]->pointsVisible() && w.lineSeries(0)[1]->pointsVisible());
+        QVERIFY(w.refresh());
+        QCOMPARE(w.lonePointSeries(0)->count(), 1);
+        QVERIFY(w.lonePointSeries(0)->isVisible());
+        w.setMarkersVisible(0, false);
+        QVERIFY(!w.lineSeries(0)[0]->pointsVisible());
+        QVERIFY(!w.lonePointSeries(0)->isVisible());
+
+        // Without the gaps the second piece is emptied, not left behind.
+        w.clearChannel(0);
+        for (int i = 1; i <= 20; ++i)
+            w.append(0, i, i);
+        w.refresh();
+        QCOMPARE(w.lineSeries(0)[0]->count(), 20);
+        QCOMPARE(w.lineSeries(0)[1]->count(), 0);
+    }
+
+    void toolbarVisibleAndEnabled()
+    {
+        ChartWidget w;
+        QVERIFY(!w.toolbarVisible());
+        w.setToolbarVisible(true);
+        QVERIFY(w.toolbarVisible());
+        QVERIFY(w.toolbarEnabled());
+        w.setToolbarEnabled(false);
+        QVERIFY(!w.toolbarEnabled());
+        QVERIFY(!w.toolBar()->widgetForAction(w.action(ChartWidget::Action::ZoomIn))->isEnabled());
+        w.setToolbarEnabled(true);
+        w.setToolbarVisible(false);
+        QVERIFY(!w.toolbarVisible());
+        QCOMPARE(w.toolBar()->actions().size(), 7);
+    }
+
+    void suspendedRepaintHandsNothingOver()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.suspendRepaint();
+        w.suspendRepaint();
+        const quint64 before = w.seriesUpdateCount();
+        for (int i = 1; i <= 100; ++i)
+            w.append(0, i, i);
+        QVERIFY(!w.refresh());
+        w.resumeRepaint();
+        QVERIFY(w.repaintSuspended());
+        QVERIFY(!w.refresh());
+        QCOMPARE(w.seriesUpdateCount(), before);
+        QCOMPARE(w.lineSeries(0).front()->count(), 0);
+        w.resumeRepaint();
+        w.resumeRepaint(); // one too many is harmless
+        QVERIFY(!w.repaintSuspended());
+        QVERIFY(w.refresh());
+        QCOMPARE(w.seriesUpdateCount(), before + 1);
+        QCOMPARE(w.lineSeries(0).front()->count(), 100);
+    }
+
+    void zoomFitAndBackToLive()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        for (int i = 1; i <= 5000; ++i)
+            w.append(0, i, 100 + i % 50);
+        w.append(2, 0, 120);
+        w.append(2, 5000, 120);
+        w.refresh();
+        QCOMPARE(w.viewXMinimum(), 4000.0);
+
+        w.zoomIn();
+        QVERIFY(!w.isLive());
+        QCOMPARE(w.viewXMaximum() - w.viewXMinimum(), 500.0);
+        QCOMPARE((w.viewXMaximum() + w.viewXMinimum()) / 2, 4500.0);
+        w.zoomOut();
+        QCOMPARE(w.viewXMaximum() - w.viewXMinimum(), 1000.0);
+
+        w.fitAll();
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->min(), 0.0); // the mean line starts at 0
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 5000.0);
+        QVERIFY(Axis(w, Qt::Vertical)->min() < 100.0 && Axis(w, Qt::Vertical)->min() > 90.0);
+        QVERIFY(Axis(w, Qt::Vertical)->max() > 149.0 && Axis(w, Qt::Vertical)->max() < 160.0);
+        // New samples do not move a fixed view...
+        w.append(0, 5001, 100);
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 5000.0);
+        // ...until live scrolling is taken up again, with the configured Y axis.
+        w.action(ChartWidget::Action::Live)->trigger();
+        w.refresh();
+        QVERIFY(w.isLive());
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 5001.0);
+        QCOMPARE(Axis(w, Qt::Vertical)->min(), ChartWidget::DefaultYMinimum);
+
+        // Fit on an empty chart still gives a usable view.
+        w.clearAll();
+        w.fitAll();
+        QVERIFY(w.viewXMaximum() > w.viewXMinimum());
+        QVERIFY(w.viewYMaximum() > w.viewYMinimum());
+    }
+
+    void panByDraggingAndWheelZoom()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setToolbarVisible(true);
+        QApplication::processEvents();
+        w.refresh();
+        QWidget *vp = w.chartView()->viewport();
+        const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
+
+        // Without the pan tool a drag changes nothing.
+        QTest::mousePress(vp, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(vp, centre + QPoint(100, 0));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(100, 0));
+        QVERIFY(w.isLive());
+
+        w.action(ChartWidget::Action::Pan)->trigger();
+        QVERIFY(w.panEnabled());
+        const double width = w.chart()->plotArea().width();
+        QTest::mousePress(vp, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(vp, centre + QPoint(int(width / 4), 0));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(int(width / 4), 0));
+        QVERIFY(!w.isLive());
+        QVERIFY(std::abs(w.viewXMinimum() + 250.0) < 5.0); // dragged right: earlier X comes into view
+        QCOMPARE(w.viewXMaximum() - w.viewXMinimum(), 1000.0);
+
+        // The wheel zooms only while the toolbar, with its way back to live
+        // scrolling, is at hand.
+        w.followLive();
+        w.refresh();
+        const auto turnWheel = [&] {
+            QWheelEvent wheel(QPointF(centre), vp->mapToGlobal(QPointF(centre)), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(vp, &wheel);
+        };
+        w.setToolbarVisible(false);
+        turnWheel();
+        QTest::mousePress(vp, Qt::LeftButton, {}, centre); // pan tool still on, toolbar hidden
+        QTest::mouseMove(vp, centre + QPoint(100, 0));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(100, 0));
+        QVERIFY(w.isLive());
+        w.setToolbarVisible(true);
+        w.setToolbarEnabled(false);
+        turnWheel();
+        QVERIFY(w.isLive());
+        w.setToolbarEnabled(true);
+        turnWheel();
+        QVERIFY(!w.isLive());
+        QVERIFY(w.viewXMaximum() - w.viewXMinimum() < 1000.0);
+    }
+
+    void dataCursorReadsTheMousePosition()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setYAxis(0, 100);
+        w.refresh();
+        QCOMPARE(ChartWidget::DataCursorText(12.5, -3), QStringLiteral("X: 12.5   Y: -3"));
+
+        w.action(ChartWidget::Action::DataCursor)->trigger();
+        QVERIFY(w.dataCursorVisible());
+        const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
+        QTest::mouseMove(w.chartView()->viewport(), centre);
+        const QStringList parts = w.dataCursorText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QCOMPARE(parts.size(), 4);
+        QVERIFY(std::abs(parts[1].toDouble() - 500.0) < 3.0);
+        QVERIFY(std::abs(parts[3].toDouble() - 50.0) < 1.0);
+        QVERIFY(w.chartView()->findChild<QLabel *>()->isVisible());
+
+        w.setDataCursorVisible(false);
+        QVERIFY(!w.action(ChartWidget::Action::DataCursor)->isChecked());
+        QVERIFY(!w.chartView()->findChild<QLabel *>()->isVisible());
+    }
+
+    void savePictureThroughTheHook()
+    {
+        QTemporaryDir dir;
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(600, 300);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (int i = 1; i <= 100; ++i)
+            w.append(0, i, i * 10);
+        QString answer;
+        QStringList errors;
+        w.setFileNamePrompt([&](QWidget *) { return answer; });
+        w.setErrorReport([&](QWidget *, const QString &text) { errors << text; });
+
+        answer = dir.filePath(QStringLiteral("plot")); // no suffix: .png is added
+        w.action(ChartWidget::Action::SavePicture)->trigger();
+        QVERIFY(errors.isEmpty());
+        QImageReader reader(dir.filePath(QStringLiteral("plot.png")));
+        QCOMPARE(reader.format(), QByteArray("png"));
+        QCOMPARE(reader.size(), w.chartView()->size() * w.chartView()->devicePixelRatio());
+
+        answer.clear(); // cancelled
+        w.savePictureAsked();
+        QVERIFY(errors.isEmpty());
+
+        answer = dir.filePath(QStringLiteral("missing/dir/plot.png"));
+        w.savePictureAsked();
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors[0].startsWith(QStringLiteral("Error Saving Picture - ")));
+    }
+
+    void rightClickReachesTheOwner()
+    {
+        ChartWidget w;
+        w.resize(600, 300);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setContextMenuPolicy(Qt::CustomContextMenu);
+        QSignalSpy spy(&w, &QWidget::customContextMenuRequested);
+        const QPoint at(200, 100);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.chartView()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(w.chartView()->viewport(), &event);
+        QCOMPARE(spy.count(), 1);
+    }
+};
+
+QTEST_MAIN(TestChart)
+#include "tst_chart.moc"
