@@ -1,0 +1,217 @@
+// Figures for the sample data: smoothing 10,000,000 points, and export and
+// import of 1,000,000 rows shaped like the real chart (samples, smoothed
+// trace, one mean line), with the heap allocations each step makes.
+
+#include "app/SmoothingFilter.h"
+#include "chart/ChartData.h"
+#include "chart/SampleDataFile.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <malloc.h>
+#include <time.h>
+#include <vector>
+
+// ---- allocation counting: the malloc family, forwarded to glibc's own.
+extern "C" {
+void *__libc_malloc(size_t size);
+void *__libc_calloc(size_t count, size_t size);
+void *__libc_realloc(void *pointer, size_t size);
+void __libc_free(void *pointer);
+}
+
+namespace
+{
+std::atomic<bool> g_counting{false};
+std::atomic<long long> g_allocations{0};
+std::atomic<long long> g_liveBytes{0};
+std::atomic<long long> g_peakBytes{0};
+
+void noteAllocation(void *pointer)
+{
+    if (!pointer || !g_counting.load(std::memory_order_relaxed))
+        return;
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    const long long live = g_liveBytes.fetch_add(static_cast<long long>(malloc_usable_size(pointer)),
+                                                 std::memory_order_relaxed) +
+                           static_cast<long long>(malloc_usable_size(pointer));
+    long long peak = g_peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
+}
+
+void noteRelease(void *pointer)
+{
+    if (pointer && g_counting.load(std::memory_order_relaxed))
+        g_liveBytes.fetch_sub(static_cast<long long>(malloc_usable_size(pointer)), std::memory_order_relaxed);
+}
+} // namespace
+
+extern "C" {
+void *malloc(size_t size)
+{
+    void *pointer = __libc_malloc(size);
+    noteAllocation(pointer);
+    return pointer;
+}
+void *calloc(size_t count, size_t size)
+{
+    void *pointer = __libc_calloc(count, size);
+    noteAllocation(pointer);
+    return pointer;
+}
+void *realloc(void *pointer, size_t size)
+{
+    noteRelease(pointer);
+    void *moved = __libc_realloc(pointer, size);
+    noteAllocation(moved);
+    return moved;
+}
+void free(void *pointer)
+{
+    noteRelease(pointer);
+    __libc_free(pointer);
+}
+}
+
+namespace
+{
+
+constexpr qsizetype SmoothingPoints = 10'000'000;
+constexpr qsizetype FileRows = 1'000'000;
+constexpr int Repeats = 3;
+
+struct Measured {
+    double seconds = 0;          // best of the repeats, wall clock
+    double cpuSeconds = 0;       // processor time of that run
+    long long allocations = 0;   // in the best run
+    long long peakHeapBytes = 0; // above the heap in use when it started
+};
+
+double cpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+Measured measure(const std::function<void()> &prepare, const std::function<void()> &work)
+{
+    Measured best;
+    best.seconds = 1e9;
+    for (int i = 0; i < Repeats; ++i) {
+        prepare();
+        g_allocations = 0;
+        g_liveBytes = 0;
+        g_peakBytes = 0;
+        QElapsedTimer timer;
+        const double cpuStart = cpuSeconds();
+        g_counting = true;
+        timer.start();
+        work();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        g_counting = false;
+        const double cpu = cpuSeconds() - cpuStart;
+        if (seconds < best.seconds)
+            best = {seconds, cpu, g_allocations.load(), g_peakBytes.load()};
+    }
+    return best;
+}
+
+ChartData makeChart()
+{
+    return ChartData({QStringLiteral("Channel 1"), QStringLiteral("Channel 2"), QStringLiteral("Channel 3")});
+}
+
+// Samples like live reading gives them: a count as X, a value with two
+// decimals as Y.
+void fillSamples(ChartData &data, qsizetype count)
+{
+    auto *random = QRandomGenerator::global();
+    for (qsizetype i = 1; i <= count; ++i)
+        data.append(SampleChannels::Samples, double(i),
+                    double(int(random->bounded(2'000'000)) - 1'000'000) / 100);
+}
+
+void printRows(const char *what, const Measured &m, qsizetype rows)
+{
+    std::printf(
+        "%-40s %7.3f s (cpu %6.3f s) %10.0f rows/s %8lld allocations (%.5f per row), peak heap +%.1f MB\n",
+        what, m.seconds, m.cpuSeconds, double(rows) / m.seconds, m.allocations,
+        double(m.allocations) / double(rows), double(m.peakHeapBytes) / 1e6);
+}
+
+void fileFigures(const char *name, const QLocale &locale, qsizetype rows, const QString &directory)
+{
+    ChartData data = makeChart();
+    fillSamples(data, rows);
+    SmoothingFilter filter;
+    ApplySmoothing(filter, SmoothingFilter::DefaultWindow, data);
+    AppendMeanLine(data, nullptr);
+    const QString path = directory + QStringLiteral("/bench_%1.txt").arg(QLatin1String(name));
+
+    QByteArray bytes;
+    const Measured format =
+        measure([&] { bytes = QByteArray(); }, [&] { bytes = FormatSampleData(data, locale); });
+    QString error;
+    bool ok = true;
+    const Measured write =
+        measure([] {}, [&] { ok = WriteSampleDataFile(data, path, &error, locale) && ok; });
+    if (!ok)
+        std::printf("export failed: %s\n", qPrintable(error));
+
+    ChartData target = makeChart();
+    const Measured parse = measure([&] { target = makeChart(); },
+                                   [&] { ok = ParseSampleData(target, bytes, locale, &error) && ok; });
+    const Measured read = measure([&] { target = makeChart(); },
+                                  [&] { ok = ReadSampleDataFile(target, path, &error, locale) && ok; });
+    if (!ok || target.channel(0).count() != rows || target.channel(2).count() != 2)
+        std::printf("import failed: %s\n", qPrintable(error));
+
+    std::printf("\n[%s locale, decimal separator \"%s\"] %lld rows, file %.1f MB\n", name,
+                qPrintable(locale.decimalPoint()), static_cast<long long>(rows),
+                double(QFileInfo(path).size()) / 1e6);
+    printRows("export to memory (FormatSampleData)", format, rows);
+    printRows("export to file (WriteSampleDataFile)", write, rows);
+    printRows("import from memory (ParseSampleData)", parse, rows);
+    printRows("import from file (ReadSampleDataFile)", read, rows);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::printf("Best of %d runs each. Allocations count malloc/calloc/realloc calls during the step;\n"
+                "chart blocks (65,536 points each) are part of the import's allocations.\n\n",
+                Repeats);
+
+    {
+        ChartData data = makeChart();
+        fillSamples(data, SmoothingPoints);
+        SmoothingFilter filter;
+        for (int window : {SmoothingFilter::DefaultWindow, 1}) {
+            const Measured m = measure([&] { data.clearChannel(SampleChannels::Smoothed); },
+                                       [&] { ApplySmoothing(filter, window, data); });
+            std::printf("ApplySmoothing N=%-2d over %lld points: %7.3f s (cpu %6.3f s) %10.0f points/s, "
+                        "%lld allocations\n",
+                        window, static_cast<long long>(SmoothingPoints), m.seconds, m.cpuSeconds,
+                        double(SmoothingPoints) / m.seconds, m.allocations);
+        }
+    }
+
+    QTemporaryDir directory;
+    fileFigures("C", QLocale::c(), FileRows, directory.path());
+    fileFigures("German", QLocale(QLocale::German), FileRows, directory.path());
+    // A locale with its own digits goes through the locale's own number text.
+    fileFigures("Bangla", QLocale(QLocale::Bangla), FileRows / 10, directory.path());
+    return 0;
+}

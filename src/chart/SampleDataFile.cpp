@@ -1,0 +1,759 @@
+#include "chart/SampleDataFile.h"
+
+#include "app/NumberText.h"
+#include "chart/ChartData.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+constexpr char Tab = '\t';
+constexpr char Comma = ',';
+constexpr char Dot = '.';
+constexpr char Cr = '\r';
+constexpr char Lf = '\n';
+constexpr char LineEnd[] = "\r\n";
+constexpr char XSuffix[] = "(X)";
+constexpr char YSuffix[] = "(Y)";
+constexpr char NullText[] = "Null";
+constexpr char EmptyText[] = "Empty";
+constexpr char CompactLayoutLine[] = "Compact Interval";
+constexpr char Utf8Bom[] = "\xEF\xBB\xBF";
+
+constexpr int SignificantDigits = 15;
+constexpr int MinExponentDigits = 2; // 1e-05, 1e+300
+constexpr int FixedNotationMinExponent = -4;
+constexpr double IntegerFastLimit = 1e15; // whole numbers below this print as plain integers
+// Rounded to 15 digits, larger magnitudes would exceed the largest double and
+// not read back; they are written with as many digits as they need (16 or 17).
+constexpr double LargestGeneral15 = 1.79769313486231e308;
+
+constexpr qsizetype WriteBufferSize = qsizetype(1) << 16;
+constexpr qsizetype MaxAsciiNumber = 32; // longest number formatAscii writes (22 in fact)
+constexpr qsizetype MaxAsciiCell = 64;   // longer cells go through the locale's parser
+constexpr int MaxQuotedCell = 40;        // how much of a bad cell an error message shows
+
+// How a locale writes numbers, when it writes them in plain ASCII: digits
+// 0-9, "-" and "+", a one-character decimal separator and "e" or "E".
+struct AsciiNumberStyle {
+    bool usable = false;
+    char decimalPoint = Dot;
+    char exponent = 'e';
+};
+
+bool isAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+AsciiNumberStyle asciiNumberStyle(const QLocale &locale)
+{
+    AsciiNumberStyle style;
+    const QString point = locale.decimalPoint();
+    const QString exponent = locale.exponential();
+    if (point.size() != 1 || exponent.size() != 1 || locale.negativeSign() != QLatin1String("-") ||
+        locale.positiveSign() != QLatin1String("+") || locale.zeroDigit() != QLatin1String("0"))
+        return style;
+    const char16_t p = point.front().unicode();
+    const char16_t e = exponent.front().unicode();
+    if (p >= 0x80 || (e != u'e' && e != u'E'))
+        return style;
+    style.decimalPoint = char(p);
+    style.exponent = char(e);
+    // The separator must not be confusable with any other part of a number.
+    style.usable = !isAsciiDigit(style.decimalPoint) && std::strchr("+-eE \t", style.decimalPoint) == nullptr;
+    return style;
+}
+
+// Splits the output of to_chars(scientific) ("-1.25e+02") into its
+// significant digits without trailing zeros and the decimal exponent.
+void splitScientific(const char *text, const char *end, char *digits, int &count, int &exponent)
+{
+    const char *p = text;
+    if (*p == '-')
+        ++p;
+    count = 0;
+    for (; p < end && *p != 'e'; ++p) {
+        if (isAsciiDigit(*p))
+            digits[count++] = *p;
+    }
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
+    exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, exponent);
+}
+
+enum class Exactness { No, Yes, Unknown };
+
+// Whether the exact value of a finite, non-zero double has 16 significant
+// decimal digits, as a rounding tie at 15 digits needs. Exact: value is
+// m * 2^k with m odd; for k < 0 its digits are those of m * 5^-k.
+Exactness exactlySixteenDigits(double value)
+{
+    constexpr int MantissaBits = 53;
+    constexpr int MaxFivePower = 22; // 5^23 alone has 17 digits
+    constexpr std::uint64_t Lowest16 = 1'000'000'000'000'000;
+    constexpr std::uint64_t Lowest17 = 10 * Lowest16;
+    constexpr double TwoTo64 = 18446744073709551616.0;
+    const double magnitude = std::fabs(value);
+    int binaryExponent = 0;
+    auto mantissa = std::uint64_t(std::ldexp(std::frexp(magnitude, &binaryExponent), MantissaBits));
+    int k = binaryExponent - MantissaBits;
+    while ((mantissa & 1) == 0) {
+        mantissa >>= 1;
+        ++k;
+    }
+    if (k >= 0) {
+        if (magnitude >= TwoTo64)
+            return Exactness::Unknown;
+        auto integer = std::uint64_t(magnitude);
+        while (integer % 10 == 0)
+            integer /= 10;
+        return integer >= Lowest16 && integer < Lowest17 ? Exactness::Yes : Exactness::No;
+    }
+    if (-k > MaxFivePower)
+        return Exactness::No;
+    unsigned __int128 digits = mantissa;
+    for (int i = 0; i < -k; ++i)
+        digits *= 5;
+    return digits >= Lowest16 && digits < Lowest17 ? Exactness::Yes : Exactness::No;
+}
+
+// Rounds 16 digits to 15, upwards in magnitude, carrying into the exponent.
+void roundUpLastDigit(char *digits, int count, int &exponent)
+{
+    int i = count - 2;
+    for (; i >= 0 && digits[i] == '9'; --i)
+        digits[i] = '0';
+    if (i >= 0) {
+        ++digits[i];
+        return;
+    }
+    digits[0] = '1';
+    ++exponent;
+}
+
+// Writes value exactly as FormatGeneral15 does for a locale of this style and
+// returns the end, or nullptr when the value must go through the locale
+// (infinities, NaN, and possible rounding ties beyond 2^64).
+char *formatAscii(double value, const AsciiNumberStyle &style, char *out)
+{
+    if (value == 0.0) {
+        *out++ = '0'; // also for -0
+        return out;
+    }
+    if (!std::isfinite(value))
+        return nullptr;
+    if (std::fabs(value) < IntegerFastLimit && value == std::trunc(value))
+        return std::to_chars(out, out + MaxAsciiNumber, static_cast<long long>(value)).ptr;
+
+    // The shortest form that reads back as value. With at most 15 digits it
+    // is also the value rounded to 15 digits (not so for subnormal values,
+    // which carry fewer digits); otherwise round explicitly.
+    char text[40];
+    char digits[24];
+    int count = 0;
+    int exponent = 0;
+    auto printed = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+    splitScientific(text, printed.ptr, digits, count, exponent);
+    if ((count > SignificantDigits || !std::isnormal(value)) && std::fabs(value) <= LargestGeneral15) {
+        // A tie needs an exact value of 16 digits ending in 5, and such a
+        // value is its own shortest form. to_chars would round it to even;
+        // the locale rounds it away from zero.
+        bool rounded = false;
+        if (count == SignificantDigits + 1 && digits[count - 1] == '5') {
+            const Exactness exact = exactlySixteenDigits(value);
+            if (exact == Exactness::Unknown)
+                return nullptr;
+            if (exact == Exactness::Yes) {
+                roundUpLastDigit(digits, count, exponent);
+                count = SignificantDigits;
+                while (count > 1 && digits[count - 1] == '0')
+                    --count;
+                rounded = true;
+            }
+        }
+        if (!rounded) {
+            printed = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
+                                    SignificantDigits - 1);
+            splitScientific(text, printed.ptr, digits, count, exponent);
+        }
+    }
+
+    if (value < 0)
+        *out++ = '-';
+    if (exponent < FixedNotationMinExponent || exponent >= SignificantDigits) {
+        *out++ = digits[0];
+        if (count > 1) {
+            *out++ = style.decimalPoint;
+            std::memcpy(out, digits + 1, std::size_t(count - 1));
+            out += count - 1;
+        }
+        *out++ = style.exponent;
+        *out++ = exponent < 0 ? '-' : '+';
+        const int magnitude = std::abs(exponent);
+        for (int width = 10, pad = MinExponentDigits - 1; pad > 0 && magnitude < width; --pad, width *= 10)
+            *out++ = '0';
+        return std::to_chars(out, out + 4, magnitude).ptr;
+    }
+    if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            *out++ = i < count ? digits[i] : '0';
+        if (count > exponent + 1) {
+            *out++ = style.decimalPoint;
+            std::memcpy(out, digits + exponent + 1, std::size_t(count - exponent - 1));
+            out += count - exponent - 1;
+        }
+        return out;
+    }
+    *out++ = '0';
+    *out++ = style.decimalPoint;
+    for (int i = -1; i > exponent; --i)
+        *out++ = '0';
+    std::memcpy(out, digits, std::size_t(count));
+    return out + count;
+}
+
+// Buffered writer of one file; numbers are formatted straight into the
+// buffer, so a row costs no allocation.
+class SampleWriter
+{
+public:
+    SampleWriter(QIODevice &device, const QLocale &locale)
+        : m_device(device), m_locale(locale), m_style(asciiNumberStyle(locale)),
+          m_buffer(std::make_unique<char[]>(std::size_t(WriteBufferSize)))
+    {
+        m_style.usable = m_style.usable && agreesWithLocale();
+    }
+
+    bool failed() const { return m_failed; }
+    const QString &errorText() const { return m_error; }
+
+    void put(char c)
+    {
+        room(1);
+        m_buffer[std::size_t(m_used++)] = c;
+    }
+
+    void put(const char *bytes, qsizetype size)
+    {
+        if (size > WriteBufferSize - m_used) {
+            flush();
+            if (size > WriteBufferSize) {
+                writeOut(bytes, size);
+                return;
+            }
+        }
+        std::memcpy(m_buffer.get() + m_used, bytes, std::size_t(size));
+        m_used += size;
+    }
+
+    void put(const QByteArray &bytes) { put(bytes.constData(), bytes.size()); }
+
+    void putNumber(double value)
+    {
+        if (m_style.usable) {
+            room(MaxAsciiNumber);
+            if (char *end = formatAscii(value, m_style, m_buffer.get() + m_used)) {
+                m_used = end - m_buffer.get();
+                return;
+            }
+        }
+        put(localeNumber(value));
+    }
+
+    bool flush()
+    {
+        if (m_used > 0)
+            writeOut(m_buffer.get(), m_used);
+        m_used = 0;
+        return !m_failed;
+    }
+
+private:
+    QByteArray localeNumber(double value) const
+    {
+        if (std::isfinite(value) && std::fabs(value) > LargestGeneral15) {
+            QLocale plain = m_locale;
+            plain.setNumberOptions(QLocale::OmitGroupSeparator);
+            return plain.toString(value, 'g', QLocale::FloatingPointShortest).toLocal8Bit();
+        }
+        return FormatGeneral15(value, m_locale).toLocal8Bit();
+    }
+
+    void room(qsizetype size)
+    {
+        if (m_used + size > WriteBufferSize)
+            flush();
+    }
+
+    // A short write is retried with the rest, so that a full disk shows up
+    // as the system's error rather than as a silent short count.
+    void writeOut(const char *bytes, qsizetype size)
+    {
+        while (!m_failed && size > 0) {
+            const qint64 written = m_device.write(bytes, size);
+            if (written <= 0) {
+                m_failed = true;
+                m_error =
+                    written < 0 ? m_device.errorString() : QStringLiteral("The device accepts no more data.");
+            }
+            bytes += written;
+            size -= written;
+        }
+    }
+
+    // The ASCII formatter stands in for the locale only where it writes the
+    // very same text; a few probes cover every branch of it.
+    bool agreesWithLocale() const
+    {
+        static constexpr std::array<double, 10> probes = {
+            17.0, 12.5, -0.25, 1e300, 1e-5, 0.0001, 1.0 / 3, -1.5e-300, 1e15, 123456789012345.0};
+        char text[MaxAsciiNumber];
+        for (double probe : probes) {
+            const char *end = formatAscii(probe, m_style, text);
+            if (!end || QByteArrayView(text, end - text) != FormatGeneral15(probe, m_locale).toLocal8Bit())
+                return false;
+        }
+        return true;
+    }
+
+    QIODevice &m_device;
+    QLocale m_locale;
+    AsciiNumberStyle m_style;
+    std::unique_ptr<char[]> m_buffer;
+    qsizetype m_used = 0;
+    bool m_failed = false;
+    QString m_error;
+};
+
+// ---------------------------------------------------------------- reading
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == Tab || c == Lf || c == '\v' || c == '\f' || c == Cr;
+}
+
+bool isBlankCell(QByteArrayView cell)
+{
+    for (char c : cell) {
+        if (!isBlank(c))
+            return false;
+    }
+    return true;
+}
+
+bool equalsIgnoringCase(QByteArrayView cell, QByteArrayView word)
+{
+    return cell.size() == word.size() && qstrnicmp(cell.data(), word.data(), word.size()) == 0;
+}
+
+bool startsWithIgnoringCase(QByteArrayView line, QByteArrayView prefix)
+{
+    return line.size() >= prefix.size() && qstrnicmp(line.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// The number rules of one import: the locale's parser, and an exact ASCII
+// shortcut for the common locales.
+class CellReader
+{
+public:
+    explicit CellReader(const QLocale &locale) : m_locale(locale)
+    {
+        const QString point = locale.decimalPoint();
+        if (point == QLatin1String(".")) {
+            m_replaceFrom = Comma;
+            m_replaceTo = u'.';
+        } else if (point == QLatin1String(",")) {
+            m_replaceFrom = Dot;
+            m_replaceTo = u',';
+        }
+        const AsciiNumberStyle style = asciiNumberStyle(locale);
+        m_fast = style.usable;
+        m_decimalPoint = style.decimalPoint;
+    }
+
+    // The number in a cell; with `replace`, the first "," or "." is first
+    // turned into the locale's decimal separator (files of either convention
+    // read on either locale).
+    bool number(QByteArrayView cell, bool replace, double &value) const
+    {
+        const char replaceFrom = replace ? m_replaceFrom : 0;
+        if (m_fast && cell.size() <= MaxAsciiCell && parseAscii(cell, replaceFrom, value))
+            return true;
+        QString text = QString::fromLocal8Bit(cell);
+        if (replaceFrom) {
+            const qsizetype at = text.indexOf(QLatin1Char(replaceFrom));
+            if (at >= 0)
+                text[at] = QChar(m_replaceTo);
+        }
+        return ParseLocaleDouble(text, value, m_locale);
+    }
+
+private:
+    // Accepts only plain numbers ([sign] digits [point digits] [e [sign]
+    // digits], blanks around) that the locale's parser reads to the same
+    // value; false means "ask the locale", not "invalid".
+    bool parseAscii(QByteArrayView cell, char replaceFrom, double &value) const
+    {
+        const char *p = cell.data();
+        const char *end = p + cell.size();
+        while (p < end && (*p == ' ' || *p == Tab))
+            ++p;
+        while (end > p && (end[-1] == ' ' || end[-1] == Tab))
+            --end;
+        char text[MaxAsciiCell + 1];
+        int n = 0;
+        bool negative = false;
+        if (p < end && (*p == '-' || *p == '+'))
+            negative = *p++ == '-';
+        const auto digitRun = [&] {
+            const int start = n;
+            while (p < end && isAsciiDigit(*p))
+                text[n++] = *p++;
+            return n - start;
+        };
+        if (digitRun() == 0)
+            return false;
+        // With one separator at most, the first one to replace is this one.
+        if (p < end && (*p == m_decimalPoint || (replaceFrom && *p == replaceFrom))) {
+            ++p;
+            text[n++] = Dot;
+            if (digitRun() == 0)
+                return false;
+        }
+        if (p < end && (*p == 'e' || *p == 'E')) {
+            text[n++] = *p++;
+            if (p < end && (*p == '-' || *p == '+'))
+                text[n++] = *p++;
+            if (digitRun() == 0)
+                return false;
+        }
+        if (p != end)
+            return false;
+        double parsed = 0.0;
+        const auto result = std::from_chars(text, text + n, parsed);
+        // Out of range and subnormal results are the locale's to judge.
+        if (result.ec != std::errc() || result.ptr != text + n || (parsed != 0.0 && !std::isnormal(parsed)))
+            return false;
+        value = negative ? -parsed : parsed;
+        return true;
+    }
+
+    QLocale m_locale;
+    char m_replaceFrom = 0; // 0: the locale's separator is neither "." nor ","
+    char16_t m_replaceTo = 0;
+    bool m_fast = false;
+    char m_decimalPoint = Dot;
+};
+
+// Cuts a line into cells at every separator; a separator at the very end
+// opens no further cell. Keeps at most `capacity` cells, returns how many.
+int splitCells(QByteArrayView line, char separator, QByteArrayView *cells, int capacity)
+{
+    if (line.isEmpty())
+        return 0;
+    const char *p = line.data();
+    const char *end = p + line.size();
+    int count = 0;
+    while (count < capacity) {
+        const auto *at = static_cast<const char *>(std::memchr(p, separator, std::size_t(end - p)));
+        if (!at) {
+            cells[count++] = QByteArrayView(p, end - p);
+            break;
+        }
+        cells[count++] = QByteArrayView(p, at - p);
+        p = at + 1;
+        if (p == end)
+            break;
+    }
+    return count;
+}
+
+class SampleParser
+{
+public:
+    SampleParser(ChartData &data, QByteArrayView bytes, const QLocale &locale)
+        : m_data(data), m_cellReader(locale), m_next(bytes.data()), m_end(bytes.data() + bytes.size()),
+          m_cells(std::size_t(2 * data.channelCount() + 1))
+    {
+    }
+
+    bool run(QString *error)
+    {
+        if (m_next == m_end)
+            return fail(error, QStringLiteral("The file is empty."));
+        if (m_end - m_next >= 3 && std::memcmp(m_next, Utf8Bom, 3) == 0)
+            m_next += 3;
+        QByteArrayView header;
+        nextLine(header);
+        if (equalsIgnoringCase(header, CompactLayoutLine))
+            return fail(error, QStringLiteral("The file has the compact \"Compact Interval\" layout, "
+                                              "which is not supported."));
+        m_separator = header.contains(Tab) ? Tab : Comma;
+        return startsWithIgnoringCase(header, XSuffix) ? readSharedX(error) : readPairs(error);
+    }
+
+private:
+    bool readPairs(QString *error)
+    {
+        const int channels = m_data.channelCount();
+        QByteArrayView line;
+        while (nextLine(line)) {
+            const int cellCount = splitCells(line, m_separator, m_cells.data(), 2 * channels);
+            for (int c = 0; c < cellCount / 2; ++c) {
+                const int xCell = 2 * c;
+                if (isBlankCell(m_cells[std::size_t(xCell)]))
+                    continue;
+                double x = 0.0;
+                if (!number(xCell, true, x, error))
+                    return false;
+                if (!appendPoint(c, x, xCell + 1, true, error))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    bool readSharedX(QString *error)
+    {
+        const int channels = m_data.channelCount();
+        QByteArrayView line;
+        while (nextLine(line)) {
+            const int cellCount = splitCells(line, m_separator, m_cells.data(), channels + 1);
+            if (cellCount == 0 || isBlankCell(m_cells[0]))
+                continue;
+            double x = 0.0;
+            if (!number(0, false, x, error))
+                return false;
+            for (int j = 1; j < cellCount; ++j) {
+                if (!appendPoint(j - 1, x, j, true, error))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // The point of channel c from Y cell `yCell`: none for a blank cell, a
+    // marked (x, 0) for "NULL" or "EMPTY", else (x, number).
+    bool appendPoint(int c, double x, int yCell, bool replace, QString *error)
+    {
+        const QByteArrayView cell = m_cells[std::size_t(yCell)];
+        if (isBlankCell(cell))
+            return true;
+        PointMark mark = PointMark::None;
+        if (equalsIgnoringCase(cell, "NULL"))
+            mark = PointMark::Null;
+        else if (equalsIgnoringCase(cell, "EMPTY"))
+            mark = PointMark::Empty;
+        if (mark != PointMark::None) {
+            m_data.append(c, x, 0.0);
+            m_data.markLast(c, mark);
+            return true;
+        }
+        double y = 0.0;
+        if (!number(yCell, replace, y, error))
+            return false;
+        m_data.append(c, x, y);
+        return true;
+    }
+
+    bool number(int cellIndex, bool replace, double &value, QString *error) const
+    {
+        const QByteArrayView cell = m_cells[std::size_t(cellIndex)];
+        if (m_cellReader.number(cell, replace, value))
+            return true;
+        QString shown = QString::fromLocal8Bit(cell.first(std::min<qsizetype>(cell.size(), MaxQuotedCell)));
+        if (cell.size() > MaxQuotedCell)
+            shown += QStringLiteral("...");
+        return fail(error, QStringLiteral("\"%1\" is not a number (line %2, cell %3).")
+                               .arg(shown)
+                               .arg(m_lineNumber)
+                               .arg(cellIndex + 1));
+    }
+
+    // The next line without its end (CR, LF or CR LF); false at the end.
+    bool nextLine(QByteArrayView &line)
+    {
+        if (m_next == m_end)
+            return false;
+        const char *start = m_next;
+        const char *p = start;
+        while (p < m_end && *p != Cr && *p != Lf)
+            ++p;
+        line = QByteArrayView(start, p - start);
+        if (p < m_end)
+            p += (*p == Cr && p + 1 < m_end && p[1] == Lf) ? 2 : 1;
+        m_next = p;
+        ++m_lineNumber;
+        return true;
+    }
+
+    static bool fail(QString *error, const QString &reason)
+    {
+        if (error)
+            *error = reason;
+        return false;
+    }
+
+    ChartData &m_data;
+    CellReader m_cellReader;
+    const char *m_next;
+    const char *m_end;
+    std::vector<QByteArrayView> m_cells;
+    char m_separator = Tab;
+    qint64 m_lineNumber = 0;
+};
+
+QString nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+bool failWith(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+} // namespace
+
+bool WriteSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error)
+{
+    SampleWriter writer(device, locale);
+    const int channels = data.channelCount();
+    std::vector<const ChartChannel *> channel(static_cast<std::size_t>(channels));
+    qsizetype rows = 0;
+    for (int c = 0; c < channels; ++c) {
+        channel[std::size_t(c)] = &data.channel(c);
+        rows = std::max(rows, data.channel(c).count());
+        const QByteArray title = data.channel(c).title().toLocal8Bit();
+        if (c > 0)
+            writer.put(Tab);
+        writer.put(title);
+        writer.put(XSuffix, qsizetype(sizeof XSuffix - 1));
+        writer.put(Tab);
+        writer.put(title);
+        writer.put(YSuffix, qsizetype(sizeof YSuffix - 1));
+    }
+    writer.put(LineEnd, qsizetype(sizeof LineEnd - 1));
+
+    for (qsizetype r = 0; r < rows && !writer.failed(); ++r) {
+        for (int c = 0; c < channels; ++c) {
+            const ChartChannel &ch = *channel[std::size_t(c)];
+            if (c > 0)
+                writer.put(Tab);
+            if (r >= ch.count()) {
+                writer.put(Tab);
+                continue;
+            }
+            writer.putNumber(ch.x(r));
+            writer.put(Tab);
+            const PointMark mark = ch.hasMarks() ? ch.mark(r) : PointMark::None;
+            if (mark == PointMark::Null)
+                writer.put(NullText, qsizetype(sizeof NullText - 1));
+            else if (mark == PointMark::Empty)
+                writer.put(EmptyText, qsizetype(sizeof EmptyText - 1));
+            else
+                writer.putNumber(ch.y(r));
+        }
+        writer.put(LineEnd, qsizetype(sizeof LineEnd - 1));
+    }
+    if (!writer.flush())
+        return failWith(error, writer.errorText());
+    return true;
+}
+
+QByteArray FormatSampleData(const ChartData &data, const QLocale &locale)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    WriteSampleData(data, buffer, locale, nullptr);
+    return bytes;
+}
+
+bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
+{
+    const QFileInfo target(path);
+    if (target.isDir())
+        return failWith(
+            error, QStringLiteral("Cannot create file \"%1\": it is a directory.").arg(nativePath(path)));
+    // Renaming would replace a read-only file that could not be opened for writing.
+    if (target.exists() && !target.isWritable())
+        return failWith(
+            error, QStringLiteral("Cannot write file \"%1\": the file is read-only.").arg(nativePath(path)));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failWith(
+            error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    QString reason;
+    if (!WriteSampleData(data, file, locale, &reason)) {
+        file.cancelWriting();
+        return failWith(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
+    }
+    if (!file.commit())
+        return failWith(
+            error, QStringLiteral("Cannot save file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    return true;
+}
+
+bool ParseSampleData(ChartData &data, QByteArrayView bytes, const QLocale &locale, QString *error)
+{
+    return SampleParser(data, bytes, locale).run(error);
+}
+
+bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error, const QLocale &locale)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failWith(
+            error, QStringLiteral("Cannot open file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    // Read in one piece of the file's size; readAll would grow its buffer
+    // past it while looking for the end.
+    QByteArray bytes;
+    const qint64 size = file.size();
+    if (size > 0) {
+        bytes = QByteArray(size, Qt::Uninitialized);
+        const qint64 got = file.read(bytes.data(), size);
+        bytes.truncate(std::max<qint64>(got, 0));
+    } else {
+        bytes = file.readAll(); // a device of unknown size
+    }
+    if (file.error() != QFileDevice::NoError)
+        return failWith(
+            error, QStringLiteral("Cannot read file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    return ParseSampleData(data, bytes, locale, error);
+}
+
+bool AppendMeanLine(ChartData &data, QString *error)
+{
+    if (data.channelCount() <= SampleChannels::MeanLine)
+        return failWith(error, QStringLiteral("The chart has no channel for the mean line."));
+    const ChartChannel &samples = data.channel(SampleChannels::Samples);
+    const qsizetype n = samples.count();
+    if (n == 0)
+        return failWith(error, QStringLiteral("There are no samples to average, so no mean line is drawn."));
+    double sum = 0.0;
+    for (qsizetype i = 0; i < n; ++i)
+        sum += samples.y(i);
+    const double mean = sum / double(n);
+    data.append(SampleChannels::MeanLine, 0.0, mean);
+    data.append(SampleChannels::MeanLine, double(n), mean);
+    return true;
+}

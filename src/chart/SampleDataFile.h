@@ -1,0 +1,62 @@
+#pragma once
+// The sample-data text file: the chart's channels as X/Y column pairs, one
+// point index per line. Export writes it; import reads it back, and also
+// reads comma-separated files and files with one shared X column.
+//
+// Layout written: a header line with the cells "<title>(X)" and "<title>(Y)"
+// for every channel, then one line per point index r with, per channel, the
+// X and Y of point r (Y "Null" or "Empty" for marked points) or two empty
+// cells. Cells are TAB-separated, every line ends with CR LF, numbers are in
+// the shortest general form with 15 significant digits and the locale's
+// decimal separator. Bytes are in the system's 8-bit encoding.
+//
+// Error texts are the underlying reason only; the window puts
+// SaveDataErrorPrefix or LoadDataErrorPrefix in front when it shows them.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QLocale>
+#include <QString>
+
+class ChartData;
+class QIODevice;
+
+/// Chart channels the sample-data functions work on.
+struct SampleChannels {
+    static constexpr int Samples = 0;  // "Channel 1": live and imported samples
+    static constexpr int Smoothed = 1; // "Channel 2": the smoothed trace
+    static constexpr int MeanLine = 2; // "Channel 3": mean lines of imports
+};
+
+inline constexpr char SaveDataErrorPrefix[] = "Error Saving Data - ";
+inline constexpr char LoadDataErrorPrefix[] = "Error Loading Data - ";
+
+/// Writes all channels to a device that is open for writing. Returns false
+/// with the device's error text when a write fails (the device may then hold
+/// part of the data).
+bool WriteSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error);
+
+/// The complete file contents for data.
+QByteArray FormatSampleData(const ChartData &data, const QLocale &locale = QLocale());
+
+/// Export. Writes a temporary file beside path and renames it over path only
+/// once everything is written, so a failed export leaves an existing file as
+/// it was. A read-only target is refused rather than replaced.
+bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error,
+                         const QLocale &locale = QLocale());
+
+/// Appends the points held in a file's bytes to the channels (nothing is
+/// removed first). On failure (an empty file, the unsupported compact
+/// layout, a cell that is not a number) returns false with the reason; the
+/// points appended before the failing cell stay.
+bool ParseSampleData(ChartData &data, QByteArrayView bytes, const QLocale &locale, QString *error);
+
+/// Import: reads the file at path and parses it as ParseSampleData does.
+bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error,
+                        const QLocale &locale = QLocale());
+
+/// The mean line of an import: with n points in the samples channel and m
+/// the mean of their Y, appends (0, m) and (n, m) to the mean-line channel.
+/// With no samples there is no mean: returns false with the reason and adds
+/// nothing.
+bool AppendMeanLine(ChartData &data, QString *error);

@@ -1,0 +1,412 @@
+// Smoothing filter, sample-data file writer and reader, import mean line.
+
+#include "app/NumberText.h"
+#include "app/SmoothingFilter.h"
+#include "chart/ChartData.h"
+#include "chart/SampleDataFile.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <sys/resource.h>
+
+namespace
+{
+
+ChartData makeChart()
+{
+    return ChartData({QStringLiteral("Channel 1"), QStringLiteral("Channel 2"), QStringLiteral("Channel 3")});
+}
+
+QList<double> ys(const ChartChannel &channel)
+{
+    QList<double> values;
+    for (qsizetype i = 0; i < channel.count(); ++i)
+        values.append(channel.y(i));
+    return values;
+}
+
+// Parses with the given locale and returns the error text ("" on success).
+QString parse(ChartData &data, const QByteArray &bytes, const QLocale &locale = QLocale())
+{
+    QString error;
+    return ParseSampleData(data, bytes, locale, &error) ? QString() : error;
+}
+
+// The reader's cell rule written out literally: replace the first "," or "."
+// by the locale's separator, then the locale's own parser.
+bool referenceNumber(QString cell, const QLocale &locale, double &value)
+{
+    const QString point = locale.decimalPoint();
+    if (point == QLatin1String(".") || point == QLatin1String(",")) {
+        const qsizetype at = cell.indexOf(point == QLatin1String(".") ? u',' : u'.');
+        if (at >= 0)
+            cell[at] = point.front();
+    }
+    return ParseLocaleDouble(cell, value, locale);
+}
+
+// A device whose writes fail after `capacity` bytes, like a full disk.
+class FullDevice : public QIODevice
+{
+public:
+    explicit FullDevice(qint64 capacity) : m_capacity(capacity) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override
+    {
+        if (m_written + size > m_capacity) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        m_written += size;
+        return size;
+    }
+
+private:
+    qint64 m_capacity = 0;
+    qint64 m_written = 0;
+};
+
+} // namespace
+
+class TestSampleData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void smoothingSteps_data()
+    {
+        QTest::addColumn<int>("window");
+        QTest::addColumn<QList<double>>("expected");
+        QTest::newRow("N=2") << 2 << QList<double>{10, 10.2, 10.38};
+        QTest::newRow("N=1") << 1 << QList<double>{10, 10.4, 10.52};
+        QTest::newRow("N=0 acts as 1") << 0 << QList<double>{10, 10.4, 10.52};
+    }
+    void smoothingSteps()
+    {
+        QFETCH(int, window);
+        QFETCH(QList<double>, expected);
+        ChartData data = makeChart();
+        data.append(SampleChannels::Samples, 1, 10);
+        data.append(SampleChannels::Samples, 2, 12);
+        data.append(SampleChannels::Samples, 3, 11);
+        data.markLast(SampleChannels::Samples, PointMark::Null); // marks are not looked at
+        data.append(SampleChannels::Smoothed, 99, 99);           // stale trace is replaced
+        SmoothingFilter filter;
+        ApplySmoothing(filter, window, data);
+        const ChartChannel &smoothed = data.channel(SampleChannels::Smoothed);
+        QCOMPARE(smoothed.count(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            QCOMPARE(smoothed.y(i), expected[i]);
+        QCOMPARE(smoothed.x(0), 1.0);
+        QCOMPARE(smoothed.x(2), 3.0);
+        QCOMPARE(data.channel(SampleChannels::Samples).count(), 3);
+    }
+
+    void smoothingFirstAndConstant()
+    {
+        SmoothingFilter filter;
+        filter.reset(7);
+        QCOMPARE(filter.step(-3.25), -3.25);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(filter.step(-3.25), -3.25);
+        // A reset starts over: the next sample is passed through unchanged.
+        filter.reset(3);
+        QCOMPARE(filter.step(8.5), 8.5);
+
+        ChartData data = makeChart();
+        data.append(SampleChannels::Smoothed, 1, 1);
+        ApplySmoothing(filter, 32, data);
+        QCOMPARE(data.channel(SampleChannels::Smoothed).count(), 0);
+    }
+
+    void exportLayout()
+    {
+        ChartData data = makeChart();
+        for (int i = 1; i <= 3; ++i) {
+            data.append(SampleChannels::Samples, i, 10 + i * 0.5);
+            data.append(SampleChannels::Smoothed, i, -0.25 * i);
+        }
+        const QByteArray bytes = FormatSampleData(data, QLocale::c());
+        QVERIFY(bytes.endsWith("\r\n"));
+        QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
+        QCOMPARE(bytes.count('\r'), bytes.count("\r\n"));
+        const QList<QByteArray> lines = bytes.chopped(1).split('\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0],
+                 QByteArray(
+                     "Channel 1(X)\tChannel 1(Y)\tChannel 2(X)\tChannel 2(Y)\tChannel 3(X)\tChannel 3(Y)\r"));
+        QCOMPARE(lines[1], QByteArray("1\t10.5\t1\t-0.25\t\t\r"));
+        QCOMPARE(lines[3], QByteArray("3\t11.5\t3\t-0.75\t\t\r"));
+        for (const QByteArray &line : lines.mid(1))
+            QVERIFY(line.endsWith("\t\t\r"));
+    }
+
+    void importTwiceWithMeanLines()
+    {
+        ChartData source = makeChart();
+        for (double y : {10.0, 12.0, 17.0}) {
+            source.append(SampleChannels::Samples, source.channel(0).count() + 1, y);
+            source.append(SampleChannels::Smoothed, source.channel(1).count() + 1, y - 1);
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("samples.txt"));
+        QString error;
+        QVERIFY2(WriteSampleDataFile(source, path, &error), qPrintable(error));
+
+        ChartData data = makeChart();
+        QVERIFY2(ReadSampleDataFile(data, path, &error), qPrintable(error));
+        QVERIFY(AppendMeanLine(data, &error));
+        QCOMPARE(ys(data.channel(0)), (QList<double>{10, 12, 17}));
+        QCOMPARE(ys(data.channel(1)), (QList<double>{9, 11, 16}));
+        const ChartChannel &mean = data.channel(SampleChannels::MeanLine);
+        QCOMPARE(mean.count(), 2);
+        QCOMPARE(mean.x(0), 0.0);
+        QCOMPARE(mean.x(1), 3.0);
+        QCOMPARE(mean.y(0), 13.0);
+
+        data.append(SampleChannels::Samples, 4, 1); // a live sample in between counts as well
+        QVERIFY2(ReadSampleDataFile(data, path, &error), qPrintable(error));
+        QVERIFY(AppendMeanLine(data, &error));
+        QCOMPARE(data.channel(0).count(), 7);
+        QCOMPARE(mean.count(), 4);
+        QCOMPARE(mean.x(3), 7.0);
+        QCOMPARE(mean.y(3), (39.0 + 1 + 39) / 7);
+    }
+
+    void meanLineWithoutSamples()
+    {
+        ChartData data = makeChart();
+        data.append(SampleChannels::Smoothed, 1, 5);
+        QString error;
+        QVERIFY(!AppendMeanLine(data, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(data.channel(SampleChannels::MeanLine).count(), 0);
+
+        // A header-only file adds nothing; the mean covers what was there.
+        data.append(SampleChannels::Samples, 1, 4);
+        QCOMPARE(parse(data, "Channel 1(X)\tChannel 1(Y)\r\n"), QString());
+        QCOMPARE(data.channel(0).count(), 1);
+        QVERIFY(AppendMeanLine(data, &error));
+        QCOMPARE(data.channel(SampleChannels::MeanLine).y(1), 4.0);
+    }
+
+    void marksRoundTrip()
+    {
+        ChartData data = makeChart();
+        QCOMPARE(parse(data, "h\th\th\th\r\n1\tnull\t1\tempty\n2\tNull\t2\tEMPTY\r3\tNULL\t3\tEmpty\r\n"),
+                 QString());
+        const ChartChannel &first = data.channel(0);
+        QCOMPARE(first.count(), 3);
+        for (qsizetype i = 0; i < 3; ++i) {
+            QCOMPARE(first.y(i), 0.0);
+            QCOMPARE(first.mark(i), PointMark::Null);
+            QCOMPARE(data.channel(1).mark(i), PointMark::Empty);
+        }
+        const QByteArray written = FormatSampleData(data, QLocale::c());
+        QCOMPARE(written.split('\n').at(2), QByteArray("2\tNull\t2\tEmpty\t\t\r"));
+        ChartData again = makeChart();
+        QCOMPARE(parse(again, written), QString());
+        QCOMPARE(again.channel(1).mark(2), PointMark::Empty);
+    }
+
+    void commaLocale()
+    {
+        QLocale::setDefault(QLocale(QLocale::German));
+        ChartData data = makeChart();
+        QCOMPARE(parse(data, "x\ty\r\n1\t12.5\r\n2,5\t12,5\r\n3\t1.234,5\r\n"),
+                 QStringLiteral("\"1.234,5\" is not a number (line 4, cell 2)."));
+        QCOMPARE(ys(data.channel(0)), (QList<double>{12.5, 12.5}));
+        QCOMPARE(data.channel(0).x(1), 2.5);
+        QVERIFY(FormatSampleData(data).contains("\r\n2,5\t12,5\t"));
+    }
+
+    void otherLayouts()
+    {
+        // No TAB in the header: "," separates, and "." is the decimal point.
+        ChartData data = makeChart();
+        QCOMPARE(parse(data, "Channel 1(X),Channel 1(Y),Channel 2(X),Channel 2(Y)\n1,2.5,,\n2,3.5,7,8,"),
+                 QString());
+        QCOMPARE(ys(data.channel(0)), (QList<double>{2.5, 3.5}));
+        QCOMPARE(ys(data.channel(1)), (QList<double>{8}));
+
+        // One shared X column; the X cell itself gets no separator replacement.
+        ChartData shared = makeChart();
+        QCOMPARE(parse(shared, "(x)\tA\tB\tC\tD\r\n1\t5\t2,5\t \t9\r\n \t6\t6\r\n2\t\tempty\r\n"), QString());
+        QCOMPARE(ys(shared.channel(0)), (QList<double>{5}));
+        QCOMPARE(ys(shared.channel(1)), (QList<double>{2.5, 0}));
+        QCOMPARE(shared.channel(1).x(1), 2.0);
+        QCOMPARE(shared.channel(1).mark(1), PointMark::Empty);
+        QCOMPARE(shared.channel(2).count(), 0);
+        QVERIFY(parse(shared, "(X)\tA\r\n1,5\t5\r\n").contains(QStringLiteral("not a number")));
+
+        // A UTF-8 byte order mark does not hide the layout.
+        ChartData bom = makeChart();
+        QCOMPARE(parse(bom, "\xEF\xBB\xBF(X)\tA\r\n4\t5\r\n"), QString());
+        QCOMPARE(bom.channel(0).x(0), 4.0);
+    }
+
+    void badInput()
+    {
+        ChartData data = makeChart();
+        QCOMPARE(parse(data, "h\th\r\n1\t2\t3\t4\r\n2\tabc\t5\t6\r\n"),
+                 QStringLiteral("\"abc\" is not a number (line 3, cell 2)."));
+        QCOMPARE(data.channel(0).count(), 1); // earlier points stay
+        QCOMPARE(data.channel(1).count(), 1);
+        QVERIFY(
+            parse(data, "h\th\r\nx\t \r\n").contains(QStringLiteral("not a number"))); // X before the blank Y
+        QVERIFY(parse(data, "Compact Interval\r\n1\t2\r\n").contains(QStringLiteral("not supported")));
+        QVERIFY(parse(data, "COMPACT INTERVAL").contains(QStringLiteral("not supported")));
+        QVERIFY(!parse(data, "").isEmpty());
+        QCOMPARE(data.channel(0).count(), 1);
+
+        QString error;
+        QVERIFY(!ReadSampleDataFile(data, QStringLiteral("/nonexistent/samples.txt"), &error));
+        QVERIFY2(error.contains(QStringLiteral("No such file")), qPrintable(error));
+    }
+
+    void failedExportKeepsFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("old.txt"));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("precious");
+        old.close();
+        ChartData data = makeChart();
+        for (int i = 0; i < 5000; ++i)
+            data.append(SampleChannels::Samples, i, i * 0.1);
+        QString error;
+
+        QVERIFY(!WriteSampleDataFile(data, dir.filePath(QStringLiteral("missing/new.txt")), &error));
+        QVERIFY2(error.contains(QStringLiteral("No such file")), qPrintable(error));
+        QVERIFY(!WriteSampleDataFile(data, dir.path(), &error));
+
+        // The disk fills up while writing: the file size limit stands in for it.
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool written = WriteSampleDataFile(data, path, &error);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QVERIFY(!written);
+        QVERIFY2(error.contains(QStringLiteral("too large")), qPrintable(error));
+
+        QFile::setPermissions(path, QFile::ReadOwner);
+        if (QFileInfo(path).isWritable()) // root may write anything
+            qWarning("running with rights that ignore read-only files");
+        else
+            QVERIFY(!WriteSampleDataFile(data, path, &error));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("precious"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.txt")});
+
+        FullDevice full(100);
+        QVERIFY(!WriteSampleData(data, full, QLocale::c(), &error));
+        QCOMPARE(error, QStringLiteral("No space left on device"));
+    }
+
+    void numbersRoundTrip_data()
+    {
+        // Finnish (minus sign U+2212) and Bangla (own digits) take the
+        // locale's own number text instead of the ASCII shortcut.
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("C") << QLocale::c();
+        QTest::newRow("Chinese") << QLocale(QLocale::Chinese, QLocale::China);
+        QTest::newRow("German") << QLocale(QLocale::German);
+        QTest::newRow("US English") << QLocale(QLocale::English, QLocale::UnitedStates);
+        QTest::newRow("Finnish") << QLocale(QLocale::Finnish);
+        QTest::newRow("Bangla") << QLocale(QLocale::Bangla);
+    }
+    void numbersRoundTrip()
+    {
+        QFETCH(QLocale, locale);
+        const double largest = std::numeric_limits<double>::max();
+        QList<double> values{
+            17,      -0.25, 1e300, -1e-300, 1e15,     1e-5,    0.0001,   123456789012345.0,
+            1.0 / 3, 1e16,  0.1,   -0.0,    4.9e-324, largest, -largest, 1.79769313486231e308};
+        // Exact ties at 15 digits, which the locale rounds away from zero.
+        values << 1125899906842625.0 << -1125899906842625.0 << 200000000000000.5 << -999999999999999.5;
+        auto *random = QRandomGenerator::global();
+        for (int i = 0; i < 3000; ++i) {
+            quint64 bits = random->generate64();
+            double value = 0;
+            std::memcpy(&value, &bits, sizeof value);
+            if (std::isfinite(value))
+                values.append(i % 2 ? value : std::ldexp(double(bits >> 11), int(bits % 80) - 80));
+        }
+        ChartData data = makeChart();
+        for (double value : values)
+            data.append(SampleChannels::Samples, value, -value);
+        const QByteArray bytes = FormatSampleData(data, locale);
+        const QList<QByteArray> lines = bytes.split('\n');
+        ChartData again = makeChart();
+        QCOMPARE(parse(again, bytes, locale), QString());
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            // The writer writes FormatGeneral15, and the reader reads back its
+            // value; the very largest doubles keep all their digits instead,
+            // since 15 would round them beyond the largest double.
+            if (std::fabs(values[i]) > 1.79769313486231e308) {
+                QCOMPARE(again.channel(0).x(i), values[i]);
+                continue;
+            }
+            const QString text = FormatGeneral15(values[i], locale);
+            QCOMPARE(lines[i + 1].split('\t').at(0), text.toLocal8Bit());
+            double expected = 0;
+            QVERIFY(ParseLocaleDouble(text, expected, locale));
+            QCOMPARE(again.channel(0).x(i), expected);
+        }
+        QCOMPARE(again.channel(0).x(0), 17.0);
+        QCOMPARE(again.channel(0).x(2), 1e300);
+        QCOMPARE(again.channel(0).y(1), 0.25);
+    }
+
+    void cellsFollowLocaleParser_data()
+    {
+        numbersRoundTrip_data();
+        QTest::newRow("Arabic") << QLocale(QLocale::Arabic, QLocale::Egypt);
+    }
+    void cellsFollowLocaleParser()
+    {
+        // Random short cells: the reader takes exactly what the locale's
+        // parser takes after the separator replacement, with the same value.
+        QFETCH(QLocale, locale);
+        static const char alphabet[] = "0123456789012345.,eE+- \txn";
+        auto *random = QRandomGenerator::global();
+        for (int round = 0; round < 20000; ++round) {
+            QByteArray cell;
+            const int length = 1 + random->bounded(9);
+            for (int i = 0; i < length; ++i)
+                cell += alphabet[random->bounded(int(sizeof alphabet - 1))];
+            if (cell.trimmed().isEmpty() || cell.contains('\t'))
+                continue;
+            ChartData data = makeChart();
+            const bool read = parse(data, "h\th\r\n1\t" + cell + "\r\n", locale).isEmpty();
+            double expected = 0;
+            const bool valid = referenceNumber(QString::fromLatin1(cell), locale, expected);
+            QVERIFY2(read == valid, cell.constData());
+            if (valid)
+                QVERIFY2(data.channel(0).y(0) == expected &&
+                             std::signbit(data.channel(0).y(0)) == std::signbit(expected),
+                         cell.constData());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSampleData)
+#include "tst_sampledata.moc"
