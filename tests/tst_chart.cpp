@@ -489,6 +489,16 @@ private slots:
         w.refresh();
         QCOMPARE(w.lineSeries(0)[0]->count(), 20);
         QCOMPARE(w.lineSeries(0)[1]->count(), 0);
+
+        // A file full of null points: the number of series stays bounded.
+        w.clearChannel(0);
+        for (int i = 1; i <= 900; ++i) {
+            w.append(0, i, i % 5);
+            if (i % 3 == 0)
+                w.markLast(0, PointMark::Null);
+        }
+        w.refresh();
+        QCOMPARE(w.lineSeries(0).size(), std::size_t(ChartWidget::MaxPiecesPerChannel));
     }
 
     void toolbarVisibleAndEnabled()

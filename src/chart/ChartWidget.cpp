@@ -28,7 +28,7 @@ namespace
 constexpr int SampleLineWidth = 2;
 constexpr int SmoothedLineWidth = 2;
 constexpr int MeanLineWidth = 1;
-constexpr qreal MarkerSize = 6.0;
+constexpr qreal MarkerSize = 5.0;
 /// Pixel columns assumed while the chart has no real size yet.
 constexpr int FallbackColumns = 1000;
 constexpr int MinimumColumns = 16;
