@@ -1,0 +1,454 @@
+#include "ScriptedPrompter.h"
+#include "TxSim.h"
+#include "app/DeviceLink.h"
+#include "app/MainUnit.h"
+#include "app/ModalRunner.h"
+#include "app/Pause.h"
+#include "app/SpinEdit.h"
+#include "calibration/CalibrateUnit.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace
+{
+constexpr int ReplyTimeoutMs = 300;
+constexpr DeviceAddress ModuleAddress = 1;
+
+QByteArray bytes(const QueryFrame &f)
+{
+    return DeviceLink::toBytes(f);
+}
+QByteArray bytes(const DataFrame &f)
+{
+    return DeviceLink::toBytes(f);
+}
+
+/// The main window and the calibration dialog on a temporary settings
+/// directory, opened on a simulated module. Pauses are recorded, and a test
+/// can act inside them (change the load between two AD samples).
+struct Rig {
+    QTemporaryDir dir;
+    TxSim sim;
+    ScriptedPrompter prompts;
+    std::unique_ptr<TfrmMain> main;
+    std::unique_ptr<TfrmCalibrate> dialog;
+    QList<int> pauses;
+    std::deque<std::function<void()>> duringPauses; ///< one action per pause, in order
+
+    Rig()
+    {
+        LinearPoints = {};
+        CurrentPoint = 0;
+        CalibratedCount = 0;
+        ReadAdNext = true;
+        SetPauseHook([this](int ms) {
+            pauses << ms;
+            if (!duringPauses.empty()) {
+                auto action = std::move(duringPauses.front());
+                duringPauses.pop_front();
+                if (action)
+                    action();
+            }
+        });
+    }
+    ~Rig()
+    {
+        SetModalHook({});
+        dialog.reset();
+        main.reset();
+        SetPauseHook({});
+    }
+    void setSetting(const QString &section, const QString &key, const QString &value)
+    {
+        SettingsStore(dir.filePath(SettingsKeys::FileName)).WriteString(section, key, value);
+    }
+    QString storedSetting(const QString &section, const QString &key)
+    {
+        return SettingsStore(dir.filePath(SettingsKeys::FileName)).ReadString(section, key, QString());
+    }
+    bool open(int averageCount = 2)
+    {
+        setSetting(SettingsKeys::SectionFilter, SettingsKeys::KeyAverageCount, QString::number(averageCount));
+        if (!sim.start())
+            return false;
+        main = std::make_unique<TfrmMain>(dir.path(), ReplyTimeoutMs);
+        dialog = std::make_unique<TfrmCalibrate>(main.get());
+        main->show();
+        main->SelectPort(sim.portName());
+        main->btnOpenClick();
+        return main->state() == TfrmMain::State::PortIdle && frmCalibrate == dialog.get();
+    }
+    /// Opens the dialog the way the main window's button does; `script` runs
+    /// while it is shown.
+    void runDialog(const std::function<void()> &script)
+    {
+        SetModalHook([&](QDialog *d) {
+            d->show();
+            script();
+            if (d->isVisible())
+                d->close();
+            return d->result();
+        });
+        OpenCalibration(*main);
+        SetModalHook({});
+    }
+    void load(qint32 adCode) { QVERIFY(sim.ok(QStringLiteral("load %1").arg(adCode))); }
+    /// Calibrates the current point from AD samples `codes` with output value
+    /// `pv`.
+    void calibrate(QList<qint32> codes, int pv)
+    {
+        spePV()->setClampedValue(pv);
+        load(codes.front());
+        pauses.clear();
+        duringPauses.clear();
+        duringPauses.push_back({}); // the settling pause before the first sample
+        for (qsizetype i = 1; i < codes.size(); ++i)
+            duringPauses.push_back([this, c = codes[i]] { load(c); });
+        dialog->btnCalibrateClick();
+    }
+    /// Requests the module received, without the idle ticks' AD and value reads.
+    QList<QByteArray> writesSoFar()
+    {
+        const QByteArray marker = bytes(BuildQueryFrame(ModuleAddress, CmdDN));
+        const qsizetype before = sim.receivedFrames().size();
+        main->link().SendFrame(marker);
+        if (!sim.waitForReceivedFrames(int(before) + 1))
+            return {};
+        QList<QByteArray> frames;
+        for (const QByteArray &f : sim.receivedFrames())
+            if (f[2] != char(CmdReadAdCode) && f[2] != char(CmdReadValue))
+                frames << f;
+        frames.removeLast();
+        return frames;
+    }
+
+    template <typename T> T *child(const char *name) const
+    {
+        return dialog->findChild<T *>(QLatin1String(name));
+    }
+    SpinEdit *spePV() const { return child<SpinEdit>("spePV"); }
+    QLabel *sttAV() const { return child<QLabel>("sttAV"); }
+    QLabel *sttCurrentPoint() const { return child<QLabel>("sttCurrentPoint"); }
+    QProgressBar *pbrRead() const { return child<QProgressBar>("pbrRead"); }
+    QAbstractButton *btnCalibrate() const { return child<QAbstractButton>("btnCalibrate"); }
+    QAbstractButton *btnNextPoint() const { return child<QAbstractButton>("btnNextPoint"); }
+    QAbstractButton *btnEnd() const { return child<QAbstractButton>("btnEnd"); }
+};
+} // namespace
+
+class TestCalibrate : public QObject
+{
+    Q_OBJECT
+private slots:
+    void openingClearsZeroFirst()
+    {
+        Rig rig;
+        QVERIFY(rig.open());
+        QVERIFY(rig.sim.ok(QStringLiteral("param 3 777")));
+        rig.sim.clearLog();
+        bool shown = false;
+        rig.runDialog([&] {
+            shown = true;
+            QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
+            QCOMPARE(rig.dialog->windowTitle(), QStringLiteral("正在标定"));
+        });
+        QVERIFY(shown);
+        QCOMPARE(rig.writesSoFar().first(), bytes(BuildDataFrame(ModuleAddress, CmdZerO, 0)));
+        QCOMPARE(rig.sim.command(QStringLiteral("get 3")), QStringLiteral("OK 0"));
+        QVERIFY(!rig.dialog->timerTmpRead().isActive());
+
+        // A module that does not answer the ZerO write: no dialog.
+        QVERIFY(rig.sim.ok(QStringLiteral("fault mute 3 data")));
+        shown = false;
+        rig.runDialog([&] { shown = true; });
+        QVERIFY(!shown);
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("写入失败！"));
+    }
+
+    void showingOffersTheStoredOutputValues()
+    {
+        Rig rig;
+        rig.setSetting(SettingsKeys::LinearPointSection(3), SettingsKeys::KeyPV, QStringLiteral("333"));
+        QVERIFY(rig.open());
+        rig.runDialog([&] {
+            for (int k = 1; k <= 9; ++k)
+                QCOMPARE(LinearPointAt(k).PV, k == 3 ? 333 : (k - 1) * 125000);
+            QCOMPARE(LinearPointAt(9).PV, 1000000);
+            QCOMPARE(CurrentPoint, 1);
+            QCOMPARE(rig.spePV()->clampedValue(), 0);
+            QCOMPARE(rig.sttCurrentPoint()->text(), QStringLiteral("1"));
+            QVERIFY(rig.dialog->CurrentPointGreyed());
+            QCOMPARE(rig.btnCalibrate()->text(), QStringLiteral("标定此点(&C)"));
+            QVERIFY(rig.btnCalibrate()->isEnabled());
+            QVERIFY(!rig.btnNextPoint()->isEnabled());
+            QVERIFY(!rig.btnEnd()->isEnabled());
+            QVERIFY(rig.dialog->timerTmpRead().isActive());
+
+            rig.calibrate({10, 10}, 0);
+            QVERIFY(rig.btnNextPoint()->isEnabled());
+            QVERIFY(!rig.btnEnd()->isEnabled());
+            rig.dialog->btnNextPointClick();
+            QCOMPARE(rig.spePV()->clampedValue(), 125000);
+            rig.calibrate({20, 20}, 125000);
+            QVERIFY(rig.btnNextPoint()->isEnabled());
+            QVERIFY(rig.btnEnd()->isEnabled());
+            rig.dialog->btnNextPointClick();
+            QCOMPARE(rig.spePV()->clampedValue(), 333);
+            QCOMPARE(rig.sttCurrentPoint()->text(), QStringLiteral("3"));
+            QVERIFY(!rig.btnNextPoint()->isEnabled());
+            QVERIFY(rig.btnEnd()->isEnabled()); // stays enabled for the opening
+        });
+    }
+
+    void averagingTruncatesTowardZero_data()
+    {
+        QTest::addColumn<int>("averageCount");
+        QTest::addColumn<QList<qint32>>("codes");
+        QTest::addColumn<qint32>("average");
+        QTest::newRow("four") << 4 << QList<qint32>{10, 11, 11, 12} << 11;
+        QTest::newRow("negative") << 2 << QList<qint32>{-5, -6} << -5;
+        // Fewer than one sample cannot be averaged: one is taken.
+        QTest::newRow("count 0") << 0 << QList<qint32>{-9} << -9;
+    }
+    void averagingTruncatesTowardZero()
+    {
+        QFETCH(int, averageCount);
+        QFETCH(QList<qint32>, codes);
+        QFETCH(qint32, average);
+        Rig rig;
+        QVERIFY(rig.open(averageCount));
+        rig.runDialog([&] {
+            rig.calibrate(codes, 4321);
+            QCOMPARE(rig.sttAV()->text(), QString::number(average));
+            QCOMPARE(LinearPointAt(1).AV, average);
+            QCOMPARE(LinearPointAt(1).PV, 4321);
+            QCOMPARE(CalibratedCount, 1);
+            QCOMPARE(rig.pbrRead()->maximum(), qMax(averageCount, 1) - 1);
+            QCOMPARE(rig.pbrRead()->value(), rig.pbrRead()->maximum());
+            QCOMPARE(rig.btnCalibrate()->text(), QStringLiteral("重新标定此点(&C)"));
+            QVERIFY(!rig.dialog->CurrentPointGreyed());
+            QVERIFY(rig.dialog->timerTmpRead().isActive());
+            QVERIFY(!QApplication::overrideCursor());
+            // 200 ms to settle, then "Wait Interval" between samples.
+            QList<int> expected{TfrmCalibrate::SettleBeforeAveragingMs};
+            for (qsizetype i = 1; i < codes.size(); ++i)
+                expected << SettingsKeys::DefaultWaitInterval;
+            QCOMPARE(rig.pauses, expected);
+        });
+        const QString section = SettingsKeys::LinearPointSection(1);
+        QCOMPARE(rig.storedSetting(section, SettingsKeys::KeyPV), QStringLiteral("4321"));
+        QCOMPARE(rig.storedSetting(section, SettingsKeys::KeyAV), QString::number(average));
+        QCOMPARE(rig.storedSetting(SettingsKeys::SectionFilter, SettingsKeys::KeyAverageCount),
+                 QString::number(averageCount));
+    }
+
+    void repliesToOtherRequestsAreNotCounted()
+    {
+        Rig rig;
+        rig.setSetting(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyWaitInterval,
+                       QStringLiteral("-7"));
+        QVERIFY(rig.open(2));
+        rig.runDialog([&] {
+            rig.load(100);
+            rig.duringPauses = {{},
+                                [&] {
+                                    QVERIFY(rig.sim.ok(QStringLiteral("fault cmd 7")));
+                                    rig.load(999);
+                                },
+                                [&] {
+                                    QVERIFY(rig.sim.ok(QStringLiteral("fault cmd off")));
+                                    rig.load(102);
+                                }};
+            rig.dialog->btnCalibrateClick();
+            QCOMPARE(LinearPointAt(1).AV, 101);
+            // A negative "Wait Interval" is no pause.
+            QCOMPARE(rig.pauses, (QList<int>{TfrmCalibrate::SettleBeforeAveragingMs, 0, 0}));
+        });
+    }
+
+    void buttonsAreLockedWhileAveraging()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        rig.runDialog([&] {
+            rig.calibrate({1, 1}, 0);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({2, 2}, 125000);
+            QVERIFY(rig.btnNextPoint()->isEnabled());
+            QVERIFY(rig.btnEnd()->isEnabled());
+
+            // Re-calibrating point 2: both locked meanwhile, enabled afterwards.
+            bool checked = false;
+            rig.load(3);
+            rig.duringPauses = {{}, [&] {
+                                    QVERIFY(!rig.btnNextPoint()->isEnabled());
+                                    QVERIFY(!rig.btnEnd()->isEnabled());
+                                    QVERIFY(!rig.btnCalibrate()->isEnabled());
+                                    QVERIFY(QApplication::overrideCursor());
+                                    QVERIFY(!rig.dialog->timerTmpRead().isActive());
+                                    checked = true;
+                                }};
+            rig.dialog->btnCalibrateClick();
+            QVERIFY(checked);
+            QCOMPARE(LinearPointAt(2).AV, 3);
+            QVERIFY(rig.btnNextPoint()->isEnabled());
+            QVERIFY(rig.btnEnd()->isEnabled());
+
+            // A sample that is not answered: the earlier states come back.
+            rig.dialog->btnNextPointClick();
+            QVERIFY(rig.sim.ok(QStringLiteral("fault silent on")));
+            rig.dialog->btnCalibrateClick();
+            QCOMPARE(rig.sttAV()->text(), QStringLiteral("读取超时！"));
+            QVERIFY(!rig.btnNextPoint()->isEnabled());
+            QVERIFY(rig.btnEnd()->isEnabled());
+            QVERIFY(rig.btnCalibrate()->isEnabled());
+            QCOMPARE(rig.btnCalibrate()->text(), QStringLiteral("标定此点(&C)"));
+            QVERIFY(rig.dialog->CurrentPointGreyed());
+            QCOMPARE(CalibratedCount, 2);
+            QVERIFY(rig.dialog->timerTmpRead().isActive());
+            QVERIFY(!QApplication::overrideCursor());
+            QVERIFY(rig.sim.ok(QStringLiteral("fault silent off")));
+        });
+    }
+
+    void endSequenceWritesTheTable()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        rig.runDialog([&] {
+            rig.calibrate({0, 1}, 0); // AV 0
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({500000, 500001}, 250000); // AV 500000
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({-1000000, -1000001}, 1000000); // AV -1000000
+            rig.dialog->btnNextPointClick();
+            QCOMPARE(CurrentPoint, 4);
+            rig.sim.clearLog();
+            rig.pauses.clear();
+            rig.dialog->btnEndClick();
+            QVERIFY(!rig.dialog->isVisible());
+            QVERIFY(!rig.dialog->timerTmpRead().isActive());
+        });
+        const QList<QByteArray> expected{
+            bytes(BuildDataFrame(ModuleAddress, CmdAVP(1), 0)),
+            bytes(BuildDataFrame(ModuleAddress, CmdPVP(1), 0)),
+            bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 500000)),
+            bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 250000)),
+            bytes(BuildDataFrame(ModuleAddress, CmdAVP(3), -1000000)),
+            bytes(BuildDataFrame(ModuleAddress, CmdPVP(3), 1000000)),
+            bytes(BuildDataFrame(ModuleAddress, CmdPointCount, 3)),
+            bytes(BuildQueryFrame(ModuleAddress, CmdStore)),
+        };
+        QCOMPARE(rig.writesSoFar(), expected);
+        QCOMPARE(rig.pauses, (QList<int>{100, 20, 20, 20, 20, 20, 20, 100}));
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("标定成功！"));
+        QVERIFY(!QApplication::overrideCursor());
+        // The module now measures by the new table.
+        rig.load(250000);
+        QCOMPARE(rig.sim.command(QStringLiteral("get 1")), QStringLiteral("OK 125000"));
+        rig.load(-500000);
+        QCOMPARE(rig.sim.command(QStringLiteral("get 1")), QStringLiteral("OK 750000"));
+    }
+
+    void unansweredPointWriteStopsTheSequence()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        rig.runDialog([&] {
+            rig.calibrate({5, 5}, 0);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({6, 6}, 125000);
+            QVERIFY(rig.sim.ok(QStringLiteral("fault mute 15 data")));
+            rig.sim.clearLog();
+            rig.dialog->btnEndClick();
+            QCOMPARE(rig.sttAV()->text(), QStringLiteral("写入失败！"));
+            QVERIFY(!rig.dialog->isVisible());
+            QVERIFY(!rig.dialog->timerTmpRead().isActive());
+            QVERIFY(!QApplication::overrideCursor());
+        });
+        const QList<QByteArray> expected{
+            bytes(BuildDataFrame(ModuleAddress, CmdAVP(1), 5)),
+            bytes(BuildDataFrame(ModuleAddress, CmdPVP(1), 0)),
+            bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 6)),
+            bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 125000)),
+        };
+        QCOMPARE(rig.writesSoFar(), expected);
+    }
+
+    void idleTicksAlternateAndSecondOpeningStartsAfresh()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        rig.load(4242);
+        rig.runDialog([&] {
+            rig.dialog->timerTmpRead().stop();
+            QVERIFY(ReadAdNext);
+            rig.dialog->TimerTmpReadTimer();
+            QCOMPARE(rig.sttAV()->text(), QStringLiteral("4242"));
+            QVERIFY(!ReadAdNext);
+            rig.dialog->TimerTmpReadTimer(); // measured value, as a plain integer
+            QCOMPARE(rig.main->ValueText(), QStringLiteral("4242"));
+            QVERIFY(ReadAdNext);
+            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(!ReadAdNext);
+
+            // Unanswered: the same request again next time.
+            QVERIFY(rig.sim.ok(QStringLiteral("fault silent on")));
+            rig.dialog->TimerTmpReadTimer();
+            QCOMPARE(rig.main->ValueText(), QStringLiteral("读取超时！"));
+            QVERIFY(!ReadAdNext);
+            QVERIFY(rig.sim.ok(QStringLiteral("fault silent off")));
+
+            rig.calibrate({7, 7}, 11);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({8, 8}, 22);
+            rig.dialog->btnNextPointClick();
+        });
+        QVERIFY(!rig.dialog->timerTmpRead().isActive());
+        QCOMPARE(rig.writesSoFar().size(),
+                 1); // only the ZerO write: closing sends nothing
+
+        rig.runDialog([&] {
+            QCOMPARE(CurrentPoint, 1);
+            QCOMPARE(rig.sttCurrentPoint()->text(), QStringLiteral("1"));
+            QVERIFY(rig.sttAV()->text().isEmpty());
+            QCOMPARE(rig.spePV()->clampedValue(), 11);
+            QCOMPARE(LinearPointAt(2).PV, 22);
+            QCOMPARE(rig.btnCalibrate()->text(), QStringLiteral("标定此点(&C)"));
+            QVERIFY(!rig.btnNextPoint()->isEnabled());
+            QVERIFY(!rig.btnEnd()->isEnabled());
+            QVERIFY(!ReadAdNext); // left as the first opening left it
+            QCOMPARE(CalibratedCount, 2);
+        });
+    }
+
+    void closingWhileAveragingGivesThePointUp()
+    {
+        Rig rig;
+        QVERIFY(rig.open(3));
+        rig.runDialog([&] {
+            rig.load(50);
+            rig.duringPauses = {{}, [&] { rig.dialog->close(); }};
+            rig.dialog->btnCalibrateClick();
+            QCOMPARE(CalibratedCount, 0);
+            QCOMPARE(LinearPointAt(1).AV, 0);
+            QVERIFY(!rig.dialog->timerTmpRead().isActive());
+            QVERIFY(!QApplication::overrideCursor());
+        });
+        QVERIFY(rig.storedSetting(SettingsKeys::LinearPointSection(1), SettingsKeys::KeyAV).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestCalibrate)
+#include "tst_calibrate.moc"

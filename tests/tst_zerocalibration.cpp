@@ -1,0 +1,226 @@
+#include "ScriptedPrompter.h"
+#include "TxSim.h"
+#include "app/DeviceLink.h"
+#include "app/MainUnit.h"
+#include "app/Pause.h"
+#include "calibration/ZeroCalibration.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+constexpr int ReplyTimeoutMs = 300;
+constexpr DeviceAddress ModuleAddress = 1;
+
+QByteArray bytes(const QueryFrame &f)
+{
+    return DeviceLink::toBytes(f);
+}
+QByteArray bytes(const DataFrame &f)
+{
+    return DeviceLink::toBytes(f);
+}
+
+/// The main window on a temporary settings directory, opened on a simulated
+/// module.
+struct Rig {
+    QTemporaryDir dir;
+    TxSim sim;
+    ScriptedPrompter prompts;
+    std::unique_ptr<TfrmMain> main;
+    QList<int> pauses;
+
+    Rig()
+    {
+        SetPauseHook([this](int ms) { pauses << ms; });
+    }
+    ~Rig()
+    {
+        main.reset();
+        SetPauseHook({});
+    }
+    void setSetting(const QString &section, const QString &key, const QString &value)
+    {
+        SettingsStore(dir.filePath(SettingsKeys::FileName)).WriteString(section, key, value);
+    }
+    QString storedSetting(const QString &section, const QString &key)
+    {
+        return SettingsStore(dir.filePath(SettingsKeys::FileName)).ReadString(section, key, QString());
+    }
+    bool open()
+    {
+        if (!sim.start())
+            return false;
+        main = std::make_unique<TfrmMain>(dir.path(), ReplyTimeoutMs);
+        main->show();
+        main->SelectPort(sim.portName());
+        main->btnOpenClick();
+        return main->state() == TfrmMain::State::PortIdle;
+    }
+    QAbstractButton *btnZero() const { return main->findChild<QAbstractButton *>(QStringLiteral("btnZero")); }
+
+    /// Frames the module received up to now: a marker query is sent and
+    /// awaited, so every earlier frame is in the log (the marker is left out).
+    QList<QByteArray> framesSoFar()
+    {
+        const QByteArray marker = bytes(BuildQueryFrame(ModuleAddress, CmdDN));
+        const qsizetype before = sim.receivedFrames().size();
+        main->link().SendFrame(marker);
+        if (!sim.waitForReceivedFrames(int(before) + 1))
+            return {};
+        QList<QByteArray> frames = sim.receivedFrames();
+        frames.removeLast();
+        return frames;
+    }
+};
+} // namespace
+
+class TestZeroCalibration : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writesTheWrappedSum_data()
+    {
+        QTest::addColumn<qint32>("zero");
+        QTest::addColumn<qint32>("pvp2");
+        QTest::addColumn<qint32>("load");
+        QTest::addColumn<qint32>("written");
+        // The simulator measures table(load) - ZerO; its default table is the
+        // identity up to PVP2 at AD code 1000000.
+        QTest::newRow("1000 + 250") << 1000 << 1000000 << 1250 << 1250;
+        QTest::newRow("1000 - 300") << 1000 << 1000000 << 700 << 700;
+        // table(1073741824) = 2^31, so the module measures 1.
+        QTest::newRow("wraps") << 2147483647 << 2000000 << 1073741824 << std::numeric_limits<qint32>::min();
+    }
+    void writesTheWrappedSum()
+    {
+        QFETCH(qint32, zero);
+        QFETCH(qint32, pvp2);
+        QFETCH(qint32, load);
+        QFETCH(qint32, written);
+        Rig rig;
+        QVERIFY(rig.open());
+        QVERIFY(rig.sim.ok(QStringLiteral("param 3 %1").arg(zero)));
+        QVERIFY(rig.sim.ok(QStringLiteral("param 15 %1").arg(pvp2)));
+        QVERIFY(rig.sim.ok(QStringLiteral("load %1").arg(load)));
+        rig.sim.clearLog();
+
+        RunZeroCalibration(*rig.main);
+
+        QCOMPARE(rig.prompts.questions,
+                 QStringList{QStringLiteral("即将标定传感器零点，请去掉传感器上的所有附加载荷")});
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
+        const QList<QByteArray> expected{bytes(BuildQueryFrame(ModuleAddress, CmdZerO)),
+                                         bytes(BuildQueryFrame(ModuleAddress, CmdReadValue)),
+                                         bytes(BuildDataFrame(ModuleAddress, CmdZerO, written))};
+        QCOMPARE(rig.framesSoFar(), expected);
+        QCOMPARE(rig.sim.command(QStringLiteral("get 3")).split(' ').last(), QString::number(written));
+        // One "Wait Interval" pause, between the two reads.
+        QCOMPARE(rig.pauses, QList<int>{SettingsKeys::DefaultWaitInterval});
+        QVERIFY(rig.btnZero()->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(rig.prompts.errors.isEmpty());
+    }
+
+    void cancelSendsNothing()
+    {
+        Rig rig;
+        QVERIFY(rig.open());
+        rig.main->SetValueText(QStringLiteral("before"));
+        rig.prompts.answerYes = false;
+        rig.sim.clearLog();
+
+        RunZeroCalibration(*rig.main);
+
+        QCOMPARE(rig.prompts.questions.size(), 1);
+        QVERIFY(rig.framesSoFar().isEmpty());
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("before"));
+        QVERIFY(rig.btnZero()->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void failedStepsLeaveTheModuleAlone_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("framesSent");
+        QTest::newRow("silent module") << "fault silent on"
+                                       << "读取超时！" << 1;
+        // A reply carrying another command byte is no zero value: nothing is
+        // written.
+        QTest::newRow("other command byte") << "fault cmd 7"
+                                            << "读取超时！" << 1;
+        QTest::newRow("write not answered") << "fault mute 3 data"
+                                            << "写入失败！" << 3;
+    }
+    void failedStepsLeaveTheModuleAlone()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, shown);
+        QFETCH(int, framesSent);
+        Rig rig;
+        QVERIFY(rig.open());
+        QVERIFY(rig.sim.ok(QStringLiteral("param 3 1000")));
+        QVERIFY(rig.sim.ok(fault));
+        rig.sim.clearLog();
+
+        RunZeroCalibration(*rig.main);
+
+        QCOMPARE(rig.main->ValueText(), shown);
+        const QList<QByteArray> frames = rig.framesSoFar();
+        QCOMPARE(frames.size(), framesSent);
+        QCOMPARE(frames.first(), bytes(BuildQueryFrame(ModuleAddress, CmdZerO)));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        if (framesSent < 3)
+            QCOMPARE(rig.sim.command(QStringLiteral("get 3")).split(' ').last(), QStringLiteral("1000"));
+        QVERIFY(rig.btnZero()->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void negativeWaitIntervalPausesNotAtAll()
+    {
+        Rig rig;
+        rig.setSetting(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyWaitInterval,
+                       QStringLiteral("-50"));
+        QVERIFY(rig.open());
+        RunZeroCalibration(*rig.main);
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
+        QCOMPARE(rig.pauses, QList<int>{0});
+        // The setting itself is left as the operator wrote it.
+        QCOMPARE(rig.storedSetting(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyWaitInterval),
+                 QStringLiteral("-50"));
+    }
+
+    void lostPortIsReportedAndEverythingRestored()
+    {
+        Rig rig;
+        QVERIFY(rig.open());
+        // The module's line goes away between the two reads.
+        bool busyMeanwhile = false;
+        SetPauseHook([&](int) {
+            busyMeanwhile = QApplication::overrideCursor() && !rig.btnZero()->isEnabled();
+            rig.sim.kill();
+        });
+
+        RunZeroCalibration(*rig.main);
+
+        QVERIFY(busyMeanwhile);
+        QCOMPARE(rig.prompts.errors.size(), 1);
+        QVERIFY(rig.prompts.errors.first().startsWith(QStringLiteral("串口写入失败")));
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(rig.btnZero()->isEnabled(), rig.main->state() == TfrmMain::State::PortIdle);
+        // Once the window has noticed the loss the button stays disabled.
+        QTRY_COMPARE(rig.main->state(), TfrmMain::State::PortClosed);
+        QVERIFY(!rig.btnZero()->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestZeroCalibration)
+#include "tst_zerocalibration.moc"
