@@ -310,6 +310,7 @@ private:
                 m_failed = true;
                 m_error =
                     written < 0 ? m_device.errorString() : QStringLiteral("The device accepts no more data.");
+                return;
             }
             bytes += written;
             size -= written;
