@@ -1,0 +1,143 @@
+#include "parameters/EditParamUnit.h"
+
+#include "ui_EditParamUnit.h"
+
+#include "app/MainUnit.h"
+#include "app/Prompter.h"
+#include "app/Protocol.h"
+#include "parameters/IntegerText.h"
+#include "parameters/ParamUnit.h"
+#include "parameters/ParameterCatalogue.h"
+
+#include <QLayout>
+#include <QShowEvent>
+
+TfrmEditParam *frmEditParam = nullptr;
+
+namespace
+{
+
+const QString ReadDoneText = QStringLiteral("读取成功！");
+const QString ReadTimedOutText = QStringLiteral("读取超时！");
+const QString WriteDoneText = QStringLiteral("写入成功！");
+const QString WriteTimedOutText = QStringLiteral("写入超时！");
+const QString BadEntryText = QStringLiteral("请检查输入的参数值！");
+
+/// Keeps both buttons disabled while an exchange waits, so a second click
+/// cannot start a nested exchange on top of the first.
+class ButtonsBusy
+{
+public:
+    explicit ButtonsBusy(Ui::TfrmEditParam *ui) : m_ui(ui)
+    {
+        m_ui->btnRead->setEnabled(false);
+        m_ui->btnWrite->setEnabled(false);
+    }
+    ~ButtonsBusy()
+    {
+        m_ui->btnRead->setEnabled(true);
+        m_ui->btnWrite->setEnabled(true);
+    }
+    ButtonsBusy(const ButtonsBusy &) = delete;
+    ButtonsBusy &operator=(const ButtonsBusy &) = delete;
+
+private:
+    Ui::TfrmEditParam *m_ui;
+};
+
+} // namespace
+
+TfrmEditParam::TfrmEditParam(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::TfrmEditParam>())
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    connect(m_ui->btnRead, &QPushButton::clicked, this, &TfrmEditParam::btnReadClick);
+    connect(m_ui->btnWrite, &QPushButton::clicked, this, &TfrmEditParam::btnWriteClick);
+    frmEditParam = this;
+}
+
+TfrmEditParam::~TfrmEditParam()
+{
+    if (frmEditParam == this)
+        frmEditParam = nullptr;
+}
+
+void TfrmEditParam::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+QString TfrmEditParam::StatusText() const
+{
+    return m_ui->StatusBar1->currentMessage();
+}
+
+void TfrmEditParam::SetStatusText(const QString &text)
+{
+    m_ui->StatusBar1->showMessage(text);
+}
+
+void TfrmEditParam::FormShow()
+{
+    // The status bar keeps the result of the last operation, also from an
+    // earlier showing.
+    const int row = frmParam ? frmParam->SelectedIndex() : -1;
+    if (row >= 0) {
+        setWindowTitle(frmParam->RowCaption(row));
+        m_ui->leParamValue->setText(frmParam->ValueText(row));
+    }
+    m_ui->leParamValue->setFocus();
+    m_ui->leParamValue->selectAll();
+}
+
+void TfrmEditParam::btnReadClick()
+{
+    Guarded(this, [this] {
+        const int row = frmParam ? frmParam->SelectedIndex() : -1;
+        if (row < 0 || !frmMain)
+            return;
+        const QueryFrame frame = BuildQueryFrame(frmMain->CurrentAddress(), ParameterCatalogue::Command(row));
+        ButtonsBusy busy(m_ui.get());
+        // Only a reply carrying this parameter's command code is its value: a
+        // poll reply that ends the wait is not shown as the parameter.
+        if (frmMain->link().ExchangeExpecting(frame)) {
+            const QString text = QString::number(frmMain->reply().ReplyValue);
+            SetStatusText(ReadDoneText);
+            frmParam->SetValueText(row, text);
+            m_ui->leParamValue->setText(text);
+        } else {
+            SetStatusText(ReadTimedOutText);
+        }
+    });
+}
+
+void TfrmEditParam::btnWriteClick()
+{
+    Guarded(this, [this] {
+        const int row = frmParam ? frmParam->SelectedIndex() : -1;
+        if (row < 0 || !frmMain)
+            return;
+        const QString typed = m_ui->leParamValue->text();
+        const std::optional<std::int32_t> value = ParseIntegerText(typed);
+        if (!value) {
+            Prompts().inform(this, BadEntryText);
+            m_ui->leParamValue->setFocus();
+            return;
+        }
+        const DataFrame frame =
+            BuildDataFrame(frmMain->CurrentAddress(), ParameterCatalogue::Command(row), *value);
+        ButtonsBusy busy(m_ui.get());
+        // An acknowledgement with another command byte answered some other
+        // request: the write is not reported as done.
+        if (frmMain->link().ExchangeExpecting(frame)) {
+            SetStatusText(WriteDoneText);
+            frmParam->SetValueText(row, typed);
+        } else {
+            SetStatusText(WriteTimedOutText);
+        }
+    });
+}
