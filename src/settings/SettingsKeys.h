@@ -1,0 +1,87 @@
+#pragma once
+// Sections, keys and defaults of the settings file "Data.ini".
+//
+// Names are QLatin1String constants: they convert implicitly to QString, so
+// they can be passed straight to SettingsStore, e.g.
+//   store.ReadInteger(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyReadInterval,
+//                     SettingsKeys::DefaultReadInterval);
+
+#include <QLatin1String>
+#include <QString>
+
+namespace SettingsKeys
+{
+
+/// Name of the settings file in the executable's directory.
+inline constexpr QLatin1String FileName{"Data.ini"};
+
+// Sections.
+inline constexpr QLatin1String SectionCommunication{"Communication Parameters"};
+inline constexpr QLatin1String SectionFilter{"Filter"};
+inline constexpr QLatin1String SectionSystemParameters{"System Parameters"};
+inline constexpr QLatin1String SectionDefault{"Default"};
+inline constexpr QLatin1String SectionRuntime{"Runtime"};
+inline constexpr QLatin1String SectionSystem{"System"};
+/// Prefix of the calibration point sections "LinearPoint1" .. "LinearPoint9".
+inline constexpr QLatin1String SectionLinearPointPrefix{"LinearPoint"};
+
+// "Communication Parameters"
+inline constexpr QLatin1String KeyComPort{"Com Port"};
+inline constexpr QLatin1String DefaultComPort{"com1"};
+
+// "Filter"
+inline constexpr QLatin1String KeyAverageCount{"Average Count"};
+inline constexpr int DefaultAverageCount = 16;
+
+// "System Parameters"
+inline constexpr QLatin1String KeyReadInterval{"Read Interval"}; // milliseconds
+inline constexpr int DefaultReadInterval = 100;
+inline constexpr QLatin1String KeyWaitInterval{"Wait Interval"}; // milliseconds
+inline constexpr int DefaultWaitInterval = 200;
+inline constexpr QLatin1String KeyStayOnTop{"StayOnTop"};
+inline constexpr bool DefaultStayOnTop = false;
+inline constexpr QLatin1String KeyMeasureUnit{"Measure Unit"};
+inline constexpr QLatin1String DefaultMeasureUnit{"kg"};
+inline constexpr QLatin1String KeyDecimal{"Decimal"};
+inline constexpr int DefaultDecimal = 1;
+inline constexpr QLatin1String KeyYMin{"YMin"};
+inline constexpr double DefaultYMin = 0.0;
+inline constexpr QLatin1String KeyYMax{"YMax"};
+inline constexpr double DefaultYMax = 10000.0;
+inline constexpr QLatin1String KeyBaud{"Baud"}; // bits per second
+inline constexpr int DefaultBaud = 9600;
+
+// "Default"
+inline constexpr QLatin1String KeyDeviceNumber{"Device Number"};
+inline constexpr int DefaultDeviceNumber = 1;
+
+// "Runtime"
+inline constexpr QLatin1String KeyViewDataMarker{"ViewDataMarker"};
+inline constexpr bool DefaultViewDataMarker = false;
+
+// "System" (seeded at the first start, then left to the operator)
+inline constexpr QLatin1String KeyApplicationName{"Application Name"};
+inline constexpr QLatin1String DefaultApplicationName{"Kelvarin"};
+inline constexpr QLatin1String KeyHomePage{"HomePage"};
+/// The maker's web address followed by six blanks; the blanks belong to the value.
+inline constexpr QLatin1String DefaultHomePage{"http://www.kelvarin.com      "};
+
+// "LinearPoint"k, k = 1..9
+inline constexpr int LinearPointFirst = 1;
+inline constexpr int LinearPointLast = 9;
+inline constexpr QLatin1String KeyPV{"PV"}; // output value proposed for the point
+inline constexpr QLatin1String KeyAV{"AV"}; // averaged AD code measured for the point (no default)
+
+/// Section name of calibration point k: "LinearPoint" followed by k in decimal digits.
+inline QString LinearPointSection(int k)
+{
+    return QString(SectionLinearPointPrefix) + QString::number(k);
+}
+
+/// Default "PV" of calibration point k: equal steps from 0 (k = 1) to 1000000 (k = 9).
+constexpr int DefaultLinearPointPV(int k)
+{
+    return (k - 1) * 1000000 / 8;
+}
+
+} // namespace SettingsKeys

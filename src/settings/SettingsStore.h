@@ -1,0 +1,138 @@
+#pragma once
+// The settings file "Data.ini": an INI file of named sections holding
+// key=value lines, read and written through typed operations with defaults.
+//
+// File rules
+// - Line ends CR LF, LF or lone CR are read; a rewrite keeps the style the
+//   file had (new files get CR LF).
+// - Text is UTF-8 (a BOM is skipped and kept); a file whose bytes are not valid
+//   UTF-8 is read as GB18030 and stays GB18030 when rewritten.
+// - Section and key names match regardless of letter case; blanks around "=",
+//   around a key and inside the brackets of a section name are ignored.
+// - Lines starting with ";" or "#" are comments. There are no comments after a
+//   value: everything after "=" belongs to the value.
+// - A value with blanks at either end, or one that itself starts and ends with
+//   a double quote, is written inside double quotes; one pair of surrounding
+//   quotes is removed on reading.
+// - A rewrite keeps every other line as it was: unknown sections, keys,
+//   comments and their order.
+// - When a section or key is present more than once, reads see the first
+//   occurrence and writes change it.
+//
+// Reading and writing
+// - Reads are served from a copy held in memory. The copy is loaded when the
+//   store is created and reloaded when the file changed on disk (checked before
+//   every read by size and time stamp, and by content before every write), so
+//   edits made by another program while this one runs are seen and never
+//   overwritten by a later write.
+// - Every write reaches the file before the call returns. The whole file is
+//   written to a temporary file in the same directory, flushed to the disk and
+//   then renamed over "Data.ini", so a crash or a full disk leaves either the
+//   old or the new complete file.
+// - A failed write returns false and gives the reason in lastError(). The new
+//   value stays in memory (later reads return it) and is written again with the
+//   next write that succeeds.
+// - Nothing throws. Use from one thread only.
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+class SettingsStore
+{
+public:
+    /// Longest string a read returns; longer stored values are cut.
+    static constexpr qsizetype MaxStringLength = 2047;
+
+    /// Opens the settings file at filePath (normally "<executable dir>/Data.ini").
+    /// A missing or unreadable file is not an error: reads give their defaults
+    /// and the first write creates the file.
+    explicit SettingsStore(const QString &filePath);
+
+    QString filePath() const { return m_filePath; }
+
+    QString ReadString(const QString &section, const QString &key, const QString &def) const;
+    /// Decimal, or hexadecimal after "0x", "0X" or "$"; out of range or not a
+    /// whole number gives def.
+    int ReadInteger(const QString &section, const QString &key, int def) const;
+    /// Read as an integer: non-zero is true, 0 is false, not a number gives def.
+    bool ReadBool(const QString &section, const QString &key, bool def) const;
+    /// Parsed with the decimal separator of QLocale(); an empty value, text that
+    /// does not parse and infinities or NaN give def.
+    double ReadFloat(const QString &section, const QString &key, double def) const;
+
+    bool WriteString(const QString &section, const QString &key, const QString &value);
+    bool WriteInteger(const QString &section, const QString &key, int value);
+    bool WriteBool(const QString &section, const QString &key, bool value);
+    /// Shortest general form with up to 15 significant digits and the decimal
+    /// separator of QLocale(). Infinities and NaN are refused.
+    bool WriteFloat(const QString &section, const QString &key, double value);
+
+    /// True when the section holds at least one key.
+    bool SectionExists(const QString &section) const;
+
+    /// Why the last write failed; empty after a write that succeeded.
+    QString lastError() const { return m_lastError; }
+
+private:
+    enum class LineKind { Other, Section, Key };
+    struct Line {
+        LineKind kind = LineKind::Other;
+        QString text;  ///< the line as it stands in the file, without its line end
+        QString name;  ///< section name or key, trimmed
+        QString value; ///< key lines: the value, unquoted
+    };
+    enum class Encoding { Utf8, Gb18030, Latin1 };
+    enum class LineEnd { CrLf, Lf, Cr };
+    struct PendingWrite {
+        QString section;
+        QString key;
+        QString value;
+    };
+    /// Cheap signature of the file on disk, to notice changes made by others.
+    struct DiskStamp {
+        bool exists = false;
+        qint64 size = -1;
+        qint64 modified = 0; ///< nanoseconds where the platform offers them
+        qint64 changed = 0;
+        quint64 fileId = 0;
+        bool operator==(const DiskStamp &) const = default;
+    };
+
+    bool writeValue(const QString &section, const QString &key, const QString &value);
+    void refreshIfChanged() const;
+    bool syncWithDisk() const;
+    void parse(const QByteArray &bytes) const;
+    bool encode(QByteArray &bytes, QString &error) const;
+    bool commit(const QByteArray &bytes);
+    void apply(const PendingWrite &write) const;
+    const Line *findKey(const QString &section, const QString &key) const;
+    DiskStamp stampOnDisk() const;
+    static bool encodeText(const QString &text, Encoding encoding, QByteArray &bytes);
+
+    QString m_filePath;
+    QByteArray m_encodedPath; ///< m_filePath for system calls
+
+    // The file's content as held in memory. Reads may reload it when the file
+    // changed on disk, hence mutable.
+    struct Document {
+        std::vector<Line> lines;
+        Encoding encoding = Encoding::Utf8;
+        bool byteOrderMark = false;
+        LineEnd lineEnd = LineEnd::CrLf;
+    };
+    mutable Document m_doc;
+
+    // What the file held when this store last read or wrote it.
+    struct DiskState {
+        bool readable = true; ///< false while the file exists but cannot be read
+        bool exists = false;
+        QByteArray bytes;
+        DiskStamp stamp;
+    };
+    mutable DiskState m_disk;
+
+    std::vector<PendingWrite> m_pending; ///< changes not yet in the file
+    QString m_lastError;
+};
