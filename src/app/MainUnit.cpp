@@ -7,6 +7,7 @@
 #include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"
 #include "settings/SettingsKeys.h"
+#include "settings/SystemParamsUnit.h"
 #include "ui_MainUnit.h"
 
 #include <QDir>
@@ -297,6 +298,18 @@ void TfrmMain::ClosePort()
 {
     if (m_comPort1.isOpen())
         m_comPort1.close();
+}
+
+void TfrmMain::ReopenPort()
+{
+    ClosePort();
+    try {
+        OpenPort();
+    } catch (...) {
+        m_timerRead.stop();
+        ApplyState(State::PortClosed);
+        throw;
+    }
 }
 
 bool TfrmMain::SelectPort(const QString &portName)
@@ -599,7 +612,7 @@ void TfrmMain::PopupMenu1Popup() { m_ui->F1->setChecked(windowFlags() & Qt::Wind
 
 void TfrmMain::N3Click() { btnSystemParamsClick(); }
 
-void TfrmMain::btnSystemParamsClick() {}
+void TfrmMain::btnSystemParamsClick() { ShowModal(frmSystemParams); }
 
 void TfrmMain::btnZeroClick() {}
 

@@ -82,6 +82,10 @@ public:
     /// OperatorError("串口打开失败！" + reason) when it cannot be opened.
     void OpenPort();
     void ClosePort();
+    /// Closes and opens the port again (a new baud rate takes effect). When
+    /// the opening fails the window returns to the closed state and the
+    /// OperatorError is passed on.
+    void ReopenPort();
     /// Selects `portName` in the port list, adding it when it is a path that
     /// exists but the system does not list (pseudo-terminals, bridges).
     bool SelectPort(const QString &portName);

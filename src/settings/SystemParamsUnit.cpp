@@ -129,8 +129,6 @@ void TfrmSystemParams::StoreAndApply()
 
     // 8: an open port is reopened so the rate takes effect at once. An open
     // that fails throws: the port stays closed and the dialog stays open.
-    if (main.IsPortOpen()) {
-        main.ClosePort();
-        main.OpenPort();
-    }
+    if (main.IsPortOpen())
+        main.ReopenPort();
 }
