@@ -140,8 +140,8 @@ int main(int argc, char **argv)
 
     // Thinning alone.
     ThinnedTrace trace;
-    const int columns = int(w.chart()->plotArea().width());
-    std::printf("plot width:                              %d px\n", columns);
+    const int columns = int(w.chart()->plotArea().width() / 2); // as the widget does: 2 px per column
+    std::printf("plot width:                              %d px\n", 2 * columns);
     {
         std::vector<double> live, fit;
         for (int r = 0; r < Repeats; ++r) {

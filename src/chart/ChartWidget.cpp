@@ -29,9 +29,13 @@ constexpr int SampleLineWidth = 2;
 constexpr int SmoothedLineWidth = 2;
 constexpr int MeanLineWidth = 1;
 constexpr qreal MarkerSize = 5.0;
-/// Pixel columns assumed while the chart has no real size yet.
-constexpr int FallbackColumns = 1000;
-constexpr int MinimumColumns = 16;
+/// Points are thinned per column of this many pixels: the sample line is 2 px
+/// wide, so no finer detail can show, and each column gives at most four
+/// points (first, lowest, highest, last), about two per pixel of plot width.
+constexpr double PixelsPerColumn = 2.0;
+/// Columns assumed while the chart has no real size yet.
+constexpr int FallbackColumns = 500;
+constexpr int MinimumColumns = 8;
 constexpr int XTickTarget = 10; // about this many grid lines across
 constexpr int YTickTarget = 5;
 /// Zoom factors of the toolbar buttons and of one wheel step.
@@ -430,8 +434,8 @@ void ChartWidget::liveXRange(double &xMin, double &xMax) const
 
 int ChartWidget::plotColumns() const
 {
-    const int width = int(m_chart->plotArea().width());
-    return width >= MinimumColumns ? width : FallbackColumns;
+    const int columns = int(std::ceil(m_chart->plotArea().width() / PixelsPerColumn));
+    return columns >= MinimumColumns ? columns : FallbackColumns;
 }
 
 bool ChartWidget::refresh()
