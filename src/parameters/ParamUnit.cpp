@@ -21,6 +21,8 @@ TfrmParam *frmParam = nullptr;
 namespace
 {
 
+constexpr int GridLineAlpha = 110;
+
 /// Draws thin grid lines to the right of and below every cell.
 class GridLineDelegate : public QStyledItemDelegate
 {
@@ -31,7 +33,9 @@ public:
     {
         QStyledItemDelegate::paint(painter, option, index);
         painter->save();
-        painter->setPen(option.palette.color(QPalette::Midlight));
+        QColor line = option.palette.color(QPalette::Mid);
+        line.setAlpha(GridLineAlpha);
+        painter->setPen(line);
         const QRect r = option.rect;
         painter->drawLine(r.topRight(), r.bottomRight());
         painter->drawLine(r.bottomLeft(), r.bottomRight());
