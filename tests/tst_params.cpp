@@ -383,32 +383,31 @@ void TestParams::gateLevelsPersist()
 
 void TestParams::listLayout()
 {
+    // 21 rows in catalogue order, values empty until something was read.
     QTreeWidget *list = m_param->lvParam();
-    QCOMPARE(m_param->windowTitle(), QStringLiteral("参数管理"));
-    QCOMPARE(list->columnCount(), 2);
-    QCOMPARE(list->headerItem()->text(0), QStringLiteral("参数名称"));
-    QCOMPARE(list->headerItem()->text(1), QStringLiteral("值"));
-    QCOMPARE(list->columnWidth(0), 180);
-    QVERIFY(list->header()->stretchLastSection());
-    QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
-    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->rootIsDecorated());
-
     QCOMPARE(list->topLevelItemCount(), 21);
-    for (int row = 0; row < 21; ++row)
+    for (int row = 0; row < 21; ++row) {
         QCOMPARE(list->topLevelItem(row)->text(0), ParameterCatalogue::Name(row));
+        QVERIFY(m_param->ValueText(row).isEmpty());
+    }
+    QCOMPARE(list->columnWidth(0), 180);
 
-    QCOMPARE(m_param->ui()->btnEdit->text(), QStringLiteral("编辑(&E)"));
-    QCOMPARE(m_param->ui()->btnReadAllParam->text(), QStringLiteral("全部读出(&R)"));
-    QCOMPARE(m_param->ui()->btnSpecialParams->text(), QStringLiteral("特殊参数(&S)"));
+    // A click on a column header does not re-order the rows.
+    m_param->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_param.get()));
+    QHeaderView *header = list->header();
+    const QPoint nameHeader(header->sectionViewportPosition(0) + 10, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, nameHeader);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, nameHeader);
+    QCOMPARE(list->topLevelItem(0)->text(0), ParameterCatalogue::Name(0));
+    QCOMPARE(list->topLevelItem(20)->text(0), ParameterCatalogue::Name(20));
+    m_param->hide();
+
     const QList<QAction *> items = m_param->popupMenu()->actions();
     QCOMPARE(items.size(), 3);
     QCOMPARE(items.at(0)->text(), QStringLiteral("编辑(&E)"));
     QVERIFY(items.at(1)->isSeparator());
     QCOMPARE(items.at(2)->text(), QStringLiteral("全部读出(&R)"));
-    QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 void TestParams::listOpensOnlyWithSelection()
@@ -706,23 +705,25 @@ void TestParams::liveReadingUnderneath()
         }
     };
 
-    // Automatic sending, with every answer coming after a measured value.
+    // Automatic sending, the module's answers coming 20 ms late: measured
+    // values end most waits, and an answer may land in a later exchange.
     QVERIFY(sim().ok(QStringLiteral("autorate 1000")));
     QVERIFY(sim().ok(QStringLiteral("autosend on")));
     QVERIFY(sim().ok(QStringLiteral("fault late 20")));
     clearList();
     m_param->R1Click();
     checkList();
-    int answered = 0;
+    int timedOut = 0;
     for (const QString &line : listLines())
-        answered += line.endsWith(QStringLiteral("读取成功！"));
-    QCOMPARE(answered, 0);
+        timedOut += line.endsWith(QStringLiteral("读取超时！"));
+    QVERIFY(timedOut > 0);
     m_readAll->ui()->btnAbort->click();
     openEditor(12);
     for (int i = 0; i < 5; ++i) {
         m_edit->btnReadClick();
-        QCOMPARE(m_edit->StatusText(), QStringLiteral("读取超时！"));
         checkList();
+        if (m_edit->StatusText() == QStringLiteral("读取成功！"))
+            QCOMPARE(m_edit->ui()->leParamValue->text(), expected(12));
     }
     m_edit->hide();
     QVERIFY(sim().ok(QStringLiteral("autosend off")));
