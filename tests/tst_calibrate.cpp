@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -447,6 +448,47 @@ private slots:
             QVERIFY(!QApplication::overrideCursor());
         });
         QVERIFY(rig.storedSetting(SettingsKeys::LinearPointSection(1), SettingsKeys::KeyAV).isEmpty());
+    }
+
+    void realModalShowingStartsAndStopsTheTicks()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        bool ticking = false;
+        // Acts once the dialog runs its own modal loop (the ZerO write before
+        // it also handles events).
+        QTimer watcher;
+        watcher.setInterval(10);
+        QObject::connect(&watcher, &QTimer::timeout, rig.dialog.get(), [&] {
+            if (!rig.dialog->isVisible())
+                return;
+            watcher.stop();
+            ticking = rig.dialog->timerTmpRead().isActive() && CurrentPoint == 1;
+            rig.dialog->reject(); // Escape
+        });
+        watcher.start();
+        OpenCalibration(*rig.main);
+        QVERIFY(ticking);
+        QVERIFY(!rig.dialog->isVisible());
+        QVERIFY(!rig.dialog->timerTmpRead().isActive());
+    }
+
+    void idleTicksStopAtAFailedWrite()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        rig.runDialog([&] {
+            rig.dialog->timerTmpRead().start();
+            rig.sim.kill();
+            rig.dialog->TimerTmpReadTimer();
+            QCOMPARE(rig.prompts.errors.size(), 1);
+            QVERIFY(!rig.dialog->timerTmpRead().isActive());
+            // Once the port is closed, ticks do nothing at all.
+            QTRY_VERIFY(!rig.main->IsPortOpen());
+            const qsizetype errors = rig.prompts.errors.size();
+            rig.dialog->TimerTmpReadTimer();
+            QCOMPARE(rig.prompts.errors.size(), errors);
+        });
     }
 };
 
