@@ -1,5 +1,4 @@
-#include "ScriptedPrompter.h"
-#include "TxSim.h"
+#include "MainFixture.h"
 #include "app/DeviceLink.h"
 #include "app/MainUnit.h"
 #include "app/ModalRunner.h"
@@ -13,7 +12,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -23,7 +21,6 @@
 
 namespace
 {
-constexpr int ReplyTimeoutMs = 300;
 constexpr DeviceAddress ModuleAddress = 1;
 
 QByteArray bytes(const QueryFrame &f)
@@ -39,12 +36,12 @@ QByteArray bytes(const DataFrame &f)
 /// directory, opened on a simulated module. Pauses are recorded, and a test
 /// can act inside them (change the load between two AD samples).
 struct Rig {
-    QTemporaryDir dir;
-    TxSim sim;
-    ScriptedPrompter prompts;
-    std::unique_ptr<TfrmMain> main;
+    MainFixture fx;
+    TxSim &sim = fx.sim();
+    ScriptedPrompter &prompts = fx.prompts;
+    QList<int> &pauses = fx.pauses;
+    TfrmMain *main = nullptr;
     std::unique_ptr<TfrmCalibrate> dialog;
-    QList<int> pauses;
     std::deque<std::function<void()>> duringPauses; ///< one action per pause, in order
 
     Rig()
@@ -63,32 +60,21 @@ struct Rig {
             }
         });
     }
-    ~Rig()
-    {
-        SetModalHook({});
-        dialog.reset();
-        main.reset();
-        SetPauseHook({});
-    }
     void setSetting(const QString &section, const QString &key, const QString &value)
     {
-        SettingsStore(dir.filePath(SettingsKeys::FileName)).WriteString(section, key, value);
+        SettingsStore(fx.iniPath()).WriteString(section, key, value);
     }
     QString storedSetting(const QString &section, const QString &key)
     {
-        return SettingsStore(dir.filePath(SettingsKeys::FileName)).ReadString(section, key, QString());
+        return SettingsStore(fx.iniPath()).ReadString(section, key, QString());
     }
     bool open(int averageCount = 2)
     {
         setSetting(SettingsKeys::SectionFilter, SettingsKeys::KeyAverageCount, QString::number(averageCount));
-        if (!sim.start())
-            return false;
-        main = std::make_unique<TfrmMain>(dir.path(), ReplyTimeoutMs);
-        dialog = std::make_unique<TfrmCalibrate>(main.get());
-        main->show();
-        main->SelectPort(sim.portName());
-        main->btnOpenClick();
-        return main->state() == TfrmMain::State::PortIdle && frmCalibrate == dialog.get();
+        const bool connected = fx.connect();
+        main = &fx.main();
+        dialog = std::make_unique<TfrmCalibrate>(main);
+        return connected && main->state() == TfrmMain::State::PortIdle && frmCalibrate == dialog.get();
     }
     /// Opens the dialog the way the main window's button does; `script` runs
     /// while it is shown.

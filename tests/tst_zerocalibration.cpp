@@ -1,5 +1,4 @@
-#include "ScriptedPrompter.h"
-#include "TxSim.h"
+#include "MainFixture.h"
 #include "app/DeviceLink.h"
 #include "app/MainUnit.h"
 #include "app/Pause.h"
@@ -9,14 +8,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 namespace
 {
-constexpr int ReplyTimeoutMs = 300;
 constexpr DeviceAddress ModuleAddress = 1;
 
 QByteArray bytes(const QueryFrame &f)
@@ -29,40 +24,27 @@ QByteArray bytes(const DataFrame &f)
 }
 
 /// The main window on a temporary settings directory, opened on a simulated
-/// module.
+/// module; pauses are recorded, prompts answered from a script.
 struct Rig {
-    QTemporaryDir dir;
-    TxSim sim;
-    ScriptedPrompter prompts;
-    std::unique_ptr<TfrmMain> main;
-    QList<int> pauses;
+    MainFixture fx;
+    TxSim &sim = fx.sim();
+    ScriptedPrompter &prompts = fx.prompts;
+    QList<int> &pauses = fx.pauses;
+    TfrmMain *main = nullptr;
 
-    Rig()
-    {
-        SetPauseHook([this](int ms) { pauses << ms; });
-    }
-    ~Rig()
-    {
-        main.reset();
-        SetPauseHook({});
-    }
     void setSetting(const QString &section, const QString &key, const QString &value)
     {
-        SettingsStore(dir.filePath(SettingsKeys::FileName)).WriteString(section, key, value);
+        SettingsStore(fx.iniPath()).WriteString(section, key, value);
     }
     QString storedSetting(const QString &section, const QString &key)
     {
-        return SettingsStore(dir.filePath(SettingsKeys::FileName)).ReadString(section, key, QString());
+        return SettingsStore(fx.iniPath()).ReadString(section, key, QString());
     }
     bool open()
     {
-        if (!sim.start())
-            return false;
-        main = std::make_unique<TfrmMain>(dir.path(), ReplyTimeoutMs);
-        main->show();
-        main->SelectPort(sim.portName());
-        main->btnOpenClick();
-        return main->state() == TfrmMain::State::PortIdle;
+        const bool connected = fx.connect();
+        main = &fx.main();
+        return connected && main->state() == TfrmMain::State::PortIdle;
     }
     QAbstractButton *btnZero() const { return main->findChild<QAbstractButton *>(QStringLiteral("btnZero")); }
 
