@@ -176,6 +176,25 @@ private slots:
         QVERIFY(innerAnswered);
     }
 
+    void matchedExchanges()
+    {
+        FakeDevice dev;
+        DeviceLink link(nullptr, 200);
+        link.attach(&dev);
+        dev.setResponder([&](const QByteArray &frame) { dev.deliver(reply(1, std::uint8_t(frame.at(2)), 7)); });
+        QVERIFY(link.ExchangeExpecting(BuildQueryFrame(1, CmdZerO)));
+        // A reply to another request (a poll underneath) is not the answer.
+        dev.setResponder([&](const QByteArray &) { dev.deliver(reply(1, CmdReadValue, 5)); });
+        QVERIFY(!link.ExchangeExpecting(BuildQueryFrame(1, CmdZerO)));
+        QVERIFY(!link.ExchangeExpecting(BuildDataFrame(1, CmdZerO, 3)));
+        // An aborted wait saw no reply at all: the earlier matching reply does not count.
+        dev.setResponder({});
+        link.reply().ReplyCommand = CmdZerO;
+        QTimer::singleShot(20, &link, [&] { link.AbortExchange(); });
+        QVERIFY(!link.ExchangeExpecting(BuildQueryFrame(1, CmdZerO)));
+        QVERIFY(link.reply().ReplyDone);
+    }
+
     void writeFailuresAreErrors()
     {
         FakeDevice dev;

@@ -120,6 +120,7 @@ void DeviceLink::TimerWaitTimer()
 void DeviceLink::HandleReply(const std::uint8_t *packet)
 {
     const Reply reply = DecodeReply(packet);
+    ++m_replyCount;
     m_reply.ReplyCommand = reply.command;
     m_reply.ReplyValue = reply.value;
     m_reply.ReplyDone = true;

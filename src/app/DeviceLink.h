@@ -57,9 +57,12 @@ public:
     /// An exchange that counts as answered only when the reply carries the
     /// command code that was asked for (a reply to another request, e.g. a
     /// live-reading poll running underneath, is treated like a time-out).
+    /// A wait ended without any reply (aborted by stopping live reading)
+    /// does not count either, whatever the last reply carried.
     bool ExchangeExpecting(const QByteArray &frame, CommandCode expected)
     {
-        return Exchange(frame) && m_reply.ReplyCommand == expected;
+        const quint64 before = m_replyCount;
+        return Exchange(frame) && m_replyCount != before && m_reply.ReplyCommand == expected;
     }
     bool ExchangeExpecting(const QueryFrame &frame) { return ExchangeExpecting(toBytes(frame), frame[2]); }
     bool ExchangeExpecting(const DataFrame &frame) { return ExchangeExpecting(toBytes(frame), frame[2]); }
@@ -81,6 +84,7 @@ public:
     void ReapplyFraming() { m_assembler.setFraming(ReplyAssembler::StartMarker, ReplyAssembler::PacketSize); }
 
     ReplyAssembler &assembler() { return m_assembler; }
+    quint64 replyCount() const { return m_replyCount; }
     QTimer &timerWait() { return m_timerWait; }
     int replyTimeoutMs() const { return m_timerWait.interval(); }
 
@@ -108,4 +112,5 @@ private:
     bool m_lostReported = false;
     int m_emptyReads = 0;
     int m_failedReads = 0;
+    quint64 m_replyCount = 0; // replies handled so far
 };

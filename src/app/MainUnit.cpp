@@ -4,7 +4,10 @@
 #include "app/Pause.h"
 #include "app/Prompter.h"
 #include "app/SmoothingFilter.h"
+#include "calibration/CalibrateUnit.h"
+#include "calibration/ZeroCalibration.h"
 #include "chart/ChartWidget.h"
+#include "parameters/AccessGate.h"
 #include "chart/SampleDataFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SystemParamsUnit.h"
@@ -614,11 +617,11 @@ void TfrmMain::N3Click() { btnSystemParamsClick(); }
 
 void TfrmMain::btnSystemParamsClick() { ShowModal(frmSystemParams); }
 
-void TfrmMain::btnZeroClick() {}
+void TfrmMain::btnZeroClick() { RunZeroCalibration(*this); }
 
-void TfrmMain::btnCalibrateClick() {}
+void TfrmMain::btnCalibrateClick() { OpenCalibration(*this); }
 
-void TfrmMain::sttValueDblClick() {}
+void TfrmMain::sttValueDblClick() { RunAccessGate(); }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {

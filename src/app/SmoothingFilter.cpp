@@ -38,7 +38,7 @@ void ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data)
     if (data.channelCount() <= SampleChannels::Smoothed)
         return;
     filter.reset(n);
-    data.clearChannel(SampleChannels::Smoothed);
+    data.clearChannelKeepingStorage(SampleChannels::Smoothed);
     const ChartChannel &samples = data.channel(SampleChannels::Samples);
     const qsizetype count = samples.count();
     for (qsizetype i = 0; i < count; ++i)

@@ -121,6 +121,12 @@ void ChartChannel::markLast(PointMark mark)
 void ChartChannel::clear()
 {
     m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    clearKeepingStorage();
+}
+
+void ChartChannel::clearKeepingStorage()
+{
     m_marks.clear();
     m_nonFinite.clear();
     m_count = 0;

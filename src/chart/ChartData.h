@@ -64,6 +64,9 @@ public:
     /// Puts the null or empty mark on the last point (no-op on an empty channel).
     void markLast(PointMark mark);
     void clear();
+    /// Removes every point but keeps the storage for a rebuild of about the
+    /// same size (the smoothed trace is rebuilt this way on every pass).
+    void clearKeepingStorage();
 
     /// Bytes held by this channel's points (blocks and marks), for benchmarks.
     std::size_t memoryBytes() const;
@@ -142,6 +145,7 @@ public:
     void append(int channel, double x, double y) { m_channels[std::size_t(channel)].append(x, y); }
     void markLast(int channel, PointMark mark) { m_channels[std::size_t(channel)].markLast(mark); }
     void clearChannel(int channel) { m_channels[std::size_t(channel)].clear(); }
+    void clearChannelKeepingStorage(int channel) { m_channels[std::size_t(channel)].clearKeepingStorage(); }
     void clearAll();
 
     /// Sum of the channels' revisions: changes whenever any channel changes,

@@ -1,0 +1,43 @@
+#include "app/AppWindows.h"
+#include "app/MainUnit.h"
+#include "calibration/CalibrateUnit.h"
+#include "parameters/EditParamUnit.h"
+#include "parameters/ParamUnit.h"
+#include "parameters/PasswordUnit.h"
+#include "parameters/ReadAllParamUnit.h"
+#include "parameters/SpecailParamsUnit.h"
+#include "settings/SystemParamsUnit.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestAppWindows : public QObject
+{
+    Q_OBJECT
+private slots:
+    void createsTheEightWindowsWithTheirCaptions()
+    {
+        QTemporaryDir dir;
+        {
+            AppWindows windows(dir.path());
+            QCOMPARE(windows.main(), frmMain);
+            QCOMPARE(frmMain->windowTitle(), QStringLiteral("智能变送器数据采集软件 V140208"));
+            QCOMPARE(frmCalibrate->windowTitle(), QStringLiteral("正在标定"));
+            QCOMPARE(frmParam->windowTitle(), QStringLiteral("参数管理"));
+            QCOMPARE(frmEditParam->windowTitle(), QStringLiteral("参数编辑"));
+            QCOMPARE(frmReadAllParam->windowTitle(), QStringLiteral("读出全部参数"));
+            QCOMPARE(frmSpecialParams->windowTitle(), QStringLiteral("特殊参数配置"));
+            QCOMPARE(frmPassword->windowTitle(), QStringLiteral("参数编辑"));
+            QCOMPARE(frmSystemParams->windowTitle(), QStringLiteral("显示参数"));
+            windows.main()->show();
+            QVERIFY(!frmCalibrate->isVisible());
+            QCOMPARE(frmMain->ValueText(), QStringLiteral("0.0kg"));
+        }
+        QVERIFY(!frmMain);
+        QVERIFY(!frmCalibrate);
+        QVERIFY(!frmSystemParams);
+    }
+};
+
+QTEST_MAIN(TestAppWindows)
+#include "tst_appwindows.moc"
