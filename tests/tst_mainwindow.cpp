@@ -151,7 +151,12 @@ private slots:
         QCoreApplication::sendEvent(spe, &out);
         QCOMPARE(spe->text(), QStringLiteral("255"));
         QCOMPARE(m.CurrentAddress(), DeviceAddress(255));
-        QVERIFY(f.iniText().contains("Device Number=255"));
+        QTRY_VERIFY(f.iniText().contains("Device Number=255"));
+
+        // A burst of changes (modules answering in turn) is stored once it settles.
+        for (int a = 1; a <= 50; ++a)
+            m.SetCurrentAddress(a);
+        QTRY_VERIFY(f.iniText().contains("Device Number=50"));
     }
 
     void openFailureLeavesThePortClosed()

@@ -50,6 +50,7 @@ constexpr int StatusPanel0Width = 200;
 constexpr int SetAddressStorePauseMs = 100;
 constexpr int AddressMin = 0;
 constexpr int AddressMax = 255;
+constexpr int AddressWriteSpacingMs = 200;
 
 /// Restores the window's controls however a handler ends.
 template <typename F> class ScopeExit
@@ -134,6 +135,8 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     connect(&m_link, &DeviceLink::replyHandled, this, &TfrmMain::ComDataPacket1Packet);
     connect(&m_link, &DeviceLink::deviceLost, this, &TfrmMain::DeviceLost);
     m_link.attach(&m_comPort1);
+    m_addressWriteTimer.setSingleShot(true);
+    connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
 
     FormCreate();
     ApplyState(State::PortClosed);
@@ -141,6 +144,8 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
 
 TfrmMain::~TfrmMain()
 {
+    if (m_addressWriteTimer.isActive())
+        WriteDeviceNumber();
     m_timerRead.stop();
     m_link.detach();
     if (m_comPort1.isOpen())
@@ -449,8 +454,26 @@ void TfrmMain::btnSetDNClick()
 
 void TfrmMain::speDNChange()
 {
-    if (m_ui->speDN->textIsInteger())
-        m_settings->WriteInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, int(m_ui->speDN->textValue()));
+    if (!m_ui->speDN->textIsInteger())
+        return;
+    // Several modules in automatic sending change the address with every
+    // reply: a change right after a write is stored once the burst settles,
+    // instead of one synced file write per reply.
+    if (m_addressWritten.isValid() && m_addressWritten.elapsed() < AddressWriteSpacingMs) {
+        if (!m_addressWriteTimer.isActive())
+            m_addressWriteTimer.start(AddressWriteSpacingMs);
+        return;
+    }
+    WriteDeviceNumber();
+}
+
+void TfrmMain::WriteDeviceNumber()
+{
+    m_addressWriteTimer.stop();
+    if (!m_ui->speDN->textIsInteger())
+        return;
+    m_settings->WriteInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, int(m_ui->speDN->textValue()));
+    m_addressWritten.start();
 }
 
 // --- Replies ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "app/DeviceLink.h"
 #include "settings/SettingsStore.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QTimer>
@@ -137,6 +138,7 @@ private:
     void StopReading();
     void DeviceLost(const QString &reason);
     void ExportData();
+    void WriteDeviceNumber();
     static QStringList itemsOf(const QComboBox *box);
 
     std::unique_ptr<Ui::TfrmMain> m_ui;
@@ -150,6 +152,8 @@ private:
     QLabel *m_statusPanel0 = nullptr;
     QLabel *m_statusPanel1 = nullptr;
     QMenu *m_popupMenu1 = nullptr;
+    QTimer m_addressWriteTimer;
+    QElapsedTimer m_addressWritten;
     State m_state = State::PortClosed;
     double m_displayValue = 0;
     qint64 m_sampleCount = 0;
