@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test suite headless.
+# Installs what is needed, builds, and runs every test suite headless; then the
+# same suites again under AddressSanitizer/UndefinedBehaviorSanitizer, with a
+# bounded run of every fuzz target (scripts/sanitize.sh; SKIP_SANITIZE=1 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -7,3 +9,6 @@ export BUILD_DIR="${BUILD_DIR:-build}"
 bash scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 600 -j 2
+if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+    bash scripts/sanitize.sh
+fi

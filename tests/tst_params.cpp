@@ -263,6 +263,8 @@ void TestParams::passwordDialog()
 
     // Enter in the code field moves on to the OK button instead of confirming.
     m_password->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_password.get()));
+    m_password->activateWindow();
     QApplication::setActiveWindow(m_password.get());
     QVERIFY(QTest::qWaitForWindowActive(m_password.get()));
     ui->mskPassword->setFocus();
