@@ -1,6 +1,8 @@
+#include "app/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/ChartThinning.h"
 #include "chart/ChartWidget.h"
+#include "chart/SampleDataFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,9 +18,11 @@
 #include <QToolBar>
 #include <QValueAxis>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 
 namespace
 {
@@ -47,6 +51,96 @@ bool InIndexOrder(const ThinnedTrace &t)
 QValueAxis *Axis(ChartWidget &w, Qt::Orientation o)
 {
     return qobject_cast<QValueAxis *>(w.chart()->axes(o).value(0));
+}
+
+bool SameBits(double a, double b)
+{
+    return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b);
+}
+
+QString RangeText(const ChartRange &r)
+{
+    return QStringLiteral("[%1 %2 %3 %4 @%5 @%6]")
+        .arg(r.minX)
+        .arg(r.maxX)
+        .arg(r.minY)
+        .arg(r.maxY)
+        .arg(r.minYIndex)
+        .arg(r.maxYIndex);
+}
+
+bool SameRange(const ChartRange &a, const ChartRange &b)
+{
+    return SameBits(a.minX, b.minX) && SameBits(a.maxX, b.maxX) && SameBits(a.minY, b.minY) &&
+           SameBits(a.maxY, b.maxY) && a.minYIndex == b.minYIndex && a.maxYIndex == b.maxYIndex;
+}
+
+/// The first difference between two channels in anything the drawing side
+/// or a file export can see: points bit for bit, marks, gaps, every summary
+/// of every level, the extent and the thinned traces. Empty when equal.
+QString StoreDifference(const ChartChannel &a, const ChartChannel &b)
+{
+    if (a.count() != b.count())
+        return QStringLiteral("count %1 vs %2").arg(a.count()).arg(b.count());
+    if (a.hasMarks() != b.hasMarks())
+        return QStringLiteral("hasMarks differs");
+    for (qsizetype i = 0; i < a.count(); ++i) {
+        if (!SameBits(a.x(i), b.x(i)) || !SameBits(a.y(i), b.y(i)) || a.mark(i) != b.mark(i))
+            return QStringLiteral("point %1").arg(i);
+    }
+    for (qsizetype g = 0; g < a.count(); g = a.nextGap(g) + 1) {
+        if (a.nextGap(g) != b.nextGap(g))
+            return QStringLiteral("nextGap(%1) %2 vs %3").arg(g).arg(a.nextGap(g)).arg(b.nextGap(g));
+    }
+    for (int level = 0; level < ChartChannel::SummaryLevels; ++level) {
+        const qsizetype size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+        for (qsizetype first = 0; first + size <= a.count(); first += size) {
+            if (!SameRange(a.summary(level, first), b.summary(level, first)))
+                return QStringLiteral("summary level %1 at %2: %3 vs %4")
+                    .arg(level)
+                    .arg(first)
+                    .arg(RangeText(a.summary(level, first)), RangeText(b.summary(level, first)));
+        }
+    }
+    if (!SameRange(a.extent(), b.extent()))
+        return QStringLiteral("extent %1 vs %2").arg(RangeText(a.extent()), RangeText(b.extent()));
+    const ChartRange drawn = DrawnExtent(a);
+    const double views[][3] = {{drawn.minX - 1, drawn.maxX + 1, 700}, {drawn.minX, drawn.minX + 300, 97}};
+    for (const auto &view : views) {
+        ThinnedTrace ta, tb;
+        ThinForDisplay(a, view[0], view[1], int(view[2]), ta);
+        ThinForDisplay(b, view[0], view[1], int(view[2]), tb);
+        if (ta.sourceIndex != tb.sourceIndex || ta.pieceEnds != tb.pieceEnds || ta.points != tb.points)
+            return QStringLiteral("thinned trace for view %1..%2").arg(view[0]).arg(view[1]);
+    }
+    return {};
+}
+
+/// Point i of a test trace. Shape 0: smooth with noise; 1: X and Y from a
+/// handful of values with both zeros, so ties and the sign of zero decide;
+/// 2: like 0 with NaN and infinities at run edges, inside runs and filling
+/// one whole finest run; 3: like 0 (the test puts marks between runs).
+std::pair<double, double> TracePoint(int shape, qsizetype i, std::mt19937 &rng)
+{
+    constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double Inf = std::numeric_limits<double>::infinity();
+    std::uniform_real_distribution<double> noise(-5, 5);
+    if (shape == 1) {
+        constexpr double Xs[] = {-0.0, 0.0, 2.0};
+        constexpr double Ys[] = {-0.0, 0.0, 1.0, -1.0};
+        return {Xs[rng() % 3], Ys[rng() % 4]};
+    }
+    double x = double(i) * 0.5;
+    double y = std::sin(double(i) * 0.003) * 100.0 + noise(rng);
+    if (shape == 2) {
+        if (i % 97 == 0 || (i >= 640 && i < 704))
+            y = NaN;
+        else if (i % 64 == 63)
+            x = Inf;
+        else if (i % 64 == 0 && i % 3 == 0)
+            y = -Inf;
+    }
+    return {x, y};
 }
 
 double MaxX(const QLineSeries *s)
@@ -205,6 +299,201 @@ private slots:
                 QCOMPARE(s.maxYIndex, brute.maxYIndex);
             }
         }
+    }
+
+    // ---- bulk appends -----------------------------------------------------
+
+    void bulkAppendEqualsPointByPoint_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::addColumn<qsizetype>("before"); // points appended one by one first
+        QTest::addColumn<QList<qsizetype>>("runs");
+        QTest::newRow("one point") << 0 << qsizetype(0) << QList<qsizetype>{1};
+        QTest::newRow("part of a finest run") << 0 << qsizetype(0) << QList<qsizetype>{40};
+        QTest::newRow("exactly one block") << 0 << qsizetype(0) << QList<qsizetype>{Block};
+        QTest::newRow("three blocks, ties and signed zeros")
+            << 1 << qsizetype(0) << QList<qsizetype>{2 * Block + 777};
+        QTest::newRow("non-empty channel, mid run") << 0 << qsizetype(100) << QList<qsizetype>{Block, 5};
+        QTest::newRow("just before a block end") << 1 << Block - 3 << QList<qsizetype>{10, 1, 64, Block + 5};
+        QTest::newRow("non-finite coordinates") << 2 << qsizetype(37) << QList<qsizetype>{Block + 500, 63, 2};
+        QTest::newRow("marks between runs")
+            << 3 << qsizetype(5) << QList<qsizetype>{63, 1, 4096, 70000, 0, 9};
+    }
+
+    // Bulk appends build exactly the store that appending the same points one
+    // by one builds, however the runs fall on finest runs and blocks.
+    void bulkAppendEqualsPointByPoint()
+    {
+        QFETCH(int, shape);
+        QFETCH(qsizetype, before);
+        QFETCH(QList<qsizetype>, runs);
+        std::mt19937 rng(99 + shape);
+        qsizetype total = before;
+        for (qsizetype n : runs)
+            total += n;
+        std::vector<double> xs, ys;
+        for (qsizetype i = 0; i < total; ++i) {
+            const auto [x, y] = TracePoint(shape, i, rng);
+            xs.push_back(x);
+            ys.push_back(y);
+        }
+
+        ChartChannel reference, bulk;
+        for (qsizetype i = 0; i < before; ++i) {
+            reference.append(xs[std::size_t(i)], ys[std::size_t(i)]);
+            bulk.append(xs[std::size_t(i)], ys[std::size_t(i)]);
+        }
+        qsizetype done = before;
+        for (qsizetype r = 0; r < runs.size(); ++r) {
+            const qsizetype n = runs[r];
+            for (qsizetype i = done; i < done + n; ++i)
+                reference.append(xs[std::size_t(i)], ys[std::size_t(i)]);
+            const quint64 revision = bulk.revision();
+            if (r % 2 == 0) {
+                bulk.appendRange(xs.data() + done, ys.data() + done, n);
+            } else {
+                bulk.appendFilled(n, [&](double *x, double *y, qsizetype first, qsizetype count) {
+                    std::copy_n(xs.data() + first, count, x);
+                    std::copy_n(ys.data() + first, count, y);
+                });
+            }
+            QCOMPARE(bulk.revision() > revision, n > 0);
+            done += n;
+            if (shape == 3) { // as an import does between points
+                const PointMark mark = r % 2 ? PointMark::Null : PointMark::Empty;
+                reference.markLast(mark);
+                bulk.markLast(mark);
+            }
+        }
+        const QString difference = StoreDifference(reference, bulk);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    // The smoothed trace is rebuilt into the storage of the previous one.
+    // Whatever that held (more points, non-finite ones, marks), the rebuilt
+    // channel equals one built fresh point by point.
+    void bulkAppendIntoKeptStorage()
+    {
+        std::mt19937 rng(5);
+        ChartChannel reused, reference;
+        std::vector<double> xs, ys;
+        for (qsizetype i = 0; i < 2 * Block + 300; ++i) {
+            const auto [x, y] = TracePoint(2, i, rng);
+            xs.push_back(x);
+            ys.push_back(y);
+        }
+        reused.appendRange(xs.data(), ys.data(), qsizetype(xs.size()));
+        reused.markLast(PointMark::Null);
+        const std::size_t bytes = reused.memoryBytes();
+        reused.clearKeepingStorage();
+
+        const qsizetype n = Block + 1000;
+        for (qsizetype i = 0; i < n; ++i) {
+            const auto [x, y] = TracePoint(0, i, rng);
+            xs[std::size_t(i)] = x;
+            ys[std::size_t(i)] = y;
+            reference.append(x, y);
+        }
+        reused.appendRange(xs.data(), ys.data(), n);
+        QCOMPARE(reused.memoryBytes(), bytes); // no block was allocated again
+        const QString difference = StoreDifference(reference, reused);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    void appendFilledRunsAndAFailingFill()
+    {
+        ChartChannel c;
+        for (int i = 0; i < 10; ++i)
+            c.append(double(i), -double(i));
+        // Runs follow on from each other and never cross a block boundary.
+        std::vector<std::pair<qsizetype, qsizetype>> seen;
+        c.appendFilled(2 * Block, [&](double *x, double *y, qsizetype first, qsizetype count) {
+            seen.emplace_back(first, count);
+            for (qsizetype k = 0; k < count; ++k) {
+                x[k] = double(first + k);
+                y[k] = -double(first + k);
+            }
+        });
+        const std::vector<std::pair<qsizetype, qsizetype>> expected{
+            {10, Block - 10}, {Block, Block}, {2 * Block, 10}};
+        QCOMPARE(seen, expected);
+        QCOMPARE(c.count(), 2 * Block + 10);
+
+        // copyPoints reads back across the block boundary.
+        std::vector<double> x(200), y(200);
+        c.copyPoints(Block - 100, 200, x.data(), y.data());
+        for (qsizetype k = 0; k < 200; ++k) {
+            QCOMPARE(x[std::size_t(k)], c.x(Block - 100 + k));
+            QCOMPARE(y[std::size_t(k)], c.y(Block - 100 + k));
+        }
+
+        // A fill that throws in its second run: the first run stays, the
+        // failed one is left out, and later appends carry on as if it had
+        // never been tried (into the block it had already been given).
+        ChartChannel reference;
+        for (qsizetype i = 0; i < 2 * Block + 10; ++i)
+            reference.append(double(i), -double(i));
+        for (qsizetype i = 2 * Block + 10; i < 3 * Block; ++i)
+            reference.append(double(i), std::sin(double(i)));
+        reference.append(-1, 1e6);
+        int calls = 0;
+        QVERIFY_THROWS_EXCEPTION(
+            std::runtime_error,
+            c.appendFilled(Block, [&](double *x, double *y, qsizetype first, qsizetype count) {
+                if (++calls == 2)
+                    throw std::runtime_error("source failed");
+                for (qsizetype k = 0; k < count; ++k) {
+                    x[k] = double(first + k);
+                    y[k] = std::sin(double(first + k));
+                }
+            }));
+        QCOMPARE(c.count(), 3 * Block);
+        c.append(-1, 1e6);
+        const QString difference = StoreDifference(reference, c);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+        // Nothing to append: nothing changes, no block is taken.
+        ChartChannel empty;
+        empty.appendRange(nullptr, nullptr, 0);
+        QCOMPARE(empty.count(), qsizetype(0));
+        QCOMPARE(empty.memoryBytes(), ChartChannel().memoryBytes());
+    }
+
+    // The main window's smoothing rebuilds channel 1 with bulk appends and a
+    // bulk filter; the result equals filtering and appending step by step,
+    // also when the channel held a longer trace before.
+    void smoothingRebuildEqualsStepByStep_data()
+    {
+        QTest::addColumn<int>("window");
+        for (int window : {1, 3, 8, 31, 32})
+            QTest::addRow("N=%d", window) << window;
+    }
+    void smoothingRebuildEqualsStepByStep()
+    {
+        QFETCH(int, window);
+        ChartData data(
+            {QStringLiteral("Channel 1"), QStringLiteral("Channel 2"), QStringLiteral("Channel 3")});
+        std::mt19937 rng(window);
+        std::uniform_int_distribution<int> value(-1'000'000, 1'000'000);
+        const qsizetype n = 2 * Block + 4321;
+        for (qsizetype i = 1; i <= n; ++i) {
+            data.append(SampleChannels::Samples, double(i), double(value(rng)) / 100);
+            if (i % 5000 == 0)
+                data.markLast(SampleChannels::Samples, PointMark::Null);
+        }
+        for (qsizetype i = 0; i < n + Block; ++i) // a longer stale trace
+            data.append(SampleChannels::Smoothed, double(i), std::numeric_limits<double>::quiet_NaN());
+
+        SmoothingFilter filter, stepwise;
+        ApplySmoothing(filter, window, data);
+        ChartChannel reference;
+        stepwise.reset(window);
+        const ChartChannel &samples = data.channel(SampleChannels::Samples);
+        for (qsizetype i = 0; i < n; ++i)
+            reference.append(samples.x(i), stepwise.step(samples.y(i)));
+        const QString difference = StoreDifference(reference, data.channel(SampleChannels::Smoothed));
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QCOMPARE(filter.lastOutput(), stepwise.lastOutput());
     }
 
     // ---- thinning ---------------------------------------------------------

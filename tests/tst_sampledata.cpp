@@ -130,6 +130,43 @@ private slots:
         QCOMPARE(data.channel(SampleChannels::Smoothed).count(), 0);
     }
 
+    // The bulk step gives bit for bit what step() gives, in any split into
+    // calls, in place or not, and leaves the filter where step() would.
+    void stepRangeEqualsSteps_data()
+    {
+        QTest::addColumn<int>("window");
+        for (int window : {1, 2, 5, 16, 31, 32})
+            QTest::addRow("N=%d", window) << window;
+    }
+    void stepRangeEqualsSteps()
+    {
+        QFETCH(int, window);
+        auto *random = QRandomGenerator::global();
+        std::vector<double> in(1000);
+        for (double &x : in)
+            x = double(int(random->bounded(2'000'000)) - 1'000'000) / 100;
+        SmoothingFilter stepwise, bulk;
+        stepwise.reset(window);
+        bulk.reset(window);
+        std::vector<double> expected, out(in.size());
+        for (double x : in)
+            expected.push_back(stepwise.step(x));
+
+        std::size_t done = 0;
+        for (std::size_t n : {std::size_t(1), std::size_t(0), std::size_t(7), std::size_t(300)}) {
+            bulk.stepRange(in.data() + done, out.data() + done, std::ptrdiff_t(n));
+            done += n;
+        }
+        std::vector<double> inPlace(in.begin() + std::ptrdiff_t(done), in.end());
+        bulk.stepRange(inPlace.data(), inPlace.data(), std::ptrdiff_t(inPlace.size()));
+        std::copy(inPlace.begin(), inPlace.end(), out.begin() + std::ptrdiff_t(done));
+        for (std::size_t i = 0; i < in.size(); ++i)
+            QVERIFY2(std::memcmp(&out[i], &expected[i], sizeof(double)) == 0, qPrintable(QString::number(i)));
+        QCOMPARE(bulk.lastOutput(), stepwise.lastOutput());
+        for (int i = 0; i < 3 * window; ++i) // both carry on alike
+            QCOMPARE(bulk.step(double(i)), stepwise.step(double(i)));
+    }
+
     void exportLayout()
     {
         ChartData data = makeChart();
@@ -273,6 +310,69 @@ private slots:
         QString error;
         QVERIFY(!ReadSampleDataFile(data, QStringLiteral("/nonexistent/samples.txt"), &error));
         QVERIFY2(error.contains(QStringLiteral("No such file")), qPrintable(error));
+    }
+
+    // An import hands points over to the chart in runs per channel; with
+    // more rows than one run, marks, blank cells and a bad cell at the end,
+    // every channel still holds exactly the points of the rows read, in
+    // order, with their marks.
+    void longImportKeepsEveryPointAndMark_data()
+    {
+        QTest::addColumn<bool>("sharedX");
+        QTest::newRow("X/Y pairs") << false;
+        QTest::newRow("shared X column") << true;
+    }
+    void longImportKeepsEveryPointAndMark()
+    {
+        QFETCH(bool, sharedX);
+        constexpr int Rows = 9000;
+        constexpr int BadRow = Rows - 3; // its second channel's Y is not a number
+        ChartData expected = makeChart();
+        QByteArray text = sharedX ? "(X)\tA\tB\tC\r\n" : "h\th\th\th\th\th\r\n";
+        for (int r = 0; r < Rows; ++r) {
+            const double x = r * 0.5;
+            const QByteArray xText = QByteArray::number(x);
+            const double y0 = double((r * 37) % 1001) / 4 - 100;
+            const char *cell1 =
+                r % 1500 == 7 ? "Null" : (r % 2100 == 0 ? "Empty" : (r % 5 == 0 ? "" : nullptr));
+            const double y1 = -r;
+            const bool third = r < 3 || r == 5000;
+            const QByteArray beforeY = sharedX ? QByteArray("\t") : '\t' + xText + '\t';
+            QByteArray line = xText + '\t' + QByteArray::number(y0) + beforeY;
+            line += r == BadRow ? QByteArray("1x") : (cell1 ? QByteArray(cell1) : QByteArray::number(y1));
+            if (third)
+                line += beforeY + QByteArray::number(r);
+            text += line + "\r\n";
+            if (r > BadRow)
+                continue;
+            expected.append(0, x, y0);
+            if (r == BadRow)
+                continue;
+            if (cell1 && *cell1) {
+                expected.append(1, x, 0);
+                expected.markLast(1, *cell1 == 'N' ? PointMark::Null : PointMark::Empty);
+            } else if (!cell1) {
+                expected.append(1, x, y1);
+            }
+            if (third)
+                expected.append(2, x, r);
+        }
+        ChartData data = makeChart();
+        data.append(0, -1, -1); // points already there stay in front
+        QVERIFY(parse(data, text).contains(QStringLiteral("(line %1, cell").arg(BadRow + 2)));
+        QCOMPARE(data.channel(0).x(0), -1.0);
+        for (int c = 0; c < 3; ++c) {
+            const ChartChannel &got = data.channel(c);
+            const ChartChannel &want = expected.channel(c);
+            const qsizetype offset = c == 0 ? 1 : 0;
+            QCOMPARE(got.count(), want.count() + offset);
+            for (qsizetype i = 0; i < want.count(); ++i) {
+                QCOMPARE(got.x(i + offset), want.x(i));
+                QCOMPARE(got.y(i + offset), want.y(i));
+                QCOMPARE(got.mark(i + offset), want.mark(i));
+            }
+        }
+        QCOMPARE(data.channel(1).extent().minY, -double(BadRow - 1));
     }
 
     void failedExportKeepsFile()

@@ -33,6 +33,48 @@ double SmoothingFilter::step(double x)
     return m_lastOutput;
 }
 
+void SmoothingFilter::stepRange(const double *in, double *out, std::ptrdiff_t n)
+{
+    if (n <= 0)
+        return;
+    std::ptrdiff_t i = 0;
+    if (m_firstSample) {
+        out[0] = step(in[0]);
+        i = 1;
+    }
+    // step() with the state in locals, so the feedback chain never waits on
+    // memory; the arithmetic is step()'s, term for term. For a window that
+    // is a power of two the division is a multiplication by its exact
+    // reciprocal, which rounds to the very same value but takes a fraction
+    // of the time on the chain.
+    double *ring = m_ring.data();
+    double runningSum = m_runningSum;
+    double lastOutput = m_lastOutput;
+    int position = m_position;
+    const auto run = [&](auto average) {
+        for (; i < n; ++i) {
+            const double h = InputWeight * in[i] + FeedbackWeight * lastOutput;
+            double &slot = ring[position];
+            runningSum = runningSum - slot + h;
+            slot = h;
+            lastOutput = average(runningSum);
+            out[i] = lastOutput;
+            if (++position == m_window)
+                position = 0;
+        }
+    };
+    const double window = double(m_window);
+    if ((m_window & (m_window - 1)) == 0) {
+        const double reciprocal = 1.0 / window;
+        run([reciprocal](double sum) { return sum * reciprocal; });
+    } else {
+        run([window](double sum) { return sum / window; });
+    }
+    m_runningSum = runningSum;
+    m_lastOutput = lastOutput;
+    m_position = position;
+}
+
 void ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data)
 {
     if (data.channelCount() <= SampleChannels::Smoothed)
@@ -40,7 +82,11 @@ void ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data)
     filter.reset(n);
     data.clearChannelKeepingStorage(SampleChannels::Smoothed);
     const ChartChannel &samples = data.channel(SampleChannels::Samples);
-    const qsizetype count = samples.count();
-    for (qsizetype i = 0; i < count; ++i)
-        data.append(SampleChannels::Smoothed, samples.x(i), filter.step(samples.y(i)));
+    ChartChannel &smoothed = data.channel(SampleChannels::Smoothed);
+    // The samples are copied straight into the smoothed channel's storage
+    // and filtered there; its summaries are built once per run of points.
+    smoothed.appendFilled(samples.count(), [&](double *x, double *y, qsizetype first, qsizetype count) {
+        samples.copyPoints(first, count, x, y);
+        filter.stepRange(y, y, count);
+    });
 }

@@ -3,6 +3,7 @@
 // an exponential pre-smoothing whose feedback is the filter's own previous
 // output. Used by the main window to rebuild chart channel 1 from channel 0.
 
+#include <cstddef>
 #include <vector>
 
 class ChartData;
@@ -23,6 +24,9 @@ public:
     /// One filter step: the output for input x. The first step after a reset
     /// fills the ring with x and returns x unchanged.
     double step(double x);
+    /// n filter steps: out[i] = step(in[i]) for i = 0 .. n-1 in order, with
+    /// exactly the same results. out may be in (filtering in place).
+    void stepRange(const double *in, double *out, std::ptrdiff_t n);
 
     int window() const { return m_window; }
     double lastOutput() const { return m_lastOutput; }

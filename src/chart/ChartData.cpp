@@ -4,9 +4,31 @@
 #include <cmath>
 #include <limits>
 
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace
 {
 constexpr double Infinity = std::numeric_limits<double>::infinity();
+
+// Asks the system to back the whole pages inside [p, p + bytes) with memory
+// at once rather than page by page on first touch, which costs far more per
+// page. Only a hint; systems without it just fault the pages in.
+void PrepareForWriting(void *p, std::size_t bytes)
+{
+#if defined(MADV_POPULATE_WRITE)
+    static const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
+    if (to > from)
+        madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(p);
+    Q_UNUSED(bytes);
+#endif
+}
 } // namespace
 
 const ChartChannel::BlockRange ChartChannel::EmptyBlockRange{Infinity, -Infinity, Infinity, -Infinity, 0, 0};
@@ -59,12 +81,60 @@ PointMark ChartChannel::mark(qsizetype i) const
     return (it != m_marks.end() && it->first == i) ? it->second : PointMark::None;
 }
 
+void ChartChannel::copyPoints(qsizetype first, qsizetype n, double *x, double *y) const
+{
+    while (n > 0) {
+        const Block &block = *m_blocks[std::size_t(first >> BlockBits)];
+        const auto slot = std::size_t(first & (BlockSize - 1));
+        const qsizetype run = std::min(n, BlockSize - qsizetype(slot));
+        std::copy_n(block.x.data() + slot, run, x);
+        std::copy_n(block.y.data() + slot, run, y);
+        first += run;
+        n -= run;
+        x += run;
+        y += run;
+    }
+}
+
+ChartChannel::Block &ChartChannel::tailBlock()
+{
+    const auto index = std::size_t(m_count >> BlockBits);
+    if (index == m_blocks.size())
+        m_blocks.push_back(std::make_unique_for_overwrite<Block>());
+    return *m_blocks[index];
+}
+
+void ChartChannel::FinishFine(Block &block, std::size_t lastSlot)
+{
+    const std::size_t s = lastSlot;
+    Merge(block.mid[s >> MidBits], block.fine[s >> FineBits], (s & MidMask) == FineMask);
+    if ((s & MidMask) == MidMask) {
+        Merge(block.coarse[s >> CoarseBits], block.mid[s >> MidBits], (s & CoarseMask) == MidMask);
+        if ((s & CoarseMask) == CoarseMask)
+            Merge(block.whole, block.coarse[s >> CoarseBits], s == CoarseMask);
+    }
+}
+
+void ChartChannel::includeInExtent(const BlockRange &part, qsizetype base)
+{
+    // The same comparisons as a point-by-point append makes, so the earliest
+    // of equal values wins here too.
+    m_extent.minX = std::min(m_extent.minX, part.minX);
+    m_extent.maxX = std::max(m_extent.maxX, part.maxX);
+    if (part.minY < m_extent.minY) {
+        m_extent.minY = part.minY;
+        m_extent.minYIndex = base + part.minYAt;
+    }
+    if (part.maxY > m_extent.maxY) {
+        m_extent.maxY = part.maxY;
+        m_extent.maxYIndex = base + part.maxYAt;
+    }
+}
+
 void ChartChannel::append(double x, double y)
 {
+    Block &block = tailBlock();
     const qsizetype slot = m_count & (BlockSize - 1);
-    if (slot == 0 && qsizetype(m_blocks.size()) <= (m_count >> BlockBits))
-        m_blocks.push_back(std::make_unique_for_overwrite<Block>());
-    Block &block = *m_blocks[std::size_t(m_count >> BlockBits)];
     block.x[std::size_t(slot)] = x;
     block.y[std::size_t(slot)] = y;
 
@@ -89,17 +159,93 @@ void ChartChannel::append(double x, double y)
     } else {
         m_nonFinite.push_back(m_count);
     }
-    if ((slot & FineMask) == FineMask) {
-        const auto s = std::size_t(slot);
-        Merge(block.mid[s >> MidBits], fine, (s & MidMask) == FineMask);
-        if ((s & MidMask) == MidMask) {
-            Merge(block.coarse[s >> CoarseBits], block.mid[s >> MidBits], (s & CoarseMask) == MidMask);
-            if ((s & CoarseMask) == CoarseMask)
-                Merge(block.whole, block.coarse[s >> CoarseBits], std::size_t(slot) == CoarseMask);
-        }
-    }
+    if ((slot & FineMask) == FineMask)
+        FinishFine(block, std::size_t(slot));
     ++m_count;
     ++m_revision;
+}
+
+void ChartChannel::appendRange(const double *x, const double *y, qsizetype n)
+{
+    appendFilled(n, [&x, &y](double *toX, double *toY, qsizetype, qsizetype count) {
+        std::copy_n(x, count, toX);
+        std::copy_n(y, count, toY);
+        x += count;
+        y += count;
+    });
+}
+
+ChartChannel::Span ChartChannel::openSpan(qsizetype wanted)
+{
+    const std::size_t blocksBefore = m_blocks.size();
+    Block &block = tailBlock();
+    const auto slot = std::size_t(m_count & (BlockSize - 1));
+    const qsizetype count = std::min(wanted, BlockSize - qsizetype(slot));
+    if (m_blocks.size() != blocksBefore) {
+        // A new block that bulk appends are about to fill: its point pages
+        // are taken in one go rather than one page fault at a time.
+        const std::size_t rest = std::size_t(BlockSize) - slot;
+        PrepareForWriting(block.x.data() + slot, rest * sizeof(double));
+        PrepareForWriting(block.y.data() + slot, rest * sizeof(double));
+    }
+    return {block.x.data() + slot, block.y.data() + slot, count};
+}
+
+bool ChartChannel::ExtentOfFiniteRun(const Block &block, std::size_t from, std::size_t to, BlockRange &r)
+{
+    bool finite = true;
+    double minX = r.minX;
+    double maxX = r.maxX;
+    double minY = r.minY;
+    double maxY = r.maxY;
+    std::uint32_t minYAt = r.minYAt;
+    std::uint32_t maxYAt = r.maxYAt;
+    for (std::size_t s = from; s < to; ++s) {
+        const double x = block.x[s];
+        const double y = block.y[s];
+        finite = finite & std::isfinite(x) & std::isfinite(y);
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        const bool lower = y < minY;
+        minY = lower ? y : minY;
+        minYAt = lower ? std::uint32_t(s) : minYAt;
+        const bool higher = y > maxY;
+        maxY = higher ? y : maxY;
+        maxYAt = higher ? std::uint32_t(s) : maxYAt;
+    }
+    r = {minX, maxX, minY, maxY, minYAt, maxYAt};
+    return finite;
+}
+
+void ChartChannel::closeSpan(qsizetype count)
+{
+    Block &block = *m_blocks[std::size_t(m_count >> BlockBits)];
+    const qsizetype base = m_count & ~(BlockSize - 1);
+    auto slot = std::size_t(m_count & (BlockSize - 1));
+    const std::size_t end = slot + std::size_t(count);
+    // One finest run (or the part of it in the span) at a time: its extent
+    // first, then the same merges a point-by-point append makes once the run
+    // is complete.
+    while (slot < end) {
+        const std::size_t runEnd = std::min(end, (slot | FineMask) + 1);
+        BlockRange part = EmptyBlockRange;
+        if (!ExtentOfFiniteRun(block, slot, runEnd, part)) {
+            part = EmptyBlockRange;
+            for (std::size_t s = slot; s < runEnd; ++s) {
+                if (std::isfinite(block.x[s]) && std::isfinite(block.y[s]))
+                    Include(part, block.x[s], block.y[s], std::uint32_t(s));
+                else
+                    m_nonFinite.push_back(base + qsizetype(s));
+            }
+        }
+        Merge(block.fine[slot >> FineBits], part, (slot & FineMask) == 0);
+        includeInExtent(part, base);
+        if ((runEnd & FineMask) == 0)
+            FinishFine(block, runEnd - 1);
+        slot = runEnd;
+    }
+    m_count += count;
+    m_revision += quint64(count);
 }
 
 void ChartChannel::markLast(PointMark mark)

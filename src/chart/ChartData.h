@@ -60,7 +60,31 @@ public:
     bool isGap(qsizetype i) const { return !m_marks.empty() && mark(i) != PointMark::None; }
     bool hasMarks() const { return !m_marks.empty(); }
 
+    /// Copies the n points from index `first` on (all must exist) to x and y.
+    void copyPoints(qsizetype first, qsizetype n, double *x, double *y) const;
+
     void append(double x, double y);
+    /// Appends n points (x[i], y[i]) at once; the channel ends up exactly as
+    /// after n calls of append(), but the summaries are built per run of
+    /// points instead of per point. A block a bulk append starts has the
+    /// memory for all its points backed at once.
+    void appendRange(const double *x, const double *y, qsizetype n);
+    /// Appends n points written straight into the channel's storage. `fill`
+    /// is called as fill(double *x, double *y, qsizetype first, qsizetype
+    /// count) for consecutive runs that together cover the n new points, in
+    /// order; `first` is the channel index of the run's first point, and fill
+    /// must write all `count` X and Y values. Each run becomes part of the
+    /// channel (summaries included) as soon as fill returns; if fill throws,
+    /// the points of the runs before stay and that run is left out.
+    template <typename Fill> void appendFilled(qsizetype n, Fill &&fill)
+    {
+        while (n > 0) {
+            const Span span = openSpan(n);
+            fill(span.x, span.y, m_count, span.count);
+            closeSpan(span.count);
+            n -= span.count;
+        }
+    }
     /// Puts the null or empty mark on the last point (no-op on an empty channel).
     void markLast(PointMark mark);
     void clear();
@@ -115,6 +139,13 @@ private:
         BlockRange whole;
     };
 
+    /// Room for the next points in the block the channel ends in.
+    struct Span {
+        double *x;
+        double *y;
+        qsizetype count;
+    };
+
     QString m_title;
     std::vector<std::unique_ptr<Block>> m_blocks;
     qsizetype m_count = 0;
@@ -129,6 +160,24 @@ private:
     /// Takes the extent `part`, which follows `into`, into `into`; `first`:
     /// `into` starts with it.
     static void Merge(BlockRange &into, const BlockRange &part, bool first);
+
+    /// The block holding point m_count, created if need be.
+    Block &tailBlock();
+    /// Storage for up to `wanted` points after the last one, up to the end
+    /// of its block.
+    Span openSpan(qsizetype wanted);
+    /// Takes the `count` points written into the open span in: summaries,
+    /// extent, non-finite list, count and revision.
+    void closeSpan(qsizetype count);
+    /// Adds the finished finest summary ending at `lastSlot` to the coarser ones.
+    static void FinishFine(Block &block, std::size_t lastSlot);
+    /// Takes the extent `part` of points of the block starting at channel
+    /// index `base` into m_extent.
+    void includeInExtent(const BlockRange &part, qsizetype base);
+    /// Extent of the block's points [from, to) into `r`, with the comparisons
+    /// Include() makes but without a branch per point. False when a
+    /// coordinate is not finite (`r` is then of no use).
+    static bool ExtentOfFiniteRun(const Block &block, std::size_t from, std::size_t to, BlockRange &r);
 };
 
 /// The channels of one chart. Every change bumps revision(), which the
