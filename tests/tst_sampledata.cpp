@@ -432,6 +432,11 @@ private slots:
         QTest::newRow("US English") << QLocale(QLocale::English, QLocale::UnitedStates);
         QTest::newRow("Finnish") << QLocale(QLocale::Finnish);
         QTest::newRow("Bangla") << QLocale(QLocale::Bangla);
+        // Signs with a direction mark, a two-letter or longer exponent: the
+        // locale's own parser does not take these back.
+        QTest::newRow("Arabic (Saudi Arabia)") << QLocale(QLocale::Arabic, QLocale::SaudiArabia);
+        QTest::newRow("Persian") << QLocale(QLocale::Persian, QLocale::Iran);
+        QTest::newRow("Hebrew") << QLocale(QLocale::Hebrew, QLocale::Israel);
     }
     void numbersRoundTrip()
     {
