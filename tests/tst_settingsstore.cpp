@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <cmath>
 #include <csignal>
 #include <limits>
 #include <sys/resource.h>
@@ -246,6 +247,46 @@ private slots:
         }
     }
 
+    void everyFiniteNumberReadsBack_data()
+    {
+        // Hebrew and Arabic signs carry a direction mark (and Arabic has a
+        // two-letter exponent), which Qt's own parser does not take back.
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("C") << QLocale::c();
+        QTest::newRow("German") << QLocale(QLocale::German);
+        QTest::newRow("Hebrew") << QLocale(QLocale::Hebrew, QLocale::Israel);
+        QTest::newRow("Arabic") << QLocale(QLocale::Arabic, QLocale::Egypt);
+    }
+    void everyFiniteNumberReadsBack()
+    {
+        QFETCH(QLocale, locale);
+        QLocale::setDefault(locale);
+        const QString section = SettingsKeys::SectionSystemParameters;
+        const double largest = std::numeric_limits<double>::max();
+        // Rounded to 15 digits the largest doubles would exceed the range and
+        // read back as the default.
+        const QList<double> values{largest,
+                                   -largest,
+                                   std::nextafter(largest, 0.0),
+                                   1.7976931348623e308,
+                                   -2.5,
+                                   -1e-7,
+                                   2.5e-300,
+                                   std::numeric_limits<double>::denorm_min(),
+                                   -1234.5678};
+        SettingsStore store(m_path);
+        for (qsizetype i = 0; i < values.size(); ++i)
+            QVERIFY(store.WriteFloat(section, QStringLiteral("V%1").arg(i), values[i]));
+        SettingsStore fresh(m_path);
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            const double read = fresh.ReadFloat(section, QStringLiteral("V%1").arg(i), 0.0);
+            QVERIFY2(std::fabs(read - values[i]) <= 1e-14 * std::fabs(values[i]),
+                     qPrintable(QString::number(i)));
+        }
+        QCOMPARE(fresh.ReadFloat(section, QStringLiteral("V0"), 0.0), largest);
+        QCOMPARE(fresh.ReadFloat(section, QStringLiteral("V4"), 0.0), -2.5);
+    }
+
     void stringsAreCutOnReading()
     {
         const QString section = SettingsKeys::SectionSystemParameters;
@@ -434,6 +475,56 @@ private slots:
         QVERIFY(QFile::remove(m_path));
         QVERIFY(SettingsStore(m_path).WriteString(section, SettingsKeys::KeyMeasureUnit, unit));
         QCOMPARE(readBytes(m_path), "[System Parameters]\r\nMeasure Unit=" + unit.toUtf8() + "\r\n");
+    }
+
+    void legacyFileThatWouldReadAsOtherTextIsRewrittenInUtf8()
+    {
+        // "千克" is what makes this GB18030 file invalid UTF-8; "牛" alone (C5 A3)
+        // is valid UTF-8 ("ţ"). Once "千克" is replaced, GB18030 bytes would
+        // read back as other text.
+        const QString s = QStringLiteral("S");
+        writeFile(toGb18030(QStringLiteral("[S]\r\nA=千克\r\nB=牛\r\n")));
+        QVERIFY(SettingsStore(m_path).WriteString(s, QStringLiteral("A"), QStringLiteral("kg")));
+        QCOMPARE(SettingsStore(m_path).ReadString(s, QStringLiteral("B"), QString()), QStringLiteral("牛"));
+        QCOMPARE(readBytes(m_path), QStringLiteral("[S]\r\nA=kg\r\nB=牛\r\n").toUtf8());
+
+        // The same for a file of unknown bytes, and for the value written.
+        writeFile("[S]\r\nA=\xFF\r\nB=\xC3\xA9\r\n");
+        SettingsStore store(m_path);
+        QCOMPARE(store.ReadString(s, QStringLiteral("B"), QString()), QStringLiteral("\u00C3\u00A9"));
+        QVERIFY(store.WriteString(s, QStringLiteral("A"), QStringLiteral("\u00E9a")));
+        SettingsStore fresh(m_path);
+        QCOMPARE(fresh.ReadString(s, QStringLiteral("A"), QString()), QStringLiteral("\u00E9a"));
+        QCOMPARE(fresh.ReadString(s, QStringLiteral("B"), QString()), QStringLiteral("\u00C3\u00A9"));
+
+        // While the legacy bytes still tell the file apart, they stay.
+        writeFile(toGb18030(QStringLiteral("[S]\r\n; 单位\r\nA=千克\r\nB=牛\r\n")));
+        QVERIFY(SettingsStore(m_path).WriteString(s, QStringLiteral("A"), QStringLiteral("kg")));
+        QCOMPARE(readBytes(m_path), toGb18030(QStringLiteral("[S]\r\n; 单位\r\nA=kg\r\nB=牛\r\n")));
+    }
+
+    void namesTheFileCannotHoldAreRefused()
+    {
+        // A legacy file holds Latin-1 only: a name beyond it is refused like
+        // such a value, and the refused write does not block the next ones.
+        writeFile("[S]\r\nK=\xFF\xFE\x81\r\n");
+        SettingsStore store(m_path);
+        const QString s = QStringLiteral("S");
+        QVERIFY(!store.WriteString(s, QStringLiteral("单位"), QStringLiteral("kg")));
+        QVERIFY(!store.WriteInteger(QStringLiteral("参数"), QStringLiteral("K2"), 1));
+        QVERIFY(!store.lastError().isEmpty());
+        QCOMPARE(store.ReadString(s, QStringLiteral("单位"), QStringLiteral("none")), QStringLiteral("none"));
+        QVERIFY(store.WriteInteger(s, QStringLiteral("K2"), 7));
+        QVERIFY(store.lastError().isEmpty());
+        QCOMPARE(readBytes(m_path), QByteArray("[S]\r\nK=\xFF\xFE\x81\r\nK2=7\r\n"));
+
+        // In UTF-8 only lone surrogates cannot be stored.
+        writeFile("[S]\r\nK=1\r\n");
+        SettingsStore utf8(m_path);
+        QVERIFY(!utf8.WriteString(s, QString(QChar(0xDC00)), QStringLiteral("x")));
+        QVERIFY(utf8.WriteString(s, QStringLiteral("单位"), QStringLiteral("公斤")));
+        QCOMPARE(SettingsStore(m_path).ReadString(s, QStringLiteral("单位"), QString()),
+                 QStringLiteral("公斤"));
     }
 
     void badNamesAndValuesAreRefused()

@@ -260,7 +260,15 @@ bool SettingsStore::WriteFloat(const QString &section, const QString &key, doubl
         m_lastError = QStringLiteral("%1/%2: only finite numbers can be stored").arg(section, key);
         return false;
     }
-    return writeValue(section, key, FormatGeneral15(value, QLocale()));
+    QString text = FormatGeneral15(value, QLocale());
+    // Rounded to 15 digits, the very largest magnitudes exceed the largest
+    // double and would read back as the default: they keep all their digits.
+    if (double check = 0.0; !ParseLocaleDouble(text, check, QLocale()) || !std::isfinite(check)) {
+        QLocale plain;
+        plain.setNumberOptions(QLocale::OmitGroupSeparator);
+        text = plain.toString(value, 'g', QLocale::FloatingPointShortest);
+    }
+    return writeValue(section, key, text);
 }
 
 bool SettingsStore::writeValue(const QString &section, const QString &key, const QString &value)
@@ -278,9 +286,14 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
     // Take in what another program may have changed, so it is not overwritten.
     const bool fileReadable = syncWithDisk();
 
-    if (QByteArray probe; !encodeText(value, m_doc.encoding, probe)) {
-        m_lastError = QStringLiteral("%1/%2: the value cannot be stored in the file's character encoding")
-                          .arg(section, key);
+    // Names too: a pending write that cannot be encoded would make every
+    // later write fail.
+    if (QByteArray probe; !encodeText(section, m_doc.encoding, probe) ||
+                          !encodeText(key, m_doc.encoding, probe) ||
+                          !encodeText(value, m_doc.encoding, probe)) {
+        m_lastError =
+            QStringLiteral("%1/%2: the name or value cannot be stored in the file's character encoding")
+                .arg(section, key);
         return false;
     }
 
@@ -379,6 +392,21 @@ bool SettingsStore::encode(QByteArray &bytes, QString &error) const
         error = QStringLiteral("%1: the settings cannot be stored in the file's character encoding")
                     .arg(m_filePath);
         return false;
+    }
+    if (m_doc.encoding != Encoding::Utf8) {
+        Encoding readAs = Encoding::Utf8;
+        bool byteOrderMark = false;
+        if (decodeFile(bytes, readAs, byteOrderMark) != text) {
+            // Read back, these bytes would give other text: keep the text and
+            // write it in UTF-8, which always reads back as written.
+            m_doc.encoding = Encoding::Utf8;
+            m_doc.byteOrderMark = false;
+            bytes.clear();
+            if (!encodeText(text, Encoding::Utf8, bytes)) {
+                error = QStringLiteral("%1: the settings cannot be stored in UTF-8").arg(m_filePath);
+                return false;
+            }
+        }
     }
     return true;
 }
@@ -493,31 +521,36 @@ bool SettingsStore::syncWithDisk() const
     return true;
 }
 
+QString SettingsStore::decodeFile(const QByteArray &bytes, Encoding &encoding, bool &byteOrderMark)
+{
+    QByteArrayView data(bytes);
+    byteOrderMark = data.startsWith(Utf8ByteOrderMark);
+    if (byteOrderMark)
+        data = data.sliced(Utf8ByteOrderMark.size());
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(data);
+    encoding = Encoding::Utf8;
+    if (!utf8.hasError())
+        return text;
+
+    byteOrderMark = false;
+    QStringDecoder gb18030(Gb18030Name, QStringConverter::Flag::Stateless);
+    if (gb18030.isValid()) {
+        text = gb18030.decode(bytes);
+        if (!gb18030.hasError()) {
+            encoding = Encoding::Gb18030;
+            return text;
+        }
+    }
+    // Some other legacy encoding: keep every byte as it is.
+    encoding = Encoding::Latin1;
+    return QString::fromLatin1(bytes);
+}
+
 void SettingsStore::parse(const QByteArray &bytes) const
 {
     Document doc;
-
-    QString text;
-    QByteArrayView data(bytes);
-    if (data.startsWith(Utf8ByteOrderMark)) {
-        doc.byteOrderMark = true;
-        data = data.sliced(Utf8ByteOrderMark.size());
-    }
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    text = utf8.decode(data);
-    if (utf8.hasError()) {
-        doc.byteOrderMark = false;
-        QStringDecoder gb18030(Gb18030Name, QStringConverter::Flag::Stateless);
-        if (gb18030.isValid())
-            text = gb18030.decode(bytes);
-        if (gb18030.isValid() && !gb18030.hasError()) {
-            doc.encoding = Encoding::Gb18030;
-        } else {
-            // Some other legacy encoding: keep every byte as it is.
-            text = QString::fromLatin1(bytes);
-            doc.encoding = Encoding::Latin1;
-        }
-    }
+    const QString text = decodeFile(bytes, doc.encoding, doc.byteOrderMark);
 
     bool lineEndSeen = false;
     qsizetype lineStart = 0;

@@ -6,7 +6,10 @@
 // - Line ends CR LF, LF or lone CR are read; a rewrite keeps the style the
 //   file had (new files get CR LF).
 // - Text is UTF-8 (a BOM is skipped and kept); a file whose bytes are not valid
-//   UTF-8 is read as GB18030 and stays GB18030 when rewritten.
+//   UTF-8 is read as GB18030 and stays GB18030 when rewritten. Should a rewrite
+//   in the legacy encoding read back as other text (once the bytes that told
+//   it apart are gone, what is left may pass for UTF-8), the file is written
+//   in UTF-8 instead.
 // - Section and key names match regardless of letter case; blanks around "=",
 //   around a key and inside the brackets of a section name are ignored.
 // - Lines starting with ";" or "#" are comments. There are no comments after a
@@ -110,6 +113,8 @@ private:
     const Line *findKey(const QString &section, const QString &key) const;
     DiskStamp stampOnDisk() const;
     static bool encodeText(const QString &text, Encoding encoding, QByteArray &bytes);
+    /// The file's text, with the encoding and byte order mark it was found in.
+    static QString decodeFile(const QByteArray &bytes, Encoding &encoding, bool &byteOrderMark);
 
     QString m_filePath;
     QByteArray m_encodedPath; ///< m_filePath for system calls
