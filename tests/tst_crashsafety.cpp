@@ -1,0 +1,437 @@
+// Crash safety of the files the program writes: the program (tests/helpers/
+// crash_child: all windows, the system-parameters dialog, the stay-on-top and
+// marker handlers, the export handler) is killed with SIGKILL at random
+// moments, during start-up, while it stores settings and while it exports.
+// After every kill:
+// - "Data.ini" reads back to a state the program passed through: the keys
+//   of the generation being written, in their write order, hold either the
+//   new value or the old one, the new ones first; no key holds anything
+//   else, nothing the program does not write is lost;
+// - the export file is untouched or the complete file of one generation
+//   (every point compared), never partial;
+// - temporary files do not pile up beside either file.
+
+#include "helpers/CrashGeneration.h"
+
+#include "chart/ChartData.h"
+#include "chart/SampleDataFile.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace
+{
+namespace Gen = CrashGeneration;
+
+constexpr int Runs = 200;
+constexpr qsizetype ExportPoints = 20000;
+constexpr quint32 DefaultSeed = 20240611;
+constexpr int LineTimeoutMs = 60000;      // generous: sanitizer builds on a busy machine
+constexpr int CalibrationGenerations = 3; // timed before the first kill
+constexpr int PercentStartUp = 20;        // of the runs killed during start-up
+constexpr int PercentSettings = 40;       // ... aimed at the settings writes (the rest at exports)
+constexpr double AimSpread = 1.25;        // delays reach a bit beyond the phase they aim at
+
+const QByteArray SettingsPreamble = "; written by the crash suite\r\n"
+                                    "[Operator Notes]\r\n"
+                                    "Note = keep this line\r\n"
+                                    "\r\n";
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+ChartData EmptyChart()
+{
+    return ChartData({QStringLiteral("Channel 1"), QStringLiteral("Channel 2"), QStringLiteral("Channel 3")});
+}
+
+// One line the child printed: what it says and the generation it names.
+struct ChildLine {
+    QByteArray what;
+    int generation = 0;
+    qint64 atMs = 0; ///< when the suite read it (only meaningful while it waits)
+};
+
+// The child process and the lines it printed.
+class Child
+{
+public:
+    explicit Child(const QStringList &args)
+    {
+        m_process.start(QStringLiteral(TEST_HELPERS_DIR "/crash_child"), args);
+        m_clock.start();
+    }
+    ~Child()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(LineTimeoutMs);
+        }
+    }
+
+    bool started() { return m_process.waitForStarted(LineTimeoutMs); }
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+
+    /// Waits until the child printed a line `what` (with `generation`, when
+    /// given). False when it ended or took too long.
+    bool waitFor(const char *what, std::optional<int> generation = {})
+    {
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            for (; m_checked < m_lines.size(); ++m_checked) {
+                const ChildLine &line = m_lines[m_checked];
+                if (line.what == what && (!generation || line.generation == *generation)) {
+                    ++m_checked;
+                    return true;
+                }
+            }
+            if (m_process.state() != QProcess::Running || waited.elapsed() > LineTimeoutMs)
+                return false;
+            m_process.waitForReadyRead(50);
+            takeLines();
+        }
+    }
+
+    /// SIGKILL, then everything it printed before.
+    bool kill()
+    {
+        const bool wasRunning = m_process.state() == QProcess::Running;
+        m_process.kill();
+        m_process.waitForFinished(LineTimeoutMs);
+        takeLines();
+        return wasRunning;
+    }
+
+    const std::vector<ChildLine> &lines() const { return m_lines; }
+    QByteArray errorOutput() { return m_process.readAllStandardError(); }
+
+    /// The last line `what`, if any.
+    const ChildLine *last(const char *what) const
+    {
+        for (auto it = m_lines.rbegin(); it != m_lines.rend(); ++it) {
+            if (it->what == what)
+                return &*it;
+        }
+        return nullptr;
+    }
+
+private:
+    void takeLines()
+    {
+        m_pending += m_process.readAllStandardOutput();
+        qsizetype end = 0;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QByteArray text = m_pending.left(end).trimmed();
+            m_pending.remove(0, end + 1);
+            const qsizetype blank = text.lastIndexOf(' ');
+            ChildLine line;
+            line.what = blank < 0 ? text : text.left(blank);
+            line.generation = blank < 0 ? -1 : text.mid(blank + 1).toInt();
+            line.atMs = m_clock.elapsed();
+            m_lines.push_back(line);
+        }
+    }
+
+    QProcess m_process;
+    QElapsedTimer m_clock;
+    QByteArray m_pending;
+    std::vector<ChildLine> m_lines;
+    std::size_t m_checked = 0;
+};
+
+enum class Landed { StartUp, Settings, Export, Between };
+
+Landed WhereKilled(const Child &child)
+{
+    if (child.lines().empty())
+        return Landed::StartUp;
+    const QByteArray &last = child.lines().back().what;
+    if (last == Gen::LineSettingsBegin)
+        return Landed::Settings;
+    if (last == Gen::LineExportBegin)
+        return Landed::Export;
+    return Landed::Between;
+}
+
+qint64 Median(std::vector<qint64> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+class TestCrashSafety : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_settingsDir;
+    QString m_exportDir;
+    QString m_iniPath;
+    QString m_exportPath;
+    QByteArray m_originalExport;
+
+    // What the files held at the last check.
+    int m_completeGeneration = 0; ///< every settings key holds it, or it and the next one
+    int m_exportGeneration = -1;  ///< -1: the original file
+
+    QStringList strayFiles() const
+    {
+        QStringList stray;
+        for (const QString &dir : {m_settingsDir, m_exportDir}) {
+            const QFileInfoList entries =
+                QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            for (const QFileInfo &entry : entries) {
+                if (entry.absoluteFilePath() != QFileInfo(m_iniPath).absoluteFilePath() &&
+                    entry.absoluteFilePath() != QFileInfo(m_exportPath).absoluteFilePath())
+                    stray << entry.fileName();
+            }
+        }
+        return stray;
+    }
+
+    // Data.ini after a kill. `announced` is the last generation whose
+    // settings the child reported stored in this run, if any. Returns how
+    // many keys (in write order) hold the newer of the two generations.
+    void checkSettings(const Child &child, int &newerKeys)
+    {
+        const QByteArray bytes = ReadAll(m_iniPath);
+        QVERIFY2(bytes.startsWith(SettingsPreamble), bytes.left(200).constData());
+        QVERIFY2(bytes.endsWith("\r\n"), bytes.right(200).constData());
+
+        SettingsStore store(m_iniPath);
+        QCOMPARE(store.ReadString(QStringLiteral("Operator Notes"), QStringLiteral("Note"), QString()),
+                 QStringLiteral("keep this line"));
+        QCOMPARE(store.ReadString(SettingsKeys::SectionSystem, SettingsKeys::KeyApplicationName, QString()),
+                 QStringLiteral("Crash Suite"));
+
+        // Before the child reports a generation stored, it is writing the
+        // one after the file's complete generation; afterwards the one after
+        // the reported one.
+        const ChildLine *stored = child.last(Gen::LineSettingsDone);
+        const int older = stored ? stored->generation : m_completeGeneration;
+        if (stored)
+            QVERIFY(stored->generation >= m_completeGeneration);
+        const int newer = older + 1;
+        newerKeys = 0;
+        while (newerKeys < Gen::SettingsKeyCount && Gen::KeyHolds(store, newerKeys, newer))
+            ++newerKeys;
+        for (int key = newerKeys; key < Gen::SettingsKeyCount; ++key) {
+            QVERIFY2(
+                Gen::KeyHolds(store, key, older),
+                qPrintable(QStringLiteral("key %1 holds neither generation %2 (in the first %3 keys) nor "
+                                          "%4:\n%5")
+                               .arg(key)
+                               .arg(newer)
+                               .arg(newerKeys)
+                               .arg(older)
+                               .arg(QString::fromUtf8(bytes))));
+        }
+        m_completeGeneration = newerKeys == Gen::SettingsKeyCount ? newer : older;
+    }
+
+    // The export file after a kill: the original, or one generation whole.
+    void checkExport(const Child &child, bool &replaced)
+    {
+        // Generations the file may hold: the last one reported exported (or
+        // what it held before this run) and one whose export had begun.
+        const ChildLine *done = child.last(Gen::LineExportDone);
+        const ChildLine *begun = child.last(Gen::LineExportBegin);
+        const int settled = done ? done->generation : m_exportGeneration;
+        const int inProgress =
+            begun && (!done || begun->generation > done->generation) ? begun->generation : settled;
+
+        const QByteArray bytes = ReadAll(m_exportPath);
+        if (bytes == m_originalExport) {
+            QCOMPARE(settled, -1);
+            replaced = false;
+            return;
+        }
+        ChartData data = EmptyChart();
+        QString error;
+        QVERIFY2(ReadSampleDataFile(data, m_exportPath, &error),
+                 qPrintable(error + QStringLiteral(" (%1 bytes)").arg(bytes.size())));
+        const ChartChannel &samples = data.channel(SampleChannels::Samples);
+        QCOMPARE(samples.count(), ExportPoints);
+        QCOMPARE(data.channel(SampleChannels::Smoothed).count(), 0);
+        QCOMPARE(data.channel(SampleChannels::MeanLine).count(), 0);
+        const int generation = Gen::GenerationOfFirstSample(samples.y(0));
+        QVERIFY2(generation == settled || generation == inProgress,
+                 qPrintable(QStringLiteral("export of generation %1, expected %2 or %3")
+                                .arg(generation)
+                                .arg(settled)
+                                .arg(inProgress)));
+        for (qsizetype i = 0; i < ExportPoints; ++i) {
+            if (samples.x(i) != Gen::SampleX(i) || samples.y(i) != Gen::SampleY(generation, i) ||
+                samples.isGap(i))
+                QFAIL(qPrintable(QStringLiteral("point %1 of generation %2 differs").arg(i).arg(generation)));
+        }
+        replaced = generation != m_exportGeneration;
+        m_exportGeneration = generation;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QFileInfo::exists(QStringLiteral(TEST_HELPERS_DIR "/crash_child")));
+        m_settingsDir = m_dir.filePath(QStringLiteral("program"));
+        m_exportDir = m_dir.filePath(QStringLiteral("exports"));
+        QVERIFY(QDir().mkpath(m_settingsDir));
+        QVERIFY(QDir().mkpath(m_exportDir));
+        m_iniPath = QDir(m_settingsDir).filePath(SettingsKeys::FileName);
+        m_exportPath = QDir(m_exportDir).filePath(QStringLiteral("samples.txt"));
+
+        // Generation 0 complete, plus lines of the operator's own.
+        QVERIFY(WriteAll(m_iniPath, SettingsPreamble + "[System]\r\nApplication Name=Crash Suite\r\n"
+                                                       "HomePage=none\r\n\r\n"));
+        {
+            SettingsStore store(m_iniPath);
+            namespace K = SettingsKeys;
+            const Gen::Settings s = Gen::SettingsOf(0);
+            QVERIFY(store.WriteString(K::SectionSystemParameters, K::KeyMeasureUnit, s.measureUnit));
+            QVERIFY(store.WriteInteger(K::SectionSystemParameters, K::KeyDecimal, s.decimal));
+            QVERIFY(store.WriteFloat(K::SectionSystemParameters, K::KeyYMin, s.yMin));
+            QVERIFY(store.WriteFloat(K::SectionSystemParameters, K::KeyYMax, s.yMax));
+            QVERIFY(store.WriteInteger(K::SectionSystemParameters, K::KeyReadInterval, s.readInterval));
+            QVERIFY(store.WriteInteger(K::SectionSystemParameters, K::KeyBaud, s.baud));
+            QVERIFY(store.WriteBool(K::SectionSystemParameters, K::KeyStayOnTop, s.stayOnTop));
+            QVERIFY(store.WriteBool(K::SectionRuntime, K::KeyViewDataMarker, s.viewDataMarker));
+            for (int key = 0; key < Gen::SettingsKeyCount; ++key)
+                QVERIFY(Gen::KeyHolds(store, key, 0));
+        }
+
+        // An earlier export of the operator's, in another shape.
+        ChartData earlier = EmptyChart();
+        earlier.append(SampleChannels::Samples, 1, -7.5);
+        earlier.append(SampleChannels::Samples, 2, 3);
+        earlier.append(SampleChannels::Smoothed, 1, -2.25);
+        m_originalExport = FormatSampleData(earlier);
+        QVERIFY(WriteAll(m_exportPath, m_originalExport));
+    }
+
+    void killedProgramLeavesWholeFiles()
+    {
+        bool seedGiven = false;
+        const quint32 seed = quint32(qEnvironmentVariableIntValue("KELVARIN_CRASH_SEED", &seedGiven));
+        QRandomGenerator random(seedGiven ? seed : DefaultSeed);
+        qInfo("seed %u (set KELVARIN_CRASH_SEED to repeat another)", seedGiven ? seed : DefaultSeed);
+        const QStringList args = {m_settingsDir, m_exportPath, QString::number(ExportPoints)};
+
+        QElapsedTimer total;
+        total.start();
+        qint64 readyMs = 0;
+        qint64 settingsMs = 0;
+        qint64 exportMs = 0;
+        int landed[4] = {};
+        int mixedSettings = 0; // checks that found the file between two generations
+        int exportsReplaced = 0;
+        int strayMax = 0;
+        QStringList strayAll;
+
+        for (int run = 0; run < Runs; ++run) {
+            Child child(args);
+            QVERIFY2(child.started(), "crash_child did not start");
+            if (run == 0) {
+                // Time start-up and a few generations to aim the kills.
+                const int first = m_completeGeneration + 1;
+                QVERIFY2(child.waitFor(Gen::LineExportDone, first + CalibrationGenerations - 1),
+                         child.errorOutput().constData());
+                std::vector<qint64> settings;
+                std::vector<qint64> exports;
+                qint64 begin = 0;
+                for (const ChildLine &line : child.lines()) {
+                    if (line.what == Gen::LineReady)
+                        readyMs = line.atMs;
+                    else if (line.what == Gen::LineSettingsBegin || line.what == Gen::LineExportBegin)
+                        begin = line.atMs;
+                    else if (line.what == Gen::LineSettingsDone)
+                        settings.push_back(line.atMs - begin);
+                    else if (line.what == Gen::LineExportDone)
+                        exports.push_back(line.atMs - begin);
+                }
+                settingsMs = std::max<qint64>(Median(settings), 1);
+                exportMs = std::max<qint64>(Median(exports), 1);
+                qInfo("start-up %lld ms, settings %lld ms, export %lld ms (%lld points)", readyMs, settingsMs,
+                      exportMs, ExportPoints);
+            } else {
+                const int aim = int(random.bounded(100));
+                qint64 windowMs = readyMs;
+                if (aim >= PercentStartUp) {
+                    const bool atSettings = aim < PercentStartUp + PercentSettings;
+                    QVERIFY2(child.waitFor(atSettings ? Gen::LineSettingsBegin : Gen::LineExportBegin),
+                             child.errorOutput().constData());
+                    windowMs = atSettings ? settingsMs : exportMs;
+                }
+                const auto windowUs = quint64(double(windowMs) * 1000 * AimSpread);
+                QThread::usleep(static_cast<unsigned long>(random.bounded(windowUs + 1)));
+            }
+            QVERIFY2(child.kill(), child.errorOutput().constData());
+            const Landed where = WhereKilled(child);
+            ++landed[int(where)];
+
+            int newerKeys = 0;
+            checkSettings(child, newerKeys);
+            if (QTest::currentTestFailed())
+                qInfo("run %d, killed %d ms after start", run, int(child.elapsedMs()));
+            QVERIFY(!QTest::currentTestFailed());
+            if (newerKeys > 0 && newerKeys < Gen::SettingsKeyCount)
+                ++mixedSettings;
+            bool replaced = false;
+            checkExport(child, replaced);
+            QVERIFY(!QTest::currentTestFailed());
+            exportsReplaced += replaced;
+
+            const QStringList stray = strayFiles();
+            strayMax = std::max(strayMax, int(stray.size()));
+            for (const QString &name : stray) {
+                if (!strayAll.contains(name))
+                    strayAll << name;
+            }
+        }
+
+        qInfo("%d kills in %lld ms: %d during start-up, %d while storing settings, %d while exporting, %d "
+              "between writes",
+              Runs, total.elapsed(), landed[int(Landed::StartUp)], landed[int(Landed::Settings)],
+              landed[int(Landed::Export)], landed[int(Landed::Between)]);
+        qInfo("the settings file was found between two generations %d times; the export file was replaced %d times; "
+              "reached generation %d; stray files: at most %d at once, %lld seen (%s)",
+              mixedSettings, exportsReplaced, m_completeGeneration, strayMax, strayAll.size(),
+              qPrintable(strayAll.join(u' ')));
+
+        // The kills did reach the writes, and the program got on between them.
+        QVERIFY(landed[int(Landed::Settings)] >= Runs / 20);
+        QVERIFY(landed[int(Landed::Export)] >= Runs / 20);
+        QVERIFY(m_completeGeneration >= Runs / 10);
+        QVERIFY(exportsReplaced >= Runs / 10);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashSafety)
+#include "tst_crashsafety.moc"
