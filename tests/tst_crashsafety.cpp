@@ -9,10 +9,14 @@
 //   else, nothing the program does not write is lost;
 // - the export file is untouched or the complete file of one generation
 //   (every point compared), never partial;
-// - temporary files do not pile up beside either file.
+// - temporary files do not pile up beside either file: at most the one
+//   fixed name of an interrupted replacement, which the next one takes over.
+// Also: what a kill may leave is taken over, and a disk that fills up at the
+// very last bytes of a file is reported and leaves the old file.
 
 #include "helpers/CrashGeneration.h"
 
+#include "app/FileReplacement.h"
 #include "chart/ChartData.h"
 #include "chart/SampleDataFile.h"
 #include "settings/SettingsKeys.h"
@@ -29,8 +33,11 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <optional>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace
 {
@@ -39,11 +46,12 @@ namespace Gen = CrashGeneration;
 constexpr int Runs = 200;
 constexpr qsizetype ExportPoints = 20000;
 constexpr quint32 DefaultSeed = 20240611;
-constexpr int LineTimeoutMs = 60000;      // generous: sanitizer builds on a busy machine
-constexpr int CalibrationGenerations = 3; // timed before the first kill
-constexpr int PercentStartUp = 20;        // of the runs killed during start-up
-constexpr int PercentSettings = 40;       // ... aimed at the settings writes (the rest at exports)
-constexpr double AimSpread = 1.25;        // delays reach a bit beyond the phase they aim at
+constexpr int LineTimeoutMs = 60000;        // generous: sanitizer builds on a busy machine
+constexpr int CalibrationGenerations = 3;   // timed before the first kill
+constexpr int PercentStartUp = 20;          // of the runs killed during start-up
+constexpr int PercentSettings = 40;         // ... aimed at the settings writes (the rest at exports)
+constexpr int PercentSecondGeneration = 25; // of the aimed runs: at the second generation's write
+constexpr double AimSpread = 1.25;          // delays reach a bit beyond the phase they aim at
 
 const QByteArray SettingsPreamble = "; written by the crash suite\r\n"
                                     "[Operator Notes]\r\n"
@@ -71,7 +79,8 @@ ChartData EmptyChart()
 struct ChildLine {
     QByteArray what;
     int generation = 0;
-    qint64 atMs = 0; ///< when the suite read it (only meaningful while it waits)
+    qint64 atMs = 0;   ///< when the suite read it
+    bool live = false; ///< read while the suite waited for it, so atMs is when it came
 };
 
 // The child process and the lines it printed.
@@ -111,7 +120,7 @@ public:
             if (m_process.state() != QProcess::Running || waited.elapsed() > LineTimeoutMs)
                 return false;
             m_process.waitForReadyRead(50);
-            takeLines();
+            takeLines(true);
         }
     }
 
@@ -121,7 +130,7 @@ public:
         const bool wasRunning = m_process.state() == QProcess::Running;
         m_process.kill();
         m_process.waitForFinished(LineTimeoutMs);
-        takeLines();
+        takeLines(false);
         return wasRunning;
     }
 
@@ -139,7 +148,7 @@ public:
     }
 
 private:
-    void takeLines()
+    void takeLines(bool live)
     {
         m_pending += m_process.readAllStandardOutput();
         qsizetype end = 0;
@@ -151,6 +160,7 @@ private:
             line.what = blank < 0 ? text : text.left(blank);
             line.generation = blank < 0 ? -1 : text.mid(blank + 1).toInt();
             line.atMs = m_clock.elapsed();
+            line.live = live;
             m_lines.push_back(line);
         }
     }
@@ -179,10 +189,42 @@ Landed WhereKilled(const Child &child)
 qint64 Median(std::vector<qint64> values)
 {
     if (values.empty())
-        return 0;
+        return 1;
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return std::max<qint64>(values[values.size() / 2], 1);
 }
+
+// How long start-up and the two kinds of writes take here, learnt from the
+// lines children print while the suite waits for them.
+class PhaseTimes
+{
+public:
+    void learn(const Child &child)
+    {
+        const ChildLine *begin = nullptr;
+        for (const ChildLine &line : child.lines()) {
+            if (!line.live)
+                break;
+            if (line.what == Gen::LineReady)
+                m_startUp.push_back(line.atMs);
+            else if (line.what == Gen::LineSettingsBegin || line.what == Gen::LineExportBegin)
+                begin = &line;
+            else if (begin && line.what == Gen::LineSettingsDone && begin->what == Gen::LineSettingsBegin)
+                m_settings.push_back(line.atMs - begin->atMs);
+            else if (begin && line.what == Gen::LineExportDone && begin->what == Gen::LineExportBegin)
+                m_export.push_back(line.atMs - begin->atMs);
+        }
+    }
+
+    qint64 startUpMs() const { return Median(m_startUp); }
+    qint64 settingsMs() const { return Median(m_settings); }
+    qint64 exportMs() const { return Median(m_export); }
+
+private:
+    std::vector<qint64> m_startUp;
+    std::vector<qint64> m_settings;
+    std::vector<qint64> m_export;
+};
 
 } // namespace
 
@@ -346,9 +388,7 @@ private slots:
 
         QElapsedTimer total;
         total.start();
-        qint64 readyMs = 0;
-        qint64 settingsMs = 0;
-        qint64 exportMs = 0;
+        PhaseTimes times;
         int landed[4] = {};
         int mixedSettings = 0; // checks that found the file between two generations
         int exportsReplaced = 0;
@@ -358,41 +398,28 @@ private slots:
         for (int run = 0; run < Runs; ++run) {
             Child child(args);
             QVERIFY2(child.started(), "crash_child did not start");
+            const int aim = int(random.bounded(100));
             if (run == 0) {
-                // Time start-up and a few generations to aim the kills.
-                const int first = m_completeGeneration + 1;
-                QVERIFY2(child.waitFor(Gen::LineExportDone, first + CalibrationGenerations - 1),
+                // Time start-up and a few generations before aiming kills.
+                QVERIFY2(child.waitFor(Gen::LineExportDone, m_completeGeneration + CalibrationGenerations),
                          child.errorOutput().constData());
-                std::vector<qint64> settings;
-                std::vector<qint64> exports;
-                qint64 begin = 0;
-                for (const ChildLine &line : child.lines()) {
-                    if (line.what == Gen::LineReady)
-                        readyMs = line.atMs;
-                    else if (line.what == Gen::LineSettingsBegin || line.what == Gen::LineExportBegin)
-                        begin = line.atMs;
-                    else if (line.what == Gen::LineSettingsDone)
-                        settings.push_back(line.atMs - begin);
-                    else if (line.what == Gen::LineExportDone)
-                        exports.push_back(line.atMs - begin);
-                }
-                settingsMs = std::max<qint64>(Median(settings), 1);
-                exportMs = std::max<qint64>(Median(exports), 1);
-                qInfo("start-up %lld ms, settings %lld ms, export %lld ms (%lld points)", readyMs, settingsMs,
-                      exportMs, ExportPoints);
+            } else if (aim < PercentStartUp) {
+                QThread::usleep(static_cast<unsigned long>(
+                    random.bounded(quint64(times.startUpMs() * 1000 * AimSpread))));
             } else {
-                const int aim = int(random.bounded(100));
-                qint64 windowMs = readyMs;
-                if (aim >= PercentStartUp) {
-                    const bool atSettings = aim < PercentStartUp + PercentSettings;
-                    QVERIFY2(child.waitFor(atSettings ? Gen::LineSettingsBegin : Gen::LineExportBegin),
-                             child.errorOutput().constData());
-                    windowMs = atSettings ? settingsMs : exportMs;
-                }
-                const auto windowUs = quint64(double(windowMs) * 1000 * AimSpread);
-                QThread::usleep(static_cast<unsigned long>(random.bounded(windowUs + 1)));
+                const bool atSettings = aim < PercentStartUp + PercentSettings;
+                QVERIFY2(child.waitFor(Gen::LineReady), child.errorOutput().constData());
+                const int generation = child.last(Gen::LineReady)->generation +
+                                       (int(random.bounded(100)) < PercentSecondGeneration ? 1 : 0);
+                QVERIFY2(
+                    child.waitFor(atSettings ? Gen::LineSettingsBegin : Gen::LineExportBegin, generation),
+                    child.errorOutput().constData());
+                const qint64 phaseMs = atSettings ? times.settingsMs() : times.exportMs();
+                QThread::usleep(
+                    static_cast<unsigned long>(random.bounded(quint64(phaseMs * 1000 * AimSpread))));
             }
             QVERIFY2(child.kill(), child.errorOutput().constData());
+            times.learn(child);
             const Landed where = WhereKilled(child);
             ++landed[int(where)];
 
@@ -408,7 +435,14 @@ private slots:
             QVERIFY(!QTest::currentTestFailed());
             exportsReplaced += replaced;
 
+            // Only a kill between naming the new file and renaming it leaves
+            // it behind, under its fixed name.
             const QStringList stray = strayFiles();
+            for (const QString &name : stray) {
+                QVERIFY2(name == QFileInfo(FileReplacement::TemporaryPath(m_iniPath)).fileName() ||
+                             name == QFileInfo(FileReplacement::TemporaryPath(m_exportPath)).fileName(),
+                         qPrintable(stray.join(u' ')));
+            }
             strayMax = std::max(strayMax, int(stray.size()));
             for (const QString &name : stray) {
                 if (!strayAll.contains(name))
@@ -420,8 +454,10 @@ private slots:
               "between writes",
               Runs, total.elapsed(), landed[int(Landed::StartUp)], landed[int(Landed::Settings)],
               landed[int(Landed::Export)], landed[int(Landed::Between)]);
-        qInfo("the settings file was found between two generations %d times; the export file was replaced %d times; "
-              "reached generation %d; stray files: at most %d at once, %lld seen (%s)",
+        qInfo("median times: start-up %lld ms, settings %lld ms, export of %lld points %lld ms",
+              times.startUpMs(), times.settingsMs(), ExportPoints, times.exportMs());
+        qInfo("the settings file was found between two generations %d times; the export file was replaced "
+              "%d times; reached generation %d; stray files: at most %d at once, %lld seen (%s)",
               mixedSettings, exportsReplaced, m_completeGeneration, strayMax, strayAll.size(),
               qPrintable(strayAll.join(u' ')));
 
@@ -430,6 +466,94 @@ private slots:
         QVERIFY(landed[int(Landed::Export)] >= Runs / 20);
         QVERIFY(m_completeGeneration >= Runs / 10);
         QVERIFY(exportsReplaced >= Runs / 10);
+    }
+
+    // A kill between naming the new file and the rename leaves the fixed
+    // name; the next write of the same file takes it over.
+    void leftoverOfAKilledWriteIsTakenOver()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(SettingsKeys::FileName);
+        const QString samples = dir.filePath(QStringLiteral("samples.txt"));
+        QVERIFY(WriteAll(ini, "[S]\r\nK=1\r\n"));
+        QVERIFY(WriteAll(samples, m_originalExport));
+        const QString iniLeftover = FileReplacement::TemporaryPath(ini);
+        const QString samplesLeftover = FileReplacement::TemporaryPath(samples);
+        QCOMPARE(QFileInfo(iniLeftover).fileName(), QStringLiteral(".Data.ini.saving"));
+        QVERIFY(WriteAll(iniLeftover, "[S]\r\nK=2\r\n"));
+        QVERIFY(WriteAll(samplesLeftover, "left by a killed export"));
+
+        SettingsStore store(ini);
+        QCOMPARE(store.ReadInteger(QStringLiteral("S"), QStringLiteral("K"), 0), 1); // never read
+        QVERIFY(store.WriteInteger(QStringLiteral("S"), QStringLiteral("K"), 3));
+        ChartData data = EmptyChart();
+        data.append(SampleChannels::Samples, 1, 2.5);
+        QString error;
+        QVERIFY2(WriteSampleDataFile(data, samples, &error), qPrintable(error));
+
+        QCOMPARE(ReadAll(ini), QByteArray("[S]\r\nK=3\r\n"));
+        QCOMPARE(ReadAll(samples), FormatSampleData(data));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+                 (QStringList{SettingsKeys::FileName, QStringLiteral("samples.txt")}));
+    }
+
+    // As before: a link is followed (the link stays), permissions are kept.
+    void replacementFollowsLinksAndKeepsPermissions()
+    {
+        QTemporaryDir dir;
+        const QString real = dir.filePath(QStringLiteral("real.ini"));
+        const QString link = dir.filePath(SettingsKeys::FileName);
+        QVERIFY(WriteAll(real, "[S]\r\nK=1\r\n"));
+        const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(real, permissions));
+        QVERIFY(QFile::link(real, link));
+
+        QVERIFY(SettingsStore(link).WriteInteger(QStringLiteral("S"), QStringLiteral("K"), 2));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(ReadAll(real), QByteArray("[S]\r\nK=2\r\n"));
+        QCOMPARE(QFile::permissions(real) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 permissions);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+                 (QStringList{SettingsKeys::FileName, QStringLiteral("real.ini")}));
+    }
+
+    // The disk fills up with the last bytes of an export or a settings file:
+    // the write fails, the old file stays whole and nothing is left behind.
+    void diskFullAtTheLastBytesKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString samples = dir.filePath(QStringLiteral("samples.txt"));
+        const QString ini = dir.filePath(SettingsKeys::FileName);
+        QVERIFY(WriteAll(samples, m_originalExport));
+        const QByteArray iniText = "[S]\r\nK=1\r\n";
+        QVERIFY(WriteAll(ini, iniText));
+        ChartData data = EmptyChart();
+        for (int i = 0; i < 5000; ++i)
+            data.append(SampleChannels::Samples, i, i * 0.1);
+        const QByteArray exported = FormatSampleData(data);
+        SettingsStore store(ini);
+
+        constexpr rlim_t ShortBy = 10;
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit = saved;
+        limit.rlim_cur = rlim_t(exported.size()) - ShortBy;
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QString error;
+        const bool exportWritten = WriteSampleDataFile(data, samples, &error);
+        const bool settingWritten = store.WriteString(QStringLiteral("S"), QStringLiteral("Long"),
+                                                      QString(int(limit.rlim_cur), u'x'));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QVERIFY(!exportWritten);
+        QVERIFY2(error.contains(QStringLiteral("too large")), qPrintable(error));
+        QVERIFY(!settingWritten);
+        QCOMPARE(ReadAll(samples), m_originalExport);
+        QCOMPARE(ReadAll(ini), iniText);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+                 (QStringList{SettingsKeys::FileName, QStringLiteral("samples.txt")}));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "chart/SampleDataFile.h"
 
+#include "app/FileReplacement.h"
 #include "app/NumberText.h"
 #include "chart/ChartData.h"
 
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <array>
 #include <charconv>
@@ -730,13 +730,16 @@ bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *er
         return failWith(
             error, QStringLiteral("Cannot write file \"%1\": the file is read-only.").arg(nativePath(path)));
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written unbuffered (the writer has its own buffer), so the last bytes
+    // cannot fail unnoticed, and flushed to the disk before the old file is
+    // replaced.
+    FileReplacement file(path);
+    if (!file.open())
         return failWith(
             error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
     QString reason;
-    if (!WriteSampleData(data, file, locale, &reason)) {
-        file.cancelWriting();
+    if (!WriteSampleData(data, file.device(), locale, &reason)) {
+        file.cancel();
         return failWith(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
     }
     if (!file.commit())

@@ -39,9 +39,10 @@ bool WriteSampleData(const ChartData &data, QIODevice &device, const QLocale &lo
 /// The complete file contents for data.
 QByteArray FormatSampleData(const ChartData &data, const QLocale &locale = QLocale());
 
-/// Export. Writes a temporary file beside path and renames it over path only
-/// once everything is written, so a failed export leaves an existing file as
-/// it was. A read-only target is refused rather than replaced.
+/// Export. The new file is written in full and flushed to the disk before it
+/// replaces path (see FileReplacement), so a failed export or a crash leaves
+/// an existing file as it was. A read-only target is refused rather than
+/// replaced.
 bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error,
                          const QLocale &locale = QLocale());
 

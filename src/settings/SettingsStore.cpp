@@ -1,23 +1,20 @@
 #include "settings/SettingsStore.h"
 
+#include "app/FileReplacement.h"
 #include "app/NumberText.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include <cerrno>
 #include <cmath>
 #include <limits>
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace
@@ -413,41 +410,20 @@ bool SettingsStore::encode(QByteArray &bytes, QString &error) const
 
 bool SettingsStore::commit(const QByteArray &bytes)
 {
-    // QSaveFile writes a temporary file next to the target and renames it over
-    // the target on commit. Qt 6.4's commit ignores a failed flush of its write
-    // buffer (a full disk would then replace the file by a truncated one) and a
-    // failed sync, so the file is written unbuffered and synced here, and any
-    // failure abandons the temporary file before commit.
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        m_lastError = QStringLiteral("%1: %2").arg(m_filePath, file.errorString());
-        return false;
-    }
+    // The new file is complete and on the disk before it takes the old one's
+    // place; any failure leaves the old file as it was.
+    FileReplacement file(m_filePath);
     QString failure;
-    if (file.write(bytes) != bytes.size() || !file.flush())
+    if (!file.open())
         failure = file.errorString();
-#ifdef Q_OS_UNIX
-    else if (::fsync(file.handle()) != 0)
-        failure = qt_error_string(errno);
-#endif
+    else if (file.device().write(bytes) != bytes.size())
+        failure = file.device().errorString();
+    else if (!file.commit())
+        failure = file.errorString();
     if (!failure.isEmpty()) {
         m_lastError = QStringLiteral("%1: %2").arg(m_filePath, failure);
-        file.cancelWriting();
         return false;
     }
-    if (!file.commit()) {
-        m_lastError = QStringLiteral("%1: %2").arg(m_filePath, file.errorString());
-        return false;
-    }
-
-#ifdef Q_OS_UNIX
-    // Make the rename itself durable: flush the directory entry too.
-    const QByteArray directory = QFile::encodeName(QFileInfo(m_filePath).absolutePath());
-    if (const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#endif
 
     m_disk.readable = true;
     m_disk.exists = true;

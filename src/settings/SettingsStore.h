@@ -31,7 +31,8 @@
 // - Every write reaches the file before the call returns. The whole file is
 //   written to a temporary file in the same directory, flushed to the disk and
 //   then renamed over "Data.ini", so a crash or a full disk leaves either the
-//   old or the new complete file.
+//   old or the new complete file (see FileReplacement: a crash can leave one
+//   ".Data.ini.saving" beside it, which the next write takes over).
 // - A failed write returns false and gives the reason in lastError(). The new
 //   value stays in memory (later reads return it) and is written again with the
 //   next write that succeeds.
