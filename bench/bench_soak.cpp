@@ -16,6 +16,7 @@
 #include "app/Protocol.h"
 #include "app/ReplyAssembler.h"
 #include "chart/ChartWidget.h"
+#include "ui_MainUnit.h"
 
 #include <QApplication>
 #include <QChartView>
@@ -478,7 +479,7 @@ int main(int argc, char *argv[])
             const qint64 got = m.SampleCount() - before;
             const long long heapGrowth = (long long)HeapInUse() - (long long)heapBefore;
             const long long storeGrowth = (long long)samples.memoryBytes() - (long long)storeBefore;
-            std::printf("  %-28s %5.2f s: handled %6lld (%4.0f/s), CPU %5.2f%% of one core (%5.1f us/reply), "
+            std::printf("  %-30s %5.2f s: handled %6lld (%4.0f/s), CPU %5.2f%% of one core (%5.1f us/reply), "
                         "simulator %4.2f%%; heap %+.1f KiB (store %+.1f KiB)\n",
                         what, wall, static_cast<long long>(got), double(got) / wall, 100.0 * cpu / wall,
                         got > 0 ? cpu * 1e6 / double(got) : 0.0, 100.0 * simCpu / wall,
@@ -493,6 +494,15 @@ int main(int argc, char *argv[])
         // Where the CPU goes: the same without the chart's repaint timer.
         chart.setRepaintInterval(0);
         const Paced bare = pacedRun("chart repaint timer stopped", std::max(1, pacedSeconds / 2));
+        // ... and the value display not painted either: the receive path alone.
+        m.ui()->sttValue->setUpdatesEnabled(false);
+        pacedRun("and value display not painted", std::max(1, pacedSeconds / 2));
+        m.ui()->sttValue->setUpdatesEnabled(true);
+        // ... and the value not changing (no new display text to lay out):
+        // reading, assembling, handling and storing alone.
+        f.sim().ok(QStringLiteral("noise 0"));
+        pacedRun("and the value not changing", std::max(1, pacedSeconds / 2));
+        f.sim().ok(QStringLiteral("noise %1").arg(PacedNoise));
         chart.setRepaintInterval(ChartWidget::DefaultRepaintIntervalMs);
         if (shipped.repaints > 0)
             std::printf("  chart repaints %llu (%.1f/s): about %.2f ms CPU each\n",

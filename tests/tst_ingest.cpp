@@ -15,7 +15,7 @@ namespace
 {
 
 // Crosses the chart store's block boundaries more than once.
-constexpr qint64 BurstReplies = 3 * ChartChannel::BlockSize + 1000;
+constexpr qint64 BurstReplies = 2 * ChartChannel::BlockSize + 1000;
 constexpr int BurstTimeoutMs = 120000;
 // Heap allowed to come and go besides the store (serial read buffers): a leak
 // of even one small allocation per reply is far above it.
