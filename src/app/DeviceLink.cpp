@@ -25,6 +25,7 @@ void DeviceLink::attach(QIODevice *device)
     detach();
     m_device = device;
     m_lostReported = false;
+    m_lossUntold = false;
     m_emptyReads = 0;
     m_failedReads = 0;
     if (!device)
@@ -71,16 +72,31 @@ void DeviceLink::readAvailable()
 void DeviceLink::SendFrame(const QByteArray &frame)
 {
     if (!isOpen())
-        throw OperatorError(tr("串口写入失败：串口未打开。"));
+        failWrite(tr("串口未打开。"));
     QIODevice *device = m_device;
     const qint64 written = device->write(frame);
     if (written != frame.size())
-        throw OperatorError(tr("串口写入失败：%1").arg(device->errorString()));
+        failWrite(device->errorString());
     const int timeoutMs = WriteTimeoutBaseMs + WriteTimeoutPerByteMs * int(frame.size());
     while (device->bytesToWrite() > 0) {
-        if (!device->waitForBytesWritten(timeoutMs))
-            throw OperatorError(tr("串口写入失败：%1").arg(device->errorString()));
+        if (!device->waitForBytesWritten(timeoutMs)) {
+            // A write held up by failing reads is a hung-up line (the far end
+            // is gone), found here before any read notification said so.
+            auto *port = qobject_cast<QSerialPort *>(device);
+            if (port && port->error() == QSerialPort::ReadError)
+                declareDeviceLost(tr("写入失败，设备已断开。"));
+            failWrite(device->errorString());
+        }
     }
+}
+
+void DeviceLink::failWrite(const QString &reason) const
+{
+    // The device went away (perhaps during this very write): the loss is
+    // reported once, not once more by every handler it cut short.
+    if (m_lossUntold)
+        throw ReportedError(tr("串口写入失败：设备已断开。"));
+    throw OperatorError(tr("串口写入失败：%1").arg(reason));
 }
 
 bool DeviceLink::Exchange(const QByteArray &frame)
@@ -134,6 +150,7 @@ void DeviceLink::declareDeviceLost(const QString &reason)
     if (m_lostReported)
         return;
     m_lostReported = true;
+    m_lossUntold = true;
     if (m_device && m_device->isOpen())
         m_device->close();
     m_timerWait.stop();

@@ -91,6 +91,11 @@ public:
     /// The device is gone (pulled adapter, hang-up): the device is closed and
     /// any wait ends as timed out. Reported once per attached device.
     void declareDeviceLost(const QString &reason);
+    /// The operator has been told of the loss. Until then, writes that fail
+    /// because of it throw ReportedError (the handlers that were running when
+    /// the device went end without an error dialog of their own).
+    void LossReported() { m_lossUntold = false; }
+    bool LossUntold() const { return m_lossUntold; }
 
     template <std::size_t N> static QByteArray toBytes(const std::array<std::uint8_t, N> &frame)
     {
@@ -104,12 +109,14 @@ signals:
 
 private:
     void readAvailable();
+    [[noreturn]] void failWrite(const QString &reason) const;
 
     QPointer<QIODevice> m_device;
     ReplyAssembler m_assembler;
     ReplyState m_reply;
     QTimer m_timerWait;
     bool m_lostReported = false;
+    bool m_lossUntold = false;
     int m_emptyReads = 0;
     int m_failedReads = 0;
     quint64 m_replyCount = 0; // replies handled so far

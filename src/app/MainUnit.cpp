@@ -498,6 +498,7 @@ void TfrmMain::DeviceLost(const QString &reason)
     // Told once, after the waits that the loss ended have unwound.
     QTimer::singleShot(0, this, [this, reason] {
         m_lostNoticePending = false;
+        m_link.LossReported();
         RefreshPortList();
         Prompts().showError(this, QStringLiteral("串口连接已断开，串口已关闭。\n%1").arg(reason));
     });
@@ -535,7 +536,8 @@ void TfrmMain::TimerReadTimer()
         // A failed write stops reading, so the next tick does not repeat the error.
         if (m_state == State::Reading)
             StopReading();
-        Prompts().showError(this, QString::fromStdString(e.what()));
+        if (!dynamic_cast<const ReportedError *>(&e)) // a lost port is reported once, elsewhere
+            Prompts().showError(this, QString::fromStdString(e.what()));
     }
 }
 

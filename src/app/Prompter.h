@@ -41,12 +41,23 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
+/// A failure the operator is told about elsewhere, once (a serial port that
+/// went away: the main window reports the loss). It ends the handler without a
+/// dialog of its own.
+class ReportedError : public OperatorError
+{
+public:
+    using OperatorError::OperatorError;
+};
+
 /// Runs a handler body; any failure ends the handler and is shown in the
 /// standard error dialog. No exception ever leaves a slot.
 template <typename Body> void Guarded(QWidget *parent, Body &&body)
 {
     try {
         body();
+    } catch (const ReportedError &) {
+        // Already reported.
     } catch (const std::exception &e) {
         Prompts().showError(parent, QString::fromStdString(e.what()));
     } catch (...) {

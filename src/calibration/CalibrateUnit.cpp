@@ -39,6 +39,18 @@ const QString CaptionRecalibrate = QStringLiteral("重新标定此点(&C)");
 
 const QColor GreyText(Qt::gray);
 
+/// An exchange of the end sequence. A port that went away meanwhile counts as
+/// not answered (the main window reports the loss), so the sequence takes its
+/// failure path and the dialog closes.
+template <typename Frame> bool EndExchange(DeviceLink &link, const Frame &frame)
+{
+    try {
+        return link.Exchange(frame);
+    } catch (const ReportedError &) {
+        return false;
+    }
+}
+
 /// "Average Count" as used: at least one sample per point.
 int AverageCount(TfrmMain &main)
 {
@@ -191,8 +203,10 @@ void TfrmCalibrate::FormClose()
 void TfrmCalibrate::TimerTmpReadTimer()
 {
     DeviceLink &link = main().link();
-    if (!link.isOpen())
-        return; // the port went away; the main window has told the operator
+    if (!link.isOpen()) {
+        m_timerTmpRead.stop(); // the port went away; the main window has told the operator
+        return;
+    }
     Guarded(this, [&] {
         const CommandCode command = ReadAdNext ? CmdReadAdCode : CmdReadValue;
         bool answered = false;
@@ -264,7 +278,14 @@ void TfrmCalibrate::btnCalibrateClick()
         ButtonsLock lock(m_ui->btnNextPoint, m_ui->btnEnd);
         struct Restore {
             TfrmCalibrate *dialog;
-            ~Restore() { dialog->m_ui->btnCalibrate->setEnabled(true); }
+            ~Restore()
+            {
+                dialog->m_ui->btnCalibrate->setEnabled(true);
+                // The busy text goes with the averaging, however it ended (a
+                // lost port or a closed dialog leaves no tick to replace it).
+                if (dialog->main().ValueText() == TextBusy)
+                    dialog->main().SetValueText(QString());
+            }
         } restore{this};
 
         std::int64_t average = 0;
@@ -314,10 +335,10 @@ bool TfrmCalibrate::WritePointTable()
     DeviceLink &link = main().link();
     for (int k = FirstPoint; k <= CalibratedCount; ++k) {
         const LinearPoint &point = LinearPointAt(k);
-        if (!link.Exchange(BuildDataFrame(main().CurrentAddress(), CmdAVP(k), point.AV)) || m_closed)
+        if (!EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdAVP(k), point.AV)) || m_closed)
             return false;
         Pause(EndWritePauseMs);
-        if (!link.Exchange(BuildDataFrame(main().CurrentAddress(), CmdPVP(k), point.PV)) || m_closed)
+        if (!EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdPVP(k), point.PV)) || m_closed)
             return false;
         Pause(EndWritePauseMs);
     }
@@ -343,12 +364,12 @@ void TfrmCalibrate::btnEndClick()
         }
 
         const bool counted =
-            link.Exchange(BuildDataFrame(main().CurrentAddress(), CmdPointCount, CalibratedCount));
+            EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdPointCount, CalibratedCount));
         main().SetValueText(counted ? TextWriteOk : TextWriteFailed);
         if (m_closed)
             return;
         Pause(EndStorePauseMs);
-        const bool stored = link.Exchange(BuildQueryFrame(main().CurrentAddress(), CmdStore));
+        const bool stored = EndExchange(link, BuildQueryFrame(main().CurrentAddress(), CmdStore));
         main().SetValueText(stored ? TextCalibrationOk : TextCalibrationFailed);
 
         busy.restore();

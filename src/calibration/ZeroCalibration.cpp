@@ -24,12 +24,18 @@ const QString TextWriteFailed = QStringLiteral("写入失败！");
 /// Keeps btnZero disabled while the calibration runs. On leaving, the button
 /// gets the state the main window's state table gives it: enabled only while
 /// the port is open and idle (reading may have been started, or the port may
-/// have been lost, while an exchange waited).
+/// have been lost, while an exchange waited). A busy text still shown then (the
+/// run was cut short by a failed write) is cleared.
 class ZeroButtonLock
 {
 public:
     explicit ZeroButtonLock(TfrmMain &main) : m_main(main) { m_main.ui()->btnZero->setEnabled(false); }
-    ~ZeroButtonLock() { m_main.ui()->btnZero->setEnabled(m_main.state() == TfrmMain::State::PortIdle); }
+    ~ZeroButtonLock()
+    {
+        m_main.ui()->btnZero->setEnabled(m_main.state() == TfrmMain::State::PortIdle);
+        if (m_main.ValueText() == TextBusy)
+            m_main.SetValueText(QString());
+    }
     ZeroButtonLock(const ZeroButtonLock &) = delete;
     ZeroButtonLock &operator=(const ZeroButtonLock &) = delete;
 

@@ -89,6 +89,8 @@ void TfrmReadAllParam::RunReadAll()
 
     try {
         ReadAllCodes(address);
+    } catch (const ReportedError &) {
+        m_running = false; // the port went away; the main window tells the operator
     } catch (const std::exception &e) {
         // A failed write (the port is gone) ends the run as stopped, so the
         // window can be closed with its button.
@@ -115,7 +117,14 @@ void TfrmReadAllParam::RunReadAll()
 
 void TfrmReadAllParam::ReadAllCodes(DeviceAddress address)
 {
+    const bool portWasOpen = frmMain && frmMain->IsPortOpen();
     for (CommandCode code = FirstGeneralParam; code <= LastGeneralParam && m_running; ++code) {
+        if (portWasOpen && !frmMain->IsPortOpen()) {
+            // The port went away during the run (the main window has reported
+            // it): the run ends as stopped instead of failing on every code.
+            m_running = false;
+            break;
+        }
         const int row = ParameterCatalogue::IndexOf(code);
         const QString name = ParameterCatalogue::Name(row);
         // A reply with another command byte (a live-reading poll underneath)
