@@ -15,7 +15,9 @@
 //   is refused with a reason and leaves the file as it was;
 // - what was written reads back equal, from this store and from a new store
 //   reading the file (numbers within their 15 significant digits);
-// - every other key reads as it did before, from a new store too;
+// - every other key reads as it did before, from a new store too, as text,
+//   integer, boolean and number; integer and boolean reads of any value agree
+//   with a reference of the whole-number rules, number reads are finite;
 // - the file changes by one line replaced or up to three lines added; every
 //   other line keeps its bytes.
 #include "FuzzCheck.h"
@@ -29,12 +31,14 @@
 #include <QTemporaryDir>
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace
@@ -275,6 +279,75 @@ bool beyondLatin1(const QString &s)
     return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() > 0xFF; });
 }
 
+// A whole number by the store's rules, written independently: blanks around,
+// an optional sign, decimal digits or hexadecimal ones after "0x", "0X" or
+// "$", within int.
+std::optional<int> referenceInteger(const QString &value)
+{
+    QString t = value.trimmed();
+    const bool negative = t.startsWith(u'-');
+    if (negative || t.startsWith(u'+'))
+        t.remove(0, 1);
+    int base = 10;
+    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        t.remove(0, 2);
+    } else if (t.startsWith(u'$')) {
+        base = 16;
+        t.remove(0, 1);
+    }
+    if (t.isEmpty() || beyondLatin1(t))
+        return std::nullopt;
+    const QByteArray digits = t.toLatin1();
+    std::uint64_t magnitude = 0;
+    const auto [end, error] = std::from_chars(digits.cbegin(), digits.cend(), magnitude, base);
+    if (error != std::errc() || end != digits.cend())
+        return std::nullopt;
+    const std::int64_t limit =
+        negative ? -std::int64_t(std::numeric_limits<int>::min()) : std::numeric_limits<int>::max();
+    if (magnitude > std::uint64_t(limit))
+        return std::nullopt;
+    return int(negative ? -std::int64_t(magnitude) : std::int64_t(magnitude));
+}
+
+// Every typed read of one key; reads that fall back to their default are
+// told apart by reading with two defaults.
+struct TypedReads {
+    QString text;
+    std::optional<int> integer;
+    std::optional<bool> boolean;
+    std::optional<double> number;
+    bool operator==(const TypedReads &o) const
+    {
+        const bool sameNumber = number.has_value() == o.number.has_value() &&
+                                (!number || std::memcmp(&*number, &*o.number, sizeof(double)) == 0);
+        return text == o.text && integer == o.integer && boolean == o.boolean && sameNumber;
+    }
+};
+
+template <typename T> std::optional<T> unlessDefault(T first, T second)
+{
+    return first == second ? std::optional<T>(first) : std::nullopt;
+}
+
+TypedReads readAll(const SettingsStore &store, const Entry &e)
+{
+    TypedReads r;
+    r.text = store.ReadString(e.section, e.key, QStringLiteral("\x01missing"));
+    r.integer = unlessDefault(store.ReadInteger(e.section, e.key, 1), store.ReadInteger(e.section, e.key, 2));
+    r.boolean =
+        unlessDefault(store.ReadBool(e.section, e.key, false), store.ReadBool(e.section, e.key, true));
+    r.number = unlessDefault(store.ReadFloat(e.section, e.key, 1.5), store.ReadFloat(e.section, e.key, 2.5));
+    FUZZ_CHECK(!r.number || std::isfinite(*r.number), "a number read as NaN or infinity");
+    if (r.text.size() < SettingsStore::MaxStringLength && r.text != QStringLiteral("\x01missing")) {
+        const std::optional<int> expected = referenceInteger(r.text);
+        FUZZ_CHECK(r.integer == expected, "an integer read differs from the integer rules");
+        FUZZ_CHECK(r.boolean == (expected ? std::optional<bool>(*expected != 0) : std::nullopt),
+                   "a boolean read differs from the integer rules");
+    }
+    return r;
+}
+
 bool numberReadsBack(double written, double read)
 {
     if (std::isnan(read))
@@ -339,11 +412,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // What other keys read before the write, through a store of their own.
         const QByteArray before = fileBytes(path);
         const bool existed = QFile::exists(path);
-        std::vector<QString> others;
+        std::vector<TypedReads> others;
         {
             const SettingsStore fresh(path);
             for (const Entry &e : entries)
-                others.push_back(fresh.ReadString(e.section, e.key, QStringLiteral("\x01missing")));
+                others.push_back(readAll(fresh, e));
         }
 
         bool written = false;
@@ -427,8 +500,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 const Entry &e = entries[i];
                 if (sameName(e.section, section) && sameName(e.key, key))
                     continue;
-                FUZZ_CHECK(reader->ReadString(e.section, e.key, QStringLiteral("\x01missing")) == others[i],
-                           "a write changed another key");
+                FUZZ_CHECK(readAll(*reader, e) == others[i], "a write changed another key");
             }
         }
         checkSmallEdit(before, fileBytes(path));
