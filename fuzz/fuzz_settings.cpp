@@ -28,9 +28,9 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -40,6 +40,9 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include <signal.h>
+#include <unistd.h>
 
 namespace
 {
@@ -81,12 +84,22 @@ constexpr std::array<double, 12> SpecialNumbers = {0.0,
 
 QString workDirectory()
 {
-    // Every write is synced to the disk: prefer a memory file system.
-    static const QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                                       ? QStringLiteral("/dev/shm/fuzz_settings-XXXXXX")
-                                       : QDir::tempPath() + QStringLiteral("/fuzz_settings-XXXXXX"));
-    FUZZ_CHECK(dir.isValid(), "no temporary directory");
-    return dir.path();
+    static const QString path = [] {
+        // Every write is synced to the disk: prefer a memory file system.
+        QDir base(QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
+                                                                     : QDir::tempPath());
+        // libFuzzer may end the process without running destructors: remove
+        // what earlier runs, no longer alive, left behind.
+        for (const QString &name : base.entryList({QStringLiteral("fuzz_settings-*")}, QDir::Dirs)) {
+            const auto pid = pid_t(name.section(u'-', 1).toLongLong());
+            if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+                QDir(base.filePath(name)).removeRecursively();
+        }
+        const QString own = base.filePath(QStringLiteral("fuzz_settings-%1").arg(::getpid()));
+        FUZZ_CHECK(QDir().mkpath(own), "no temporary directory");
+        return own;
+    }();
+    return path;
 }
 
 const QLocale &localeFor(std::uint8_t selector)
