@@ -491,7 +491,8 @@ public:
     SampleParser(ChartData &data, QByteArrayView bytes, const QLocale &locale)
         : m_data(data), m_cellReader(locale), m_next(bytes.data()), m_end(bytes.data() + bytes.size()),
           m_cells(std::size_t(2 * data.channelCount() + 1)),
-          m_staged(std::size_t(2 * StagedPoints * data.channelCount())),
+          m_staged(
+              std::make_unique_for_overwrite<double[]>(std::size_t(2 * StagedPoints * data.channelCount()))),
           m_stagedCount(std::size_t(data.channelCount()))
     {
     }
@@ -584,7 +585,7 @@ private:
         // Gathered per channel and appended in runs, which builds the chart's
         // summaries far faster than one point at a time.
         qsizetype &staged = m_stagedCount[std::size_t(c)];
-        double *stage = m_staged.data() + 2 * StagedPoints * c;
+        double *stage = m_staged.get() + 2 * StagedPoints * c;
         stage[staged] = x;
         stage[StagedPoints + staged] = y;
         if (++staged == StagedPoints)
@@ -596,7 +597,7 @@ private:
     void handOver(int c)
     {
         qsizetype &staged = m_stagedCount[std::size_t(c)];
-        const double *stage = m_staged.data() + 2 * StagedPoints * c;
+        const double *stage = m_staged.get() + 2 * StagedPoints * c;
         m_data.channel(c).appendRange(stage, stage + StagedPoints, staged);
         staged = 0;
     }
@@ -644,7 +645,9 @@ private:
     const char *m_next;
     const char *m_end;
     std::vector<QByteArrayView> m_cells;
-    std::vector<double> m_staged;         // per channel: StagedPoints X, then StagedPoints Y
+    // Per channel: StagedPoints X, then StagedPoints Y. Not cleared: only the
+    // gathered part is read, and short imports touch only a little of it.
+    std::unique_ptr<double[]> m_staged;
     std::vector<qsizetype> m_stagedCount; // per channel
     char m_separator = Tab;
     qint64 m_lineNumber = 0;
