@@ -5,8 +5,9 @@
 // After every kill:
 // - "Data.ini" reads back to a state the program passed through: the keys
 //   of the generation being written, in their write order, hold either the
-//   new value or the old one, the new ones first; no key holds anything
-//   else, nothing the program does not write is lost;
+//   new value or the old one, the new ones first; the dialog's values are
+//   all new or all old; no key holds anything else, nothing the program
+//   does not write is lost;
 // - the export file is untouched or the complete file of one generation
 //   (every point compared), never partial;
 // - temporary files do not pile up beside either file: at most the one
@@ -289,6 +290,12 @@ class TestCrashSafety : public QObject
         newerKeys = 0;
         while (newerKeys < Gen::SettingsKeyCount && Gen::KeyHolds(store, newerKeys, newer))
             ++newerKeys;
+        // One confirmation of the dialog reaches the file as a whole.
+        QVERIFY2(newerKeys == 0 || newerKeys >= Gen::DialogKeyCount,
+                 qPrintable(QStringLiteral("only %1 of the dialog's values of generation %2 stored:\n%3")
+                                .arg(newerKeys)
+                                .arg(newer)
+                                .arg(QString::fromUtf8(bytes))));
         for (int key = newerKeys; key < Gen::SettingsKeyCount; ++key) {
             QVERIFY2(
                 Gen::KeyHolds(store, key, older),

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <limits>
+#include <stdexcept>
 #include <sys/resource.h>
 
 namespace
@@ -594,6 +595,56 @@ private slots:
         SettingsStore unreadable(m_path);
         QVERIFY(!unreadable.WriteInteger(section, SettingsKeys::KeyBaud, 19200));
         QVERIFY(QFileInfo(m_path).isDir());
+    }
+
+    void batchWritesTheFileOnce()
+    {
+        const QString section = SettingsKeys::SectionSystemParameters;
+        const QByteArray original = "[System Parameters]\r\nBaud=9600\r\n";
+        writeFile(original);
+        SettingsStore store(m_path);
+        {
+            SettingsStore::Batch outer(store);
+            QVERIFY(store.WriteInteger(section, SettingsKeys::KeyBaud, 19200));
+            {
+                SettingsStore::Batch inner(store);
+                QVERIFY(store.WriteString(section, SettingsKeys::KeyMeasureUnit, QStringLiteral("kN")));
+                QVERIFY(!store.WriteString(section, QStringLiteral("Bad=Key"), QStringLiteral("x")));
+                QVERIFY(inner.commit());
+            }
+            QCOMPARE(store.ReadInteger(section, SettingsKeys::KeyBaud, 0), 19200);
+            QCOMPARE(readBytes(m_path), original);
+            writeFile(original + "; added meanwhile\r\n"); // by another program
+            QVERIFY(outer.commit());
+            QVERIFY(outer.commit());
+        }
+        QCOMPARE(readBytes(m_path),
+                 QByteArray("[System Parameters]\r\nBaud=19200\r\nMeasure Unit=kN\r\n; added meanwhile\r\n"));
+        QCOMPARE(SettingsStore(m_path).ReadInteger(section, SettingsKeys::KeyBaud, 0), 19200);
+
+        // Left by an exception: what the batch holds still goes to the file.
+        try {
+            SettingsStore::Batch batch(store);
+            QVERIFY(store.WriteInteger(section, SettingsKeys::KeyDecimal, 4));
+            throw std::runtime_error("cut short");
+        } catch (const std::runtime_error &) {
+        }
+        QCOMPARE(SettingsStore(m_path).ReadInteger(section, SettingsKeys::KeyDecimal, 0), 4);
+
+        // A commit that fails keeps the file and the values, which go out
+        // with the next write that succeeds.
+        const QByteArray before = readBytes(m_path);
+        {
+            SettingsStore::Batch batch(store);
+            QVERIFY(store.WriteString(section, SettingsKeys::KeyMeasureUnit, QString(200, u'N')));
+            FileSizeLimit full(16);
+            QVERIFY(!batch.commit());
+        }
+        QVERIFY(!store.lastError().isEmpty());
+        QCOMPARE(readBytes(m_path), before);
+        QVERIFY(store.WriteInteger(section, SettingsKeys::KeyDecimal, 2));
+        QCOMPARE(SettingsStore(m_path).ReadString(section, SettingsKeys::KeyMeasureUnit, QString()),
+                 QString(200, u'N'));
     }
 
     void editsOfAnotherProgramAreKept()

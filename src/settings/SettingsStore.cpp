@@ -306,6 +306,15 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
     if (!replaced)
         m_pending.push_back(write);
 
+    if (m_batchDepth > 0) {
+        m_lastError.clear();
+        return true;
+    }
+    return writePending(fileReadable);
+}
+
+bool SettingsStore::writePending(bool fileReadable)
+{
     if (!fileReadable) {
         m_lastError = QStringLiteral("%1 exists but cannot be read; it is left as it is").arg(m_filePath);
         return false;
@@ -322,6 +331,28 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
         return true;
     }
     return commit(bytes);
+}
+
+SettingsStore::Batch::Batch(SettingsStore &store)
+    : m_store(store)
+{
+    ++m_store.m_batchDepth;
+}
+
+SettingsStore::Batch::~Batch()
+{
+    commit();
+}
+
+bool SettingsStore::Batch::commit()
+{
+    if (!m_open)
+        return true;
+    m_open = false;
+    if (--m_store.m_batchDepth > 0 || m_store.m_pending.empty())
+        return true;
+    // What another program changed meanwhile is taken in, as by any write.
+    return m_store.writePending(m_store.syncWithDisk());
 }
 
 void SettingsStore::apply(const PendingWrite &write) const

@@ -36,6 +36,9 @@
 // - A failed write returns false and gives the reason in lastError(). The new
 //   value stays in memory (later reads return it) and is written again with the
 //   next write that succeeds.
+// - Writes made while a Batch lives are kept in memory (reads see them at
+//   once) and reach the file together in one replacement when the batch is
+//   committed or ends: a crash leaves all of them in the file or none.
 // - Nothing throws. Use from one thread only.
 
 #include <QByteArray>
@@ -79,6 +82,31 @@ public:
     /// Why the last write failed; empty after a write that succeeded.
     QString lastError() const { return m_lastError; }
 
+    /// Writes made during the batch's life go to the file as one. While it
+    /// lives, a write only checks its names and value and holds the change
+    /// (false and lastError() for what can never be stored). Batches may
+    /// nest; the outermost one writes the file.
+    class Batch
+    {
+    public:
+        explicit Batch(SettingsStore &store);
+        /// Commits what the batch holds, should commit() not have been called
+        /// (as when an exception leaves the scope).
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+        /// Ends the batch. The outermost batch writes the held changes to the
+        /// file; false when that failed, with the reason in lastError() (the
+        /// values stay in memory and go to the file with the next write that
+        /// succeeds, as after any failed write). Later calls return true.
+        bool commit();
+
+    private:
+        SettingsStore &m_store;
+        bool m_open = true;
+    };
+
 private:
     enum class LineKind { Other, Section, Key };
     struct Line {
@@ -105,6 +133,7 @@ private:
     };
 
     bool writeValue(const QString &section, const QString &key, const QString &value);
+    bool writePending(bool fileReadable);
     void refreshIfChanged() const;
     bool syncWithDisk() const;
     void parse(const QByteArray &bytes) const;
@@ -140,5 +169,6 @@ private:
     mutable DiskState m_disk;
 
     std::vector<PendingWrite> m_pending; ///< changes not yet in the file
+    int m_batchDepth = 0;                ///< Batch objects alive
     QString m_lastError;
 };

@@ -99,6 +99,11 @@ void TfrmSystemParams::StoreAndApply()
     for (NumericEdit *edit : {m_ui->neYMin, m_ui->neYMax, m_ui->neReadInterval})
         edit->commitEditing();
 
+    // One confirmation, one replacement of the file: a crash leaves all of
+    // the new values in it or none. Should the baud rate end the run, what
+    // was taken before it is written when the batch goes out of scope.
+    SettingsStore::Batch batch(store);
+
     // 1-3: unit and decimals, shown at once.
     current.MeasureUnit = m_ui->edUnit->text();
     noteWrite(store.WriteString(Keys::SectionSystemParameters, Keys::KeyMeasureUnit, current.MeasureUnit));
@@ -126,6 +131,8 @@ void TfrmSystemParams::StoreAndApply()
         throw OperatorError(NotAnIntegerText(baudText));
     noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyBaud, baud));
     main.SetBaud(baud);
+    if (!batch.commit())
+        m_writeError = store.lastError();
 
     // 8: an open port is reopened so the rate takes effect at once. An open
     // that fails throws: the port stays closed and the dialog stays open.

@@ -76,6 +76,8 @@ inline int GenerationOfUnit(const QString &unit)
 }
 
 constexpr int SettingsKeyCount = 8;
+/// The first keys, stored by one confirmation of the system-parameters dialog.
+constexpr int DialogKeyCount = 6;
 
 /// Whether key number `index` (in write order) of the file holds the value of
 /// `generation`.

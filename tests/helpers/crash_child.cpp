@@ -6,8 +6,9 @@
 //
 // Start-up runs as the program's does (all windows created, the main window
 // shown). The first generation is the one after the one the file holds; when
-// a kill left the file between two generations (the keys are stored one by
-// one), the newer one is completed first. Per generation n:
+// a kill left the file between two generations (the dialog's values are
+// stored together, the two handlers' keys one by one), the newer one is
+// completed first. Per generation n:
 //   1. The chart is cleared and filled with n's points;
 //      "export-begin n"; the export handler writes the file;
 //      "export n" once it returned.
