@@ -17,6 +17,7 @@
 #include "parameters/ParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
 #include "parameters/ReadAllParamUnit.h"
+#include "parameters/SpecailParamsUnit.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
@@ -157,6 +158,15 @@ struct Rig {
                 sim().process()->kill(); // SIGKILL: the pseudo-terminal vanishes
         });
     }
+    /// Ends the simulator the moment it receives a frame whose log line
+    /// starts with `prefix`.
+    void killOnLineStart(const QString &prefix)
+    {
+        QObject::connect(&sim(), &TxSim::lineReceived, &sim(), [this, prefix](const QString &received) {
+            if (received.startsWith(prefix) && sim().isRunning())
+                sim().process()->kill();
+        });
+    }
     /// Ends the simulator inside the n-th pause from now: no window message
     /// is handled before the program's next write finds the device gone.
     void killInPause(int n)
@@ -263,6 +273,8 @@ private slots:
     void lostDuringSetAddress();
     void lostDuringZeroCalibration_data();
     void lostDuringZeroCalibration();
+    void lostDuringSpecialParams_data();
+    void lostDuringSpecialParams();
     void lostWhileIdleIsNoBusyLoop();
 
     // --- What the line brings ---------------------------------------------
@@ -440,7 +452,8 @@ void TestDeviceFaults::lostDuringSetAddress()
         rig.killOnLine(RxLine(Bytes(BuildDataFrame(BroadcastAddress, CmdDN, 7))));
     }
     m.btnSetDNClick();
-    QCOMPARE(m.ValueText(), inWrite ? QStringLiteral("设置成功！") : TextWriteTimeout);
+    // The address step's success is not the last word when the store step failed.
+    QCOMPARE(m.ValueText(), TextWriteTimeout);
     CheckLostState(rig);
 }
 
@@ -464,6 +477,33 @@ void TestDeviceFaults::lostDuringZeroCalibration()
     }
     rig.main().btnZeroClick();
     QCOMPARE(rig.fx.prompts.questions.size(), 1);
+    CheckLostState(rig);
+}
+
+void TestDeviceFaults::lostDuringSpecialParams_data()
+{
+    QTest::addColumn<bool>("writing");
+    QTest::newRow("read run, waiting for code 30") << false;
+    QTest::newRow("write run, waiting for code 30") << true;
+}
+
+void TestDeviceFaults::lostDuringSpecialParams()
+{
+    // The loss notice is the one report: no time-out or write-failed box on top.
+    QFETCH(bool, writing);
+    Rig rig(LongReplyTimeoutMs);
+    QVERIFY(rig.open());
+    TfrmSpecialParams special;
+    const CommandCode code = CommandCode(30);
+    QVERIFY(rig.sim().ok(QStringLiteral("fault mute %1 %2").arg(int(code)).arg(writing ? "data" : "query")));
+    if (writing)
+        rig.killOnLineStart(RxLine(Bytes(BuildDataFrame(SimAddress, code, 0)).left(3)));
+    else
+        rig.killOnLine(RxLine(Bytes(BuildQueryFrame(SimAddress, code))));
+    if (writing)
+        special.WriteSpecialParams();
+    else
+        special.ReadSpecialParams();
     CheckLostState(rig);
 }
 

@@ -447,7 +447,15 @@ void TfrmMain::btnSetDNClick()
         const bool addressSet = m_link.Exchange(BuildDataFrame(BroadcastAddress, CmdDN, CurrentAddress()));
         SetValueText(addressSet ? TextSetOk : TextWriteTimeout);
         Pause(SetAddressStorePauseMs);
-        const bool stored = m_link.Exchange(BuildQueryFrame(CurrentAddress(), CmdStore));
+        bool stored = false;
+        try {
+            stored = m_link.Exchange(BuildQueryFrame(CurrentAddress(), CmdStore));
+        } catch (...) {
+            // The store request did not go out (the line lost meanwhile): the
+            // success text of the first step must not stay as the last word.
+            SetValueText(TextWriteTimeout);
+            throw;
+        }
         SetValueText(stored ? TextWriteOk : TextWriteTimeout);
     });
 }

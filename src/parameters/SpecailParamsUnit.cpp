@@ -228,7 +228,9 @@ void TfrmSpecialParams::ReadSpecialParams()
             if (code == LastSpecialParam)
                 StepProgress();
             if (!answered) {
-                Prompts().inform(this, ReadTimeoutText);
+                // A lost device is reported once, by the main window.
+                if (!link.LossUntold())
+                    Prompts().inform(this, ReadTimeoutText);
                 return;
             }
             const std::int32_t value = link.reply().ReplyValue;
@@ -250,7 +252,8 @@ void TfrmSpecialParams::WriteSpecialParams()
             // Taken when the command is sent: the board type may change meanwhile.
             const std::int32_t value = WriteValueFor(CommandCode(code));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
-                Prompts().inform(this, WriteFailedText);
+                if (!link.LossUntold())
+                    Prompts().inform(this, WriteFailedText);
                 return;
             }
             m_known.set(CommandCode(code), value);
@@ -268,7 +271,8 @@ void TfrmSpecialParams::btnWClick()
         for (int code = FirstOutputCommand; code <= LastOutputCommand; ++code) {
             const std::int32_t value = fieldValue(OutputFieldFor(CommandCode(code)));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
-                Prompts().inform(this, WriteFailedText);
+                if (!link.LossUntold())
+                    Prompts().inform(this, WriteFailedText);
                 return;
             }
             m_known.set(CommandCode(code), value);
