@@ -2,7 +2,9 @@
 #include "chart/ChartWidget.h"
 #include "ui_MainUnit.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QTest>
 
 namespace {
@@ -101,6 +103,34 @@ private slots:
         QVERIFY(f.iniText().contains("Application Name=Bench 7")); // never rewritten
         m.PopupMenu1Popup();
         QVERIFY(m.ui()->F1->isChecked());
+    }
+
+    void valueDisplayKeepsUpWithoutRelayingOutPerReply()
+    {
+        MainFixture f;
+        TfrmMain &m = f.create();
+        QLabel *label = m.ui()->sttValue;
+        QTest::qWait(50);
+        // After a quiet spell a new text shows at once.
+        m.SetValueText(QStringLiteral("a"));
+        QCOMPARE(label->text(), QStringLiteral("a"));
+        // A flood of texts: the display takes the newest ones at its pace
+        // and always ends on the last.
+        int changes = 0;
+        QElapsedTimer flood;
+        flood.start();
+        QString shown = label->text();
+        for (int i = 0; flood.elapsed() < 200; ++i) {
+            m.SetValueText(QString::number(i));
+            QCOMPARE(m.ValueText(), QString::number(i));
+            QCoreApplication::processEvents();
+            if (label->text() != shown) {
+                shown = label->text();
+                ++changes;
+            }
+        }
+        QVERIFY2(changes <= 20, qPrintable(QString::number(changes)));
+        QTRY_COMPARE(label->text(), m.ValueText());
     }
 
     void valueDisplayAndChartFeed()

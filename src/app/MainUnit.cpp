@@ -51,6 +51,7 @@ constexpr int SetAddressStorePauseMs = 100;
 constexpr int AddressMin = 0;
 constexpr int AddressMax = 255;
 constexpr int AddressWriteSpacingMs = 200;
+constexpr int ValueTextRefreshMs = 16; // about one screen refresh
 
 /// Restores the window's controls however a handler ends.
 template <typename F> class ScopeExit
@@ -137,6 +138,14 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     m_link.attach(&m_comPort1);
     m_addressWriteTimer.setSingleShot(true);
     connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
+    m_valueText = m_ui->sttValue->text();
+    m_valueTextRefresh.setSingleShot(true);
+    connect(&m_valueTextRefresh, &QTimer::timeout, this, [this] {
+        if (m_ui->sttValue->text() != m_valueText) {
+            m_ui->sttValue->setText(m_valueText);
+            m_valueTextRefresh.start(ValueTextRefreshMs);
+        }
+    });
 
     FormCreate();
     ApplyState(State::PortClosed);
@@ -235,9 +244,20 @@ void TfrmMain::SetCurrentAddress(int address)
     m_ui->speDN->setClampedValue(address);
 }
 
-void TfrmMain::SetValueText(const QString &text) { m_ui->sttValue->setText(text); }
+void TfrmMain::SetValueText(const QString &text)
+{
+    // A new text lays the window out again. In automatic sending a text per
+    // reply would do that a thousand times a second, far more often than any
+    // screen shows: the display takes the newest text at most once per
+    // refresh, a change after a quiet spell at once.
+    m_valueText = text;
+    if (m_valueTextRefresh.isActive())
+        return;
+    m_ui->sttValue->setText(text);
+    m_valueTextRefresh.start(ValueTextRefreshMs);
+}
 
-QString TfrmMain::ValueText() const { return m_ui->sttValue->text(); }
+QString TfrmMain::ValueText() const { return m_valueText; }
 
 void TfrmMain::ShowValue()
 {

@@ -154,6 +154,8 @@ private:
     QMenu *m_popupMenu1 = nullptr;
     QTimer m_addressWriteTimer;
     QElapsedTimer m_addressWritten;
+    QString m_valueText;       ///< what the value display shows, or is about to
+    QTimer m_valueTextRefresh; ///< spaces the display's text changes
     State m_state = State::PortClosed;
     double m_displayValue = 0;
     qint64 m_sampleCount = 0;
