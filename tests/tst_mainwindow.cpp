@@ -110,12 +110,8 @@ private slots:
         MainFixture f;
         TfrmMain &m = f.create();
         QLabel *label = m.ui()->sttValue;
-        QTest::qWait(50);
-        // After a quiet spell a new text shows at once.
-        m.SetValueText(QStringLiteral("a"));
-        QCOMPARE(label->text(), QStringLiteral("a"));
         // A flood of texts: the display takes the newest ones at its pace
-        // and always ends on the last.
+        // (about one per screen refresh) and always ends on the last.
         int changes = 0;
         QElapsedTimer flood;
         flood.start();
