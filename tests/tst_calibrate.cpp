@@ -78,18 +78,7 @@ struct Rig {
     }
     /// Opens the dialog the way the main window's button does; `script` runs
     /// while it is shown.
-    void runDialog(const std::function<void()> &script)
-    {
-        SetModalHook([&](QDialog *d) {
-            d->show();
-            script();
-            if (d->isVisible())
-                d->close();
-            return d->result();
-        });
-        OpenCalibration(*main);
-        SetModalHook({});
-    }
+    void runDialog(const std::function<void()> &script) { RunCalibrationDialog(*main, script); }
     void load(qint32 adCode) { QVERIFY(sim.ok(QStringLiteral("load %1").arg(adCode))); }
     /// Calibrates the current point from AD samples `codes` with output value
     /// `pv`.

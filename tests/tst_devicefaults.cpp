@@ -149,22 +149,15 @@ struct Rig {
     TxSim &sim() { return fx.sim(); }
     DeviceLink &link() { return fx.main().link(); }
 
-    /// Ends the simulator the moment it logs `line` (it received that frame),
-    /// while the program waits for the answer.
-    void killOnLine(const QString &line)
+    /// Ends the simulator the moment it receives a frame that starts with
+    /// `bytes` (a whole frame, or its first bytes), while the program waits
+    /// for the answer.
+    void killOnReceiving(const QByteArray &bytes)
     {
-        QObject::connect(&sim(), &TxSim::lineReceived, &sim(), [this, line](const QString &received) {
-            if (received == line && sim().isRunning())
+        const QString start = RxLine(bytes);
+        QObject::connect(&sim(), &TxSim::lineReceived, &sim(), [this, start](const QString &received) {
+            if (received.startsWith(start) && sim().isRunning())
                 sim().process()->kill(); // SIGKILL: the pseudo-terminal vanishes
-        });
-    }
-    /// Ends the simulator the moment it receives a frame whose log line
-    /// starts with `prefix`.
-    void killOnLineStart(const QString &prefix)
-    {
-        QObject::connect(&sim(), &TxSim::lineReceived, &sim(), [this, prefix](const QString &received) {
-            if (received.startsWith(prefix) && sim().isRunning())
-                sim().process()->kill();
         });
     }
     /// Ends the simulator inside the n-th pause from now: no window message
@@ -198,20 +191,7 @@ struct Rig {
             readAll->hide();
     }
 
-    /// Opens the calibration dialog the way the main window's button does;
-    /// `script` runs while it is shown.
-    void runCalibration(const std::function<void()> &script)
-    {
-        SetModalHook([&](QDialog *d) {
-            d->show();
-            script();
-            if (d->isVisible())
-                d->close();
-            return d->result();
-        });
-        OpenCalibration(main());
-        SetModalHook({});
-    }
+    void runCalibration(const std::function<void()> &script) { RunCalibrationDialog(main(), script); }
     template <typename T> T *calibrateChild(const char *name) const
     {
         return calibrate->findChild<T *>(QLatin1String(name));
@@ -315,7 +295,7 @@ void TestDeviceFaults::lostWhileReading()
         m.TimerReadTimer();
     } else {
         QVERIFY(rig.sim().ok(QStringLiteral("fault silent on")));
-        rig.killOnLine(RxLine(Bytes(BuildQueryFrame(SimAddress, CmdReadValue))));
+        rig.killOnReceiving(Bytes(BuildQueryFrame(SimAddress, CmdReadValue)));
     }
     CheckLostState(rig);
     QCOMPARE(m.state(), TfrmMain::State::PortClosed);
@@ -339,7 +319,7 @@ void TestDeviceFaults::lostDuringReadAll()
         rig.killInPause(5); // after code 6 is read
     } else {
         QVERIFY(rig.sim().ok(QStringLiteral("fault mute 10 query")));
-        rig.killOnLine(RxLine(Bytes(BuildQueryFrame(SimAddress, 10))));
+        rig.killOnReceiving(Bytes(BuildQueryFrame(SimAddress, 10)));
     }
     rig.runReadAll();
 
@@ -386,7 +366,7 @@ void TestDeviceFaults::lostDuringCalibrationEnd()
             const CommandCode code = where == QLatin1String("PVP1") ? CmdPVP(1) : CmdPointCount;
             QVERIFY(rig.sim().ok(QStringLiteral("fault mute %1 data").arg(code)));
             const std::int32_t value = code == CmdPointCount ? 2 : LinearPointAt(1).PV;
-            rig.killOnLine(RxLine(Bytes(BuildDataFrame(SimAddress, code, value))));
+            rig.killOnReceiving(Bytes(BuildDataFrame(SimAddress, code, value)));
         }
         rig.calibrate->btnEndClick();
         ended = true;
@@ -419,7 +399,7 @@ void TestDeviceFaults::lostWhileAveragingAPoint()
             rig.killInPause(1); // the settling pause before the first sample
         } else {
             QVERIFY(rig.sim().ok(QStringLiteral("fault silent on")));
-            rig.killOnLine(RxLine(Bytes(BuildQueryFrame(SimAddress, CmdReadAdCode))));
+            rig.killOnReceiving(Bytes(BuildQueryFrame(SimAddress, CmdReadAdCode)));
         }
         rig.calibrate->btnCalibrateClick();
         QCOMPARE(CalibratedCount, 0);
@@ -449,7 +429,7 @@ void TestDeviceFaults::lostDuringSetAddress()
         rig.killInPause(1); // the pause between the two steps
     } else {
         QVERIFY(rig.sim().ok(QStringLiteral("fault mute 2 data")));
-        rig.killOnLine(RxLine(Bytes(BuildDataFrame(BroadcastAddress, CmdDN, 7))));
+        rig.killOnReceiving(Bytes(BuildDataFrame(BroadcastAddress, CmdDN, 7)));
     }
     m.btnSetDNClick();
     // The address step's success is not the last word when the store step failed.
@@ -473,7 +453,7 @@ void TestDeviceFaults::lostDuringZeroCalibration()
         rig.killInPause(1); // the pause between reading ZerO and the value
     } else {
         QVERIFY(rig.sim().ok(QStringLiteral("fault mute 3 query")));
-        rig.killOnLine(RxLine(Bytes(BuildQueryFrame(SimAddress, CmdZerO))));
+        rig.killOnReceiving(Bytes(BuildQueryFrame(SimAddress, CmdZerO)));
     }
     rig.main().btnZeroClick();
     QCOMPARE(rig.fx.prompts.questions.size(), 1);
@@ -497,9 +477,9 @@ void TestDeviceFaults::lostDuringSpecialParams()
     const CommandCode code = CommandCode(30);
     QVERIFY(rig.sim().ok(QStringLiteral("fault mute %1 %2").arg(int(code)).arg(writing ? "data" : "query")));
     if (writing)
-        rig.killOnLineStart(RxLine(Bytes(BuildDataFrame(SimAddress, code, 0)).left(3)));
+        rig.killOnReceiving(Bytes(BuildDataFrame(SimAddress, code, 0)).left(3));
     else
-        rig.killOnLine(RxLine(Bytes(BuildQueryFrame(SimAddress, code))));
+        rig.killOnReceiving(Bytes(BuildQueryFrame(SimAddress, code)));
     if (writing)
         special.WriteSpecialParams();
     else

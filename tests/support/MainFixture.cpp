@@ -1,5 +1,8 @@
 #include "MainFixture.h"
 
+#include "calibration/CalibrateUnit.h"
+
+#include <QDialog>
 #include <QFile>
 #include <QTest>
 
@@ -51,3 +54,16 @@ bool MainFixture::connect(const QStringList &args)
 }
 
 QString Hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ')).toUpper(); }
+
+void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script)
+{
+    SetModalHook([&](QDialog *d) {
+        d->show();
+        script();
+        if (d->isVisible())
+            d->close();
+        return d->result();
+    });
+    OpenCalibration(main);
+    SetModalHook({});
+}

@@ -10,6 +10,7 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 class MainFixture
@@ -44,6 +45,10 @@ private:
     std::unique_ptr<TfrmMain> m_main;
     TxSim m_sim;
 };
+
+/// Opens the calibration dialog the way the main window's button does;
+/// `script` runs while it is shown, and the dialog is closed afterwards.
+void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script);
 
 /// Frame bytes as "3F 00 02 3D 23".
 QString Hex(const QByteArray &bytes);
