@@ -8,6 +8,7 @@
 #include "parameters/SpecailParamsUnit.h"
 #include "settings/SystemParamsUnit.h"
 
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +19,10 @@ private slots:
     void createsTheEightWindowsWithTheirCaptions()
     {
         QTemporaryDir dir;
+        AppWindows::ConfigureApplication();
+        // A display name of its own would be appended to every caption the
+        // window system shows ("... — name"); unset, it is the plain name.
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
         {
             AppWindows windows(dir.path());
             QCOMPARE(windows.main(), frmMain);

@@ -150,6 +150,14 @@ private slots:
         rig.runDialog([&] { shown = true; });
         QVERIFY(!shown);
         QCOMPARE(rig.main->ValueText(), QStringLiteral("写入失败！"));
+
+        // A reply with another command byte (a live-reading reply) is no
+        // acknowledgement of the ZerO write either.
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault cmd 1")));
+        rig.runDialog([&] { shown = true; });
+        QVERIFY(!shown);
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("写入失败！"));
     }
 
     void showingOffersTheStoredOutputValues()
@@ -337,15 +345,27 @@ private slots:
         QCOMPARE(rig.sim.command(QStringLiteral("get 1")), QStringLiteral("OK 750000"));
     }
 
+    void unansweredPointWriteStopsTheSequence_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("framesSent");
+        QTest::newRow("PVP2 not answered") << "fault mute 15 data" << 4;
+        // Replies carrying command byte 1, as live-reading replies do, are no
+        // acknowledgement: the first write already fails.
+        QTest::newRow("answered with another command byte") << "fault cmd 1" << 1;
+    }
     void unansweredPointWriteStopsTheSequence()
     {
+        QFETCH(QString, fault);
+        QFETCH(int, framesSent);
         Rig rig;
         QVERIFY(rig.open(2));
         rig.runDialog([&] {
             rig.calibrate({5, 5}, 0);
             rig.dialog->btnNextPointClick();
             rig.calibrate({6, 6}, 125000);
-            QVERIFY(rig.sim.ok(QStringLiteral("fault mute 15 data")));
+            rig.dialog->timerTmpRead().stop(); // no idle ticks to mix with the fault
+            QVERIFY(rig.sim.ok(fault));
             rig.sim.clearLog();
             rig.dialog->btnEndClick();
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("写入失败！"));
@@ -359,7 +379,85 @@ private slots:
             bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 6)),
             bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 125000)),
         };
-        QCOMPARE(rig.writesSoFar(), expected);
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        QCOMPARE(rig.writesSoFar(), expected.first(framesSent));
+    }
+
+    void countAndStoreNeedTheirOwnAcknowledgement()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        QString afterCount;
+        rig.runDialog([&] {
+            rig.calibrate({5, 5}, 0);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({6, 6}, 125000);
+            rig.dialog->timerTmpRead().stop();
+            // From the PointCount write on, every reply carries command byte 1.
+            rig.duringPauses = {{},
+                                {},
+                                {},
+                                {},
+                                [&] { QVERIFY(rig.sim.ok(QStringLiteral("fault cmd 1"))); },
+                                [&] { afterCount = rig.main->ValueText(); }};
+            rig.dialog->btnEndClick();
+            QVERIFY(!rig.dialog->isVisible());
+        });
+        QCOMPARE(afterCount, QStringLiteral("写入失败！"));
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("标定失败！"));
+        QVERIFY(rig.prompts.errors.isEmpty());
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        const QList<QByteArray> frames = rig.writesSoFar();
+        QCOMPARE(frames.size(), 1 + 4 + 2); // ZerO, the table, count and store
+        QCOMPARE(frames.last(), bytes(BuildQueryFrame(ModuleAddress, CmdStore)));
+    }
+
+    void closingDuringTheEndSequenceTellsTheOperator_data()
+    {
+        QTest::addColumn<int>("closeInPause"); // the pause of the end sequence before the wait
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<int>("framesSent");
+        // Pauses: 100 before the table, 20 after each write, 100 before the store.
+        QTest::newRow("waiting for PVP1") << 2 << "标定未完成：标定表未保存到模块。" << 2;
+        QTest::newRow("waiting for PointCount") << 5 << "标定未完成：标定表未保存到模块。" << 5;
+        QTest::newRow("waiting for the store") << 6 << "标定未完成：模块未确认保存标定表。" << 6;
+    }
+    void closingDuringTheEndSequenceTellsTheOperator()
+    {
+        QFETCH(int, closeInPause);
+        QFETCH(QString, told);
+        QFETCH(int, framesSent);
+        Rig rig;
+        QVERIFY(rig.open(2));
+        rig.runDialog([&] {
+            rig.calibrate({5, 5}, 0);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({6, 6}, 125000);
+            rig.dialog->timerTmpRead().stop();
+            // The module does not answer the request after that pause; the
+            // operator closes the dialog while it is awaited.
+            const QList<CommandCode> requests{CmdAVP(1), CmdPVP(1),     CmdAVP(2),
+                                              CmdPVP(2), CmdPointCount, CmdStore};
+            const CommandCode awaited = requests.at(closeInPause - 1);
+            QVERIFY(
+                rig.sim.ok(QStringLiteral("fault mute %1 %2")
+                               .arg(awaited)
+                               .arg(awaited == CmdStore ? QStringLiteral("query") : QStringLiteral("data"))));
+            rig.duringPauses.clear();
+            for (int i = 1; i < closeInPause; ++i)
+                rig.duringPauses.push_back({});
+            rig.duringPauses.push_back(
+                [&] { QTimer::singleShot(0, rig.dialog.get(), [&] { rig.dialog->close(); }); });
+            rig.sim.clearLog();
+            rig.dialog->btnEndClick();
+            QVERIFY(!rig.dialog->isVisible());
+            QVERIFY(!QApplication::overrideCursor());
+        });
+        QCOMPARE(rig.prompts.errors, QStringList{told});
+        QVERIFY(rig.main->ValueText() != QStringLiteral("标定成功！"));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        // Nothing is sent after the request the closing cut short.
+        QCOMPARE(rig.writesSoFar().size(), framesSent);
     }
 
     void idleTicksAlternateAndSecondOpeningStartsAfresh()

@@ -8,10 +8,14 @@
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineSeries>
+#include <QLocale>
 #include <QScatterSeries>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -740,6 +744,188 @@ private slots:
         QVERIFY(Axis(w, Qt::Vertical)->max() > Axis(w, Qt::Vertical)->min());
     }
 
+    // Live mode: the vertical range follows the values in view, steadily;
+    // the configured range holds while there is none.
+    void liveVerticalRangeFollowsTheValues()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        const auto yMin = [&] { return Axis(w, Qt::Vertical)->min(); };
+        const auto yMax = [&] { return Axis(w, Qt::Vertical)->max(); };
+        w.setYAxis(0, 10000);
+        w.refresh();
+        QCOMPARE(yMin(), 0.0);
+        QCOMPARE(yMax(), 10000.0);
+
+        // 246.8 kg again and again: a band around the value, not a flat line
+        // at the bottom of 0..10000.
+        for (int i = 1; i <= 50; ++i)
+            w.append(ChartWidget::SampleChannel, i, 246.8);
+        w.refresh();
+        QVERIFY2(yMin() < 246.8 && yMax() > 246.8,
+                 qPrintable(QStringLiteral("%1..%2").arg(yMin()).arg(yMax())));
+        QVERIFY(yMax() - yMin() < 100.0);
+        QCOMPARE(w.viewYMinimum(), yMin());
+        QCOMPARE(w.viewYMaximum(), yMax());
+
+        // A small noise on it: the range closes in, then stays put from one
+        // repaint to the next.
+        const auto noisy = [](int i) { return 246.8 + 0.05 * std::sin(i * 0.7); };
+        int x = 50;
+        for (; x < 1100; ++x)
+            w.append(ChartWidget::SampleChannel, x + 1, noisy(x));
+        w.refresh();
+        const double low = yMin();
+        const double high = yMax();
+        QVERIFY(low <= 246.75 && high >= 246.85 && high - low < 1.0);
+        for (int round = 0; round < 100; ++round) {
+            for (int k = 0; k < 7; ++k, ++x)
+                w.append(ChartWidget::SampleChannel, x + 1, noisy(x));
+            w.refresh();
+            QCOMPARE(yMin(), low);
+            QCOMPARE(yMax(), high);
+        }
+        // A value outside the range widens it at once.
+        w.append(ChartWidget::SampleChannel, ++x, 260.0);
+        w.refresh();
+        QVERIFY(yMin() <= 246.75 && yMax() >= 260.0);
+
+        // Negative readings lie inside the range; so does the smoothed trace.
+        w.clearAll();
+        w.refresh();
+        QCOMPARE(yMin(), 0.0); // no point: the configured range again
+        QCOMPARE(yMax(), 10000.0);
+        for (int i = 1; i <= 300; ++i) {
+            w.append(ChartWidget::SampleChannel, i, -50.0 - i % 7);
+            w.append(ChartWidget::SmoothedChannel, i, -40.0);
+        }
+        w.refresh();
+        QVERIFY(yMin() <= -56.0 && yMax() >= -40.0 && yMax() - yMin() < 100.0);
+
+        // All equal to 0: still a range of some height.
+        w.clearAll();
+        w.append(ChartWidget::SampleChannel, 1, 0.0);
+        w.append(ChartWidget::SampleChannel, 2, 0.0);
+        w.refresh();
+        QVERIFY(yMin() < 0.0 && yMax() > 0.0);
+
+        // Zoom starts from the range shown; back to live follows the values.
+        w.zoomIn();
+        QVERIFY(w.viewYMinimum() < 0.0 && w.viewYMaximum() > 0.0);
+        w.followLive();
+        w.append(ChartWidget::SampleChannel, 3, 5000.0);
+        w.refresh();
+        QVERIFY(yMin() <= 0.0 && yMax() >= 5000.0 && yMax() < 10000.0);
+    }
+
+    // After an import up to X 5000, new samples start again at X 1: the view
+    // follows them, not the largest X.
+    void liveViewFollowsTheNewestSample()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        for (int i = 1; i <= 5000; ++i) {
+            w.append(ChartWidget::SampleChannel, i, i % 10);
+            w.append(ChartWidget::SmoothedChannel, i, i % 10);
+        }
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 5000.0);
+        w.append(ChartWidget::SampleChannel, 1, 3);
+        w.append(ChartWidget::SampleChannel, 2, 4);
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->min(), 0.0);
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
+        for (int i = 3; i <= 1500; ++i)
+            w.append(ChartWidget::SampleChannel, i, i % 10);
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1500.0);
+
+        // No samples (only other channels): the first LiveSpan.
+        w.clearChannel(ChartWidget::SampleChannel);
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->min(), 0.0);
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
+    }
+
+    // Hiding or disabling the toolbar, or clearing the chart, disarms zoom,
+    // pan and data cursor and returns to live data.
+    void toolbarGoneOrClearReturnsToLive()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        for (int i = 1; i <= 3000; ++i)
+            w.append(ChartWidget::SampleChannel, i, i % 10);
+        const auto arm = [&] {
+            w.setToolbarVisible(true);
+            w.setToolbarEnabled(true);
+            w.action(ChartWidget::Action::Pan)->trigger();
+            w.action(ChartWidget::Action::DataCursor)->trigger();
+            w.zoomIn();
+            w.refresh();
+            return !w.isLive() && w.panEnabled() && w.dataCursorVisible() &&
+                   w.action(ChartWidget::Action::Pan)->isChecked();
+        };
+        const auto followsLiveData = [&](double newest) {
+            w.refresh();
+            return w.isLive() && !w.panEnabled() && !w.dataCursorVisible() &&
+                   !w.action(ChartWidget::Action::Pan)->isChecked() &&
+                   !w.action(ChartWidget::Action::DataCursor)->isChecked() &&
+                   Axis(w, Qt::Horizontal)->max() == newest;
+        };
+
+        QVERIFY(arm());
+        w.setToolbarVisible(false); // as the menu item does, in two steps
+        QVERIFY(followsLiveData(3000));
+        w.setToolbarEnabled(false);
+        QVERIFY(followsLiveData(3000));
+
+        QVERIFY(arm());
+        w.setToolbarEnabled(false);
+        QVERIFY(followsLiveData(3000));
+
+        QVERIFY(arm());
+        w.clearAll();
+        for (int i = 1; i <= 1200; ++i)
+            w.append(ChartWidget::SampleChannel, i, i % 10);
+        QVERIFY(followsLiveData(1200));
+        QVERIFY(w.toolbarVisible()); // clearing leaves the toolbar as it is
+    }
+
+    // On a locale that writes "," as decimal separator, the data cursor and
+    // the axis labels write it too.
+    void numbersInTheLocaleNotation()
+    {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const auto restore = qScopeGuard([&before] { QLocale::setDefault(before); });
+
+        QCOMPARE(ChartWidget::DataCursorText(12.5, -1234.25), QStringLiteral("X: 12,5   Y: -1234,25"));
+
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setYAxis(0, 1); // ticks 0, 0.2, 0.4 ...
+        w.refresh();
+        QApplication::processEvents();
+        QStringList labels;
+        for (QGraphicsItem *item : w.chartView()->scene()->items()) {
+            if (const auto *text = dynamic_cast<QGraphicsTextItem *>(item); text && text->isVisible())
+                labels << text->toPlainText();
+        }
+        QVERIFY2(labels.contains(QStringLiteral("0,2")), qPrintable(labels.join(QLatin1Char(' '))));
+        QVERIFY2(!labels.join(QString()).contains(QLatin1Char('.')),
+                 qPrintable(labels.join(QLatin1Char(' '))));
+
+        w.action(ChartWidget::Action::DataCursor)->trigger();
+        const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
+        QTest::mouseMove(w.chartView()->viewport(), centre);
+        const QString cursor = w.dataCursorText(); // about X 500, Y 0.5
+        QVERIFY2(cursor.contains(QStringLiteral("Y: 0,")) && !cursor.contains(QLatin1Char('.')),
+                 qPrintable(cursor));
+    }
+
     void markersAndGapsInTheWidget()
     {
         ChartWidget w;
@@ -858,12 +1044,14 @@ private slots:
         w.append(0, 5001, 100);
         w.refresh();
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 5000.0);
-        // ...until live scrolling is taken up again, with the configured Y axis.
+        // ...until live scrolling is taken up again, the Y axis following the
+        // values in view (100..149).
         w.action(ChartWidget::Action::Live)->trigger();
         w.refresh();
         QVERIFY(w.isLive());
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 5001.0);
-        QCOMPARE(Axis(w, Qt::Vertical)->min(), ChartWidget::DefaultYMinimum);
+        QVERIFY(Axis(w, Qt::Vertical)->min() <= 100.0 && Axis(w, Qt::Vertical)->min() > 50.0);
+        QVERIFY(Axis(w, Qt::Vertical)->max() >= 149.0 && Axis(w, Qt::Vertical)->max() < 200.0);
 
         // Fit on an empty chart still gives a usable view.
         w.clearAll();
@@ -912,7 +1100,7 @@ private slots:
         };
         w.setToolbarVisible(false);
         turnWheel();
-        QTest::mousePress(vp, Qt::LeftButton, {}, centre); // pan tool still on, toolbar hidden
+        QTest::mousePress(vp, Qt::LeftButton, {}, centre); // the pan tool went with the toolbar
         QTest::mouseMove(vp, centre + QPoint(100, 0));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(100, 0));
         QVERIFY(w.isLive());

@@ -2,10 +2,13 @@
 #include "chart/ChartWidget.h"
 #include "ui_MainUnit.h"
 
+#include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 const QString ReadOk = QStringLiteral("读取成功！");
@@ -178,6 +181,30 @@ private slots:
         QCOMPARE(spe->text(), QStringLiteral("255"));
         QCOMPARE(m.CurrentAddress(), DeviceAddress(255));
         QTRY_VERIFY(f.iniText().contains("Device Number=255"));
+
+        // Arrows, keys and the wheel step within 0..255 only.
+        QTest::keyClick(spe, Qt::Key_Up);
+        QTest::keyClick(spe, Qt::Key_PageUp);
+        QWheelEvent up(QPointF(5, 5), spe->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(spe, &up);
+        QCOMPARE(spe->text(), QStringLiteral("255"));
+        QTest::qWait(250);
+        QVERIFY(f.iniText().contains("Device Number=255"));
+        QVERIFY(!f.iniText().contains("Device Number=256"));
+        spe->setClampedValue(0);
+        QTest::keyClick(spe, Qt::Key_Down);
+        QCOMPARE(spe->text(), QStringLiteral("0"));
+        spe->setClampedValue(254);
+        QTest::keyClick(spe, Qt::Key_Up);
+        QCOMPARE(spe->text(), QStringLiteral("255"));
+
+        // An emptied field stays empty when left: it reads as the broadcast address.
+        spe->setFocus();
+        spe->editor()->setText(QString());
+        QCoreApplication::sendEvent(spe, &out);
+        QCOMPARE(spe->text(), QString());
+        QCOMPARE(m.CurrentAddress(), DeviceAddress(0));
 
         // A burst of changes (modules answering in turn) is stored once it settles.
         for (int a = 1; a <= 50; ++a)
@@ -469,11 +496,31 @@ private slots:
     {
         MainFixture f;
         TfrmMain &m = f.create();
+        // The box, the chart and the file agree however the box is changed.
         m.ui()->ckbViewMarker->setChecked(true);
-        m.ckbViewMarkerClick();
         for (int ch = 0; ch < 3; ++ch)
             QVERIFY(m.chart()->markersVisible(ch));
         QVERIFY(f.iniText().contains("ViewDataMarker=1"));
+        m.ui()->ckbViewMarker->setFocus();
+        QTest::keyClick(m.ui()->ckbViewMarker, Qt::Key_Space);
+        QVERIFY(!m.ui()->ckbViewMarker->isChecked());
+        QVERIFY(!m.chart()->markersVisible(0));
+        QVERIFY(f.iniText().contains("ViewDataMarker=0"));
+        m.ui()->ckbViewMarker->toggle();
+        QVERIFY(m.chart()->markersVisible(2));
+        QVERIFY(f.iniText().contains("ViewDataMarker=1"));
+
+        // The menu's shortcuts act in the chart area only: F2 typed in the
+        // address field clears nothing.
+        m.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m));
+        m.PlotValue();
+        m.ui()->speDN->setFocus();
+        QTest::keyClick(m.ui()->speDN, Qt::Key_F2);
+        QCOMPARE(m.chart()->count(0), 1);
+        m.chart()->setFocus();
+        QTest::keyClick(m.chart(), Qt::Key_F2);
+        QCOMPARE(m.chart()->count(0), 0);
 
         QVERIFY(!m.chart()->toolbarVisible());
         m.ui()->M1->trigger();
@@ -489,6 +536,83 @@ private slots:
         m.ui()->F1->setChecked(false);
         m.PopupMenu1Popup(); // the check mark follows the window
         QVERIFY(m.ui()->F1->isChecked());
+    }
+
+    void pollingGoesOnUnderAWindowOpenedDuringAPoll()
+    {
+        MainFixture f(2000);
+        QVERIFY(f.connect());
+        TfrmMain &m = f.main();
+        QVERIFY(f.sim().ok(QStringLiteral("fault late 150")));
+        m.SetReadInterval(20);
+        const QString poll = QStringLiteral("RX ") + Hex(DeviceLink::toBytes(BuildQueryFrame(m.CurrentAddress(), CmdReadValue)));
+        // A window opened while a poll waits for its (late) reply, as a
+        // double-click on the value display or the editor's button would.
+        int pollsUnderDialog = -1;
+        bool opened = false;
+        const auto open = QObject::connect(&f.sim(), &TxSim::lineReceived, &m, [&](const QString &line) {
+            if (line != poll || opened)
+                return;
+            opened = true;
+            QTimer::singleShot(0, &m, [&] {
+                QVERIFY(m.PollPending());
+                QDialog dialog(&m);
+                const qsizetype before = f.sim().receivedFrames().size();
+                QTimer check;
+                QObject::connect(&check, &QTimer::timeout, &dialog, [&] {
+                    if (f.sim().receivedFrames().size() - before >= 3 || !m.timerRead().isActive())
+                        dialog.accept();
+                });
+                check.start(10);
+                QTimer::singleShot(8000, &dialog, &QDialog::reject);
+                dialog.exec();
+                pollsUnderDialog = int(f.sim().receivedFrames().size() - before);
+                QCOMPARE(m.ui()->btnBeginRead->text(), QStringLiteral("停止读数(&S)"));
+            });
+        });
+        m.btnBeginReadClick();
+        QTRY_VERIFY_WITH_TIMEOUT(pollsUnderDialog >= 0, 10000);
+        QObject::disconnect(open);
+        QVERIFY2(pollsUnderDialog >= 3, qPrintable(QString::number(pollsUnderDialog)));
+        QCOMPARE(m.state(), TfrmMain::State::Reading);
+        m.btnBeginReadClick();
+        QVERIFY(!m.PollPending());
+        QVERIFY(f.prompts.errors.isEmpty());
+    }
+
+    void settingsWriteFailureToldOnce()
+    {
+        MainFixture f;
+        // A "Data.ini" that is a directory can be neither read nor replaced.
+        QVERIFY(QDir(f.settingsDir()).mkdir(QStringLiteral("Data.ini")));
+        TfrmMain &m = f.create();
+        m.ui()->ckbViewMarker->toggle();
+        m.ui()->F1->trigger();
+        m.SetCurrentAddress(9);
+        QTRY_COMPARE(f.prompts.errors.size(), 1);
+        QVERIFY(f.prompts.errors[0].contains(f.iniPath()));
+        QVERIFY(f.prompts.errors[0].startsWith(QStringLiteral("设置无法写入文件")));
+        m.ui()->F1->trigger();
+        QTest::qWait(300);
+        QCOMPARE(f.prompts.errors.size(), 1); // once per run
+        QVERIFY(m.chart()->markersVisible(0)); // and the program goes on
+    }
+
+    void vanishedPortStaysSelected()
+    {
+        MainFixture f;
+        QVERIFY(f.connect());
+        TfrmMain &m = f.main();
+        const QString port = f.sim().portName();
+        f.sim().kill();
+        QTRY_COMPARE(f.prompts.errors.size(), 1);
+        m.RefreshPortList();
+        QCOMPARE(m.ui()->cbbPort->currentText(), port);
+        // The next opening tries that port and says so, not another one.
+        m.btnOpenClick();
+        QVERIFY(!m.IsPortOpen());
+        QCOMPARE(f.prompts.errors.size(), 2);
+        QVERIFY(f.prompts.errors[1].startsWith(QStringLiteral("串口打开失败！")));
     }
 };
 

@@ -1,9 +1,13 @@
-// Smoothing filter, sample-data file writer and reader, import mean line.
+// Smoothing filter, sample-data file writer and reader, import mean line,
+// and the main window's sample-data actions when memory runs out.
 
+#include "MainFixture.h"
 #include "app/NumberText.h"
 #include "app/SmoothingFilter.h"
 #include "chart/ChartData.h"
+#include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"
+#include "ui_MainUnit.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -11,13 +15,54 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <sys/resource.h>
 
 namespace
 {
+// While not 0, every request of at least this many bytes through operator
+// new fails, as when memory has run out for anything but small pieces.
+std::atomic<std::size_t> g_failAllocationsFrom{0};
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    const std::size_t from = g_failAllocationsFrom.load(std::memory_order_relaxed);
+    if (from != 0 && size >= from)
+        throw std::bad_alloc();
+    if (void *p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace
+{
+
+// Large requests fail while one of these lives.
+class LargeAllocationsFail
+{
+public:
+    static constexpr std::size_t From = 16 * 1024;
+    LargeAllocationsFail() { g_failAllocationsFrom = From; }
+    ~LargeAllocationsFail() { g_failAllocationsFrom = 0; }
+    LargeAllocationsFail(const LargeAllocationsFail &) = delete;
+    LargeAllocationsFail &operator=(const LargeAllocationsFail &) = delete;
+};
 
 ChartData makeChart()
 {
@@ -74,6 +119,69 @@ private:
     qint64 m_capacity = 0;
     qint64 m_written = 0;
 };
+
+// Serves `bytes` and then fails, like a disk that cannot read further.
+class FailingReader : public QIODevice
+{
+public:
+    FailingReader(QByteArray bytes, qint64 failAt) : m_bytes(std::move(bytes)), m_failAt(failAt)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+protected:
+    qint64 readData(char *to, qint64 size) override
+    {
+        if (m_at >= m_failAt) {
+            setErrorString(QStringLiteral("Input/output error"));
+            return -1;
+        }
+        const qint64 n = std::min(size, m_failAt - m_at);
+        std::memcpy(to, m_bytes.constData() + m_at, std::size_t(n));
+        m_at += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_failAt = 0;
+    qint64 m_at = 0;
+};
+
+void compareChannels(const ChartData &got, const ChartData &want)
+{
+    for (int c = 0; c < want.channelCount(); ++c) {
+        const ChartChannel &g = got.channel(c);
+        const ChartChannel &w = want.channel(c);
+        QCOMPARE(g.count(), w.count());
+        for (qsizetype i = 0; i < w.count(); ++i) {
+            QCOMPARE(g.x(i), w.x(i));
+            QCOMPARE(g.y(i), w.y(i));
+            QCOMPARE(g.mark(i), w.mark(i));
+        }
+    }
+}
+
+// A file of `rows` data lines in the pair layout, one X/Y pair for the first
+// channel only, X = 1, 2, ..., Y = X / 4.
+QByteArray samplesFile(int rows)
+{
+    QByteArray text = "Channel 1(X)\tChannel 1(Y)\r\n";
+    text.reserve(rows * 16);
+    for (int r = 1; r <= rows; ++r)
+        text += QByteArray::number(r) + '\t' + QByteArray::number(r / 4.0) + "\r\n";
+    return text;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
 
 } // namespace
 
@@ -375,6 +483,172 @@ private slots:
         QCOMPARE(data.channel(1).extent().minY, -double(BadRow - 1));
     }
 
+    // An import reads its file piece by piece. Whatever the size of the
+    // pieces (lines, CR LF pairs and cells cut anywhere, lines longer than a
+    // piece), it gives exactly the points the file holds, the same as reading
+    // all of its bytes at once, and a failing cell is reported alike.
+    void chunkedImportGivesEveryPoint_data()
+    {
+        QTest::addColumn<bool>("sharedX");
+        QTest::addColumn<QByteArray>("start");
+        QTest::newRow("X/Y pairs") << false << QByteArray();
+        QTest::newRow("shared X column") << true << QByteArray();
+        QTest::newRow("X/Y pairs after a byte order mark") << false << QByteArray("\xEF\xBB\xBF");
+    }
+    void chunkedImportGivesEveryPoint()
+    {
+        QFETCH(bool, sharedX);
+        QFETCH(QByteArray, start);
+        constexpr int Rows = 400;
+        static const char *const LineEnds[] = {"\r\n", "\n", "\r"};
+        ChartData expected = makeChart();
+        QByteArray text = start + (sharedX ? "(X)\tA\tB\tC\r\n" : "h\th\th\th\th\th\r\n");
+        for (int r = 0; r < Rows; ++r) {
+            const double x = r + 0.25;
+            const double y0 = r % 7 - 3.5;
+            QByteArray xText = QByteArray::number(x);
+            if (r % 50 == 3)
+                xText = QByteArray(300, ' ') + xText; // blanks around a number are allowed
+            const char *cell1 = r % 11 == 0 ? "null" : (r % 13 == 0 ? "Empty" : (r % 4 == 0 ? "" : nullptr));
+            const bool third = r % 3 == 0;
+            const QByteArray beforeY = sharedX ? QByteArray("\t") : '\t' + xText + '\t';
+            QByteArray line = xText + '\t' + QByteArray::number(y0) + beforeY;
+            line += cell1 ? QByteArray(cell1) : QByteArray::number(-r);
+            if (third)
+                line += beforeY + QByteArray::number(r * 10);
+            if (third && r % 50 == 9)
+                line += '\t' + QByteArray(300, 'z'); // cells past the last channel are ignored
+            text += line + LineEnds[r % 3];
+
+            expected.append(0, x, y0);
+            if (cell1 && *cell1)
+                expected.appendMarked(1, x, 0, *cell1 == 'n' ? PointMark::Null : PointMark::Empty);
+            else if (!cell1)
+                expected.append(1, x, -r);
+            if (third)
+                expected.append(2, x, r * 10);
+        }
+        text += "1e3\t5"; // the last line needs no end
+        expected.append(0, 1000, 5);
+
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, QStringLiteral("samples.txt"), text);
+        const QString badPath = writeFile(dir, QStringLiteral("bad.txt"), text + "\n7\tx7\r\n");
+        QVERIFY(!path.isEmpty() && !badPath.isEmpty());
+        const QString badCell = QStringLiteral("\"x7\" is not a number (line %1, cell 2).").arg(Rows + 3);
+
+        ChartData whole = makeChart();
+        QCOMPARE(parse(whole, text), QString());
+        compareChannels(whole, expected);
+
+        QList<qsizetype> chunks{997, SampleReadChunkBytes};
+        for (qsizetype chunk = 1; chunk <= 70; ++chunk)
+            chunks << chunk;
+        for (qsizetype chunk : chunks) {
+            const QByteArray label = "chunk of " + QByteArray::number(chunk) + " bytes";
+            ChartData data = makeChart();
+            QString error;
+            QVERIFY2(ReadSampleDataFile(data, path, &error, QLocale(), chunk), qPrintable(error));
+            compareChannels(data, expected);
+            QVERIFY2(!QTest::currentTestFailed(), label.constData());
+            ChartData bad = makeChart();
+            QVERIFY2(!ReadSampleDataFile(bad, badPath, &error, QLocale(), chunk), label.constData());
+            QCOMPARE(error, badCell);
+            compareChannels(bad, expected);
+            QVERIFY2(!QTest::currentTestFailed(), label.constData());
+        }
+    }
+
+    // A read that fails part way (a disk error) ends the import with the
+    // reason; the complete lines before stay, the cut one is not read.
+    void readErrorPartWay()
+    {
+        const QByteArray text = samplesFile(100);
+        const qint64 failAt = text.indexOf("\r\n51\t") + 4; // the line of X 51 cut after "51"
+        for (qsizetype chunk : {qsizetype(16), SampleReadChunkBytes}) {
+            FailingReader device(text, failAt);
+            ChartData data = makeChart();
+            data.append(0, -1, -1);
+            QString error;
+            QVERIFY(!ReadSampleData(data, device, QLocale::c(), &error, chunk));
+            QVERIFY2(error.contains(QStringLiteral("Input/output error")), qPrintable(error));
+            QCOMPARE(data.channel(0).count(), 1 + 50);
+            QCOMPARE(data.channel(0).x(0), -1.0);
+            QCOMPARE(data.channel(0).x(50), 50.0);
+            QCOMPARE(data.channel(0).y(50), 50 / 4.0);
+        }
+    }
+
+    // Running out of memory ends one import, export or smoothing pass with
+    // a reason; the points the chart held before stay as they were, and so
+    // does an old file.
+    void outOfMemoryEndsOneAction()
+    {
+        QTemporaryDir dir;
+        const QString big = writeFile(dir, QStringLiteral("big.txt"), samplesFile(70000));
+        const QString small = writeFile(dir, QStringLiteral("small.txt"), samplesFile(3));
+        QVERIFY(!big.isEmpty() && !small.isEmpty());
+        ChartData data = makeChart();
+        data.append(0, 1, 10);
+        data.append(0, 2, 20);
+        data.append(1, 1, 5);
+        QString error;
+
+        // Part way: the samples channel gets no second block of points.
+        data.channel(0).setBlockLimit(1);
+        QVERIFY(!ReadSampleDataFile(data, big, &error));
+        QVERIFY(!error.isEmpty());
+        const ChartChannel &samples = data.channel(0);
+        QCOMPARE(samples.x(0), 1.0);
+        QCOMPARE(samples.y(1), 20.0);
+        QVERIFY(samples.count() <= ChartChannel::BlockSize);
+        QCOMPARE(samples.extent().maxY, samples.y(samples.count() - 1)); // only points it holds
+        QCOMPARE(data.channel(1).count(), 1);
+        data.channel(0).setBlockLimit(-1);
+        data.append(0, 0, 30); // the channel goes on as usual
+        QCOMPARE(samples.y(samples.count() - 1), 30.0);
+
+        // At the start: no memory for the reader's buffers.
+        const qsizetype held = samples.count();
+        error.clear();
+        {
+            LargeAllocationsFail fail;
+            QVERIFY(!ReadSampleDataFile(data, small, &error));
+        }
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(samples.count(), held);
+
+        // A mean line is drawn whole or not at all.
+        data.channel(2).setBlockLimit(0);
+        QVERIFY(!AppendMeanLine(data, &error));
+        QCOMPARE(data.channel(2).count(), 0);
+
+        // Smoothing: the smoothed channel gets no second block.
+        data.channel(1).setBlockLimit(1);
+        SmoothingFilter filter;
+        QVERIFY(!ApplySmoothing(filter, 4, data));
+        QCOMPARE(samples.count(), held);
+        QCOMPARE(samples.y(1), 20.0);
+        data.channel(1).setBlockLimit(-1);
+        QVERIFY(ApplySmoothing(filter, 4, data));
+        QCOMPARE(data.channel(1).count(), held);
+
+        // Export: the old file stays, no new one is left beside it.
+        QTemporaryDir exportDir;
+        const QString old = writeFile(exportDir, QStringLiteral("old.txt"), "precious");
+        error.clear();
+        {
+            LargeAllocationsFail fail;
+            QVERIFY(!WriteSampleDataFile(data, old, &error));
+        }
+        QVERIFY(!error.isEmpty());
+        QFile oldFile(old);
+        QVERIFY(oldFile.open(QIODevice::ReadOnly));
+        QCOMPARE(oldFile.readAll(), QByteArray("precious"));
+        QCOMPARE(QDir(exportDir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("old.txt")});
+    }
+
     void failedExportKeepsFile()
     {
         QTemporaryDir dir;
@@ -513,7 +787,76 @@ private slots:
                          cell.constData());
         }
     }
+
+    // The main window's actions when memory runs out: each ends with its
+    // message, the program and the samples it holds stay.
+    void windowKeepsSamplesWhenMemoryRunsOut()
+    {
+        MainFixture f;
+        TfrmMain &m = f.create();
+        ChartWidget *chart = m.chart();
+        ChartData &data = chart->data();
+        m.current().Decimal = 0;
+        m.reply().ReplyValue = 7;
+        m.ShowValue();
+        for (qsizetype i = 0; i < ChartChannel::BlockSize; ++i)
+            m.PlotValue();
+
+        // Live feed: the next sample needs a new block. Told once, not per
+        // reply; stored again once there is memory.
+        data.channel(0).setBlockLimit(1);
+        for (int i = 0; i < 3; ++i)
+            m.PlotValue();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.prompts.errors.size(), 1);
+        QVERIFY2(f.prompts.errors[0].startsWith(QStringLiteral("内存不足：")),
+                 qPrintable(f.prompts.errors[0]));
+        QCOMPARE(chart->count(0), ChartChannel::BlockSize);
+        QCOMPARE(chart->y(0, ChartChannel::BlockSize - 1), 7.0);
+        data.channel(0).setBlockLimit(-1);
+        m.PlotValue();
+        const qsizetype held = ChartChannel::BlockSize + 1;
+        QCOMPARE(chart->count(0), held);
+
+        // Smoothing.
+        data.channel(1).setBlockLimit(1);
+        m.btnFilterClick();
+        QCOMPARE(f.prompts.errors.size(), 2);
+        QVERIFY2(f.prompts.errors[1].startsWith(QStringLiteral("内存不足：")),
+                 qPrintable(f.prompts.errors[1]));
+        QCOMPARE(chart->count(0), held);
+        data.channel(1).setBlockLimit(-1);
+
+        // Import fails part way: no mean line, the earlier samples as they were.
+        QTemporaryDir dir;
+        f.prompts.openName = writeFile(dir, QStringLiteral("big.txt"), samplesFile(70000));
+        data.channel(0).setBlockLimit(2);
+        m.btnLoadDataClick();
+        QCOMPARE(f.prompts.errors.size(), 3);
+        QVERIFY2(f.prompts.errors[2].startsWith(QStringLiteral("Error Loading Data - ")),
+                 qPrintable(f.prompts.errors[2]));
+        QCOMPARE(chart->count(2), 0);
+        QCOMPARE(chart->x(0, 0), 1.0);
+        QCOMPARE(chart->y(0, 0), 7.0);
+        QCOMPARE(chart->y(0, held - 1), 7.0);
+        QCOMPARE(chart->x(0, held), 1.0); // the import's first point follows them
+        data.channel(0).setBlockLimit(-1);
+
+        // Export: the old file stays.
+        const QString old = writeFile(dir, QStringLiteral("old.txt"), "precious");
+        f.prompts.saveName = old;
+        {
+            LargeAllocationsFail fail;
+            m.btnExportClick();
+        }
+        QCOMPARE(f.prompts.errors.size(), 4);
+        QVERIFY2(f.prompts.errors[3].startsWith(QStringLiteral("Error Saving Data - ")),
+                 qPrintable(f.prompts.errors[3]));
+        QFile oldFile(old);
+        QVERIFY(oldFile.open(QIODevice::ReadOnly));
+        QCOMPARE(oldFile.readAll(), QByteArray("precious"));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestSampleData)
+QTEST_MAIN(TestSampleData)
 #include "tst_sampledata.moc"

@@ -1,16 +1,20 @@
 #include "ScriptedPrompter.h"
 #include "TxSim.h"
+#include "app/DeviceLink.h"
 #include "app/MainUnit.h"
+#include "app/ModalRunner.h"
 #include "app/SpinEdit.h"
 #include "parameters/SpecailParamsUnit.h"
 #include "parameters/SpecialParamMap.h"
 #include "settings/NumericEdit.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -159,21 +163,49 @@ private slots:
         QCOMPARE(DecodeOutModeItem(7, OutModeItems), 1);
     }
 
-    void scaleIsTruncatedNotRounded()
+    void scaleIsRoundedToTheNearestUnit()
     {
+        constexpr std::int32_t Max = std::numeric_limits<std::int32_t>::max();
+        constexpr std::int32_t Min = std::numeric_limits<std::int32_t>::min();
         QCOMPARE(DecodeScale(12345), 1.2345);
         QCOMPARE(DecodeScale(10000), 1.0);
         QCOMPARE(EncodeScale(1.0), 10000);
         QCOMPARE(EncodeScale(1.9999), 19999);
-        // 0.7 is held as 0.69999999999999995559: the product lies just below
-        // 7000 and is sent as 6999; 1.0001 likewise becomes 10000.
-        QCOMPARE(EncodeScale(0.7), 6999);
-        QCOMPARE(EncodeScale(1.0001), 10000);
-        QCOMPARE(EncodeScale(-0.7), -6999); // toward zero
-        // Nothing outside the 32-bit range wraps.
-        QCOMPARE(EncodeScale(1e300), std::numeric_limits<std::int32_t>::max());
-        QCOMPARE(EncodeScale(-1e300), std::numeric_limits<std::int32_t>::min());
+        // 1.2345, 0.7 and 1.0001 are held just below their decimal values
+        // (0.7 as 0.69999999999999995559): the product lies just below the
+        // whole number and is still sent as that number.
+        QCOMPARE(EncodeScale(1.2345), 12345);
+        QCOMPARE(EncodeScale(0.7), 7000);
+        QCOMPARE(EncodeScale(1.0001), 10001);
+        QCOMPARE(EncodeScale(-0.7), -7000);
+        QCOMPARE(EncodeScale(-1.2345), -12345);
+        QCOMPARE(EncodeScale(0.00004), 0);
+        QCOMPARE(EncodeScale(0.00006), 1);
+        QCOMPARE(EncodeScale(-0.00006), -1);
+        // The ends of the 32-bit range are reached; nothing beyond them wraps.
+        QCOMPARE(EncodeScale(214748.3647), Max);
+        QCOMPARE(EncodeScale(-214748.3648), Min);
+        QCOMPARE(EncodeScale(1e300), Max);
+        QCOMPARE(EncodeScale(-1e300), Min);
         QCOMPARE(EncodeScale(std::nan("")), 0);
+
+        // Every register value 0..99999, read and written back unchanged, is
+        // sent as it was read: from the decoded scale, and from the field's
+        // four-decimal text read back as a number.
+        const QLocale locale = QLocale::c();
+        const NumericFormat shown = NumericFormat::Fixed(ScaleDecimals);
+        for (std::int32_t value = 0; value <= 99999; ++value) {
+            const double scale = DecodeScale(value);
+            if (EncodeScale(scale) != value)
+                QFAIL(qPrintable(QStringLiteral("%1 is sent as %2").arg(value).arg(EncodeScale(scale))));
+            const QString text = NumericEdit::FormatNumericText(scale, shown, locale);
+            const double typed = NumericEdit::ParseNumericText(text, locale);
+            if (EncodeScale(typed) != value)
+                QFAIL(qPrintable(QStringLiteral("%1 shown as %2 is sent as %3")
+                                     .arg(value)
+                                     .arg(text)
+                                     .arg(EncodeScale(typed))));
+        }
     }
 
     void integersRoundAndSaturate()
@@ -242,7 +274,10 @@ private slots:
         param(CmdFilterBand, 1500);
         sim().clearLog();
 
-        m_dlg->show(); // FormShow: read, then the two click handlers
+        m_dlg->show(); // posts the read; FormShow: read, then the two click handlers
+        QVERIFY(m_dlg->ShowReadPending());
+        QCoreApplication::sendPostedEvents(m_dlg.get(), WM_SPECIALPARAMS_START);
+        QVERIFY(!m_dlg->ShowReadPending());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
         QCOMPARE(Hex(sim().receivedFrames().first()), QStringLiteral("3f 01 19 27 23"));
@@ -321,6 +356,46 @@ private slots:
         m_dlg->hide();
     }
 
+    void showingReadsFromTheModalLoopOnce()
+    {
+        // The read starts once the dialog runs modally: the main window is
+        // blocked while it runs, and a second showing meanwhile starts no
+        // second read.
+        sim().clearLog();
+        QWidget *modalDuringRead = nullptr;
+        bool runningDuringRead = false;
+        int replies = 0;
+        const QMetaObject::Connection watch =
+            connect(&m_main->link(), &DeviceLink::replyHandled, this, [&](const Reply &reply) {
+                if (++replies == 1) {
+                    modalDuringRead = QApplication::activeModalWidget();
+                    runningDuringRead = m_dlg->ReadRunning();
+                    m_dlg->show();
+                    QShowEvent again;
+                    QCoreApplication::sendEvent(m_dlg.get(), &again);
+                }
+                if (reply.command == CmdFilterBand)
+                    QTimer::singleShot(0, m_dlg.get(), &QDialog::reject);
+            });
+        QTimer safety; // ends the modal loop should the read never finish
+        safety.setSingleShot(true);
+        connect(&safety, &QTimer::timeout, m_dlg.get(), &QDialog::reject);
+        safety.start(30000);
+
+        ShowModal(m_dlg.get());
+        disconnect(watch);
+
+        QCOMPARE(modalDuringRead, static_cast<QWidget *>(m_dlg.get()));
+        QVERIFY(runningDuringRead);
+        QVERIFY(!m_dlg->ReadRunning());
+        QVERIFY(!m_dlg->ShowReadPending());
+        QVERIFY(m_prompts->messages.isEmpty());
+        QVERIFY(sim().waitForReceivedFrames(ProgressParts));
+        QTest::qWait(100); // nothing more comes
+        QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
+        QCOMPARE(m_dlg->windowTitle(), QStringLiteral("20"));
+    }
+
     void readValuesOutsideTheItems()
     {
         m_dlg->rgOutputBoardType().setItemIndex(BoardRelay);
@@ -384,7 +459,7 @@ private slots:
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(get(CmdAL1), -1500);
         QCOMPARE(get(CmdAH1), 25000);
-        QCOMPARE(get(CmdAM1), 12345); // not the 12344 a round trip through 1.2345 gives
+        QCOMPARE(get(CmdAM1), 12345); // the register as read, not the edited field
         QCOMPARE(get(CmdAL2), 77);
         QCOMPARE(get(CmdAH2), 9999);
         QCOMPARE(get(CmdAM2), -42);
@@ -392,7 +467,7 @@ private slots:
         QCOMPARE(get(CmdFilterBand), -12);
     }
 
-    void voltageBoardWritesScaleTimesTenThousandTruncated()
+    void voltageBoardWritesScaleTimesTenThousandRounded()
     {
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardVoltageOutput);
@@ -412,9 +487,39 @@ private slots:
 
         W<NumericEdit>("neVoltageOutputScale")->setText(QStringLiteral("0.7"));
         m_dlg->WriteSpecialParams();
-        QCOMPARE(get(CmdAM1), 6999);
+        QCOMPARE(get(CmdAM1), 7000);
         m_dlg->ReadSpecialParams();
-        QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("0.6999"));
+        QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("0.7000"));
+    }
+
+    void scaleReadAndWrittenBackIsSentUnchanged()
+    {
+        // Registers whose scales lie just below their decimal values in binary.
+        param(CmdOutputBoardType, BoardVoltageOutput);
+        param(CmdAM1, 12345);
+        param(CmdAH2, 7000);
+        m_dlg->FormShow();
+        QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.2345"));
+        QCOMPARE(W<NumericEdit>("neCurrentOutputScale")->text(), QStringLiteral("0.7000"));
+        const auto frame = [](CommandCode code, std::int32_t value) {
+            return DeviceLink::toBytes(BuildDataFrame(ModuleAddress, code, value));
+        };
+
+        sim().clearLog();
+        m_dlg->WriteSpecialParams();
+        QCOMPARE(m_prompts->messages, QStringList{WriteDone});
+        QVERIFY(sim().waitForReceivedFrames(ProgressParts));
+        QCOMPARE(sim().receivedFrames().at(RegisterIndex(CmdAM1)), frame(CmdAM1, 12345));
+
+        // "W" sends both scale fields.
+        sim().clearLog();
+        W<QPushButton>("btnW")->click();
+        QVERIFY(sim().waitForReceivedFrames(6));
+        const QList<QByteArray> written = sim().receivedFrames();
+        QCOMPARE(written.at(CmdAM1 - CmdAL1), frame(CmdAM1, 12345));
+        QCOMPARE(written.at(CmdAH2 - CmdAL1), frame(CmdAH2, 7000));
+        QCOMPARE(get(CmdAM1), 12345);
+        QCOMPARE(get(CmdAH2), 7000);
     }
 
     void currentBoardKeepsTheVoltageRegisters()

@@ -199,7 +199,7 @@ void TestSystemParams::rateNotInListReportsConversionError()
 
     dialog.btnOKClick();
 
-    QCOMPARE(f.prompts.errors, QStringList{QStringLiteral("\"\" is not a valid integer value")});
+    QCOMPARE(f.prompts.errors, QStringList{QStringLiteral("波特率“”不是有效的整数，请选择一个波特率。")});
     QVERIFY(dialog.isVisible());
     QCOMPARE(finished.count(), 0);
     // Steps before the rate are stored and applied.

@@ -9,6 +9,10 @@
 #include "parameters/SpecailParamsUnit.h"
 #include "settings/SystemParamsUnit.h"
 
+#include <QCoreApplication>
+
+void AppWindows::ConfigureApplication() { QCoreApplication::setApplicationName(QStringLiteral("Kelvarin")); }
+
 AppWindows::AppWindows(const QString &settingsDir, int replyTimeoutMs)
 {
     m_main = new TfrmMain(settingsDir, replyTimeoutMs);

@@ -22,6 +22,10 @@ public:
 
     TfrmMain *main() const { return m_main; }
 
+    /// Names the application. It sets no display name: the window system
+    /// would append one to every caption.
+    static void ConfigureApplication();
+
 private:
     TfrmMain *m_main = nullptr;
     std::vector<QWidget *> m_windows; // in creation order

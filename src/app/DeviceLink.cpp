@@ -125,12 +125,14 @@ void DeviceLink::AbortExchange()
 {
     m_timerWait.stop();
     m_reply.ReplyDone = true;
+    emit waitAborted();
 }
 
 void DeviceLink::TimerWaitTimer()
 {
     m_timerWait.stop();
     m_reply.ReplyTimedOut = true;
+    emit waitTimedOut();
 }
 
 void DeviceLink::HandleReply(const std::uint8_t *packet)

@@ -105,6 +105,10 @@ public:
 signals:
     /// Emitted after the reply state has been updated.
     void replyHandled(const Reply &reply);
+    /// TimerWait ran out (every wait in progress ends as timed out).
+    void waitTimedOut();
+    /// AbortExchange ended the waits in progress.
+    void waitAborted();
     void deviceLost(const QString &reason);
 
 private:

@@ -37,10 +37,13 @@ const QString TextReadOk = QStringLiteral("读取成功！");
 const QString TextWriteTimeout = QStringLiteral("写入超时！");
 const QString TextSetOk = QStringLiteral("设置成功！");
 const QString TextWriteOk = QStringLiteral("写入成功！");
+const QString TextWriteFailed = QStringLiteral("写入失败！");
 const QString TextOpenFailed = QStringLiteral("串口打开失败！");
 const QString PromptTitle = QStringLiteral("提示");
 const QString TextAutoSendConfirm =
     QStringLiteral("此操作将使模块进入自动发送状态，继续吗？（再次上电自动取消自动发送）");
+const QString TextSettingsWriteFailed = QStringLiteral(
+    "设置无法写入文件 %1：\n%2\n\n程序继续工作，但本次运行中更改的设置可能不会保存。");
 const QString FilterClassPrefix = QStringLiteral("滤波级数：");
 const QString ExportFilter = QStringLiteral("Text File (*.txt)");
 const QString ImportFilter = QStringLiteral("文本文件(*.txt)");
@@ -85,7 +88,7 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     m_ui->StatusBar1->addWidget(m_statusPanel0);
     m_ui->StatusBar1->addWidget(m_statusPanel1, 1);
 
-    // Context menu of the chart area; its shortcuts work anywhere in the window.
+    // Context menu of the chart area.
     m_popupMenu1 = new QMenu(this);
     m_popupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     m_popupMenu1->addAction(m_ui->M1);
@@ -97,7 +100,13 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     m_popupMenu1->addAction(m_ui->E1);
     m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N4"));
     m_popupMenu1->addAction(m_ui->F1);
-    addActions({m_ui->M1, m_ui->mnuClearData, m_ui->mnuEvaluate, m_ui->N3, m_ui->E1, m_ui->F1});
+    // The shortcuts act where the menu is bound, the chart area (clicked or
+    // tabbed into), never while the operator types in another field.
+    m_ui->pltMain->setFocusPolicy(Qt::StrongFocus);
+    for (QAction *action : {m_ui->M1, m_ui->mnuClearData, m_ui->mnuEvaluate, m_ui->N3, m_ui->E1, m_ui->F1}) {
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        m_ui->pltMain->addAction(action);
+    }
     connect(m_popupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
     connect(m_ui->pltMain, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_popupMenu1->popup(m_ui->pltMain->mapToGlobal(pos)); });
@@ -122,7 +131,8 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     connect(m_ui->mnuClearData, &QAction::triggered, this, &TfrmMain::mnuClearDataClick);
     connect(m_ui->btnFilter, &QPushButton::clicked, this, &TfrmMain::btnFilterClick);
     connect(m_ui->tbFilterClass, &QSlider::valueChanged, this, &TfrmMain::tbFilterClassChange);
-    connect(m_ui->ckbViewMarker, &QCheckBox::clicked, this, &TfrmMain::ckbViewMarkerClick);
+    // Every change of the box (mouse, keyboard, accessibility, program) applies and stores it.
+    connect(m_ui->ckbViewMarker, &QCheckBox::toggled, this, &TfrmMain::ckbViewMarkerClick);
     connect(m_ui->btnExport, &QPushButton::clicked, this, &TfrmMain::btnExportClick);
     connect(m_ui->E1, &QAction::triggered, this, &TfrmMain::E1Click);
     connect(m_ui->btnLoadData, &QPushButton::clicked, this, &TfrmMain::btnLoadDataClick);
@@ -135,6 +145,8 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
 
     connect(&m_link, &DeviceLink::replyHandled, this, &TfrmMain::ComDataPacket1Packet);
     connect(&m_link, &DeviceLink::deviceLost, this, &TfrmMain::DeviceLost);
+    connect(&m_link, &DeviceLink::waitTimedOut, this, &TfrmMain::PollTimedOut);
+    connect(&m_link, &DeviceLink::waitAborted, this, &TfrmMain::PollEnded);
     m_link.attach(&m_comPort1);
     m_addressWriteTimer.setSingleShot(true);
     connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
@@ -170,6 +182,8 @@ ChartWidget *TfrmMain::chart() const { return m_ui->pltMain; }
 void TfrmMain::FormCreate()
 {
     m_settings = std::make_unique<SettingsStore>(QDir(m_settingsDir).filePath(Keys::FileName));
+    m_settings->setWriteFailureHandler(
+        [this](const QString &filePath, const QString &reason) { SettingsWriteFailed(filePath, reason); });
     SettingsStore &ini = *m_settings;
 
     m_current.ComPort = ini.ReadString(Keys::SectionCommunication, Keys::KeyComPort, Keys::DefaultComPort);
@@ -214,8 +228,11 @@ void TfrmMain::showEvent(QShowEvent *event)
 void TfrmMain::FormShow()
 {
     SettingsStore &ini = *m_settings;
-    m_ui->ckbViewMarker->setChecked(
-        ini.ReadBool(Keys::SectionRuntime, Keys::KeyViewDataMarker, Keys::DefaultViewDataMarker));
+    {
+        const QSignalBlocker once(m_ui->ckbViewMarker); // applied below, whether it changed or not
+        m_ui->ckbViewMarker->setChecked(
+            ini.ReadBool(Keys::SectionRuntime, Keys::KeyViewDataMarker, Keys::DefaultViewDataMarker));
+    }
     ckbViewMarkerClick();
 
     const int saved = m_ui->cbbPort->findText(m_current.ComPort, Qt::MatchFixedString);
@@ -279,7 +296,26 @@ void TfrmMain::ShowValue()
 void TfrmMain::PlotValue()
 {
     ++m_sampleCount;
-    m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), m_displayValue);
+    // Called for every reply: a chart without memory for one more point
+    // loses this sample only (the stored ones stay) and is told once, not
+    // again until a sample has been stored in between. The notice waits
+    // until the reply handler has ended.
+    try {
+        m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), m_displayValue);
+        m_plotFailing = false;
+        return;
+    } catch (const std::bad_alloc &) {
+        if (m_plotFailing)
+            return;
+    }
+    try {
+        QTimer::singleShot(0, this, [this] {
+            Prompts().showError(this, QStringLiteral("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
+        });
+        m_plotFailing = true;
+    } catch (const std::bad_alloc &) {
+        // Not even the notice fits: it is tried again with the next sample.
+    }
 }
 
 void TfrmMain::ApplyYRange(double yMin, double yMax)
@@ -330,6 +366,8 @@ void TfrmMain::ClosePort()
 
 void TfrmMain::ReopenPort()
 {
+    // A poll sent before the reopening gets no reply: the next tick asks anew.
+    PollEnded();
     ClosePort();
     try {
         OpenPort();
@@ -360,11 +398,14 @@ void TfrmMain::RefreshPortList()
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         names << info.systemLocation();
     // Virtual ports (pseudo-terminals, network bridges) are not listed by the
-    // system; offer the saved one and the chosen one while they exist.
-    for (const QString &extra : {m_current.ComPort, selected}) {
-        if (!extra.isEmpty() && !names.contains(extra, Qt::CaseInsensitive) && QFileInfo::exists(extra))
-            names << extra;
-    }
+    // system; offer the saved one while it exists. The chosen one stays even
+    // when it has vanished (a pulled adapter): the next opening must not
+    // silently take another port; it stays until the operator picks another.
+    if (const QString &saved = m_current.ComPort;
+        !saved.isEmpty() && !names.contains(saved, Qt::CaseInsensitive) && QFileInfo::exists(saved))
+        names << saved;
+    if (!selected.isEmpty() && !names.contains(selected, Qt::CaseInsensitive))
+        names << selected;
     names.sort();
     if (names == itemsOf(m_ui->cbbPort))
         return;
@@ -423,6 +464,7 @@ void TfrmMain::btnOpenClick()
             ApplyState(State::PortIdle);
         } else {
             m_timerRead.stop();
+            PollEnded();
             ClosePort();
             ApplyState(State::PortClosed);
         }
@@ -472,8 +514,9 @@ void TfrmMain::btnSetDNClick()
             stored = m_link.Exchange(BuildQueryFrame(CurrentAddress(), CmdStore));
         } catch (...) {
             // The store request did not go out (the line lost meanwhile): the
-            // success text of the first step must not stay as the last word.
-            SetValueText(TextWriteTimeout);
+            // success text of the first step must not stay as the last word,
+            // and nothing timed out.
+            SetValueText(TextWriteFailed);
             throw;
         }
         SetValueText(stored ? TextWriteOk : TextWriteTimeout);
@@ -508,6 +551,8 @@ void TfrmMain::WriteDeviceNumber()
 
 void TfrmMain::ComDataPacket1Packet(const Reply &reply)
 {
+    // Any reply ends every wait in progress, the poll's too.
+    PollEnded();
     SetCurrentAddress(reply.address);
     if (reply.command == CmdReadValue) {
         ShowValue();
@@ -518,6 +563,7 @@ void TfrmMain::ComDataPacket1Packet(const Reply &reply)
 void TfrmMain::DeviceLost(const QString &reason)
 {
     m_timerRead.stop();
+    PollEnded();
     ClosePort();
     ApplyState(State::PortClosed);
     if (m_lostNoticePending)
@@ -529,6 +575,19 @@ void TfrmMain::DeviceLost(const QString &reason)
         m_link.LossReported();
         RefreshPortList();
         Prompts().showError(this, QStringLiteral("串口连接已断开，串口已关闭。\n%1").arg(reason));
+    });
+}
+
+void TfrmMain::SettingsWriteFailed(const QString &filePath, const QString &reason)
+{
+    // Told once per run; the program goes on with the values in memory (and
+    // the store writes them with the next write that succeeds). The notice
+    // waits until the handler that wrote has ended.
+    if (m_settingsFailureTold)
+        return;
+    m_settingsFailureTold = true;
+    QTimer::singleShot(0, this, [this, filePath, reason] {
+        Prompts().showError(this, TextSettingsWriteFailed.arg(QDir::toNativeSeparators(filePath), reason));
     });
 }
 
@@ -549,17 +608,26 @@ void TfrmMain::StopReading()
 {
     m_link.AbortExchange();
     m_timerRead.stop();
+    PollEnded();
     ApplyState(State::PortIdle);
 }
 
 void TfrmMain::TimerReadTimer()
 {
+    // At most one poll is outstanding: a tick that comes while the last poll
+    // still waits sends nothing, so a slow module is polled at its own answer
+    // rate and the line is never flooded with requests it cannot answer.
+    //
+    // The poll does not wait here. Its reply (any reply, as for every wait)
+    // or TimerWait running out ends it, so a window opened meanwhile, by
+    // whatever way, never sits on top of a wait of the poll's: the ticks go
+    // on under every dialog.
+    if (m_pollPending)
+        return;
     try {
-        if (!m_link.Exchange(BuildQueryFrame(CurrentAddress(), CmdReadValue))) {
-            SetValueText(TextReadTimeout);
-            m_timerRead.stop();
-            StopReading();
-        }
+        m_link.SendFrame(BuildQueryFrame(CurrentAddress(), CmdReadValue));
+        m_pollPending = true;
+        m_link.StartTimerWait();
     } catch (const std::exception &e) {
         // A failed write stops reading, so the next tick does not repeat the error.
         if (m_state == State::Reading)
@@ -567,6 +635,19 @@ void TfrmMain::TimerReadTimer()
         if (!dynamic_cast<const ReportedError *>(&e)) // a lost port is reported once, elsewhere
             Prompts().showError(this, QString::fromStdString(e.what()));
     }
+}
+
+void TfrmMain::PollEnded() { m_pollPending = false; }
+
+void TfrmMain::PollTimedOut()
+{
+    if (!m_pollPending)
+        return;
+    m_pollPending = false;
+    SetValueText(TextReadTimeout);
+    // The wait is over already: nothing to abort.
+    m_timerRead.stop();
+    ApplyState(State::PortIdle);
 }
 
 void TfrmMain::btnClearClick()
@@ -581,7 +662,8 @@ void TfrmMain::mnuClearDataClick() { btnClearClick(); }
 
 void TfrmMain::btnFilterClick()
 {
-    ApplySmoothing(*m_smoothing, m_ui->tbFilterClass->value(), m_ui->pltMain->data());
+    if (!ApplySmoothing(*m_smoothing, m_ui->tbFilterClass->value(), m_ui->pltMain->data()))
+        Prompts().showError(this, QStringLiteral("内存不足：滤波未能完成，滤波曲线不完整。"));
 }
 
 void TfrmMain::tbFilterClassChange()

@@ -92,6 +92,9 @@ public:
     bool SelectPort(const QString &portName);
 
     State state() const { return m_state; }
+    /// A live-reading poll has been sent and neither a reply nor the
+    /// time-out has ended it yet.
+    bool PollPending() const { return m_pollPending; }
     Ui::TfrmMain *ui() const { return m_ui.get(); }
 
 public slots:
@@ -136,7 +139,10 @@ private:
     void ApplyState(State state);
     void ApplyStayOnTop(bool onTop);
     void StopReading();
+    void PollEnded();
+    void PollTimedOut();
     void DeviceLost(const QString &reason);
+    void SettingsWriteFailed(const QString &filePath, const QString &reason);
     void ExportData();
     void WriteDeviceNumber();
     static QStringList itemsOf(const QComboBox *box);
@@ -161,6 +167,9 @@ private:
     qint64 m_sampleCount = 0;
     bool m_formShown = false;
     bool m_lostNoticePending = false;
+    bool m_pollPending = false;
+    bool m_settingsFailureTold = false;
+    bool m_plotFailing = false; ///< the last sample found no memory in the chart (told once)
 };
 
 /// The program's main window (one per run).

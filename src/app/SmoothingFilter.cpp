@@ -4,11 +4,13 @@
 #include "chart/SampleDataFile.h"
 
 #include <algorithm>
+#include <new>
 
 void SmoothingFilter::reset(int window)
 {
-    m_window = std::max(window, MinWindow);
-    m_ring.resize(std::size_t(m_window));
+    const int n = std::max(window, MinWindow);
+    m_ring.resize(std::size_t(n)); // first: if it fails, the filter stays as it was
+    m_window = n;
     m_position = 0;
     m_firstSample = true;
 }
@@ -75,18 +77,23 @@ void SmoothingFilter::stepRange(const double *in, double *out, std::ptrdiff_t n)
     m_position = position;
 }
 
-void ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data)
+bool ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data)
 {
     if (data.channelCount() <= SampleChannels::Smoothed)
-        return;
-    filter.reset(n);
+        return true;
     data.clearChannelKeepingStorage(SampleChannels::Smoothed);
     const ChartChannel &samples = data.channel(SampleChannels::Samples);
     ChartChannel &smoothed = data.channel(SampleChannels::Smoothed);
-    // The samples are copied straight into the smoothed channel's storage
-    // and filtered there; its summaries are built once per run of points.
-    smoothed.appendFilled(samples.count(), [&](double *x, double *y, qsizetype first, qsizetype count) {
-        samples.copyPoints(first, count, x, y);
-        filter.stepRange(y, y, count);
-    });
+    try {
+        filter.reset(n);
+        // The samples are copied straight into the smoothed channel's storage
+        // and filtered there; its summaries are built once per run of points.
+        smoothed.appendFilled(samples.count(), [&](double *x, double *y, qsizetype first, qsizetype count) {
+            samples.copyPoints(first, count, x, y);
+            filter.stepRange(y, y, count);
+        });
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
 }

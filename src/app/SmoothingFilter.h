@@ -45,4 +45,6 @@ private:
 /// samples channel: one point per sample, same X, Y = filter output. Marks of
 /// the samples are not looked at; the samples channel is not changed. Does
 /// nothing to a chart with fewer than two channels.
-void ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data);
+/// False when memory ran out (std::bad_alloc never leaves it): the smoothed
+/// channel then holds the trace of the first samples only.
+bool ApplySmoothing(SmoothingFilter &filter, int n, ChartData &data);

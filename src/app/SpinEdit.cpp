@@ -80,8 +80,33 @@ void SpinEdit::fixup(QString &input) const
 
 void SpinEdit::focusOutEvent(QFocusEvent *event)
 {
-    const bool wasEmpty = lineEdit()->text().trimmed().isEmpty();
+    const bool wasWhole = textIsInteger();
     QSpinBox::focusOutEvent(event);
-    if (!wasEmpty || !textIsInteger())
-        setClampedValue(wasEmpty ? 0 : textValue());
+    if (!wasWhole) {
+        // An empty field (or a lone sign) reads as 0 and is left empty; the
+        // base class would have put the previous value back.
+        if (!lineEdit()->text().isEmpty())
+            lineEdit()->clear();
+        return;
+    }
+    setClampedValue(textValue());
+}
+
+void SpinEdit::stepBy(int steps)
+{
+    setClampedValue(qint64(clampedValue()) + steps);
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled SpinEdit::stepEnabled() const
+{
+    if (isReadOnly())
+        return StepNone;
+    const int value = clampedValue();
+    StepEnabled enabled = StepNone;
+    if (value < m_max)
+        enabled |= StepUpEnabled;
+    if (value > m_min)
+        enabled |= StepDownEnabled;
+    return enabled;
 }

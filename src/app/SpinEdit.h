@@ -1,8 +1,10 @@
 #pragma once
 // A spin edit whose value is its text read as a whole number: any integer
-// text (or none) may be typed; an empty or non-numeric text reads as 0; a
-// value outside the range is brought back into it when the field loses the
-// focus, and a value set by the program is always brought into range.
+// text (or none) may be typed; an empty or non-numeric text reads as 0 (and an
+// empty field stays empty when it loses the focus); a value outside the range
+// is brought back into it when the field loses the focus, a value set by the
+// program is always brought into range, and the arrows, the arrow keys, the
+// page keys and the mouse wheel step only within the range.
 
 #include <QLineEdit>
 #include <QSpinBox>
@@ -33,6 +35,8 @@ protected:
     int valueFromText(const QString &text) const override;
     void fixup(QString &input) const override;
     void focusOutEvent(QFocusEvent *event) override;
+    void stepBy(int steps) override;
+    StepEnabled stepEnabled() const override;
 
 private:
     int m_min = 0;

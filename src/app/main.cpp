@@ -6,8 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelvarin"));
-    QApplication::setApplicationDisplayName(QStringLiteral("智能变送器数据采集软件"));
+    AppWindows::ConfigureApplication();
 
     // Settings live beside the executable.
     AppWindows windows(QApplication::applicationDirPath());

@@ -39,13 +39,19 @@ const QString CaptionRecalibrate = QStringLiteral("重新标定此点(&C)");
 
 const QColor GreyText(Qt::gray);
 
-/// An exchange of the end sequence. A port that went away meanwhile counts as
-/// not answered (the main window reports the loss), so the sequence takes its
-/// failure path and the dialog closes.
+const QString TextTableNotStored = QStringLiteral("标定未完成：标定表未保存到模块。");
+const QString TextStoreNotConfirmed = QStringLiteral("标定未完成：模块未确认保存标定表。");
+
+/// An exchange of the end sequence. Only the module's acknowledgement (a reply
+/// carrying the request's command byte) counts as answered: a reply to another
+/// request arriving meanwhile, or a wait ended by closing the dialog, does
+/// not. A port that went away meanwhile counts as not answered (the main
+/// window reports the loss), so the sequence takes its failure path and the
+/// dialog closes.
 template <typename Frame> bool EndExchange(DeviceLink &link, const Frame &frame)
 {
     try {
-        return link.Exchange(frame);
+        return link.ExchangeExpecting(frame);
     } catch (const ReportedError &) {
         return false;
     }
@@ -95,7 +101,8 @@ void OpenCalibration(TfrmMain &main)
     Guarded(&main, [&] {
         main.link().ReapplyFraming();
         main.SetValueText(QString());
-        cleared = main.link().Exchange(BuildDataFrame(main.CurrentAddress(), CmdZerO, 0));
+        // Only the module's acknowledgement of this write opens the dialog.
+        cleared = main.link().ExchangeExpecting(BuildDataFrame(main.CurrentAddress(), CmdZerO, 0));
         main.SetValueText(cleared ? TextSetOk : TextWriteFailed);
     });
     if (cleared && frmCalibrate)
@@ -355,8 +362,12 @@ void TfrmCalibrate::btnEndClick()
         Pause(EndStartPauseMs);
 
         if (!WritePointTable()) {
-            if (m_closed)
-                return; // closed by the operator meanwhile: nothing further is sent
+            if (m_closed) {
+                // Closed by the operator meanwhile: nothing further is sent.
+                busy.restore();
+                Prompts().showError(&main(), TextTableNotStored);
+                return;
+            }
             m_ui->sttAV->setText(TextWriteFailed);
             busy.restore();
             close();
@@ -366,13 +377,21 @@ void TfrmCalibrate::btnEndClick()
         const bool counted =
             EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdPointCount, CalibratedCount));
         main().SetValueText(counted ? TextWriteOk : TextWriteFailed);
-        if (m_closed)
+        if (m_closed) {
+            busy.restore();
+            Prompts().showError(&main(), TextTableNotStored);
             return;
+        }
         Pause(EndStorePauseMs);
         const bool stored = EndExchange(link, BuildQueryFrame(main().CurrentAddress(), CmdStore));
         main().SetValueText(stored ? TextCalibrationOk : TextCalibrationFailed);
-
         busy.restore();
+        if (m_closed && !stored) {
+            // The store request went out, but the dialog was closed before
+            // the module acknowledged it.
+            Prompts().showError(&main(), TextStoreNotConfirmed);
+            return;
+        }
         close(); // stops TimerTmpRead again
     });
 }

@@ -72,7 +72,9 @@ void ZeroCalibrationSequence(TfrmMain &main)
     const std::int32_t measured = link.reply().ReplyValue;
 
     const std::int32_t newZero = WrappingSum(oldZero, measured);
-    const bool written = link.Exchange(BuildDataFrame(main.CurrentAddress(), CmdZerO, newZero));
+    // Only the module's acknowledgement of this write (command byte 3) is a
+    // success; a reply to another request arriving meanwhile is not.
+    const bool written = link.ExchangeExpecting(BuildDataFrame(main.CurrentAddress(), CmdZerO, newZero));
     main.SetValueText(written ? TextWriteOk : TextWriteFailed);
 }
 } // namespace

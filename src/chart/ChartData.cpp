@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
@@ -100,8 +101,40 @@ ChartChannel::Block &ChartChannel::tailBlock()
 {
     const auto index = std::size_t(m_count >> BlockBits);
     if (index == m_blocks.size())
-        m_blocks.push_back(std::make_unique_for_overwrite<Block>());
+        addBlock();
     return *m_blocks[index];
+}
+
+void ChartChannel::addBlock()
+{
+    if (m_blockLimit >= 0 && qsizetype(m_blocks.size()) >= m_blockLimit)
+        throw std::bad_alloc();
+    // If the list cannot grow, the new block is freed again.
+    m_blocks.push_back(std::make_unique_for_overwrite<Block>());
+}
+
+template <typename List> void ChartChannel::ReserveMore(List &list, std::size_t more)
+{
+    constexpr std::size_t MinimumCapacity = 16;
+    if (list.capacity() - list.size() >= more)
+        return;
+    list.reserve(std::max({list.size() + more, 2 * list.capacity(), MinimumCapacity}));
+}
+
+void ChartChannel::reserve(qsizetype points)
+{
+    const auto blocks = std::size_t((m_count + points + BlockSize - 1) >> BlockBits);
+    while (m_blocks.size() < blocks)
+        addBlock();
+}
+
+void ChartChannel::appendMarked(double x, double y, PointMark mark)
+{
+    // The mark's entry is there before the point is: marking cannot fail.
+    if (mark != PointMark::None)
+        ReserveMore(m_marks, 1);
+    append(x, y);
+    markLast(mark);
 }
 
 void ChartChannel::FinishFine(Block &block, std::size_t lastSlot)
@@ -225,11 +258,14 @@ void ChartChannel::closeSpan(qsizetype count)
     const std::size_t end = slot + std::size_t(count);
     // One finest run (or the part of it in the span) at a time: its extent
     // first, then the same merges a point-by-point append makes once the run
-    // is complete.
+    // is complete. Each run is taken in whole, count included, before the
+    // next: if the list of non-finite points cannot grow, the runs before
+    // stay and no summary covers a point the channel does not hold.
     while (slot < end) {
         const std::size_t runEnd = std::min(end, (slot | FineMask) + 1);
         BlockRange part = EmptyBlockRange;
         if (!ExtentOfFiniteRun(block, slot, runEnd, part)) {
+            ReserveMore(m_nonFinite, runEnd - slot);
             part = EmptyBlockRange;
             for (std::size_t s = slot; s < runEnd; ++s) {
                 if (std::isfinite(block.x[s]) && std::isfinite(block.y[s]))
@@ -242,10 +278,11 @@ void ChartChannel::closeSpan(qsizetype count)
         includeInExtent(part, base);
         if ((runEnd & FineMask) == 0)
             FinishFine(block, runEnd - 1);
+        const auto taken = qsizetype(runEnd - slot);
+        m_count += taken;
+        m_revision += quint64(taken);
         slot = runEnd;
     }
-    m_count += count;
-    m_revision += quint64(count);
 }
 
 void ChartChannel::markLast(PointMark mark)

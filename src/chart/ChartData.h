@@ -75,7 +75,8 @@ public:
     /// order; `first` is the channel index of the run's first point, and fill
     /// must write all `count` X and Y values. Each run becomes part of the
     /// channel (summaries included) as soon as fill returns; if fill throws,
-    /// the points of the runs before stay and that run is left out.
+    /// or memory runs out (std::bad_alloc) while a run is taken in, the
+    /// points before stay and the rest is left out.
     template <typename Fill> void appendFilled(qsizetype n, Fill &&fill)
     {
         while (n > 0) {
@@ -85,6 +86,13 @@ public:
             n -= span.count;
         }
     }
+    /// Appends (x, y) carrying `mark`: when memory runs out (std::bad_alloc)
+    /// the channel is left as it was, never with the point but not its mark.
+    void appendMarked(double x, double y, PointMark mark);
+    /// Makes room for `points` more points, so that appending them allocates
+    /// nothing (and cannot fail); throws std::bad_alloc when the memory is not
+    /// there. Blocks made this way stay with the channel until clear().
+    void reserve(qsizetype points);
     /// Puts the null or empty mark on the last point (no-op on an empty channel).
     void markLast(PointMark mark);
     void clear();
@@ -94,6 +102,11 @@ public:
 
     /// Bytes held by this channel's points (blocks and marks), for benchmarks.
     std::size_t memoryBytes() const;
+
+    /// For tests: the channel holds at most `blocks` blocks of BlockSize
+    /// points; taking one more fails with std::bad_alloc, as when the memory
+    /// has run out. Negative (the default): no limit.
+    void setBlockLimit(qsizetype blocks) { m_blockLimit = blocks; }
 
     /// Grows with every change (append, mark, clear); never goes back, not
     /// even on clear().
@@ -153,6 +166,7 @@ private:
     std::vector<qsizetype> m_nonFinite; // sorted indexes of points with a NaN/inf coordinate
     ChartRange m_extent = EmptyRange();
     quint64 m_revision = 0;
+    qsizetype m_blockLimit = -1; // see setBlockLimit()
 
     static const BlockRange EmptyBlockRange;
     static ChartRange EmptyRange();
@@ -163,6 +177,10 @@ private:
 
     /// The block holding point m_count, created if need be.
     Block &tailBlock();
+    /// Adds an empty block at the end (std::bad_alloc past the block limit).
+    void addBlock();
+    /// Makes room for `more` entries in m_nonFinite or m_marks beyond their size.
+    template <typename List> static void ReserveMore(List &list, std::size_t more);
     /// Storage for up to `wanted` points after the last one, up to the end
     /// of its block.
     Span openSpan(qsizetype wanted);
@@ -192,6 +210,10 @@ public:
     const ChartChannel &channel(int i) const { return m_channels[std::size_t(i)]; }
 
     void append(int channel, double x, double y) { m_channels[std::size_t(channel)].append(x, y); }
+    void appendMarked(int channel, double x, double y, PointMark mark)
+    {
+        m_channels[std::size_t(channel)].appendMarked(x, y, mark);
+    }
     void markLast(int channel, PointMark mark) { m_channels[std::size_t(channel)].markLast(mark); }
     void clearChannel(int channel) { m_channels[std::size_t(channel)].clear(); }
     void clearChannelKeepingStorage(int channel) { m_channels[std::size_t(channel)].clearKeepingStorage(); }

@@ -299,3 +299,43 @@ ChartRange DrawnExtent(const ChartChannel &channel)
     }
     return extent;
 }
+
+ChartRange YExtentInView(const ThinnedTrace &trace, double xMin, double xMax, bool lonePoints)
+{
+    ChartRange extent{1.0, -1.0, 1.0, -1.0, 0, 0};
+    bool any = false;
+    const auto take = [&](double x, double y) {
+        if (!std::isfinite(x) || !std::isfinite(y))
+            return;
+        if (!any) {
+            extent = {x, x, y, y, 0, 0};
+            any = true;
+            return;
+        }
+        extent.minX = std::min(extent.minX, x);
+        extent.maxX = std::max(extent.maxX, x);
+        extent.minY = std::min(extent.minY, y);
+        extent.maxY = std::max(extent.maxY, y);
+    };
+    // Height of the line from a to b where it crosses the edge at `edge`.
+    const auto crossing = [&](const QPointF &a, const QPointF &b, double edge) {
+        if (std::min(a.x(), b.x()) < edge && edge < std::max(a.x(), b.x()))
+            take(edge, a.y() + (b.y() - a.y()) * ((edge - a.x()) / (b.x() - a.x())));
+    };
+    for (qsizetype p = 0; p < trace.pieceCount(); ++p) {
+        const qsizetype begin = trace.pieceBegin(p);
+        const qsizetype end = trace.pieceEnds[std::size_t(p)];
+        if (end - begin < 2 && !lonePoints)
+            continue;
+        for (qsizetype k = begin; k < end; ++k) {
+            const QPointF &point = trace.points[k];
+            if (point.x() >= xMin && point.x() <= xMax)
+                take(point.x(), point.y());
+            if (k > begin) {
+                crossing(trace.points[k - 1], point, xMin);
+                crossing(trace.points[k - 1], point, xMax);
+            }
+        }
+    }
+    return extent;
+}

@@ -45,3 +45,11 @@ void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int c
 /// Extent of the drawn points of `channel` (marked and non-finite points left
 /// out); empty when there are none.
 ChartRange DrawnExtent(const ChartChannel &channel);
+
+/// Smallest and largest Y the drawn lines of `trace` reach inside [xMin,
+/// xMax] (the trace thinned for that view): the visible points, and where a
+/// line crosses an edge of the view, its height there. Pieces of one point
+/// count only with `lonePoints` (they are drawn only as markers). In the
+/// result, minX and maxX are the X extent of what was taken in; empty when
+/// nothing is in view.
+ChartRange YExtentInView(const ThinnedTrace &trace, double xMin, double xMax, bool lonePoints);

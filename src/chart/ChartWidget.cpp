@@ -8,6 +8,7 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QLineSeries>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScatterSeries>
@@ -45,6 +46,14 @@ constexpr double WheelStepFactor = 0.8;
 constexpr double WheelStepAngle = 120.0;
 /// Margin added above and below the data by "fit all", as a share of the span.
 constexpr double FitMargin = 0.05;
+/// Live vertical range: margin above and below the values in view, as a share
+/// of their span; values that are all equal (within FlatRelativeSpan of their
+/// size) get a band of FlatBandShare of their size either side, or of
+/// FlatBandAtZero when they are all 0.
+constexpr double TrackMargin = 0.05;
+constexpr double FlatRelativeSpan = 1e-9;
+constexpr double FlatBandShare = 0.05;
+constexpr double FlatBandAtZero = 1.0;
 /// Smallest and largest view width relative to the values shown.
 constexpr double SmallestRelativeSpan = 1e-12;
 constexpr double LargestSpan = 1e300;
@@ -76,6 +85,40 @@ double NiceInterval(double span, int target)
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
     const double m = raw / power;
     return power * (m < 1.5 ? 1.0 : (m < 3.5 ? 2.0 : (m < 7.5 ? 5.0 : 10.0)));
+}
+
+/// The vertical range live mode wants for values from `lo` to `hi`: with a
+/// margin, and its ends on whole tick steps, so that small changes of the
+/// values mostly give the same range.
+void TrackedRange(double lo, double hi, double &low, double &high)
+{
+    const double size = std::max(std::abs(lo), std::abs(hi));
+    if (hi - lo > size * FlatRelativeSpan) {
+        const double margin = (hi - lo) * TrackMargin;
+        low = lo - margin;
+        high = hi + margin;
+    } else {
+        const double half = size > 0 ? size * FlatBandShare : FlatBandAtZero;
+        low = lo - half;
+        high = hi + half;
+    }
+    const double step = NiceInterval(high - low, YTickTarget);
+    const double snappedLow = std::floor(low / step) * step;
+    const double snappedHigh = std::ceil(high / step) * step;
+    if (std::isfinite(snappedLow) && std::isfinite(snappedHigh) && snappedLow <= lo && snappedHigh >= hi) {
+        low = snappedLow;
+        high = snappedHigh;
+    }
+    if (!(high > low) || !std::isfinite(high - low)) // beyond the precision of doubles
+        ToBand(lo, hi - lo, low, high);
+}
+
+/// Numbers as the operator's locale writes them, without digit grouping.
+QLocale NumberLocale()
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale;
 }
 
 void SetAxisRange(QValueAxis *axis, double low, double high, int tickTarget)
@@ -133,7 +176,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override
     {
         const QPoint pos = event->position().toPoint();
-        if (m_dragging) {
+        if (m_dragging && m_owner->m_panEnabled && m_owner->toolsAtHand()) {
             m_owner->panDrag(m_dragFrom, pos);
             m_dragFrom = pos;
         }
@@ -187,6 +230,10 @@ ChartWidget::ChartWidget(QWidget *parent)
     m_chart->setBackgroundRoundness(0);
     m_chart->setMargins(QMargins(4, 4, 8, 4));
     m_chart->setAnimationOptions(QChart::NoAnimation);
+    // Axis labels with the locale's decimal separator ("%.10g" below is
+    // then written through the locale).
+    m_chart->setLocale(NumberLocale());
+    m_chart->setLocalizeNumbers(true);
 
     m_xAxis = new QValueAxis;
     m_yAxis = new QValueAxis;
@@ -344,12 +391,21 @@ void ChartWidget::setYAxis(double minimum, double span)
 {
     m_yMinimum = minimum;
     m_ySpan = span;
+    m_yTracking = false;
     ToBand(minimum, span, m_viewYMin, m_viewYMax);
+}
+
+void ChartWidget::clearAll()
+{
+    m_data.clearAll();
+    putToolsAway();
 }
 
 void ChartWidget::setToolbarVisible(bool visible)
 {
     m_toolBar->setVisible(visible);
+    if (!visible)
+        putToolsAway();
 }
 
 bool ChartWidget::toolbarVisible() const
@@ -360,6 +416,8 @@ bool ChartWidget::toolbarVisible() const
 void ChartWidget::setToolbarEnabled(bool enabled)
 {
     m_toolBar->setEnabled(enabled);
+    if (!enabled)
+        putToolsAway();
 }
 
 bool ChartWidget::toolbarEnabled() const
@@ -372,6 +430,15 @@ bool ChartWidget::toolsAtHand() const
     // Mouse zoom and pan leave live scrolling; they work only while the
     // toolbar, with its way back, can be used.
     return toolbarVisible() && toolbarEnabled();
+}
+
+void ChartWidget::putToolsAway()
+{
+    // Without the toolbar there is no way back to live mode and no way to
+    // switch the tools off, so none may stay armed.
+    setPanEnabled(false);
+    setDataCursorVisible(false);
+    followLive();
 }
 
 void ChartWidget::setDataCursorVisible(bool visible)
@@ -425,8 +492,17 @@ void ChartWidget::onTimer()
 
 void ChartWidget::liveXRange(double &xMin, double &xMax) const
 {
-    const ChartRange &r = m_data.channel(SampleChannel).extent();
-    xMax = r.isEmpty() ? LiveSpan : std::max(LiveSpan, r.maxX);
+    // The view ends at the newest sample, the point last appended to the
+    // samples channel, whatever X earlier points (an import) reach; it
+    // starts at 0 until the samples pass LiveSpan.
+    const ChartChannel &samples = m_data.channel(SampleChannel);
+    double newest = LiveSpan;
+    if (samples.count() > 0) {
+        newest = samples.x(samples.count() - 1);
+        if (!std::isfinite(newest)) // fall back to the furthest drawable one
+            newest = samples.extent().isEmpty() ? LiveSpan : samples.extent().maxX;
+    }
+    xMax = std::max(LiveSpan, newest);
     xMin = xMax - LiveSpan;
     if (!(xMax > xMin)) // beyond the precision of doubles
         ToBand(xMax, 0, xMin, xMax);
@@ -449,12 +525,6 @@ bool ChartWidget::refresh()
         m_axisXMin = m_viewXMin;
         m_axisXMax = m_viewXMax;
     }
-    if (!m_axesSet || m_axisYMin != m_viewYMin || m_axisYMax != m_viewYMax) {
-        SetAxisRange(m_yAxis, m_viewYMin, m_viewYMax, YTickTarget);
-        m_axisYMin = m_viewYMin;
-        m_axisYMax = m_viewYMax;
-    }
-    m_axesSet = true;
 
     const int columns = plotColumns();
     bool handed = false;
@@ -466,9 +536,50 @@ bool ChartWidget::refresh()
         updateChannel(i, m_viewXMin, m_viewXMax, columns);
         handed = true;
     }
+
+    if (m_live)
+        trackYRange();
+    if (!m_axesSet || m_axisYMin != m_viewYMin || m_axisYMax != m_viewYMax) {
+        SetAxisRange(m_yAxis, m_viewYMin, m_viewYMax, YTickTarget);
+        m_axisYMin = m_viewYMin;
+        m_axisYMax = m_viewYMax;
+    }
+    m_axesSet = true;
     if (handed)
         ++m_seriesUpdates;
     return handed;
+}
+
+void ChartWidget::trackYRange()
+{
+    // The thinned traces keep the lowest and highest point of every pixel
+    // column, so their extent is that of all values in view.
+    bool any = false;
+    double lo = 0;
+    double hi = 0;
+    for (const Channel &c : m_channels) {
+        const ChartRange &r = c.drawnYExtent;
+        if (r.isEmpty())
+            continue;
+        lo = any ? std::min(lo, r.minY) : r.minY;
+        hi = any ? std::max(hi, r.maxY) : r.maxY;
+        any = true;
+    }
+    if (!any) {
+        m_yTracking = false;
+        ToBand(m_yMinimum, m_ySpan, m_viewYMin, m_viewYMax);
+        return;
+    }
+    double low = 0;
+    double high = 0;
+    TrackedRange(lo, hi, low, high);
+    // Widen at once; shrink only when the range has become much too wide.
+    const bool holdsValues = m_viewYMin <= lo && hi <= m_viewYMax;
+    if (m_yTracking && holdsValues && m_viewYMax - m_viewYMin <= YShrinkRatio * (high - low))
+        return;
+    m_viewYMin = low;
+    m_viewYMax = high;
+    m_yTracking = true;
 }
 
 void ChartWidget::updateChannel(int index, double xMin, double xMax, int columns)
@@ -476,6 +587,7 @@ void ChartWidget::updateChannel(int index, double xMin, double xMax, int columns
     Channel &c = m_channels[std::size_t(index)];
     const ChartChannel &channel = m_data.channel(index);
     ThinForDisplay(channel, xMin, xMax, columns, m_trace);
+    c.drawnYExtent = YExtentInView(m_trace, xMin, xMax, c.markers);
 
     // Pieces of two or more points are lines; a lone point is only a marker.
     std::vector<std::pair<qsizetype, qsizetype>> lines; // begin, end in m_trace.points
@@ -602,6 +714,7 @@ void ChartWidget::fitAll()
 void ChartWidget::followLive()
 {
     m_live = true;
+    m_yTracking = false; // the next repaint takes the range from the values in view
     ToBand(m_yMinimum, m_ySpan, m_viewYMin, m_viewYMax);
 }
 
@@ -629,7 +742,8 @@ void ChartWidget::panDrag(const QPoint &from, const QPoint &to)
 
 QString ChartWidget::DataCursorText(double x, double y)
 {
-    return QStringLiteral("X: %1   Y: %2").arg(QString::number(x, 'g', 10), QString::number(y, 'g', 8));
+    const QLocale locale = NumberLocale();
+    return QStringLiteral("X: %1   Y: %2").arg(locale.toString(x, 'g', 10), locale.toString(y, 'g', 8));
 }
 
 QString ChartWidget::dataCursorText() const

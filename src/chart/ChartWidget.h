@@ -1,7 +1,8 @@
 #pragma once
 // The program's chart: three channels drawn with Qt Charts, a horizontal axis
-// that scrolls with the newest samples, a toolbar (zoom, pan, fit, live, save
-// picture, data cursor) and a data cursor.
+// that scrolls with the newest samples, a vertical axis that follows the
+// values in view, a toolbar (zoom, pan, fit, live, save picture, data cursor)
+// and a data cursor.
 //
 // Data and drawing are apart: appends go straight into the ChartData store
 // and cost O(1); a repaint timer compares the store's revision and the view
@@ -40,12 +41,16 @@ public:
     static constexpr double LiveSpan = 1000.0;
     /// Default period of the repaint timer (25 Hz).
     static constexpr int DefaultRepaintIntervalMs = 40;
-    /// Default vertical range until setYAxis() is called.
+    /// Default vertical range until setYAxis() is called. The configured range
+    /// is shown while live mode has no point in view.
     static constexpr double DefaultYMinimum = 0.0;
     static constexpr double DefaultYSpan = 10000.0;
     /// Line pieces of one channel beyond this many (a file with very many
     /// null points in view) are drawn joined in the last piece.
     static constexpr int MaxPiecesPerChannel = 200;
+    /// Live mode keeps a vertical range that still holds every value in view
+    /// until it is more than this many times the range the values want.
+    static constexpr double YShrinkRatio = 3.0;
 
     /// What the picture-saving action asks for a file name; empty: cancelled.
     using FileNamePrompt = std::function<QString(QWidget *parent)>;
@@ -56,11 +61,13 @@ public:
     ~ChartWidget() override;
 
     // Data. All of these are O(1) (clear frees the blocks) and never draw.
+    // clearAll() also takes the view back to live mode with pan and data
+    // cursor off.
     ChartData &data() { return m_data; }
     const ChartData &data() const { return m_data; }
     void append(int channel, double x, double y) { m_data.append(channel, x, y); }
     void markLast(int channel, PointMark mark) { m_data.markLast(channel, mark); }
-    void clearAll() { m_data.clearAll(); }
+    void clearAll();
     void clearChannel(int channel) { m_data.clearChannel(channel); }
     int channelCount() const { return m_data.channelCount(); }
     qsizetype count(int channel) const { return m_data.channel(channel).count(); }
@@ -73,12 +80,16 @@ public:
     bool markersVisible(int channel) const;
     /// Vertical axis from `minimum` to `minimum + span`. A span of 0 (equal
     /// ends) shows a small band around `minimum`; a negative span counts
-    /// down from `minimum`. Also ends any vertical zoom or pan.
+    /// down from `minimum`. Also ends any vertical zoom or pan. In live mode
+    /// this is the range until a point is in view; from then on the range
+    /// follows the values in view.
     void setYAxis(double minimum, double span);
     double yAxisMinimum() const { return m_yMinimum; }
     double yAxisSpan() const { return m_ySpan; }
 
-    // Toolbar (hidden at start) and data cursor (hidden at start).
+    // Toolbar (hidden at start) and data cursor (hidden at start). Hiding or
+    // disabling the toolbar takes its tools away: the view goes back to live
+    // mode, pan and data cursor are switched off.
     void setToolbarVisible(bool visible);
     bool toolbarVisible() const;
     void setToolbarEnabled(bool enabled);
@@ -100,7 +111,8 @@ public:
     /// benchmarks).
     quint64 seriesUpdateCount() const { return m_seriesUpdates; }
 
-    // View. Live mode follows the newest samples; zoom, pan and fit leave it.
+    // View. Live mode follows the newest sample (the last point appended to
+    // channel 0) and the values in view; zoom, pan and fit leave it.
     bool isLive() const { return m_live; }
     double viewXMinimum() const { return m_viewXMin; }
     double viewXMaximum() const { return m_viewXMax; }
@@ -112,7 +124,7 @@ public:
     void zoomAt(double factor, double x, double y);
     /// Shows all drawn points of all channels.
     void fitAll();
-    /// Back to live scrolling with the configured vertical axis.
+    /// Back to live scrolling, the vertical range following the values again.
     void followLive();
     /// Shifts the view by the given amounts in axis units.
     void panBy(double dx, double dy);
@@ -128,7 +140,8 @@ public:
     void setFileNamePrompt(FileNamePrompt prompt);
     void setErrorReport(ErrorReport report);
 
-    /// Text of the data cursor for a position in axis units.
+    /// Text of the data cursor for a position in axis units, in the notation
+    /// of the default locale.
     static QString DataCursorText(double x, double y);
     QString dataCursorText() const;
 
@@ -157,14 +170,20 @@ private:
         double drawnXMax = 0;
         int drawnColumns = 0;
         bool drawnMarkers = false;
+        ChartRange drawnYExtent{1, -1, 1, -1, 0, 0}; // of what was handed over, in view
     };
 
     bool toolsAtHand() const;
+    /// Pan and data cursor off, back to live mode.
+    void putToolsAway();
     void buildToolBar();
     void setupChannel(int index, const QString &title);
     QLineSeries *newPiece(int channel);
     void updateChannel(int index, double xMin, double xMax, int columns);
     void liveXRange(double &xMin, double &xMax) const;
+    /// Live mode: the vertical range for the values in view, steady while
+    /// they move inside it.
+    void trackYRange();
     void setView(double xMin, double xMax, double yMin, double yMax);
     void onTimer();
     void mouseMovedTo(const QPoint &pos);
@@ -192,7 +211,8 @@ private:
     double m_viewXMax = LiveSpan;
     double m_viewYMin = DefaultYMinimum;
     double m_viewYMax = DefaultYMinimum + DefaultYSpan;
-    double m_axisXMin = 0; // ranges last given to the axes
+    bool m_yTracking = false; // the live vertical range follows values in view
+    double m_axisXMin = 0;    // ranges last given to the axes
     double m_axisXMax = 0;
     double m_axisYMin = 0;
     double m_axisYMax = 0;

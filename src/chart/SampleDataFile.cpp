@@ -9,12 +9,15 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace
@@ -485,48 +488,172 @@ int splitCells(QByteArrayView line, char separator, QByteArrayView *cells, int c
     return count;
 }
 
-class SampleParser
+// Reads the lines of an import: either bytes that are all at hand, or a
+// device read piece by piece into one buffer of a fixed size, so that memory
+// use does not grow with the file. A line cut at the end of a piece is moved
+// to the front of the buffer and completed by the next read; a line longer
+// than the buffer makes it grow to hold that line.
+class LineSource
 {
 public:
-    SampleParser(ChartData &data, QByteArrayView bytes, const QLocale &locale)
-        : m_data(data), m_cellReader(locale), m_next(bytes.data()), m_end(bytes.data() + bytes.size()),
-          m_cells(std::size_t(2 * data.channelCount() + 1)),
-          m_staged(
-              std::make_unique_for_overwrite<double[]>(std::size_t(2 * StagedPoints * data.channelCount()))),
-          m_stagedCount(std::size_t(data.channelCount()))
+    // All the bytes at once; nothing is copied.
+    explicit LineSource(QByteArrayView bytes)
+        : m_next(bytes.data()), m_end(bytes.data() + bytes.size()), m_atEnd(true)
     {
     }
 
-    // Parses everything; the points read before a failing cell stay.
+    // A device open for reading, read in pieces of `chunkBytes`; `name` is
+    // the file's name for error texts (empty: a device without one).
+    LineSource(QIODevice &device, qsizetype chunkBytes, QString name)
+        : m_device(&device), m_capacity(std::max<qsizetype>(chunkBytes, 1)), m_name(std::move(name))
+    {
+    }
+
+    qint64 lineNumber() const { return m_lineNumber; }
+    bool readFailed() const { return m_readFailed; }
+    const QString &readError() const { return m_readError; }
+
+    // Has at least `count` bytes ahead, unless the data ends before; false
+    // when reading fails.
+    bool fillAtLeast(qsizetype count)
+    {
+        while (!m_atEnd && m_end - m_next < count) {
+            if (!refill())
+                return false;
+        }
+        return true;
+    }
+
+    QByteArrayView ahead() const { return QByteArrayView(m_next, m_end - m_next); }
+    void skip(qsizetype count) { m_next += count; }
+
+    // The next line without its end (CR, LF or CR LF); valid until the next
+    // call. False at the end of the data and when reading fails.
+    bool nextLine(QByteArrayView &line)
+    {
+        const char *p = m_next;
+        for (;;) {
+            while (p < m_end && *p != Cr && *p != Lf)
+                ++p;
+            // Complete: its end is in the buffer, and a CR is not the last
+            // byte read (an LF may follow in the next piece).
+            if (m_atEnd || p + 1 < m_end || (p + 1 == m_end && *p == Lf))
+                break;
+            const qsizetype scanned = p - m_next;
+            if (!refill())
+                return false;
+            p = m_next + scanned;
+        }
+        if (m_next == m_end)
+            return false;
+        line = QByteArrayView(m_next, p - m_next);
+        if (p < m_end)
+            p += (*p == Cr && p + 1 < m_end && p[1] == Lf) ? 2 : 1;
+        m_next = p;
+        ++m_lineNumber;
+        return true;
+    }
+
+private:
+    // Keeps the unfinished line, moved to the front, and reads the next piece
+    // behind it. A read of nothing is the end of the data.
+    bool refill()
+    {
+        const qsizetype kept = m_end - m_next;
+        if (!m_buffer) {
+            m_buffer = std::make_unique_for_overwrite<char[]>(std::size_t(m_capacity));
+        } else if (kept == m_capacity) {
+            auto larger = std::make_unique_for_overwrite<char[]>(std::size_t(2 * m_capacity));
+            std::memcpy(larger.get(), m_next, std::size_t(kept));
+            m_buffer = std::move(larger);
+            m_capacity *= 2;
+        } else if (kept > 0 && m_next != m_buffer.get()) {
+            std::memmove(m_buffer.get(), m_next, std::size_t(kept));
+        }
+        m_next = m_buffer.get();
+        m_end = m_next + kept;
+        const qint64 got = m_device->read(m_buffer.get() + kept, m_capacity - kept);
+        if (got < 0) {
+            m_readFailed = true;
+            m_readError = m_name.isEmpty()
+                              ? QStringLiteral("Cannot read the data: %1").arg(m_device->errorString())
+                              : QStringLiteral("Cannot read file \"%1\": %2")
+                                    .arg(QDir::toNativeSeparators(m_name), m_device->errorString());
+            return false;
+        }
+        m_atEnd = got == 0;
+        m_end += got;
+        return true;
+    }
+
+    QIODevice *m_device = nullptr;
+    std::unique_ptr<char[]> m_buffer;
+    qsizetype m_capacity = 0;
+    QString m_name;
+    const char *m_next = nullptr;
+    const char *m_end = nullptr;
+    bool m_atEnd = false;
+    bool m_readFailed = false;
+    QString m_readError;
+    qint64 m_lineNumber = 0;
+};
+
+class SampleParser
+{
+public:
+    SampleParser(ChartData &data, LineSource &source, const QLocale &locale)
+        : m_data(data), m_cellReader(locale), m_source(source)
+    {
+    }
+
+    // Parses everything; the points read before a failing cell stay. When
+    // memory runs out, the points already handed to the chart stay too.
     bool run(QString *error)
     {
-        const bool ok = parse(error);
-        for (int c = 0; c < m_data.channelCount(); ++c)
-            handOver(c);
-        return ok;
+        try {
+            const int channels = m_data.channelCount();
+            m_cells.resize(std::size_t(2 * channels + 1));
+            m_staged = std::make_unique_for_overwrite<double[]>(std::size_t(2 * StagedPoints * channels));
+            m_stagedCount.assign(std::size_t(channels), 0);
+            const bool ok = parse(error);
+            for (int c = 0; c < channels; ++c)
+                handOver(c);
+            return ok;
+        } catch (const std::bad_alloc &) {
+            return fail(error, m_source.lineNumber() > 0
+                                   ? QStringLiteral("Out of memory at line %1.").arg(m_source.lineNumber())
+                                   : QStringLiteral("Out of memory."));
+        }
     }
 
 private:
     bool parse(QString *error)
     {
-        if (m_next == m_end)
+        if (!m_source.fillAtLeast(qsizetype(sizeof Utf8Bom - 1)))
+            return readFailure(error);
+        const QByteArrayView start = m_source.ahead();
+        if (start.isEmpty())
             return fail(error, QStringLiteral("The file is empty."));
-        if (m_end - m_next >= 3 && std::memcmp(m_next, Utf8Bom, 3) == 0)
-            m_next += 3;
+        if (start.startsWith(QByteArrayView(Utf8Bom)))
+            m_source.skip(qsizetype(sizeof Utf8Bom - 1));
         QByteArrayView header;
-        nextLine(header);
+        if (!m_source.nextLine(header) && m_source.readFailed())
+            return readFailure(error);
         if (equalsIgnoringCase(header, CompactLayoutLine))
             return fail(error, QStringLiteral("The file has the compact \"Compact Interval\" layout, "
                                               "which is not supported."));
         m_separator = header.contains(Tab) ? Tab : Comma;
-        return startsWithIgnoringCase(header, XSuffix) ? readSharedX(error) : readPairs(error);
+        const bool read = startsWithIgnoringCase(header, XSuffix) ? readSharedX(error) : readPairs(error);
+        return read && (!m_source.readFailed() || readFailure(error));
     }
+
+    bool readFailure(QString *error) const { return fail(error, m_source.readError()); }
 
     bool readPairs(QString *error)
     {
         const int channels = m_data.channelCount();
         QByteArrayView line;
-        while (nextLine(line)) {
+        while (m_source.nextLine(line)) {
             const int cellCount = splitCells(line, m_separator, m_cells.data(), 2 * channels);
             for (int c = 0; c < cellCount / 2; ++c) {
                 const int xCell = 2 * c;
@@ -546,7 +673,7 @@ private:
     {
         const int channels = m_data.channelCount();
         QByteArrayView line;
-        while (nextLine(line)) {
+        while (m_source.nextLine(line)) {
             const int cellCount = splitCells(line, m_separator, m_cells.data(), channels + 1);
             if (cellCount == 0 || isBlankCell(m_cells[0]))
                 continue;
@@ -575,8 +702,7 @@ private:
             mark = PointMark::Empty;
         if (mark != PointMark::None) {
             handOver(c);
-            m_data.append(c, x, 0.0);
-            m_data.markLast(c, mark);
+            m_data.appendMarked(c, x, 0.0, mark);
             return true;
         }
         double y = 0.0;
@@ -593,13 +719,13 @@ private:
         return true;
     }
 
-    // Appends the points gathered for channel c.
+    // Appends the points gathered for channel c. Taken off the stage first:
+    // a hand-over that runs out of memory is not tried again.
     void handOver(int c)
     {
-        qsizetype &staged = m_stagedCount[std::size_t(c)];
+        const qsizetype staged = std::exchange(m_stagedCount[std::size_t(c)], 0);
         const double *stage = m_staged.get() + 2 * StagedPoints * c;
         m_data.channel(c).appendRange(stage, stage + StagedPoints, staged);
-        staged = 0;
     }
 
     bool number(int cellIndex, bool replace, double &value, QString *error) const
@@ -612,25 +738,8 @@ private:
             shown += QStringLiteral("...");
         return fail(error, QStringLiteral("\"%1\" is not a number (line %2, cell %3).")
                                .arg(shown)
-                               .arg(m_lineNumber)
+                               .arg(m_source.lineNumber())
                                .arg(cellIndex + 1));
-    }
-
-    // The next line without its end (CR, LF or CR LF); false at the end.
-    bool nextLine(QByteArrayView &line)
-    {
-        if (m_next == m_end)
-            return false;
-        const char *start = m_next;
-        const char *p = start;
-        while (p < m_end && *p != Cr && *p != Lf)
-            ++p;
-        line = QByteArrayView(start, p - start);
-        if (p < m_end)
-            p += (*p == Cr && p + 1 < m_end && p[1] == Lf) ? 2 : 1;
-        m_next = p;
-        ++m_lineNumber;
-        return true;
     }
 
     static bool fail(QString *error, const QString &reason)
@@ -642,15 +751,13 @@ private:
 
     ChartData &m_data;
     CellReader m_cellReader;
-    const char *m_next;
-    const char *m_end;
+    LineSource &m_source;
     std::vector<QByteArrayView> m_cells;
     // Per channel: StagedPoints X, then StagedPoints Y. Not cleared: only the
     // gathered part is read, and short imports touch only a little of it.
     std::unique_ptr<double[]> m_staged;
     std::vector<qsizetype> m_stagedCount; // per channel
     char m_separator = Tab;
-    qint64 m_lineNumber = 0;
 };
 
 QString nativePath(const QString &path)
@@ -665,9 +772,12 @@ bool failWith(QString *error, const QString &reason)
     return false;
 }
 
-} // namespace
+bool outOfMemory(QString *error)
+{
+    return failWith(error, QStringLiteral("Out of memory."));
+}
 
-bool WriteSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error)
+bool writeSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error)
 {
     SampleWriter writer(device, locale);
     const int channels = data.channelCount();
@@ -713,16 +823,7 @@ bool WriteSampleData(const ChartData &data, QIODevice &device, const QLocale &lo
     return true;
 }
 
-QByteArray FormatSampleData(const ChartData &data, const QLocale &locale)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    WriteSampleData(data, buffer, locale, nullptr);
-    return bytes;
-}
-
-bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
+bool writeSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
 {
     const QFileInfo target(path);
     if (target.isDir())
@@ -735,13 +836,13 @@ bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *er
 
     // Written unbuffered (the writer has its own buffer), so the last bytes
     // cannot fail unnoticed, and flushed to the disk before the old file is
-    // replaced.
+    // replaced. Leaving early, also by an exception, drops the new contents.
     FileReplacement file(path);
     if (!file.open())
         return failWith(
             error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
     QString reason;
-    if (!WriteSampleData(data, file.device(), locale, &reason)) {
+    if (!writeSampleData(data, file.device(), locale, &reason)) {
         file.cancel();
         return failWith(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
     }
@@ -751,32 +852,84 @@ bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *er
     return true;
 }
 
-bool ParseSampleData(ChartData &data, QByteArrayView bytes, const QLocale &locale, QString *error)
+bool readSampleData(ChartData &data, LineSource &source, const QLocale &locale, QString *error)
 {
-    return SampleParser(data, bytes, locale).run(error);
+    return SampleParser(data, source, locale).run(error);
 }
 
-bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error, const QLocale &locale)
+bool readSampleDataFile(ChartData &data, const QString &path, QString *error, const QLocale &locale,
+                        qsizetype chunkBytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: each piece is read straight into the reader's buffer.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return failWith(
             error, QStringLiteral("Cannot open file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    // Read in one piece of the file's size; readAll would grow its buffer
-    // past it while looking for the end.
-    QByteArray bytes;
-    const qint64 size = file.size();
-    if (size > 0) {
-        bytes = QByteArray(size, Qt::Uninitialized);
-        const qint64 got = file.read(bytes.data(), size);
-        bytes.truncate(std::max<qint64>(got, 0));
-    } else {
-        bytes = file.readAll(); // a device of unknown size
+    LineSource source(file, chunkBytes, path);
+    return readSampleData(data, source, locale, error);
+}
+
+} // namespace
+
+// Running out of memory ends the one export or import with its reason; the
+// chart keeps what it held (an import also what it had added).
+
+bool WriteSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error)
+{
+    try {
+        return writeSampleData(data, device, locale, error);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory(error);
     }
-    if (file.error() != QFileDevice::NoError)
-        return failWith(
-            error, QStringLiteral("Cannot read file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    return ParseSampleData(data, bytes, locale, error);
+}
+
+QByteArray FormatSampleData(const ChartData &data, const QLocale &locale)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    WriteSampleData(data, buffer, locale, nullptr);
+    return bytes;
+}
+
+bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
+{
+    try {
+        return writeSampleDataFile(data, path, error, locale);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory(error);
+    }
+}
+
+bool ParseSampleData(ChartData &data, QByteArrayView bytes, const QLocale &locale, QString *error)
+{
+    try {
+        LineSource source(bytes);
+        return readSampleData(data, source, locale, error);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory(error);
+    }
+}
+
+bool ReadSampleData(ChartData &data, QIODevice &device, const QLocale &locale, QString *error,
+                    qsizetype chunkBytes)
+{
+    try {
+        LineSource source(device, chunkBytes, QString());
+        return readSampleData(data, source, locale, error);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory(error);
+    }
+}
+
+bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error, const QLocale &locale,
+                        qsizetype chunkBytes)
+{
+    try {
+        return readSampleDataFile(data, path, error, locale, chunkBytes);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory(error);
+    }
 }
 
 bool AppendMeanLine(ChartData &data, QString *error)
@@ -791,7 +944,14 @@ bool AppendMeanLine(ChartData &data, QString *error)
     for (qsizetype i = 0; i < n; ++i)
         sum += samples.y(i);
     const double mean = sum / double(n);
-    data.append(SampleChannels::MeanLine, 0.0, mean);
-    data.append(SampleChannels::MeanLine, double(n), mean);
+    // Room for both ends first: the line is drawn whole or not at all.
+    ChartChannel &line = data.channel(SampleChannels::MeanLine);
+    try {
+        line.reserve(2);
+    } catch (const std::bad_alloc &) {
+        return outOfMemory(error);
+    }
+    line.append(0.0, mean);
+    line.append(double(n), mean);
     return true;
 }

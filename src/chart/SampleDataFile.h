@@ -12,6 +12,8 @@
 //
 // Error texts are the underlying reason only; the window puts
 // SaveDataErrorPrefix or LoadDataErrorPrefix in front when it shows them.
+// Running out of memory (std::bad_alloc) is such a failure too: it ends the
+// one export or import with a reason and never leaves these functions.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -30,6 +32,10 @@ struct SampleChannels {
 
 inline constexpr char SaveDataErrorPrefix[] = "Error Saving Data - ";
 inline constexpr char LoadDataErrorPrefix[] = "Error Loading Data - ";
+
+/// Size of the pieces an import reads a file in. The reader holds one piece
+/// (or one line, when a line is longer) at a time, whatever the file's size.
+inline constexpr qsizetype SampleReadChunkBytes = qsizetype(1) << 20;
 
 /// Writes all channels to a device that is open for writing. Returns false
 /// with the device's error text when a write fails (the device may then hold
@@ -52,12 +58,17 @@ bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *er
 /// points appended before the failing cell stay.
 bool ParseSampleData(ChartData &data, QByteArrayView bytes, const QLocale &locale, QString *error);
 
-/// Import: reads the file at path and parses it as ParseSampleData does.
+/// Reads a device open for reading in pieces of `chunkBytes` and appends
+/// its points exactly as ParseSampleData does with all of its bytes.
+bool ReadSampleData(ChartData &data, QIODevice &device, const QLocale &locale, QString *error,
+                    qsizetype chunkBytes = SampleReadChunkBytes);
+
+/// Import: reads the file at path piece by piece as ReadSampleData does.
 bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error,
-                        const QLocale &locale = QLocale());
+                        const QLocale &locale = QLocale(), qsizetype chunkBytes = SampleReadChunkBytes);
 
 /// The mean line of an import: with n points in the samples channel and m
 /// the mean of their Y, appends (0, m) and (n, m) to the mean-line channel.
-/// With no samples there is no mean: returns false with the reason and adds
-/// nothing.
+/// With no samples there is no mean, and without memory for the two points
+/// no line: returns false with the reason and adds nothing.
 bool AppendMeanLine(ChartData &data, QString *error);

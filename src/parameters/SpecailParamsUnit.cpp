@@ -8,7 +8,9 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QStatusBar>
 
@@ -166,7 +168,23 @@ void TfrmSpecialParams::SetLockedFieldsEnabled(bool enabled)
 void TfrmSpecialParams::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
+    // The read waits for replies and handles window messages meanwhile: it
+    // starts from the modal loop, so the main window is blocked while it
+    // runs. A showing while a read is pending or running starts no second one.
+    if (event->spontaneous() || m_showReadPending || m_reading)
+        return;
+    m_showReadPending = true;
+    QCoreApplication::postEvent(this, new QEvent(WM_SPECIALPARAMS_START));
+}
+
+void TfrmSpecialParams::customEvent(QEvent *event)
+{
+    if (event->type() != WM_SPECIALPARAMS_START) {
+        QDialog::customEvent(event);
+        return;
+    }
+    m_showReadPending = false;
+    if (isVisible()) // closed again before the read could start
         FormShow();
 }
 
@@ -215,6 +233,7 @@ void TfrmSpecialParams::StepProgress()
 
 void TfrmSpecialParams::ReadSpecialParams()
 {
+    const QScopedValueRollback<bool> running(m_reading, true);
     Guarded(this, [this] {
         resetProgress(ReadProgressStart);
         DeviceLink &link = Link();

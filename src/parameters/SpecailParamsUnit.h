@@ -7,6 +7,7 @@
 #include "parameters/SpecialParamMap.h"
 
 #include <QDialog>
+#include <QEvent>
 
 #include <functional>
 #include <memory>
@@ -22,6 +23,11 @@ namespace Ui
 {
 class TfrmSpecialParams;
 }
+
+/// The message a showing posts to the dialog itself to start its read
+/// (WM_USER + 1235): the read runs from the modal loop, once the dialog is on
+/// screen and modal, not inside the show event.
+inline constexpr QEvent::Type WM_SPECIALPARAMS_START = QEvent::Type(2259);
 
 /// Item index access to a group box of radio buttons (a radio group): the
 /// buttons in the order they were created are the items; -1 = none selected.
@@ -74,6 +80,11 @@ public:
     RadioGroupIndex &rgAM2() { return *m_rgAM2; }
     RadioGroupIndex &rgOutMode() { return *m_rgOutMode; }
 
+    /// True while ReadSpecialParams runs.
+    bool ReadRunning() const { return m_reading; }
+    /// True from a showing until the read it posted has started.
+    bool ShowReadPending() const { return m_showReadPending; }
+
     /// Completed parts of the progress pane psReadWrite (0..21).
     int progressCompleted() const { return m_progressCompleted; }
     /// What the dialog knows of the module's registers (last read or written).
@@ -84,6 +95,8 @@ public:
     std::int32_t WriteValueFor(CommandCode code) const;
 
 public slots:
+    /// The read every showing starts (posted by the show event), then the
+    /// pages arranged for the selected items.
     void FormShow();
     void btnReadClick();
     void btnWriteClick();
@@ -98,6 +111,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void customEvent(QEvent *event) override;
 
 private:
     void setupFields();
@@ -120,6 +134,8 @@ private:
     std::unique_ptr<RadioGroupIndex> m_rgOutMode;
     SpecialParams::KnownRegisters m_known;
     int m_progressCompleted = 0;
+    bool m_reading = false;
+    bool m_showReadPending = false;
 };
 
 /// The program's special-parameters dialog (one per run).

@@ -11,8 +11,9 @@ namespace
 constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
 
-/// Truncated toward zero and held within the 32-bit range.
-std::int32_t TruncateToInt32(long double value)
+/// Rounded to the nearest integer (halves away from zero) and held within the
+/// 32-bit range.
+std::int32_t RoundToInt32(long double value)
 {
     if (std::isnan(value))
         return 0;
@@ -20,7 +21,7 @@ std::int32_t TruncateToInt32(long double value)
         return Int32Min;
     if (value >= static_cast<long double>(Int32Max))
         return Int32Max;
-    return static_cast<std::int32_t>(std::trunc(value));
+    return static_cast<std::int32_t>(std::llround(value));
 }
 } // namespace
 
@@ -163,14 +164,12 @@ double DecodeScale(std::int32_t value)
 
 std::int32_t EncodeScale(double scale)
 {
-    return TruncateToInt32(static_cast<long double>(scale) * static_cast<long double>(ScaleFactor));
+    return RoundToInt32(static_cast<long double>(scale) * static_cast<long double>(ScaleFactor));
 }
 
 std::int32_t EncodeInteger(double value)
 {
-    if (std::isnan(value))
-        return 0;
-    return TruncateToInt32(std::round(static_cast<long double>(value)));
+    return RoundToInt32(static_cast<long double>(value));
 }
 
 int ClampFilterLevel(std::int32_t value)

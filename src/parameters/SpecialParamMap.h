@@ -140,8 +140,10 @@ int DecodeOutModeItem(std::int32_t value, int items);
 
 /// The scale shown for a register value: value / ScaleFactor.
 double DecodeScale(std::int32_t value);
-/// The register value for a scale: scale * ScaleFactor computed in extended
-/// precision and truncated toward zero (not rounded). Not-a-number gives 0;
+/// The register value for a scale: scale * ScaleFactor rounded to the nearest
+/// integer (halves away from zero), so that a decimal entry such as 1.2345,
+/// held in binary just below its decimal value, still sends 12345, and a
+/// register read and written back is sent unchanged. Not-a-number gives 0;
 /// values beyond the 32-bit range are held at its ends.
 std::int32_t EncodeScale(double scale);
 

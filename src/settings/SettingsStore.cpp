@@ -315,22 +315,26 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
 
 bool SettingsStore::writePending(bool fileReadable)
 {
-    if (!fileReadable) {
-        m_lastError = QStringLiteral("%1 exists but cannot be read; it is left as it is").arg(m_filePath);
-        return false;
-    }
+    if (!fileReadable)
+        return failed(QStringLiteral("%1 exists but cannot be read; it is left as it is").arg(m_filePath));
 
     QByteArray bytes;
-    if (QString error; !encode(bytes, error)) {
-        m_lastError = error;
-        return false;
-    }
+    if (QString error; !encode(bytes, error))
+        return failed(error);
     if (m_disk.exists && bytes == m_disk.bytes) {
         m_pending.clear();
         m_lastError.clear();
         return true;
     }
-    return commit(bytes);
+    return commit(bytes) || failed(m_lastError);
+}
+
+bool SettingsStore::failed(QString reason)
+{
+    m_lastError = std::move(reason);
+    if (m_onWriteFailure)
+        m_onWriteFailure(m_filePath, m_lastError);
+    return false;
 }
 
 SettingsStore::Batch::Batch(SettingsStore &store)

@@ -44,6 +44,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class SettingsStore
@@ -81,6 +82,11 @@ public:
 
     /// Why the last write failed; empty after a write that succeeded.
     QString lastError() const { return m_lastError; }
+
+    /// Called after every write (or batch commit) that did not reach the
+    /// file, with the file's path and the reason; the owner tells the operator.
+    using WriteFailureHandler = std::function<void(const QString &filePath, const QString &reason)>;
+    void setWriteFailureHandler(WriteFailureHandler handler) { m_onWriteFailure = std::move(handler); }
 
     /// Writes made during the batch's life go to the file as one. While it
     /// lives, a write only checks its names and value and holds the change
@@ -134,6 +140,7 @@ private:
 
     bool writeValue(const QString &section, const QString &key, const QString &value);
     bool writePending(bool fileReadable);
+    bool failed(QString reason);
     void refreshIfChanged() const;
     bool syncWithDisk() const;
     void parse(const QByteArray &bytes) const;
@@ -171,4 +178,5 @@ private:
     std::vector<PendingWrite> m_pending; ///< changes not yet in the file
     int m_batchDepth = 0;                ///< Batch objects alive
     QString m_lastError;
+    WriteFailureHandler m_onWriteFailure;
 };

@@ -44,7 +44,7 @@ QStringList TfrmSystemParams::BaudRates()
 
 QString TfrmSystemParams::NotAnIntegerText(const QString &text)
 {
-    return QStringLiteral("\"%1\" is not a valid integer value").arg(text);
+    return QStringLiteral("波特率“%1”不是有效的整数，请选择一个波特率。").arg(text);
 }
 
 void TfrmSystemParams::showEvent(QShowEvent *event)

@@ -67,3 +67,9 @@ void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script)
     OpenCalibration(main);
     SetModalHook({});
 }
+
+void PollOnce(TfrmMain &main)
+{
+    main.TimerReadTimer();
+    QTest::qWaitFor([&main] { return !main.PollPending(); }, 4 * DeviceLink::DefaultReplyTimeoutMs);
+}

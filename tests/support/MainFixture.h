@@ -50,5 +50,9 @@ private:
 /// `script` runs while it is shown, and the dialog is closed afterwards.
 void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script);
 
+/// Runs one live-reading tick and waits until its poll has ended (answered,
+/// timed out or failed).
+void PollOnce(TfrmMain &main);
+
 /// Frame bytes as "3F 00 02 3D 23".
 QString Hex(const QByteArray &bytes);
