@@ -3,7 +3,7 @@
 // charted). Prints median and p99 of 10,000 exchanges each.
 
 #include "MainFixture.h"
-#include "app/DeviceLink.h"
+#include "device/DeviceLink.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // burst of replies comes in.
 
 #include "TxSim.h"
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

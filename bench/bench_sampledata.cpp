@@ -3,7 +3,7 @@
 // smoothed trace, one mean line), with the heap allocations and page faults
 // each step makes.
 
-#include "app/SmoothingFilter.h"
+#include "chart/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/SampleDataFile.h"
 

@@ -1,8 +1,8 @@
 // Prints what the settings store costs: opening, reads, writes that reach the
 // disk, and writes that change nothing.
 
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -13,8 +13,8 @@
 // Usage: bench_soak [replies] [paced seconds]
 
 #include "MainFixture.h"
-#include "app/Protocol.h"
-#include "app/ReplyAssembler.h"
+#include "device/Protocol.h"
+#include "device/ReplyAssembler.h"
 #include "chart/ChartWidget.h"
 #include "ui_MainUnit.h"
 

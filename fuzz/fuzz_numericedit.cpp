@@ -18,7 +18,7 @@
 //   decimals within half a unit of the last one, and exactly where the number
 //   has no more decimals than shown; NaN reads 0, infinities the largest double.
 #include "FuzzCheck.h"
-#include "settings/NumericEdit.h"
+#include "widgets/NumericEdit.h"
 
 #include <QLocale>
 

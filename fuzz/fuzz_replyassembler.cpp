@@ -16,7 +16,7 @@
 // - the replies do not depend on how the stream is cut: fed whole, the same
 //   replies come out.
 #include "FuzzCheck.h"
-#include "app/ReplyAssembler.h"
+#include "device/ReplyAssembler.h"
 
 #include <array>
 #include <cstddef>

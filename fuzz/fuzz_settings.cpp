@@ -21,7 +21,7 @@
 // - the file changes by one line replaced or up to three lines added; every
 //   other line keeps its bytes.
 #include "FuzzCheck.h"
-#include "settings/SettingsStore.h"
+#include "io/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -23,24 +23,19 @@ private slots:
         // A display name of its own would be appended to every caption the
         // window system shows ("... — name"); unset, it is the plain name.
         QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
-        {
-            AppWindows windows(dir.path());
-            QCOMPARE(windows.main(), frmMain);
-            QCOMPARE(frmMain->windowTitle(), QStringLiteral("智能变送器数据采集软件 V140208"));
-            QCOMPARE(frmCalibrate->windowTitle(), QStringLiteral("正在标定"));
-            QCOMPARE(frmParam->windowTitle(), QStringLiteral("参数管理"));
-            QCOMPARE(frmEditParam->windowTitle(), QStringLiteral("参数编辑"));
-            QCOMPARE(frmReadAllParam->windowTitle(), QStringLiteral("读出全部参数"));
-            QCOMPARE(frmSpecialParams->windowTitle(), QStringLiteral("特殊参数配置"));
-            QCOMPARE(frmPassword->windowTitle(), QStringLiteral("参数编辑"));
-            QCOMPARE(frmSystemParams->windowTitle(), QStringLiteral("显示参数"));
-            windows.main()->show();
-            QVERIFY(!frmCalibrate->isVisible());
-            QCOMPARE(frmMain->ValueText(), QStringLiteral("0.0kg"));
-        }
-        QVERIFY(!frmMain);
-        QVERIFY(!frmCalibrate);
-        QVERIFY(!frmSystemParams);
+        AppWindows windows(dir.path());
+        const ParameterWindows &p = windows.parameters();
+        QCOMPARE(windows.main()->windowTitle(), QStringLiteral("智能变送器数据采集软件 V140208"));
+        QCOMPARE(windows.calibrate()->windowTitle(), QStringLiteral("正在标定"));
+        QCOMPARE(p.param->windowTitle(), QStringLiteral("参数管理"));
+        QCOMPARE(p.edit->windowTitle(), QStringLiteral("参数编辑"));
+        QCOMPARE(p.readAll->windowTitle(), QStringLiteral("读出全部参数"));
+        QCOMPARE(p.special->windowTitle(), QStringLiteral("特殊参数配置"));
+        QCOMPARE(p.password->windowTitle(), QStringLiteral("参数编辑"));
+        QCOMPARE(windows.systemParams()->windowTitle(), QStringLiteral("显示参数"));
+        windows.main()->show();
+        QVERIFY(!windows.calibrate()->isVisible());
+        QCOMPARE(windows.main()->ValueText(), QStringLiteral("0.0kg"));
     }
 };
 

@@ -1,12 +1,12 @@
 #include "MainFixture.h"
-#include "app/DeviceLink.h"
 #include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Pause.h"
-#include "app/SpinEdit.h"
 #include "calibration/CalibrateUnit.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "device/DeviceLink.h"
+#include "device/Pause.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
+#include "widgets/ModalRunner.h"
+#include "widgets/SpinEdit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -73,12 +73,12 @@ struct Rig {
         setSetting(SettingsKeys::SectionFilter, SettingsKeys::KeyAverageCount, QString::number(averageCount));
         const bool connected = fx.connect();
         main = &fx.main();
-        dialog = std::make_unique<TfrmCalibrate>(main);
-        return connected && main->state() == TfrmMain::State::PortIdle && frmCalibrate == dialog.get();
+        dialog = std::make_unique<TfrmCalibrate>(fx.session(), fx.settings(), main);
+        return connected && main->state() == TfrmMain::State::PortIdle;
     }
     /// Opens the dialog the way the main window's button does; `script` runs
     /// while it is shown.
-    void runDialog(const std::function<void()> &script) { RunCalibrationDialog(*main, script); }
+    void runDialog(const std::function<void()> &script) { RunCalibrationDialog(*dialog, script); }
     void load(qint32 adCode) { QVERIFY(sim.ok(QStringLiteral("load %1").arg(adCode))); }
     /// Calibrates the current point from AD samples `codes` with output value
     /// `pv`.
@@ -540,7 +540,7 @@ private slots:
             rig.dialog->reject(); // Escape
         });
         watcher.start();
-        OpenCalibration(*rig.main);
+        OpenCalibration(*rig.dialog);
         QVERIFY(ticking);
         QVERIFY(!rig.dialog->isVisible());
         QVERIFY(!rig.dialog->timerTmpRead().isActive());

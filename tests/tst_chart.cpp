@@ -1,4 +1,4 @@
-#include "app/SmoothingFilter.h"
+#include "chart/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/ChartThinning.h"
 #include "chart/ChartWidget.h"

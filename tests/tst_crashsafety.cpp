@@ -17,11 +17,11 @@
 
 #include "helpers/CrashGeneration.h"
 
-#include "app/FileReplacement.h"
+#include "io/FileReplacement.h"
 #include "chart/ChartData.h"
 #include "chart/SampleDataFile.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -6,20 +6,21 @@
 
 #include "MainFixture.h"
 
-#include "app/DeviceLink.h"
+#include "device/DeviceLink.h"
 #include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Pause.h"
-#include "app/SpinEdit.h"
+#include "widgets/ModalRunner.h"
+#include "device/Pause.h"
+#include "widgets/SpinEdit.h"
 #include "calibration/CalibrateUnit.h"
 #include "calibration/ZeroCalibration.h"
 #include "chart/ChartWidget.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
+#include "parameters/ParameterWindows.h"
 #include "parameters/ReadAllParamUnit.h"
 #include "parameters/SpecailParamsUnit.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 
 #include "ui_MainUnit.h"
 #include "ui_ReadAllParamUnit.h"
@@ -138,9 +139,9 @@ struct Rig {
         // Two samples per calibration point keep the calibration short.
         fx.writeIni("[Filter]\r\nAverage Count=2\r\n");
         fx.create();
-        calibrate = std::make_unique<TfrmCalibrate>(&fx.main());
-        param = std::make_unique<TfrmParam>();
-        readAll = std::make_unique<TfrmReadAllParam>();
+        calibrate = std::make_unique<TfrmCalibrate>(fx.session(), fx.settings(), &fx.main());
+        param = std::make_unique<TfrmParam>(windows);
+        readAll = std::make_unique<TfrmReadAllParam>(windows, fx.session());
         return fx.connect(QStringList{QStringLiteral("--address"), QString::number(SimAddress)} + args) &&
                main().state() == TfrmMain::State::PortIdle;
     }
@@ -190,7 +191,7 @@ struct Rig {
             readAll->hide();
     }
 
-    void runCalibration(const std::function<void()> &script) { RunCalibrationDialog(main(), script); }
+    void runCalibration(const std::function<void()> &script) { RunCalibrationDialog(*calibrate, script); }
     template <typename T> T *calibrateChild(const char *name) const
     {
         return calibrate->findChild<T *>(QLatin1String(name));
@@ -198,6 +199,7 @@ struct Rig {
 
     MainFixture fx;
     std::unique_ptr<TfrmCalibrate> calibrate;
+    ParameterWindows windows;
     std::unique_ptr<TfrmParam> param;
     std::unique_ptr<TfrmReadAllParam> readAll;
     QList<int> pauses;
@@ -473,7 +475,7 @@ void TestDeviceFaults::lostDuringSpecialParams()
     QFETCH(bool, writing);
     Rig rig(LongReplyTimeoutMs);
     QVERIFY(rig.open());
-    TfrmSpecialParams special;
+    TfrmSpecialParams special(rig.windows, rig.fx.session());
     const CommandCode code = CommandCode(30);
     QVERIFY(rig.sim().ok(QStringLiteral("fault mute %1 %2").arg(int(code)).arg(writing ? "data" : "query")));
     if (writing)

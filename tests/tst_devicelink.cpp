@@ -1,6 +1,6 @@
 #include "FakeDevice.h"
-#include "ScriptedPrompter.h"
-#include "app/DeviceLink.h"
+#include "device/DeviceLink.h"
+#include "io/OperatorError.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -207,10 +207,6 @@ private slots:
         QVERIFY(!link.timerWait().isActive()); // left as it was
         QVERIFY(link.reply().ReplyDone);
 
-        ScriptedPrompter prompts;
-        Guarded(nullptr, [&] { link.SendFrame(BuildQueryFrame(1, CmdReadValue)); });
-        QCOMPARE(prompts.errors.size(), 1);
-        QVERIFY(prompts.errors[0].contains(QStringLiteral("simulated write failure")));
     }
 
     void lostDeviceEndsTheWaitOnce()

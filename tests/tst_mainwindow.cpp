@@ -1,3 +1,4 @@
+#include "FakeDevice.h"
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
 #include "ui_MainUnit.h"
@@ -536,6 +537,18 @@ private slots:
         m.ui()->F1->setChecked(false);
         m.PopupMenu1Popup(); // the check mark follows the window
         QVERIFY(m.ui()->F1->isChecked());
+    }
+
+    void writeFailureShownByTheHandlerGuard()
+    {
+        FakeDevice dev;
+        DeviceLink link(nullptr, 100);
+        link.attach(&dev);
+        dev.setFailWrites(true);
+        ScriptedPrompter prompts;
+        Guarded(nullptr, [&] { link.SendFrame(BuildQueryFrame(1, CmdReadValue)); });
+        QCOMPARE(prompts.errors.size(), 1);
+        QVERIFY(prompts.errors[0].contains(QStringLiteral("simulated write failure")));
     }
 
     void pollingGoesOnUnderAWindowOpenedDuringAPoll()

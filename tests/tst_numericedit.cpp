@@ -1,6 +1,6 @@
 // Numeric edit: reading the text, display formats, range bring-back, signals.
 
-#include "settings/NumericEdit.h"
+#include "widgets/NumericEdit.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -5,15 +5,16 @@
 #include "MainFixture.h"
 
 #include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Pause.h"
+#include "device/Pause.h"
 #include "parameters/AccessGate.h"
 #include "parameters/EditParamUnit.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
+#include "parameters/ParameterWindows.h"
 #include "parameters/PasswordUnit.h"
 #include "parameters/ReadAllParamUnit.h"
 #include "parameters/SpecailParamsUnit.h"
+#include "widgets/ModalRunner.h"
 
 #include "ui_EditParamUnit.h"
 #include "ui_ParamUnit.h"
@@ -77,6 +78,7 @@ private slots:
     void readAllCloseRequestWaitsForRunEnd();
     void repliesToOtherRequestsAreNotParameterValues();
     void liveReadingUnderneath();
+    void editorOnASessionWithoutMainWindow();
 
 private:
     TfrmMain &main() { return m_fixture->main(); }
@@ -101,6 +103,7 @@ private:
     void clearList();
 
     std::unique_ptr<MainFixture> m_fixture;
+    ParameterWindows m_windows;
     std::unique_ptr<TfrmPassword> m_password;
     std::unique_ptr<TfrmParam> m_param;
     std::unique_ptr<TfrmEditParam> m_edit;
@@ -141,11 +144,12 @@ void TestParams::initTestCase()
 {
     m_fixture = std::make_unique<MainFixture>(ShortTimeoutMs);
     m_fixture->create();
-    m_param = std::make_unique<TfrmParam>();
-    m_edit = std::make_unique<TfrmEditParam>();
-    m_readAll = std::make_unique<TfrmReadAllParam>();
-    m_special = std::make_unique<TfrmSpecialParams>();
-    m_password = std::make_unique<TfrmPassword>();
+    ModuleSession &session = m_fixture->session();
+    m_param = std::make_unique<TfrmParam>(m_windows);
+    m_edit = std::make_unique<TfrmEditParam>(m_windows, session);
+    m_readAll = std::make_unique<TfrmReadAllParam>(m_windows, session);
+    m_special = std::make_unique<TfrmSpecialParams>(m_windows, session);
+    m_password = std::make_unique<TfrmPassword>(m_windows);
     QVERIFY(m_fixture->connect({QStringLiteral("--address"), QString::number(SimAddress)}));
 
     SetModalHook([this](QDialog *dialog) {
@@ -324,7 +328,7 @@ void TestParams::gateOpensByLevel()
     m_special->SetLockedFieldsEnabled(fieldsBefore);
     drive(QStringLiteral("TfrmPassword"), typeCode(code, confirm));
 
-    RunAccessGate();
+    RunAccessGate(m_windows, m_fixture->session());
 
     QStringList expected{QStringLiteral("TfrmPassword")};
     if (!opened.isEmpty())
@@ -348,12 +352,12 @@ void TestParams::gateLevelsPersist()
 {
     Ui::TfrmSpecialParams *sp = m_special->ui();
     drive(QStringLiteral("TfrmPassword"), typeCode(QStringLiteral("705")));
-    RunAccessGate();
+    RunAccessGate(m_windows, m_fixture->session());
     QVERIFY(!sp->rgInputType->isEnabled());
 
     // A wrong code later changes nothing; the factory code unlocks again.
     drive(QStringLiteral("TfrmPassword"), typeCode(QStringLiteral("7050")));
-    RunAccessGate();
+    RunAccessGate(m_windows, m_fixture->session());
     QVERIFY(!sp->rgInputType->isEnabled());
     QVERIFY(!sp->neControlCode->isEnabled());
 
@@ -371,14 +375,14 @@ void TestParams::gateLevelsPersist()
         return int(QDialog::Rejected);
     });
     m_shown.clear();
-    RunAccessGate();
+    RunAccessGate(m_windows, m_fixture->session());
     QCOMPARE(m_shown, (QStringList{QStringLiteral("TfrmPassword"), QStringLiteral("TfrmParam"),
                                    QStringLiteral("TfrmSpecialParams")}));
     QVERIFY(unlockedInside);
 
     // The user level disables the button but leaves the fields as they were.
     drive(QStringLiteral("TfrmPassword"), typeCode(QStringLiteral("59")));
-    RunAccessGate();
+    RunAccessGate(m_windows, m_fixture->session());
     QVERIFY(!m_param->SpecialParamsEnabled());
     QVERIFY(sp->rgInputType->isEnabled());
 }
@@ -750,6 +754,37 @@ void TestParams::liveReadingUnderneath()
     QCOMPARE(main().state(), TfrmMain::State::Reading);
     main().btnBeginReadClick();
     main().SetReadInterval(100);
+}
+
+void TestParams::editorOnASessionWithoutMainWindow()
+{
+    // A session of its own on a second module: the windows reach the module
+    // through the session they were given, no main window involved.
+    constexpr DeviceAddress OwnAddress = 7;
+    constexpr qint32 ZeroValue = -305419896;
+    TxSim ownSim;
+    QVERIFY(ownSim.start({QStringLiteral("--address"), QString::number(OwnAddress)}));
+    QVERIFY(ownSim.ok(QStringLiteral("param %1 %2").arg(CmdZerO).arg(ZeroValue)));
+    ModuleSession session(ShortTimeoutMs);
+    QVERIFY_THROWS_NO_EXCEPTION(session.OpenPort(ownSim.portName()));
+    session.SetCurrentAddress(OwnAddress);
+    ParameterWindows windows;
+    TfrmParam list(windows);
+    TfrmEditParam editor(windows, session);
+    ownSim.clearLog();
+
+    list.SelectRow(1); // 零点值(ZerO), command 3
+    editor.show();
+    editor.btnReadClick();
+
+    // "?", address 7, command 3, check 3Fh ^ 07h ^ 03h = 3Bh, "#".
+    QVERIFY(ownSim.waitForReceivedFrames(1, 2000));
+    QCOMPARE(ownSim.receivedFrames().size(), 1);
+    QCOMPARE(Hex(ownSim.receivedFrames().first()), QStringLiteral("3F 07 03 3B 23"));
+    QCOMPARE(editor.StatusText(), QStringLiteral("读取成功！"));
+    QCOMPARE(editor.ui()->leParamValue->text(), QStringLiteral("-305419896"));
+    QCOMPARE(list.ValueText(1), QStringLiteral("-305419896"));
+    editor.hide();
 }
 
 QTEST_MAIN(TestParams)

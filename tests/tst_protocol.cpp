@@ -1,4 +1,4 @@
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <QTest>
 

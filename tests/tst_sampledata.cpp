@@ -2,8 +2,8 @@
 // and the main window's sample-data actions when memory runs out.
 
 #include "MainFixture.h"
-#include "app/NumberText.h"
-#include "app/SmoothingFilter.h"
+#include "io/NumberText.h"
+#include "chart/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"

@@ -1,5 +1,5 @@
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,12 +1,14 @@
 #include "ScriptedPrompter.h"
 #include "TxSim.h"
-#include "app/DeviceLink.h"
 #include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/SpinEdit.h"
+#include "device/DeviceLink.h"
+#include "io/SettingsStore.h"
+#include "parameters/ParameterWindows.h"
 #include "parameters/SpecailParamsUnit.h"
 #include "parameters/SpecialParamMap.h"
-#include "settings/NumericEdit.h"
+#include "widgets/ModalRunner.h"
+#include "widgets/NumericEdit.h"
+#include "widgets/SpinEdit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -63,7 +65,10 @@ class TestSpecialParams : public QObject
 
     TxSim *m_sim = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<ModuleSession> m_session;
     std::unique_ptr<TfrmMain> m_main;
+    ParameterWindows m_windows;
     std::unique_ptr<TfrmSpecialParams> m_dlg;
     std::unique_ptr<ScriptedPrompter> m_prompts;
 
@@ -239,11 +244,14 @@ private slots:
         m_sim = new TxSim(this);
         QVERIFY(m_sim->start({QStringLiteral("--address"), QString::number(ModuleAddress)}));
         m_dir = std::make_unique<QTemporaryDir>();
-        m_main = std::make_unique<TfrmMain>(m_dir->path(), ReplyTimeoutMs);
+        m_settings =
+            std::make_unique<SettingsStore>(QDir(m_dir->path()).filePath(QStringLiteral("Data.ini")));
+        m_session = std::make_unique<ModuleSession>(ReplyTimeoutMs);
+        m_main = std::make_unique<TfrmMain>(*m_session, *m_settings);
         m_main->SelectPort(m_sim->portName());
         m_main->OpenPort();
         m_main->SetCurrentAddress(ModuleAddress);
-        m_dlg = std::make_unique<TfrmSpecialParams>();
+        m_dlg = std::make_unique<TfrmSpecialParams>(m_windows, *m_session);
         m_prompts = std::make_unique<ScriptedPrompter>();
     }
 
@@ -252,6 +260,8 @@ private slots:
         m_prompts.reset();
         m_dlg.reset();
         m_main.reset();
+        m_session.reset();
+        m_settings.reset();
         delete m_sim;
         m_sim = nullptr;
         m_dir.reset();

@@ -2,10 +2,11 @@
 // directory (and, for the port cases, the module simulator).
 
 #include "MainFixture.h"
-#include "app/Protocol.h"
 #include "chart/ChartWidget.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "device/ModuleSession.h"
+#include "device/Protocol.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 #include "settings/SystemParamsUnit.h"
 #include "ui_SystemParamsUnit.h"
 
@@ -14,7 +15,10 @@
 #include <QFile>
 #include <QFocusEvent>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 namespace Keys = SettingsKeys;
 
@@ -54,12 +58,14 @@ private slots:
     void reopenFailureKeepsDialogOpen();
     void closeBoxStoresNothing();
     void failedWriteIsReported();
+    void okAppliesThroughTheSessionAlone();
 };
 
 void TestSystemParams::designValuesAndFrame()
 {
-    TfrmSystemParams dialog;
-    QCOMPARE(frmSystemParams, &dialog);
+    MainFixture f;
+    f.create();
+    TfrmSystemParams dialog(f.session(), f.settings());
     Ui::TfrmSystemParams *ui = dialog.ui();
     // Tool-window frame: the close box is the only window button.
     const Qt::WindowFlags flags = dialog.windowFlags();
@@ -88,7 +94,7 @@ void TestSystemParams::formShowFillsFromCurrentSettings()
     f.create();
     // The dialog shows the values in memory, not what the file says now.
     f.writeIni("[System Parameters]\r\nMeasure Unit=lb\r\nBaud=300\r\n");
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     QCOMPARE(ui->edUnit->text(), QStringLiteral("N"));
@@ -114,7 +120,7 @@ void TestSystemParams::okStoresAllSixAndAppliesAtOnce()
     MainFixture f;
     TfrmMain &main = f.create();
     QCOMPARE(main.ValueText(), QStringLiteral("0.0kg"));
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     main.reply().ReplyValue = 1500;
@@ -157,7 +163,7 @@ void TestSystemParams::readIntervalBroughtIntoRange()
 {
     MainFixture f;
     TfrmMain &main = f.create();
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     ui->neReadInterval->setText(QStringLiteral("19"));
@@ -182,7 +188,7 @@ void TestSystemParams::rateNotInListReportsConversionError()
     QVERIFY(f.connect());
     TfrmMain &main = f.main();
     QCOMPARE(main.current().Baud, 14400);
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     QCOMPARE(ui->cbxBaud->currentIndex(), -1);
@@ -231,7 +237,7 @@ void TestSystemParams::rateChangeReopensOpenPort()
     QVERIFY(f.connect({"--address", "1"}));
     TfrmMain &main = f.main();
     QCOMPARE(main.comPort().baudRate(), 9600);
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     dialog.ui()->cbxBaud->setCurrentText(QStringLiteral("19200"));
     QSignalSpy closing(&main.comPort(), &QIODevice::aboutToClose);
@@ -257,7 +263,7 @@ void TestSystemParams::reopenFailureKeepsDialogOpen()
     QVERIFY(main.SelectPort(link));
     main.btnOpenClick();
     QVERIFY(main.IsPortOpen());
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     dialog.ui()->cbxBaud->setCurrentText(QStringLiteral("4800"));
     QVERIFY(QFile::remove(link)); // the device is gone by the time the port reopens
@@ -283,7 +289,7 @@ void TestSystemParams::closeBoxStoresNothing()
     const int intervalBefore = main.timerRead().interval();
     const double yMinBefore = main.chart()->yAxisMinimum();
 
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     QTimer::singleShot(0, &dialog, [&] {
         Ui::TfrmSystemParams *ui = dialog.ui();
         ui->speDecimal->setClampedValue(0);
@@ -315,7 +321,7 @@ void TestSystemParams::failedWriteIsReported()
     // A directory where the file should be: every write fails.
     QVERIFY(QDir(f.settingsDir()).mkdir(QStringLiteral("Data.ini")));
     TfrmMain &main = f.create();
-    TfrmSystemParams dialog;
+    TfrmSystemParams dialog(f.session(), f.settings());
     dialog.show();
     dialog.ui()->edUnit->setText(QStringLiteral("g"));
     QSignalSpy accepted(&dialog, &QDialog::accepted);
@@ -327,6 +333,53 @@ void TestSystemParams::failedWriteIsReported()
     // Applied for this run all the same.
     QCOMPARE(accepted.count(), 1);
     QCOMPARE(main.current().MeasureUnit, QStringLiteral("g"));
+}
+
+void TestSystemParams::okAppliesThroughTheSessionAlone()
+{
+    // Nothing but a module session and a settings file: no main window.
+    QTemporaryDir dir;
+    const QString iniPath = dir.filePath(QStringLiteral("Data.ini"));
+    SettingsStore store(iniPath);
+    ModuleSession session;
+    ScriptedPrompter prompts;
+    TfrmSystemParams dialog(session, store);
+    dialog.show();
+    Ui::TfrmSystemParams *ui = dialog.ui();
+    QCOMPARE(ui->cbxBaud->currentText(), QStringLiteral("9600"));
+    session.reply().ReplyValue = 25;
+    ui->speDecimal->setClampedValue(1);
+    ui->edUnit->setText(QStringLiteral("N"));
+    ui->neYMin->setText(QStringLiteral("300"));
+    ui->neYMax->setText(QStringLiteral("-200"));
+    ui->neReadInterval->setText(QStringLiteral("400"));
+    ui->cbxBaud->setCurrentText(QStringLiteral("4800"));
+    QSignalSpy yRange(&session, &ModuleSession::yRangeChanged);
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+
+    dialog.btnOKClick();
+
+    QVERIFY(prompts.errors.isEmpty());
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(session.ValueText(), QStringLiteral("2.5N"));
+    // Whoever shows the chart learns the new range from the session.
+    QCOMPARE(yRange.count(), 1);
+    const double end1 = yRange.first().at(0).toDouble();
+    const double end2 = yRange.first().at(1).toDouble();
+    QCOMPARE(std::min(end1, end2), -200.0);
+    QCOMPARE(std::max(end1, end2), 300.0);
+    QCOMPARE(session.timerRead().interval(), 400);
+    QCOMPARE(session.comPort().baudRate(), 4800);
+    const CurrentSettings &c = session.current();
+    QCOMPARE(c.YMin, 300.0);
+    QCOMPARE(c.YMax, -200.0);
+    QCOMPARE(c.ReadInterval, 400);
+    QCOMPARE(c.Baud, 4800);
+    const SettingsStore file(iniPath);
+    QCOMPARE(file.ReadString(Keys::SectionSystemParameters, Keys::KeyYMax, QString()),
+             QStringLiteral("-200"));
+    QCOMPARE(file.ReadString(Keys::SectionSystemParameters, Keys::KeyBaud, QString()),
+             QStringLiteral("4800"));
 }
 
 QTEST_MAIN(TestSystemParams)

@@ -2,7 +2,7 @@
 // whole command table, broadcasts, automatic sending and the fault switches.
 
 #include "TxSim.h"
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 #include "MainFixture.h"
-#include "app/DeviceLink.h"
 #include "app/MainUnit.h"
-#include "app/Pause.h"
 #include "calibration/ZeroCalibration.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "device/DeviceLink.h"
+#include "device/Pause.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -94,7 +94,7 @@ private slots:
         QVERIFY(rig.sim.ok(QStringLiteral("load %1").arg(load)));
         rig.sim.clearLog();
 
-        RunZeroCalibration(*rig.main);
+        rig.main->btnZeroClick();
 
         QCOMPARE(rig.prompts.questions,
                  QStringList{QStringLiteral("即将标定传感器零点，请去掉传感器上的所有附加载荷")});
@@ -119,7 +119,7 @@ private slots:
         rig.prompts.answerYes = false;
         rig.sim.clearLog();
 
-        RunZeroCalibration(*rig.main);
+        rig.main->btnZeroClick();
 
         QCOMPARE(rig.prompts.questions.size(), 1);
         QVERIFY(rig.framesSoFar().isEmpty());
@@ -158,7 +158,7 @@ private slots:
             QVERIFY(rig.sim.ok(fault));
         rig.sim.clearLog();
 
-        RunZeroCalibration(*rig.main);
+        rig.main->btnZeroClick();
 
         QCOMPARE(rig.main->ValueText(), shown);
         const QList<QByteArray> frames = rig.framesSoFar();
@@ -177,7 +177,7 @@ private slots:
         rig.setSetting(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyWaitInterval,
                        QStringLiteral("-50"));
         QVERIFY(rig.open());
-        RunZeroCalibration(*rig.main);
+        rig.main->btnZeroClick();
         QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
         QCOMPARE(rig.pauses, QList<int>{0});
         // The setting itself is left as the operator wrote it.
@@ -196,7 +196,7 @@ private slots:
             rig.sim.kill();
         });
 
-        RunZeroCalibration(*rig.main);
+        rig.main->btnZeroClick();
 
         QVERIFY(busyMeanwhile);
         QVERIFY(!QApplication::overrideCursor());

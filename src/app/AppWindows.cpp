@@ -2,6 +2,7 @@
 
 #include "app/MainUnit.h"
 #include "calibration/CalibrateUnit.h"
+#include "io/SettingsKeys.h"
 #include "parameters/EditParamUnit.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/PasswordUnit.h"
@@ -10,21 +11,30 @@
 #include "settings/SystemParamsUnit.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
-void AppWindows::ConfigureApplication() { QCoreApplication::setApplicationName(QStringLiteral("Kelvarin")); }
+void AppWindows::ConfigureApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Kelvarin"));
+}
 
 AppWindows::AppWindows(const QString &settingsDir, int replyTimeoutMs)
+    : m_settings(std::make_unique<SettingsStore>(QDir(settingsDir).filePath(SettingsKeys::FileName))),
+      m_session(std::make_unique<ModuleSession>(replyTimeoutMs))
 {
-    m_main = new TfrmMain(settingsDir, replyTimeoutMs);
+    m_main = new TfrmMain(*m_session, *m_settings);
     m_windows.push_back(m_main);
     // The dialogs belong to the main window (centred on it, modal to it).
-    m_windows.push_back(new TfrmCalibrate(m_main));
-    m_windows.push_back(new TfrmParam(m_main));
-    m_windows.push_back(new TfrmEditParam(m_main));
-    m_windows.push_back(new TfrmReadAllParam(m_main));
-    m_windows.push_back(new TfrmSpecialParams(m_main));
-    m_windows.push_back(new TfrmPassword(m_main));
-    m_windows.push_back(new TfrmSystemParams(m_main));
+    m_calibrate = new TfrmCalibrate(*m_session, *m_settings, m_main);
+    m_windows.push_back(m_calibrate);
+    m_windows.push_back(new TfrmParam(m_parameters, m_main));
+    m_windows.push_back(new TfrmEditParam(m_parameters, *m_session, m_main));
+    m_windows.push_back(new TfrmReadAllParam(m_parameters, *m_session, m_main));
+    m_windows.push_back(new TfrmSpecialParams(m_parameters, *m_session, m_main));
+    m_windows.push_back(new TfrmPassword(m_parameters, m_main));
+    m_systemParams = new TfrmSystemParams(*m_session, *m_settings, m_main);
+    m_windows.push_back(m_systemParams);
+    m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters});
 }
 
 AppWindows::~AppWindows()

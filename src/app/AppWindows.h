@@ -1,8 +1,11 @@
 #pragma once
-// Creates the program's windows once, in their fixed order (the main window
-// first), and destroys them in reverse order at the end of the run.
+// The program's run: the settings file, the module session, and the eight
+// windows created once in their fixed order (the main window first) and
+// destroyed in reverse order at the end of the run.
 
-#include "app/DeviceLink.h"
+#include "device/ModuleSession.h"
+#include "io/SettingsStore.h"
+#include "parameters/ParameterWindows.h"
 
 #include <QString>
 
@@ -11,22 +14,35 @@
 
 class QWidget;
 class TfrmMain;
+class TfrmCalibrate;
+class TfrmSystemParams;
 
 class AppWindows
 {
 public:
+    /// `settingsDir` is the directory holding "Data.ini".
     explicit AppWindows(const QString &settingsDir, int replyTimeoutMs = DeviceLink::DefaultReplyTimeoutMs);
     ~AppWindows();
     AppWindows(const AppWindows &) = delete;
     AppWindows &operator=(const AppWindows &) = delete;
 
-    TfrmMain *main() const { return m_main; }
-
     /// Names the application. It sets no display name: the window system
     /// would append one to every caption.
     static void ConfigureApplication();
 
+    ModuleSession &session() { return *m_session; }
+    SettingsStore &settings() { return *m_settings; }
+    TfrmMain *main() const { return m_main; }
+    TfrmCalibrate *calibrate() const { return m_calibrate; }
+    TfrmSystemParams *systemParams() const { return m_systemParams; }
+    const ParameterWindows &parameters() const { return m_parameters; }
+
 private:
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<ModuleSession> m_session;
+    ParameterWindows m_parameters;
     TfrmMain *m_main = nullptr;
+    TfrmCalibrate *m_calibrate = nullptr;
+    TfrmSystemParams *m_systemParams = nullptr;
     std::vector<QWidget *> m_windows; // in creation order
 };

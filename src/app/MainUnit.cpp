@@ -1,17 +1,17 @@
 #include "app/MainUnit.h"
 
-#include "app/ModalRunner.h"
-#include "app/Pause.h"
-#include "app/Prompter.h"
-#include "app/SmoothingFilter.h"
 #include "calibration/CalibrateUnit.h"
 #include "calibration/ZeroCalibration.h"
 #include "chart/ChartWidget.h"
-#include "parameters/AccessGate.h"
 #include "chart/SampleDataFile.h"
-#include "settings/SettingsKeys.h"
+#include "chart/SmoothingFilter.h"
+#include "device/Pause.h"
+#include "io/SettingsKeys.h"
+#include "parameters/AccessGate.h"
 #include "settings/SystemParamsUnit.h"
 #include "ui_MainUnit.h"
+#include "widgets/ModalRunner.h"
+#include "widgets/Prompter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,11 +21,11 @@
 #include <QSerialPortInfo>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <cmath>
 
-TfrmMain *frmMain = nullptr;
-
-namespace {
+namespace
+{
 namespace Keys = SettingsKeys;
 
 const QString CaptionOpen = QStringLiteral("打开串口(&O)");
@@ -38,12 +38,11 @@ const QString TextWriteTimeout = QStringLiteral("写入超时！");
 const QString TextSetOk = QStringLiteral("设置成功！");
 const QString TextWriteOk = QStringLiteral("写入成功！");
 const QString TextWriteFailed = QStringLiteral("写入失败！");
-const QString TextOpenFailed = QStringLiteral("串口打开失败！");
 const QString PromptTitle = QStringLiteral("提示");
 const QString TextAutoSendConfirm =
     QStringLiteral("此操作将使模块进入自动发送状态，继续吗？（再次上电自动取消自动发送）");
-const QString TextSettingsWriteFailed = QStringLiteral(
-    "设置无法写入文件 %1：\n%2\n\n程序继续工作，但本次运行中更改的设置可能不会保存。");
+const QString TextSettingsWriteFailed =
+    QStringLiteral("设置无法写入文件 %1：\n%2\n\n程序继续工作，但本次运行中更改的设置可能不会保存。");
 const QString FilterClassPrefix = QStringLiteral("滤波级数：");
 const QString ExportFilter = QStringLiteral("Text File (*.txt)");
 const QString ImportFilter = QStringLiteral("文本文件(*.txt)");
@@ -51,8 +50,6 @@ const QString DataFileSuffix = QStringLiteral("txt");
 
 constexpr int StatusPanel0Width = 200;
 constexpr int SetAddressStorePauseMs = 100;
-constexpr int AddressMin = 0;
-constexpr int AddressMax = 255;
 constexpr int AddressWriteSpacingMs = 200;
 constexpr int ValueTextRefreshMs = 16; // about one screen refresh
 
@@ -70,14 +67,13 @@ private:
 };
 } // namespace
 
-TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *parent)
-    : QMainWindow(parent), m_ui(std::make_unique<Ui::TfrmMain>()), m_settingsDir(settingsDir),
-      m_link(nullptr, replyTimeoutMs), m_smoothing(std::make_unique<SmoothingFilter>())
+TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *parent)
+    : QMainWindow(parent), m_session(session), m_settings(settings), m_ui(std::make_unique<Ui::TfrmMain>()),
+      m_smoothing(std::make_unique<SmoothingFilter>())
 {
-    frmMain = this;
     m_ui->setupUi(this);
-    m_ui->speDN->setLimits(AddressMin, AddressMax);
-    m_ui->speDN->setClampedValue(1);
+    m_ui->speDN->setLimits(ModuleSession::AddressMin, ModuleSession::AddressMax);
+    m_ui->speDN->setClampedValue(m_session.CurrentAddress());
 
     // Status bar: panel 0 centred, panel 1 right-aligned.
     m_statusPanel0 = new QLabel(this);
@@ -111,22 +107,21 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     connect(m_ui->pltMain, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_popupMenu1->popup(m_ui->pltMain->mapToGlobal(pos)); });
 
-    m_timerRead.setObjectName(QStringLiteral("TimerRead"));
-    m_link.timerWait().setObjectName(QStringLiteral("TimerWait"));
-    m_comPort1.setObjectName(QStringLiteral("ComPort1"));
-
     connect(m_ui->btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
     connect(m_ui->cbbPort, &QComboBox::activated, this, &TfrmMain::cbbPortChange);
     connect(m_ui->cbbPort, &PortComboBox::aboutToShowPopup, this, &TfrmMain::RefreshPortList);
     connect(m_ui->btnDN, &QToolButton::clicked, this, &TfrmMain::btnDNClick);
     connect(m_ui->btnSetDN, &QPushButton::clicked, this, &TfrmMain::btnSetDNClick);
     connect(m_ui->speDN, &QSpinBox::textChanged, this, &TfrmMain::speDNChange);
+    // Every text of the field is the session's current address at once: the
+    // typed ones (an empty or partly typed one too) come from the editor, the
+    // ones the program sets only from the spin box.
+    connect(m_ui->speDN->editor(), &QLineEdit::textChanged, this, &TfrmMain::speDNTextChange);
     connect(m_ui->M1, &QAction::triggered, this, &TfrmMain::M1Click);
     connect(m_ui->F1, &QAction::triggered, this, &TfrmMain::F1Click);
     connect(m_ui->N3, &QAction::triggered, this, &TfrmMain::N3Click);
     connect(m_ui->btnSystemParams, &QPushButton::clicked, this, &TfrmMain::btnSystemParamsClick);
     connect(m_ui->btnBeginRead, &QPushButton::clicked, this, &TfrmMain::btnBeginReadClick);
-    connect(&m_timerRead, &QTimer::timeout, this, &TfrmMain::TimerReadTimer);
     connect(m_ui->btnClear, &QPushButton::clicked, this, &TfrmMain::btnClearClick);
     connect(m_ui->mnuClearData, &QAction::triggered, this, &TfrmMain::mnuClearDataClick);
     connect(m_ui->btnFilter, &QPushButton::clicked, this, &TfrmMain::btnFilterClick);
@@ -143,18 +138,23 @@ TfrmMain::TfrmMain(const QString &settingsDir, int replyTimeoutMs, QWidget *pare
     connect(m_ui->btnParam, &QPushButton::clicked, this, &TfrmMain::sttValueDblClick);
     m_ui->sttValue->installEventFilter(this);
 
-    connect(&m_link, &DeviceLink::replyHandled, this, &TfrmMain::ComDataPacket1Packet);
-    connect(&m_link, &DeviceLink::deviceLost, this, &TfrmMain::DeviceLost);
-    connect(&m_link, &DeviceLink::waitTimedOut, this, &TfrmMain::PollTimedOut);
-    connect(&m_link, &DeviceLink::waitAborted, this, &TfrmMain::PollEnded);
-    m_link.attach(&m_comPort1);
+    connect(&m_session, &ModuleSession::currentAddressChanged, this, &TfrmMain::ShowCurrentAddress);
+    connect(&m_session, &ModuleSession::addressReplied, this, &TfrmMain::SetCurrentAddress);
+    connect(&m_session, &ModuleSession::valueTextChanged, this, &TfrmMain::ShowValueText);
+    connect(&m_session, &ModuleSession::valueRead, this, &TfrmMain::PlotValue);
+    connect(&m_session, &ModuleSession::yRangeChanged, this, [this](double yMin, double yMax) {
+        m_ui->pltMain->setYAxis(std::min(yMin, yMax), std::abs(yMax - yMin));
+    });
+    connect(&m_session, &ModuleSession::readingTimedOut, this, [this] { ApplyState(State::PortIdle); });
+    connect(&m_session, &ModuleSession::pollFailed, this, &TfrmMain::PollFailed);
+    connect(&m_session, &ModuleSession::portLost, this, &TfrmMain::PortLost);
+    connect(&m_session, &ModuleSession::portClosed, this, [this] { ApplyState(State::PortClosed); });
     m_addressWriteTimer.setSingleShot(true);
     connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
-    m_valueText = m_ui->sttValue->text();
     m_valueTextRefresh.setSingleShot(true);
     connect(&m_valueTextRefresh, &QTimer::timeout, this, [this] {
-        if (m_ui->sttValue->text() != m_valueText) {
-            m_ui->sttValue->setText(m_valueText);
+        if (m_ui->sttValue->text() != m_session.ValueText()) {
+            m_ui->sttValue->setText(m_session.ValueText());
             m_valueTextRefresh.start(ValueTextRefreshMs);
         }
     });
@@ -167,43 +167,41 @@ TfrmMain::~TfrmMain()
 {
     if (m_addressWriteTimer.isActive())
         WriteDeviceNumber();
-    m_timerRead.stop();
-    m_link.detach();
-    if (m_comPort1.isOpen())
-        m_comPort1.close();
-    if (frmMain == this)
-        frmMain = nullptr;
+    m_settings.setWriteFailureHandler({});
 }
 
-ChartWidget *TfrmMain::chart() const { return m_ui->pltMain; }
+ChartWidget *TfrmMain::chart() const
+{
+    return m_ui->pltMain;
+}
 
 // --- Start-up --------------------------------------------------------------
 
 void TfrmMain::FormCreate()
 {
-    m_settings = std::make_unique<SettingsStore>(QDir(m_settingsDir).filePath(Keys::FileName));
-    m_settings->setWriteFailureHandler(
+    m_settings.setWriteFailureHandler(
         [this](const QString &filePath, const QString &reason) { SettingsWriteFailed(filePath, reason); });
-    SettingsStore &ini = *m_settings;
+    SettingsStore &ini = m_settings;
+    CurrentSettings &now = current();
 
-    m_current.ComPort = ini.ReadString(Keys::SectionCommunication, Keys::KeyComPort, Keys::DefaultComPort);
-    m_current.AverageCount = ini.ReadInteger(Keys::SectionFilter, Keys::KeyAverageCount, Keys::DefaultAverageCount);
-    m_current.ReadInterval =
+    now.ComPort = ini.ReadString(Keys::SectionCommunication, Keys::KeyComPort, Keys::DefaultComPort);
+    now.AverageCount = ini.ReadInteger(Keys::SectionFilter, Keys::KeyAverageCount, Keys::DefaultAverageCount);
+    now.ReadInterval =
         ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyReadInterval, Keys::DefaultReadInterval);
-    m_current.WaitInterval =
+    now.WaitInterval =
         ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyWaitInterval, Keys::DefaultWaitInterval);
-    SetReadInterval(m_current.ReadInterval);
+    SetReadInterval(now.ReadInterval);
 
-    m_current.StayOnTop = ini.ReadBool(Keys::SectionSystemParameters, Keys::KeyStayOnTop, Keys::DefaultStayOnTop);
-    ApplyStayOnTop(m_current.StayOnTop);
+    now.StayOnTop = ini.ReadBool(Keys::SectionSystemParameters, Keys::KeyStayOnTop, Keys::DefaultStayOnTop);
+    ApplyStayOnTop(now.StayOnTop);
 
-    m_current.MeasureUnit =
+    now.MeasureUnit =
         ini.ReadString(Keys::SectionSystemParameters, Keys::KeyMeasureUnit, Keys::DefaultMeasureUnit);
-    m_current.Decimal = ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyDecimal, Keys::DefaultDecimal);
+    now.Decimal = ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyDecimal, Keys::DefaultDecimal);
 
-    m_current.YMin = ini.ReadFloat(Keys::SectionSystemParameters, Keys::KeyYMin, Keys::DefaultYMin);
-    m_current.YMax = ini.ReadFloat(Keys::SectionSystemParameters, Keys::KeyYMax, Keys::DefaultYMax);
-    ApplyYRange(m_current.YMin, m_current.YMax);
+    now.YMin = ini.ReadFloat(Keys::SectionSystemParameters, Keys::KeyYMin, Keys::DefaultYMin);
+    now.YMax = ini.ReadFloat(Keys::SectionSystemParameters, Keys::KeyYMax, Keys::DefaultYMax);
+    ApplyYRange(now.YMin, now.YMax);
 
     if (!ini.SectionExists(Keys::SectionSystem)) {
         ini.WriteString(Keys::SectionSystem, Keys::KeyApplicationName, Keys::DefaultApplicationName);
@@ -227,7 +225,8 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::FormShow()
 {
-    SettingsStore &ini = *m_settings;
+    SettingsStore &ini = m_settings;
+    CurrentSettings &now = current();
     {
         const QSignalBlocker once(m_ui->ckbViewMarker); // applied below, whether it changed or not
         m_ui->ckbViewMarker->setChecked(
@@ -235,24 +234,20 @@ void TfrmMain::FormShow()
     }
     ckbViewMarkerClick();
 
-    const int saved = m_ui->cbbPort->findText(m_current.ComPort, Qt::MatchFixedString);
+    const int saved = m_ui->cbbPort->findText(now.ComPort, Qt::MatchFixedString);
     if (saved >= 0)
         m_ui->cbbPort->setCurrentIndex(saved);
 
     m_sampleCount = 0;
-    m_current.Baud = ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyBaud, Keys::DefaultBaud);
-    SetCurrentAddress(ini.ReadInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, Keys::DefaultDeviceNumber));
+    now.Baud = ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyBaud, Keys::DefaultBaud);
+    SetCurrentAddress(
+        ini.ReadInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, Keys::DefaultDeviceNumber));
 
     reply().ReplyValue = 0;
     ShowValue();
 }
 
 // --- Shared operations -----------------------------------------------------
-
-DeviceAddress TfrmMain::CurrentAddress() const
-{
-    return static_cast<DeviceAddress>(m_ui->speDN->clampedValue());
-}
 
 void TfrmMain::SetCurrentAddress(int address)
 {
@@ -261,36 +256,24 @@ void TfrmMain::SetCurrentAddress(int address)
     m_ui->speDN->setClampedValue(address);
 }
 
-void TfrmMain::SetValueText(const QString &text)
+void TfrmMain::ShowCurrentAddress(DeviceAddress address)
+{
+    // The field already reads as that address (an empty field reads as 0):
+    // its text stays as the operator typed it.
+    if (m_ui->speDN->clampedValue() != address)
+        SetCurrentAddress(address);
+}
+
+void TfrmMain::ShowValueText()
 {
     // A new text lays the window out again. In automatic sending a text per
     // reply would do that a thousand times a second, far more often than any
     // screen shows: the display takes the newest text at most once per
     // refresh, a change after a quiet spell at once.
-    m_valueText = text;
     if (m_valueTextRefresh.isActive())
         return;
-    m_ui->sttValue->setText(text);
+    m_ui->sttValue->setText(m_session.ValueText());
     m_valueTextRefresh.start(ValueTextRefreshMs);
-}
-
-QString TfrmMain::ValueText() const { return m_valueText; }
-
-void TfrmMain::ShowValue()
-{
-    const std::int32_t value = reply().ReplyValue;
-    const int decimal = m_current.Decimal;
-    QString text;
-    if (decimal > 0) {
-        m_displayValue = double(value) / std::pow(10.0, decimal);
-        QLocale locale;
-        locale.setNumberOptions(QLocale::OmitGroupSeparator);
-        text = locale.toString(m_displayValue, 'f', decimal);
-    } else {
-        m_displayValue = double(value);
-        text = QString::number(value);
-    }
-    SetValueText(text + m_current.MeasureUnit);
 }
 
 void TfrmMain::PlotValue()
@@ -301,7 +284,7 @@ void TfrmMain::PlotValue()
     // again until a sample has been stored in between. The notice waits
     // until the reply handler has ended.
     try {
-        m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), m_displayValue);
+        m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), DisplayValue());
         m_plotFailing = false;
         return;
     } catch (const std::bad_alloc &) {
@@ -318,64 +301,9 @@ void TfrmMain::PlotValue()
     }
 }
 
-void TfrmMain::ApplyYRange(double yMin, double yMax)
+QString TfrmMain::portSelected() const
 {
-    m_ui->pltMain->setYAxis(std::min(yMin, yMax), std::abs(yMax - yMin));
-}
-
-void TfrmMain::SetReadInterval(int ms)
-{
-    m_current.ReadInterval = ms;
-    // A zero or negative interval would poll without pause.
-    m_timerRead.setInterval(std::max(ms, 1));
-}
-
-void TfrmMain::SetBaud(int baud)
-{
-    m_current.Baud = baud;
-    m_comPort1.setBaudRate(baud);
-}
-
-void TfrmMain::OpenPort()
-{
-    m_comPort1.setPortName(m_ui->cbbPort->currentText());
-    m_comPort1.setBaudRate(m_current.Baud);
-    m_comPort1.setDataBits(QSerialPort::Data8);
-    m_comPort1.setParity(QSerialPort::NoParity);
-    m_comPort1.setStopBits(QSerialPort::OneStop);
-    m_comPort1.setFlowControl(QSerialPort::NoFlowControl);
-    if (!m_comPort1.open(QIODevice::ReadWrite)) {
-        QString reason = m_comPort1.errorString();
-        if (m_comPort1.error() == QSerialPort::PermissionError)
-            reason += QStringLiteral("\n当前用户无权访问该串口：请把用户加入 \"dialout\" 组后重新登录。");
-        m_comPort1.clearError();
-        throw OperatorError(TextOpenFailed + QLatin1Char('\n') + reason);
-    }
-    // Pseudo-terminals and some adapters have no modem lines: not an error.
-    m_comPort1.setDataTerminalReady(true);
-    m_comPort1.setRequestToSend(true);
-    m_comPort1.clearError();
-    m_link.attach(&m_comPort1);
-}
-
-void TfrmMain::ClosePort()
-{
-    if (m_comPort1.isOpen())
-        m_comPort1.close();
-}
-
-void TfrmMain::ReopenPort()
-{
-    // A poll sent before the reopening gets no reply: the next tick asks anew.
-    PollEnded();
-    ClosePort();
-    try {
-        OpenPort();
-    } catch (...) {
-        m_timerRead.stop();
-        ApplyState(State::PortClosed);
-        throw;
-    }
+    return m_ui->cbbPort->currentText();
 }
 
 bool TfrmMain::SelectPort(const QString &portName)
@@ -401,7 +329,7 @@ void TfrmMain::RefreshPortList()
     // system; offer the saved one while it exists. The chosen one stays even
     // when it has vanished (a pulled adapter): the next opening must not
     // silently take another port; it stays until the operator picks another.
-    if (const QString &saved = m_current.ComPort;
+    if (const QString &saved = current().ComPort;
         !saved.isEmpty() && !names.contains(saved, Qt::CaseInsensitive) && QFileInfo::exists(saved))
         names << saved;
     if (!selected.isEmpty() && !names.contains(selected, Qt::CaseInsensitive))
@@ -463,8 +391,6 @@ void TfrmMain::btnOpenClick()
                 return;
             ApplyState(State::PortIdle);
         } else {
-            m_timerRead.stop();
-            PollEnded();
             ClosePort();
             ApplyState(State::PortClosed);
         }
@@ -474,20 +400,19 @@ void TfrmMain::btnOpenClick()
 void TfrmMain::cbbPortChange()
 {
     const QString name = m_ui->cbbPort->currentText();
-    m_comPort1.setPortName(name);
-    m_current.ComPort = name;
-    m_settings->WriteString(Keys::SectionCommunication, Keys::KeyComPort, name);
+    current().ComPort = name;
+    m_settings.WriteString(Keys::SectionCommunication, Keys::KeyComPort, name);
 }
 
 void TfrmMain::btnDNClick()
 {
     Guarded(this, [this] {
         ReplyState &r = reply();
-        m_link.SendFrame(BuildQueryFrame(BroadcastAddress, CmdDN));
+        link().SendFrame(BuildQueryFrame(BroadcastAddress, CmdDN));
         r.ReplyDone = false;
         r.ReplyTimedOut = false;
-        m_link.StartTimerWait();
-        m_link.WaitForReply();
+        link().StartTimerWait();
+        link().WaitForReply();
         SetValueText(r.ReplyTimedOut ? TextReadTimeout : TextReadOk);
     });
 }
@@ -496,22 +421,22 @@ void TfrmMain::btnSetDNClick()
 {
     Guarded(this, [this] {
         SetValueText(QString());
-        const bool wasReading = m_timerRead.isActive();
-        m_timerRead.stop();
+        const bool wasReading = m_session.IsReading();
+        timerRead().stop();
         ApplyState(State::SettingAddress);
         // However the handler ends (a write error included), the window returns to its state.
         ScopeExit restore([this, wasReading] {
             if (wasReading && IsPortOpen())
-                m_timerRead.start();
+                m_session.StartReading();
             ApplyState(wasReading ? State::Reading : State::PortIdle);
         });
 
-        const bool addressSet = m_link.Exchange(BuildDataFrame(BroadcastAddress, CmdDN, CurrentAddress()));
+        const bool addressSet = link().Exchange(BuildDataFrame(BroadcastAddress, CmdDN, CurrentAddress()));
         SetValueText(addressSet ? TextSetOk : TextWriteTimeout);
         Pause(SetAddressStorePauseMs);
         bool stored = false;
         try {
-            stored = m_link.Exchange(BuildQueryFrame(CurrentAddress(), CmdStore));
+            stored = link().Exchange(BuildQueryFrame(CurrentAddress(), CmdStore));
         } catch (...) {
             // The store request did not go out (the line lost meanwhile): the
             // success text of the first step must not stay as the last word,
@@ -523,8 +448,11 @@ void TfrmMain::btnSetDNClick()
     });
 }
 
+void TfrmMain::speDNTextChange() { m_session.SetCurrentAddress(m_ui->speDN->clampedValue()); }
+
 void TfrmMain::speDNChange()
 {
+    speDNTextChange();
     if (!m_ui->speDN->textIsInteger())
         return;
     // Several modules in automatic sending change the address with every
@@ -543,28 +471,14 @@ void TfrmMain::WriteDeviceNumber()
     m_addressWriteTimer.stop();
     if (!m_ui->speDN->textIsInteger())
         return;
-    m_settings->WriteInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, int(m_ui->speDN->textValue()));
+    m_settings.WriteInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, int(m_ui->speDN->textValue()));
     m_addressWritten.start();
 }
 
 // --- Replies ---------------------------------------------------------------
 
-void TfrmMain::ComDataPacket1Packet(const Reply &reply)
+void TfrmMain::PortLost(const QString &reason)
 {
-    // Any reply ends every wait in progress, the poll's too.
-    PollEnded();
-    SetCurrentAddress(reply.address);
-    if (reply.command == CmdReadValue) {
-        ShowValue();
-        PlotValue();
-    }
-}
-
-void TfrmMain::DeviceLost(const QString &reason)
-{
-    m_timerRead.stop();
-    PollEnded();
-    ClosePort();
     ApplyState(State::PortClosed);
     if (m_lostNoticePending)
         return;
@@ -572,7 +486,7 @@ void TfrmMain::DeviceLost(const QString &reason)
     // Told once, after the waits that the loss ended have unwound.
     QTimer::singleShot(0, this, [this, reason] {
         m_lostNoticePending = false;
-        m_link.LossReported();
+        link().LossReported();
         RefreshPortList();
         Prompts().showError(this, QStringLiteral("串口连接已断开，串口已关闭。\n%1").arg(reason));
     });
@@ -597,7 +511,7 @@ void TfrmMain::btnBeginReadClick()
 {
     if (m_state != State::Reading) {
         ApplyState(State::Reading);
-        m_timerRead.start();
+        m_session.StartReading();
         SetValueText(QString());
     } else {
         StopReading();
@@ -606,48 +520,16 @@ void TfrmMain::btnBeginReadClick()
 
 void TfrmMain::StopReading()
 {
-    m_link.AbortExchange();
-    m_timerRead.stop();
-    PollEnded();
+    m_session.StopReading();
     ApplyState(State::PortIdle);
 }
 
-void TfrmMain::TimerReadTimer()
+void TfrmMain::PollFailed(const QString &error, bool reported)
 {
-    // At most one poll is outstanding: a tick that comes while the last poll
-    // still waits sends nothing, so a slow module is polled at its own answer
-    // rate and the line is never flooded with requests it cannot answer.
-    //
-    // The poll does not wait here. Its reply (any reply, as for every wait)
-    // or TimerWait running out ends it, so a window opened meanwhile, by
-    // whatever way, never sits on top of a wait of the poll's: the ticks go
-    // on under every dialog.
-    if (m_pollPending)
-        return;
-    try {
-        m_link.SendFrame(BuildQueryFrame(CurrentAddress(), CmdReadValue));
-        m_pollPending = true;
-        m_link.StartTimerWait();
-    } catch (const std::exception &e) {
-        // A failed write stops reading, so the next tick does not repeat the error.
-        if (m_state == State::Reading)
-            StopReading();
-        if (!dynamic_cast<const ReportedError *>(&e)) // a lost port is reported once, elsewhere
-            Prompts().showError(this, QString::fromStdString(e.what()));
-    }
-}
-
-void TfrmMain::PollEnded() { m_pollPending = false; }
-
-void TfrmMain::PollTimedOut()
-{
-    if (!m_pollPending)
-        return;
-    m_pollPending = false;
-    SetValueText(TextReadTimeout);
-    // The wait is over already: nothing to abort.
-    m_timerRead.stop();
-    ApplyState(State::PortIdle);
+    if (m_state == State::Reading)
+        ApplyState(State::PortIdle);
+    if (!reported) // a lost port is reported once, elsewhere
+        Prompts().showError(this, error);
 }
 
 void TfrmMain::btnClearClick()
@@ -656,7 +538,10 @@ void TfrmMain::btnClearClick()
     m_sampleCount = 0;
 }
 
-void TfrmMain::mnuClearDataClick() { btnClearClick(); }
+void TfrmMain::mnuClearDataClick()
+{
+    btnClearClick();
+}
 
 // --- Sample data -----------------------------------------------------------
 
@@ -677,7 +562,7 @@ void TfrmMain::ckbViewMarkerClick()
     const bool visible = m_ui->ckbViewMarker->isChecked();
     for (int channel = 0; channel < m_ui->pltMain->channelCount(); ++channel)
         m_ui->pltMain->setMarkersVisible(channel, visible);
-    m_settings->WriteBool(Keys::SectionRuntime, Keys::KeyViewDataMarker, visible);
+    m_settings.WriteBool(Keys::SectionRuntime, Keys::KeyViewDataMarker, visible);
 }
 
 void TfrmMain::ExportData()
@@ -690,9 +575,15 @@ void TfrmMain::ExportData()
         Prompts().showError(this, QLatin1String(SaveDataErrorPrefix) + error);
 }
 
-void TfrmMain::btnExportClick() { ExportData(); }
+void TfrmMain::btnExportClick()
+{
+    ExportData();
+}
 
-void TfrmMain::E1Click() { ExportData(); }
+void TfrmMain::E1Click()
+{
+    ExportData();
+}
 
 void TfrmMain::btnLoadDataClick()
 {
@@ -714,10 +605,13 @@ void TfrmMain::btnReportClick()
 {
     if (!Prompts().askYesNo(this, PromptTitle, TextAutoSendConfirm))
         return;
-    Guarded(this, [this] { m_link.SendFrame(BuildQueryFrame(BroadcastAddress, CmdAutoSend)); });
+    Guarded(this, [this] { link().SendFrame(BuildQueryFrame(BroadcastAddress, CmdAutoSend)); });
 }
 
-void TfrmMain::mnuEvaluateClick() { btnReportClick(); }
+void TfrmMain::mnuEvaluateClick()
+{
+    btnReportClick();
+}
 
 // --- Window-level commands -------------------------------------------------
 
@@ -742,25 +636,52 @@ void TfrmMain::F1Click()
 {
     const bool onTop = m_ui->F1->isChecked();
     ApplyStayOnTop(onTop);
-    m_current.StayOnTop = onTop;
-    m_settings->WriteBool(Keys::SectionSystemParameters, Keys::KeyStayOnTop, onTop);
+    current().StayOnTop = onTop;
+    m_settings.WriteBool(Keys::SectionSystemParameters, Keys::KeyStayOnTop, onTop);
 }
 
-void TfrmMain::PopupMenu1Popup() { m_ui->F1->setChecked(windowFlags() & Qt::WindowStaysOnTopHint); }
+void TfrmMain::PopupMenu1Popup()
+{
+    m_ui->F1->setChecked(windowFlags() & Qt::WindowStaysOnTopHint);
+}
 
-void TfrmMain::N3Click() { btnSystemParamsClick(); }
+void TfrmMain::N3Click()
+{
+    btnSystemParamsClick();
+}
 
-void TfrmMain::btnSystemParamsClick() { ShowModal(frmSystemParams); }
+void TfrmMain::btnSystemParamsClick()
+{
+    if (m_dialogs.systemParams)
+        ShowModal(m_dialogs.systemParams);
+}
 
-void TfrmMain::btnZeroClick() { RunZeroCalibration(*this); }
+void TfrmMain::btnZeroClick()
+{
+    // The button stays disabled while the calibration runs; afterwards it
+    // gets the state the table gives it (reading may have been started, or the
+    // port lost, while an exchange waited).
+    RunZeroCalibration(m_session, this, [this](bool running) {
+        m_ui->btnZero->setEnabled(!running && m_state == State::PortIdle);
+    });
+}
 
-void TfrmMain::btnCalibrateClick() { OpenCalibration(*this); }
+void TfrmMain::btnCalibrateClick()
+{
+    if (m_dialogs.calibrate)
+        OpenCalibration(*m_dialogs.calibrate);
+}
 
-void TfrmMain::sttValueDblClick() { RunAccessGate(); }
+void TfrmMain::sttValueDblClick()
+{
+    if (m_dialogs.parameters)
+        RunAccessGate(*m_dialogs.parameters, m_session);
+}
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui->sttValue && event->type() == QEvent::MouseButtonDblClick && m_ui->sttValue->isEnabled()) {
+    if (watched == m_ui->sttValue && event->type() == QEvent::MouseButtonDblClick &&
+        m_ui->sttValue->isEnabled()) {
         sttValueDblClick();
         return true;
     }

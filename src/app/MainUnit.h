@@ -1,13 +1,13 @@
 #pragma once
-// The main window: owner of the serial port, the device link, the timers,
-// the current address, the value display, the chart and the settings.
+// The main window: a view of the module session (port, address, live
+// reading, value display), the chart of the samples, and the way into the
+// other windows.
 
-#include "app/DeviceLink.h"
-#include "settings/SettingsStore.h"
+#include "device/ModuleSession.h"
+#include "io/SettingsStore.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QSerialPort>
 #include <QTimer>
 
 #include <memory>
@@ -17,23 +17,21 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class SmoothingFilter;
+class TfrmCalibrate;
+class TfrmSystemParams;
+struct ParameterWindows;
 
-namespace Ui {
+namespace Ui
+{
 class TfrmMain;
 }
 
-/// Settings held in memory for the whole run (read at start-up).
-struct CurrentSettings {
-    QString ComPort;
-    int AverageCount = 16;
-    int ReadInterval = 100;
-    int WaitInterval = 200;
-    bool StayOnTop = false;
-    QString MeasureUnit;
-    int Decimal = 1;
-    double YMin = 0;
-    double YMax = 10000;
-    int Baud = 9600;
+/// The dialogs the main window opens; created after it (the main window
+/// comes first), handed over with setDialogs().
+struct MainDialogs {
+    TfrmCalibrate *calibrate = nullptr;
+    TfrmSystemParams *systemParams = nullptr;
+    ParameterWindows *parameters = nullptr;
 };
 
 class TfrmMain : public QMainWindow
@@ -42,51 +40,52 @@ class TfrmMain : public QMainWindow
 public:
     enum class State { PortClosed, PortIdle, Reading, SettingAddress };
 
-    /// `settingsDir` is the directory holding "Data.ini" (the executable's).
-    explicit TfrmMain(const QString &settingsDir, int replyTimeoutMs = DeviceLink::DefaultReplyTimeoutMs,
-                      QWidget *parent = nullptr);
+    TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *parent = nullptr);
     ~TfrmMain() override;
 
-    // --- What the other windows use ---------------------------------------
-    DeviceLink &link() { return m_link; }
-    ReplyState &reply() { return m_link.reply(); }
-    SettingsStore &settings() { return *m_settings; }
-    CurrentSettings &current() { return m_current; }
+    void setDialogs(const MainDialogs &dialogs) { m_dialogs = dialogs; }
+
+    // --- The session and what the window shows of it -------------------------
+    ModuleSession &session() { return m_session; }
+    DeviceLink &link() { return m_session.link(); }
+    ReplyState &reply() { return m_session.reply(); }
+    SettingsStore &settings() { return m_settings; }
+    CurrentSettings &current() { return m_session.current(); }
     ChartWidget *chart() const;
-    QSerialPort &comPort() { return m_comPort1; }
-    QTimer &timerRead() { return m_timerRead; }
+    QSerialPort &comPort() { return m_session.comPort(); }
+    QTimer &timerRead() { return m_session.timerRead(); }
     SmoothingFilter &smoothingFilter() { return *m_smoothing; }
 
-    /// The address in speDN: its text as a whole number (0 when it is not
-    /// one), brought into 0..255. Read it anew for every frame.
-    DeviceAddress CurrentAddress() const;
+    /// The current address: speDN's text as a whole number (0 when it is not
+    /// one), brought into 0..255.
+    DeviceAddress CurrentAddress() const { return m_session.CurrentAddress(); }
     /// Sets speDN (brought into 0..255).
     void SetCurrentAddress(int address);
-    /// Text of the value display sttValue.
-    void SetValueText(const QString &text);
-    QString ValueText() const;
+    /// Status text of the value display sttValue.
+    void SetValueText(const QString &text) { m_session.SetValueText(text); }
+    QString ValueText() const { return m_session.ValueText(); }
 
     /// Formats ReplyValue into sttValue with Decimal and Measure Unit.
-    void ShowValue();
+    void ShowValue() { m_session.ShowValue(); }
     /// Appends DisplayValue to channel 0 at the next SampleCount.
     void PlotValue();
-    double DisplayValue() const { return m_displayValue; }
+    double DisplayValue() const { return m_session.DisplayValue(); }
     qint64 SampleCount() const { return m_sampleCount; }
 
     /// Y axis from two ends: minimum the smaller, span the absolute difference.
-    void ApplyYRange(double yMin, double yMax);
-    void SetReadInterval(int ms);
+    void ApplyYRange(double yMin, double yMax) { m_session.SetYRange(yMin, yMax); }
+    void SetReadInterval(int ms) { m_session.SetReadInterval(ms); }
     /// Baud rate used at the next opening (and applied to an open port).
-    void SetBaud(int baud);
-    bool IsPortOpen() const { return m_comPort1.isOpen(); }
-    /// Opens ComPort1 with the selected name and the line settings; throws
+    void SetBaud(int baud) { m_session.SetBaud(baud); }
+    bool IsPortOpen() const { return m_session.IsPortOpen(); }
+    /// Opens the port selected in the list with the line settings; throws
     /// OperatorError("串口打开失败！" + reason) when it cannot be opened.
-    void OpenPort();
-    void ClosePort();
+    void OpenPort() { m_session.OpenPort(portSelected()); }
+    void ClosePort() { m_session.ClosePort(); }
     /// Closes and opens the port again (a new baud rate takes effect). When
     /// the opening fails the window returns to the closed state and the
     /// OperatorError is passed on.
-    void ReopenPort();
+    void ReopenPort() { m_session.ReopenPort(); }
     /// Selects `portName` in the port list, adding it when it is a path that
     /// exists but the system does not list (pseudo-terminals, bridges).
     bool SelectPort(const QString &portName);
@@ -94,7 +93,7 @@ public:
     State state() const { return m_state; }
     /// A live-reading poll has been sent and neither a reply nor the
     /// time-out has ended it yet.
-    bool PollPending() const { return m_pollPending; }
+    bool PollPending() const { return m_session.PollPending(); }
     Ui::TfrmMain *ui() const { return m_ui.get(); }
 
 public slots:
@@ -111,7 +110,7 @@ public slots:
     void N3Click();
     void btnSystemParamsClick();
     void btnBeginReadClick();
-    void TimerReadTimer();
+    void TimerReadTimer() { m_session.TimerReadTimer(); }
     void btnClearClick();
     void mnuClearDataClick();
     void btnFilterClick();
@@ -135,42 +134,35 @@ protected:
 
 private:
     void FormCreate();
-    void ComDataPacket1Packet(const Reply &reply);
+    QString portSelected() const;
+    void ShowCurrentAddress(DeviceAddress address);
+    void speDNTextChange();
+    void ShowValueText();
     void ApplyState(State state);
     void ApplyStayOnTop(bool onTop);
     void StopReading();
-    void PollEnded();
-    void PollTimedOut();
-    void DeviceLost(const QString &reason);
+    void PortLost(const QString &reason);
+    void PollFailed(const QString &error, bool reported);
     void SettingsWriteFailed(const QString &filePath, const QString &reason);
     void ExportData();
     void WriteDeviceNumber();
     static QStringList itemsOf(const QComboBox *box);
 
+    ModuleSession &m_session;
+    SettingsStore &m_settings;
+    MainDialogs m_dialogs;
     std::unique_ptr<Ui::TfrmMain> m_ui;
-    QString m_settingsDir;
-    std::unique_ptr<SettingsStore> m_settings;
-    CurrentSettings m_current;
-    QSerialPort m_comPort1;
-    DeviceLink m_link;
-    QTimer m_timerRead;
     std::unique_ptr<SmoothingFilter> m_smoothing;
     QLabel *m_statusPanel0 = nullptr;
     QLabel *m_statusPanel1 = nullptr;
     QMenu *m_popupMenu1 = nullptr;
     QTimer m_addressWriteTimer;
     QElapsedTimer m_addressWritten;
-    QString m_valueText;       ///< what the value display shows, or is about to
     QTimer m_valueTextRefresh; ///< spaces the display's text changes
     State m_state = State::PortClosed;
-    double m_displayValue = 0;
     qint64 m_sampleCount = 0;
     bool m_formShown = false;
     bool m_lostNoticePending = false;
-    bool m_pollPending = false;
     bool m_settingsFailureTold = false;
-    bool m_plotFailing = false; ///< the last sample found no memory in the chart (told once)
+    bool m_plotFailing = false;
 };
-
-/// The program's main window (one per run).
-extern TfrmMain *frmMain;

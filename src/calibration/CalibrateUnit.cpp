@@ -1,12 +1,13 @@
 #include "calibration/CalibrateUnit.h"
 
-#include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Pause.h"
-#include "app/Prompter.h"
 #include "calibration/ZeroCalibration.h"
-#include "settings/SettingsKeys.h"
+#include "device/ModuleSession.h"
+#include "device/Pause.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 #include "ui_CalibrateUnit.h"
+#include "widgets/ModalRunner.h"
+#include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,8 +19,6 @@ std::array<LinearPoint, CalibrationPointCount> LinearPoints{};
 int CurrentPoint = 0;
 int CalibratedCount = 0;
 bool ReadAdNext = true;
-
-TfrmCalibrate *frmCalibrate = nullptr;
 
 namespace
 {
@@ -45,8 +44,8 @@ const QString TextStoreNotConfirmed = QStringLiteral("标定未完成：模块�
 /// An exchange of the end sequence. Only the module's acknowledgement (a reply
 /// carrying the request's command byte) counts as answered: a reply to another
 /// request arriving meanwhile, or a wait ended by closing the dialog, does
-/// not. A port that went away meanwhile counts as not answered (the main
-/// window reports the loss), so the sequence takes its failure path and the
+/// not. A port that went away meanwhile counts as not answered (the loss is
+/// reported once, elsewhere), so the sequence takes its failure path and the
 /// dialog closes.
 template <typename Frame> bool EndExchange(DeviceLink &link, const Frame &frame)
 {
@@ -58,9 +57,9 @@ template <typename Frame> bool EndExchange(DeviceLink &link, const Frame &frame)
 }
 
 /// "Average Count" as used: at least one sample per point.
-int AverageCount(TfrmMain &main)
+int AverageCount(const ModuleSession &session)
 {
-    return std::max(1, main.current().AverageCount);
+    return std::max(1, session.current().AverageCount);
 }
 
 /// Remembers the enabled state of the buttons that must not act while a point
@@ -95,21 +94,23 @@ private:
 };
 } // namespace
 
-void OpenCalibration(TfrmMain &main)
+void OpenCalibration(TfrmCalibrate &dialog)
 {
+    ModuleSession &session = dialog.session();
     bool cleared = false;
-    Guarded(&main, [&] {
-        main.link().ReapplyFraming();
-        main.SetValueText(QString());
+    Guarded(dialog.parentWidget(), [&] {
+        session.link().ReapplyFraming();
+        session.SetValueText(QString());
         // Only the module's acknowledgement of this write opens the dialog.
-        cleared = main.link().ExchangeExpecting(BuildDataFrame(main.CurrentAddress(), CmdZerO, 0));
-        main.SetValueText(cleared ? TextSetOk : TextWriteFailed);
+        cleared = session.link().ExchangeExpecting(BuildDataFrame(session.CurrentAddress(), CmdZerO, 0));
+        session.SetValueText(cleared ? TextSetOk : TextWriteFailed);
     });
-    if (cleared && frmCalibrate)
-        ShowModal(frmCalibrate);
+    if (cleared)
+        ShowModal(&dialog);
 }
 
-TfrmCalibrate::TfrmCalibrate(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::TfrmCalibrate>())
+TfrmCalibrate::TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QWidget *parent)
+    : QDialog(parent), m_session(session), m_settings(settings), m_ui(std::make_unique<Ui::TfrmCalibrate>())
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -122,20 +123,11 @@ TfrmCalibrate::TfrmCalibrate(QWidget *parent) : QDialog(parent), m_ui(std::make_
     connect(m_ui->btnCalibrate, &QPushButton::clicked, this, &TfrmCalibrate::btnCalibrateClick);
     connect(m_ui->btnNextPoint, &QPushButton::clicked, this, &TfrmCalibrate::btnNextPointClick);
     connect(m_ui->btnEnd, &QPushButton::clicked, this, &TfrmCalibrate::btnEndClick);
-
-    frmCalibrate = this;
 }
 
 TfrmCalibrate::~TfrmCalibrate()
 {
     m_timerTmpRead.stop();
-    if (frmCalibrate == this)
-        frmCalibrate = nullptr;
-}
-
-TfrmMain &TfrmCalibrate::main() const
-{
-    return *frmMain;
 }
 
 bool TfrmCalibrate::CurrentPointGreyed() const
@@ -179,10 +171,9 @@ void TfrmCalibrate::done(int result)
 
 void TfrmCalibrate::FormShow()
 {
-    SettingsStore &settings = main().settings();
     for (int k = FirstPoint; k <= LastPoint; ++k) {
-        LinearPointAt(k).PV = settings.ReadInteger(SettingsKeys::LinearPointSection(k), SettingsKeys::KeyPV,
-                                                   SettingsKeys::DefaultLinearPointPV(k));
+        LinearPointAt(k).PV = m_settings.ReadInteger(SettingsKeys::LinearPointSection(k), SettingsKeys::KeyPV,
+                                                     SettingsKeys::DefaultLinearPointPV(k));
     }
     m_closed = false;
     CurrentPoint = FirstPoint;
@@ -203,22 +194,21 @@ void TfrmCalibrate::FormClose()
 {
     m_closed = true;
     m_timerTmpRead.stop();
-    if (frmMain)
-        main().link().AbortExchange();
+    m_session.link().AbortExchange();
 }
 
 void TfrmCalibrate::TimerTmpReadTimer()
 {
-    DeviceLink &link = main().link();
+    DeviceLink &link = m_session.link();
     if (!link.isOpen()) {
-        m_timerTmpRead.stop(); // the port went away; the main window has told the operator
+        m_timerTmpRead.stop(); // the port went away; the operator has been told
         return;
     }
     Guarded(this, [&] {
         const CommandCode command = ReadAdNext ? CmdReadAdCode : CmdReadValue;
         bool answered = false;
         try {
-            answered = link.Exchange(BuildQueryFrame(main().CurrentAddress(), command));
+            answered = link.Exchange(BuildQueryFrame(m_session.CurrentAddress(), command));
         } catch (...) {
             // No further ticks into a failing port while the error is shown.
             m_timerTmpRead.stop();
@@ -229,28 +219,28 @@ void TfrmCalibrate::TimerTmpReadTimer()
             if (link.reply().ReplyCommand == CmdReadAdCode)
                 m_ui->sttAV->setText(value);
             else
-                main().SetValueText(value);
+                m_session.SetValueText(value);
             ReadAdNext = !ReadAdNext;
         } else if (ReadAdNext) {
             m_ui->sttAV->setText(TextReadTimeout);
         } else {
-            main().SetValueText(TextReadTimeout);
+            m_session.SetValueText(TextReadTimeout);
         }
     });
 }
 
 bool TfrmCalibrate::AveragePoint(std::int64_t &average)
 {
-    DeviceLink &link = main().link();
-    const int count = AverageCount(main());
+    DeviceLink &link = m_session.link();
+    const int count = AverageCount(m_session);
     Pause(SettleBeforeAveragingMs);
     std::int64_t sum = 0;
     int samples = 0;
-    main().SetValueText(TextBusy);
+    m_session.SetValueText(TextBusy);
     for (;;) {
         if (m_closed)
             return false;
-        const bool answered = link.Exchange(BuildQueryFrame(main().CurrentAddress(), CmdReadAdCode));
+        const bool answered = link.Exchange(BuildQueryFrame(m_session.CurrentAddress(), CmdReadAdCode));
         if (m_closed)
             return false; // closed while waiting (that wait ended as answered): the
                           // point is given up
@@ -264,7 +254,7 @@ bool TfrmCalibrate::AveragePoint(std::int64_t &average)
                 break;
             m_ui->pbrRead->setValue(m_ui->pbrRead->value() + 1);
         }
-        Pause(WaitIntervalMs(main()));
+        Pause(WaitIntervalMs(m_session));
     }
     average = sum / count; // truncates toward zero
     return true;
@@ -274,10 +264,10 @@ void TfrmCalibrate::btnCalibrateClick()
 {
     Guarded(this, [&] {
         SetCurrentPointGreyed(true);
-        m_ui->pbrRead->setMaximum(AverageCount(main()) - 1);
+        m_ui->pbrRead->setMaximum(AverageCount(m_session) - 1);
         m_ui->pbrRead->setValue(0);
         m_timerTmpRead.stop();
-        main().link().AbortExchange();
+        m_session.link().AbortExchange();
 
         m_ui->btnCalibrate->setEnabled(false);
         m_ui->sttAV->clear();
@@ -290,8 +280,8 @@ void TfrmCalibrate::btnCalibrateClick()
                 dialog->m_ui->btnCalibrate->setEnabled(true);
                 // The busy text goes with the averaging, however it ended (a
                 // lost port or a closed dialog leaves no tick to replace it).
-                if (dialog->main().ValueText() == TextBusy)
-                    dialog->main().SetValueText(QString());
+                if (dialog->m_session.ValueText() == TextBusy)
+                    dialog->m_session.SetValueText(QString());
             }
         } restore{this};
 
@@ -306,10 +296,9 @@ void TfrmCalibrate::btnCalibrateClick()
         LinearPoint &point = LinearPointAt(CurrentPoint);
         point.PV = m_ui->spePV->clampedValue();
         point.AV = static_cast<std::int32_t>(average); // a mean of 32-bit codes fits
-        SettingsStore &settings = main().settings();
         const QString section = SettingsKeys::LinearPointSection(CurrentPoint);
-        settings.WriteInteger(section, SettingsKeys::KeyPV, point.PV);
-        settings.WriteInteger(section, SettingsKeys::KeyAV, point.AV);
+        m_settings.WriteInteger(section, SettingsKeys::KeyPV, point.PV);
+        m_settings.WriteInteger(section, SettingsKeys::KeyAV, point.AV);
 
         lock.release();
         m_ui->btnNextPoint->setEnabled(CurrentPoint < LastPoint);
@@ -339,13 +328,13 @@ void TfrmCalibrate::btnNextPointClick()
 
 bool TfrmCalibrate::WritePointTable()
 {
-    DeviceLink &link = main().link();
+    DeviceLink &link = m_session.link();
     for (int k = FirstPoint; k <= CalibratedCount; ++k) {
         const LinearPoint &point = LinearPointAt(k);
-        if (!EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdAVP(k), point.AV)) || m_closed)
+        if (!EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdAVP(k), point.AV)) || m_closed)
             return false;
         Pause(EndWritePauseMs);
-        if (!EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdPVP(k), point.PV)) || m_closed)
+        if (!EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdPVP(k), point.PV)) || m_closed)
             return false;
         Pause(EndWritePauseMs);
     }
@@ -355,7 +344,7 @@ bool TfrmCalibrate::WritePointTable()
 void TfrmCalibrate::btnEndClick()
 {
     Guarded(this, [&] {
-        DeviceLink &link = main().link();
+        DeviceLink &link = m_session.link();
         m_timerTmpRead.stop();
         link.AbortExchange();
         BusyCursor busy;
@@ -365,7 +354,7 @@ void TfrmCalibrate::btnEndClick()
             if (m_closed) {
                 // Closed by the operator meanwhile: nothing further is sent.
                 busy.restore();
-                Prompts().showError(&main(), TextTableNotStored);
+                Prompts().showError(parentWidget(), TextTableNotStored);
                 return;
             }
             m_ui->sttAV->setText(TextWriteFailed);
@@ -375,21 +364,21 @@ void TfrmCalibrate::btnEndClick()
         }
 
         const bool counted =
-            EndExchange(link, BuildDataFrame(main().CurrentAddress(), CmdPointCount, CalibratedCount));
-        main().SetValueText(counted ? TextWriteOk : TextWriteFailed);
+            EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdPointCount, CalibratedCount));
+        m_session.SetValueText(counted ? TextWriteOk : TextWriteFailed);
         if (m_closed) {
             busy.restore();
-            Prompts().showError(&main(), TextTableNotStored);
+            Prompts().showError(parentWidget(), TextTableNotStored);
             return;
         }
         Pause(EndStorePauseMs);
-        const bool stored = EndExchange(link, BuildQueryFrame(main().CurrentAddress(), CmdStore));
-        main().SetValueText(stored ? TextCalibrationOk : TextCalibrationFailed);
+        const bool stored = EndExchange(link, BuildQueryFrame(m_session.CurrentAddress(), CmdStore));
+        m_session.SetValueText(stored ? TextCalibrationOk : TextCalibrationFailed);
         busy.restore();
         if (m_closed && !stored) {
             // The store request went out, but the dialog was closed before
             // the module acknowledged it.
-            Prompts().showError(&main(), TextStoreNotConfirmed);
+            Prompts().showError(parentWidget(), TextStoreNotConfirmed);
             return;
         }
         close(); // stops TimerTmpRead again

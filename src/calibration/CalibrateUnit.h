@@ -4,7 +4,7 @@
 // module's AD code for each load point the operator sets up and finally writes
 // the point table, the point count and a store request to the module.
 
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -13,7 +13,8 @@
 #include <cstdint>
 #include <memory>
 
-class TfrmMain;
+class ModuleSession;
+class SettingsStore;
 
 namespace Ui
 {
@@ -43,10 +44,12 @@ inline LinearPoint &LinearPointAt(int k)
     return LinearPoints[std::size_t(k - 1)];
 }
 
+class TfrmCalibrate;
+
 /// Handler body of the main window's btnCalibrate: writes ZerO = 0 to the
-/// module at the current address and, when that is answered, shows the
-/// calibration dialog modally. Never throws.
-void OpenCalibration(TfrmMain &main);
+/// module at the session's current address and, when that is answered, shows
+/// `dialog` modally. Never throws.
+void OpenCalibration(TfrmCalibrate &dialog);
 
 class TfrmCalibrate : public QDialog
 {
@@ -60,10 +63,12 @@ public:
     static constexpr int PVMin = 0;
     static constexpr int PVMax = 1000000;
 
-    /// The main window (frmMain) must exist; the dialog reaches the module
-    /// through it.
-    explicit TfrmCalibrate(QWidget *parent = nullptr);
+    /// The dialog reaches the module through `session` and keeps the points'
+    /// values in `settings`; both must outlive it.
+    TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QWidget *parent = nullptr);
     ~TfrmCalibrate() override;
+
+    ModuleSession &session() const { return m_session; }
 
     QTimer &timerTmpRead() { return m_timerTmpRead; }
     /// True while sttCurrentPoint shows the not-yet-calibrated (grey) colour.
@@ -85,18 +90,16 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    TfrmMain &main() const;
     void SetCurrentPointGreyed(bool grey);
     void StartTmpRead();
     bool AveragePoint(std::int64_t &average);
     bool WritePointTable();
 
+    ModuleSession &m_session;
+    SettingsStore &m_settings;
     std::unique_ptr<Ui::TfrmCalibrate> m_ui;
     QTimer m_timerTmpRead;
     /// Set when the dialog closes, cleared when it is shown: a handler whose
     /// wait the closing interrupted stops instead of going on unseen.
     bool m_closed = true;
 };
-
-/// The calibration dialog (one per run).
-extern TfrmCalibrate *frmCalibrate;

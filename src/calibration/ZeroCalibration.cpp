@@ -1,10 +1,9 @@
 #include "calibration/ZeroCalibration.h"
 
-#include "app/MainUnit.h"
-#include "app/Pause.h"
-#include "app/Prompter.h"
-#include "app/Protocol.h"
-#include "ui_MainUnit.h"
+#include "device/ModuleSession.h"
+#include "device/Pause.h"
+#include "device/Protocol.h"
+#include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -21,26 +20,33 @@ const QString TextReadTimeout = QStringLiteral("读取超时！");
 const QString TextWriteOk = QStringLiteral("设置成功！");
 const QString TextWriteFailed = QStringLiteral("写入失败！");
 
-/// Keeps btnZero disabled while the calibration runs. On leaving, the button
-/// gets the state the main window's state table gives it: enabled only while
-/// the port is open and idle (reading may have been started, or the port may
-/// have been lost, while an exchange waited). A busy text still shown then (the
-/// run was cut short by a failed write) is cleared.
-class ZeroButtonLock
+/// On leaving, clears a busy text still shown (the run was cut short by a
+/// failed write).
+/// Tells the caller the run is on (it keeps its button disabled) and, on
+/// leaving, that it ended; a busy text still shown then (the run was cut short
+/// by a failed write) is cleared.
+class RunningGuard
 {
 public:
-    explicit ZeroButtonLock(TfrmMain &main) : m_main(main) { m_main.ui()->btnZero->setEnabled(false); }
-    ~ZeroButtonLock()
+    RunningGuard(ModuleSession &session, const std::function<void(bool)> &running)
+        : m_session(session), m_running(running)
     {
-        m_main.ui()->btnZero->setEnabled(m_main.state() == TfrmMain::State::PortIdle);
-        if (m_main.ValueText() == TextBusy)
-            m_main.SetValueText(QString());
+        if (m_running)
+            m_running(true);
     }
-    ZeroButtonLock(const ZeroButtonLock &) = delete;
-    ZeroButtonLock &operator=(const ZeroButtonLock &) = delete;
+    ~RunningGuard()
+    {
+        if (m_running)
+            m_running(false);
+        if (m_session.ValueText() == TextBusy)
+            m_session.SetValueText(QString());
+    }
+    RunningGuard(const RunningGuard &) = delete;
+    RunningGuard &operator=(const RunningGuard &) = delete;
 
 private:
-    TfrmMain &m_main;
+    ModuleSession &m_session;
+    const std::function<void(bool)> &m_running;
 };
 
 /// Sum of two 32-bit values with two's-complement wrap-around.
@@ -49,24 +55,24 @@ std::int32_t WrappingSum(std::int32_t a, std::int32_t b)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
-void ZeroCalibrationSequence(TfrmMain &main)
+void ZeroCalibrationSequence(ModuleSession &session)
 {
-    DeviceLink &link = main.link();
-    main.SetValueText(TextBusy);
+    DeviceLink &link = session.link();
+    session.SetValueText(TextBusy);
 
     // A reply carrying another command byte answered some other request (a
     // poll running underneath, a stray reply): it is no zero value, so the
     // read counts as failed rather than as 0.
-    if (!link.ExchangeExpecting(BuildQueryFrame(main.CurrentAddress(), CmdZerO))) {
-        main.SetValueText(TextReadTimeout);
+    if (!link.ExchangeExpecting(BuildQueryFrame(session.CurrentAddress(), CmdZerO))) {
+        session.SetValueText(TextReadTimeout);
         return;
     }
     const std::int32_t oldZero = link.reply().ReplyValue;
 
-    Pause(WaitIntervalMs(main));
+    Pause(WaitIntervalMs(session));
 
-    if (!link.ExchangeExpecting(BuildQueryFrame(main.CurrentAddress(), CmdReadValue))) {
-        main.SetValueText(TextReadTimeout);
+    if (!link.ExchangeExpecting(BuildQueryFrame(session.CurrentAddress(), CmdReadValue))) {
+        session.SetValueText(TextReadTimeout);
         return;
     }
     const std::int32_t measured = link.reply().ReplyValue;
@@ -74,8 +80,8 @@ void ZeroCalibrationSequence(TfrmMain &main)
     const std::int32_t newZero = WrappingSum(oldZero, measured);
     // Only the module's acknowledgement of this write (command byte 3) is a
     // success; a reply to another request arriving meanwhile is not.
-    const bool written = link.ExchangeExpecting(BuildDataFrame(main.CurrentAddress(), CmdZerO, newZero));
-    main.SetValueText(written ? TextWriteOk : TextWriteFailed);
+    const bool written = link.ExchangeExpecting(BuildDataFrame(session.CurrentAddress(), CmdZerO, newZero));
+    session.SetValueText(written ? TextWriteOk : TextWriteFailed);
 }
 } // namespace
 
@@ -92,21 +98,22 @@ void BusyCursor::restore()
     QApplication::restoreOverrideCursor();
 }
 
-int WaitIntervalMs(TfrmMain &main)
+int WaitIntervalMs(const ModuleSession &session)
 {
-    return std::max(0, main.current().WaitInterval);
+    return std::max(0, session.current().WaitInterval);
 }
 
-void RunZeroCalibration(TfrmMain &main)
+void RunZeroCalibration(ModuleSession &session, QWidget *parent,
+                        const std::function<void(bool running)> &running)
 {
-    Guarded(&main, [&] {
-        if (!Prompts().askOkCancel(&main, ConfirmTitle, ConfirmText))
+    Guarded(parent, [&] {
+        if (!Prompts().askOkCancel(parent, ConfirmTitle, ConfirmText))
             return;
-        main.link().ReapplyFraming();
+        session.link().ReapplyFraming();
         // Declared inside the guarded body: both are restored before an error
         // dialog is shown.
-        ZeroButtonLock button(main);
+        RunningGuard guard(session, running);
         BusyCursor busy;
-        ZeroCalibrationSequence(main);
+        ZeroCalibrationSequence(session);
     });
 }

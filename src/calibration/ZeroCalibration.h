@@ -4,15 +4,21 @@
 // value and writes their sum back as the new zero value. Also holds the small
 // guards both calibrations use while they run.
 
-class QWidget;
-class TfrmMain;
+#include <functional>
 
-/// Handler body of the main window's btnZero. Asks for confirmation, then
-/// reads ZerO and the measured value and writes their 32-bit sum as ZerO.
-/// Outcome texts go to sttValue; a serial failure is shown in the standard
-/// error dialog. Never throws. btnZero and the cursor are restored on every
-/// ending.
-void RunZeroCalibration(TfrmMain &main);
+class ModuleSession;
+class QWidget;
+
+/// Handler body of the main window's btnZero (the window keeps the button
+/// disabled while it runs). Asks for confirmation, then reads ZerO and the
+/// measured value of the module at the session's current address and writes
+/// their 32-bit sum as ZerO. Outcome texts go to the session's status text; a
+/// serial failure is shown in the standard error dialog over `parent`. Never
+/// throws. The cursor is restored, and the busy text cleared, on every ending.
+/// `running` (when given) is told true once the operator confirmed and false
+/// when the run ends, before any error dialog: the caller locks its button.
+void RunZeroCalibration(ModuleSession &session, QWidget *parent,
+                        const std::function<void(bool running)> &running = {});
 
 /// Application-wide busy cursor for the lifetime of the guard; restore() ends
 /// it early. Restored on every path out of the scope, exceptions included.
@@ -30,4 +36,4 @@ private:
 };
 
 /// The "Wait Interval" pause length: a negative setting counts as no pause.
-int WaitIntervalMs(TfrmMain &main);
+int WaitIntervalMs(const ModuleSession &session);

@@ -1,35 +1,18 @@
 #include "chart/ChartData.h"
 
+#include "io/Platform.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace
 {
 constexpr double Infinity = std::numeric_limits<double>::infinity();
 
-// Asks the system to back the whole pages inside [p, p + bytes) with memory
-// at once rather than page by page on first touch, which costs far more per
-// page. Only a hint; systems without it just fault the pages in.
-void PrepareForWriting(void *p, std::size_t bytes)
-{
-#if defined(MADV_POPULATE_WRITE)
-    static const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
-    const auto from = (reinterpret_cast<std::uintptr_t>(p) + page - 1) & ~(page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
-    if (to > from)
-        madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
-#else
-    Q_UNUSED(p);
-    Q_UNUSED(bytes);
-#endif
-}
+using Platform::PrepareForWriting;
 } // namespace
 
 const ChartChannel::BlockRange ChartChannel::EmptyBlockRange{Infinity, -Infinity, Infinity, -Infinity, 0, 0};

@@ -1,7 +1,7 @@
 #include "chart/SampleDataFile.h"
 
-#include "app/FileReplacement.h"
-#include "app/NumberText.h"
+#include "io/FileReplacement.h"
+#include "io/NumberText.h"
 #include "chart/ChartData.h"
 
 #include <QBuffer>

@@ -1,45 +1,35 @@
 #include "parameters/AccessGate.h"
 
-#include "app/MainUnit.h"
-#include "app/ModalRunner.h"
+#include "device/ModuleSession.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/PasswordUnit.h"
 #include "parameters/SpecailParamsUnit.h"
+#include "widgets/ModalRunner.h"
 
-namespace
+void RunAccessGate(ParameterWindows &windows, ModuleSession &session)
 {
-
-void ReapplyReplyFraming()
-{
-    if (frmMain)
-        frmMain->link().ReapplyFraming();
-}
-
-} // namespace
-
-void RunAccessGate()
-{
-    if (!frmPassword || ShowModal(frmPassword) != QDialog::Accepted)
+    if (!windows.password || ShowModal(windows.password) != QDialog::Accepted)
         return;
 
     // The three tests run one after the other on the same text; the codes
-    // differ, so at most one of them acts.
+    // differ, so at most one of them acts. Each looks the windows up anew:
+    // the one shown before may have changed them.
     const QString code = EnteredCode;
-    if (code == UserAccessCode && frmParam) {
-        ReapplyReplyFraming();
-        frmParam->SetSpecialParamsEnabled(false);
-        ShowModal(frmParam);
+    if (code == UserAccessCode && windows.param) {
+        session.link().ReapplyFraming();
+        windows.param->SetSpecialParamsEnabled(false);
+        ShowModal(windows.param);
     }
-    if (code == FactoryAccessCode && frmParam) {
-        ReapplyReplyFraming();
-        frmParam->SetSpecialParamsEnabled(true);
-        if (frmSpecialParams)
-            frmSpecialParams->SetLockedFieldsEnabled(true);
-        ShowModal(frmParam);
+    if (code == FactoryAccessCode && windows.param) {
+        session.link().ReapplyFraming();
+        windows.param->SetSpecialParamsEnabled(true);
+        if (windows.special)
+            windows.special->SetLockedFieldsEnabled(true);
+        ShowModal(windows.param);
     }
-    if (code == SpecialAccessCode && frmSpecialParams) {
-        ReapplyReplyFraming();
-        frmSpecialParams->SetLockedFieldsEnabled(false);
-        ShowModal(frmSpecialParams);
+    if (code == SpecialAccessCode && windows.special) {
+        session.link().ReapplyFraming();
+        windows.special->SetLockedFieldsEnabled(false);
+        ShowModal(windows.special);
     }
 }

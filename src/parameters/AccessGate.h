@@ -5,6 +5,9 @@
 
 #include <QLatin1StringView>
 
+class ModuleSession;
+struct ParameterWindows;
+
 /// User level: the general parameter list, special parameters locked out.
 inline constexpr QLatin1StringView UserAccessCode{"59"};
 /// Factory level: the general parameter list with the special parameters,
@@ -15,5 +18,6 @@ inline constexpr QLatin1StringView FactoryAccessCode{"284163"};
 inline constexpr QLatin1StringView SpecialAccessCode{"705"};
 
 /// Asks for the access code and opens the windows of its level. Cancel or a
-/// code of no level opens nothing and says nothing. Sends nothing itself.
-void RunAccessGate();
+/// code of no level opens nothing and says nothing. Sends nothing itself;
+/// the reply framing of the session's link is set anew before a window opens.
+void RunAccessGate(ParameterWindows &windows, ModuleSession &session);

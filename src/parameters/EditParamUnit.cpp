@@ -2,17 +2,15 @@
 
 #include "ui_EditParamUnit.h"
 
-#include "app/MainUnit.h"
-#include "app/Prompter.h"
-#include "app/Protocol.h"
+#include "device/ModuleSession.h"
+#include "device/Protocol.h"
 #include "parameters/IntegerText.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
+#include "widgets/Prompter.h"
 
 #include <QLayout>
 #include <QShowEvent>
-
-TfrmEditParam *frmEditParam = nullptr;
 
 namespace
 {
@@ -47,7 +45,8 @@ private:
 
 } // namespace
 
-TfrmEditParam::TfrmEditParam(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::TfrmEditParam>())
+TfrmEditParam::TfrmEditParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent)
+    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmEditParam>())
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
@@ -55,13 +54,13 @@ TfrmEditParam::TfrmEditParam(QWidget *parent) : QDialog(parent), m_ui(std::make_
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(m_ui->btnRead, &QPushButton::clicked, this, &TfrmEditParam::btnReadClick);
     connect(m_ui->btnWrite, &QPushButton::clicked, this, &TfrmEditParam::btnWriteClick);
-    frmEditParam = this;
+    m_windows.edit = this;
 }
 
 TfrmEditParam::~TfrmEditParam()
 {
-    if (frmEditParam == this)
-        frmEditParam = nullptr;
+    if (m_windows.edit == this)
+        m_windows.edit = nullptr;
 }
 
 void TfrmEditParam::showEvent(QShowEvent *event)
@@ -85,10 +84,11 @@ void TfrmEditParam::FormShow()
 {
     // The status bar keeps the result of the last operation, also from an
     // earlier showing.
-    const int row = frmParam ? frmParam->SelectedIndex() : -1;
+    const TfrmParam *list = m_windows.param;
+    const int row = list ? list->SelectedIndex() : -1;
     if (row >= 0) {
-        setWindowTitle(frmParam->RowCaption(row));
-        m_ui->leParamValue->setText(frmParam->ValueText(row));
+        setWindowTitle(list->RowCaption(row));
+        m_ui->leParamValue->setText(list->ValueText(row));
     }
     m_ui->leParamValue->setFocus();
     m_ui->leParamValue->selectAll();
@@ -97,17 +97,19 @@ void TfrmEditParam::FormShow()
 void TfrmEditParam::btnReadClick()
 {
     Guarded(this, [this] {
-        const int row = frmParam ? frmParam->SelectedIndex() : -1;
-        if (row < 0 || !frmMain)
+        const int row = m_windows.param ? m_windows.param->SelectedIndex() : -1;
+        if (row < 0)
             return;
-        const QueryFrame frame = BuildQueryFrame(frmMain->CurrentAddress(), ParameterCatalogue::Command(row));
+        const QueryFrame frame =
+            BuildQueryFrame(m_session.CurrentAddress(), ParameterCatalogue::Command(row));
         ButtonsBusy busy(m_ui.get());
         // Only a reply carrying this parameter's command code is its value: a
         // poll reply that ends the wait is not shown as the parameter.
-        if (frmMain->link().ExchangeExpecting(frame)) {
-            const QString text = QString::number(frmMain->reply().ReplyValue);
+        if (m_session.link().ExchangeExpecting(frame)) {
+            const QString text = QString::number(m_session.reply().ReplyValue);
             SetStatusText(ReadDoneText);
-            frmParam->SetValueText(row, text);
+            if (TfrmParam *list = m_windows.param) // the exchange let events run
+                list->SetValueText(row, text);
             m_ui->leParamValue->setText(text);
         } else {
             SetStatusText(ReadTimedOutText);
@@ -118,8 +120,8 @@ void TfrmEditParam::btnReadClick()
 void TfrmEditParam::btnWriteClick()
 {
     Guarded(this, [this] {
-        const int row = frmParam ? frmParam->SelectedIndex() : -1;
-        if (row < 0 || !frmMain)
+        const int row = m_windows.param ? m_windows.param->SelectedIndex() : -1;
+        if (row < 0)
             return;
         const QString typed = m_ui->leParamValue->text();
         const std::optional<std::int32_t> value = ParseIntegerText(typed);
@@ -129,13 +131,14 @@ void TfrmEditParam::btnWriteClick()
             return;
         }
         const DataFrame frame =
-            BuildDataFrame(frmMain->CurrentAddress(), ParameterCatalogue::Command(row), *value);
+            BuildDataFrame(m_session.CurrentAddress(), ParameterCatalogue::Command(row), *value);
         ButtonsBusy busy(m_ui.get());
         // An acknowledgement with another command byte answered some other
         // request: the write is not reported as done.
-        if (frmMain->link().ExchangeExpecting(frame)) {
+        if (m_session.link().ExchangeExpecting(frame)) {
             SetStatusText(WriteDoneText);
-            frmParam->SetValueText(row, typed);
+            if (TfrmParam *list = m_windows.param)
+                list->SetValueText(row, typed);
         } else {
             SetStatusText(WriteTimedOutText);
         }

@@ -2,9 +2,13 @@
 // Reads or writes one general parameter: the row selected in the parameter
 // list gives the name, the value shown and the command code (row + 2).
 
+#include "parameters/ParameterWindows.h"
+
 #include <QDialog>
 
 #include <memory>
+
+class ModuleSession;
 
 namespace Ui
 {
@@ -15,7 +19,7 @@ class TfrmEditParam : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TfrmEditParam(QWidget *parent = nullptr);
+    TfrmEditParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent = nullptr);
     ~TfrmEditParam() override;
 
     /// Text of the status bar: the result of the last read or write.
@@ -34,7 +38,7 @@ protected:
 private:
     void SetStatusText(const QString &text);
 
+    ParameterWindows &m_windows;
+    ModuleSession &m_session;
     std::unique_ptr<Ui::TfrmEditParam> m_ui;
 };
-
-extern TfrmEditParam *frmEditParam;

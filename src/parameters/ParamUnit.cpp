@@ -2,21 +2,17 @@
 
 #include "ui_ParamUnit.h"
 
-#include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Prompter.h"
 #include "parameters/EditParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
 #include "parameters/ReadAllParamUnit.h"
 #include "parameters/SpecailParamsUnit.h"
+#include "widgets/ModalRunner.h"
+#include "widgets/Prompter.h"
 
 #include <QHeaderView>
 #include <QMenu>
 #include <QPainter>
-#include <QShowEvent>
 #include <QStyledItemDelegate>
-
-TfrmParam *frmParam = nullptr;
 
 namespace
 {
@@ -45,9 +41,12 @@ public:
 
 } // namespace
 
-TfrmParam::TfrmParam(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::TfrmParam>())
+TfrmParam::TfrmParam(ParameterWindows &windows, QWidget *parent)
+    : QDialog(parent), m_windows(windows), m_ui(std::make_unique<Ui::TfrmParam>())
 {
     m_ui->setupUi(this);
+    // Placed by Qt: centred on its parent's window at every showing the
+    // operator has not moved it away from.
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
 
     QTreeWidget *list = m_ui->lvParam;
@@ -72,13 +71,13 @@ TfrmParam::TfrmParam(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<U
     connect(m_ui->btnSpecialParams, &QPushButton::clicked, this, &TfrmParam::btnSpecialParamsClick);
 
     FormCreate();
-    frmParam = this;
+    m_windows.param = this;
 }
 
 TfrmParam::~TfrmParam()
 {
-    if (frmParam == this)
-        frmParam = nullptr;
+    if (m_windows.param == this)
+        m_windows.param = nullptr;
 }
 
 void TfrmParam::FormCreate()
@@ -87,13 +86,6 @@ void TfrmParam::FormCreate()
     // afterwards: the row index is the catalogue index.
     for (const QString &name : ParameterCatalogue::Names())
         new QTreeWidgetItem(m_ui->lvParam, QStringList{name, QString()});
-}
-
-void TfrmParam::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous() && frmMain && frmMain != parentWidget())
-        move(frmMain->frameGeometry().center() - rect().center());
 }
 
 bool TfrmParam::eventFilter(QObject *watched, QEvent *event)
@@ -160,21 +152,24 @@ void TfrmParam::lvParamDblClick()
 
 void TfrmParam::E1Click()
 {
-    if (SelectedIndex() < 0 || !frmEditParam)
+    TfrmEditParam *editor = m_windows.edit;
+    if (SelectedIndex() < 0 || !editor)
         return;
-    Guarded(this, [] { ShowModal(frmEditParam); });
+    Guarded(this, [editor] { ShowModal(editor); });
 }
 
 void TfrmParam::R1Click()
 {
-    if (!frmReadAllParam)
+    TfrmReadAllParam *readAll = m_windows.readAll;
+    if (!readAll)
         return;
-    Guarded(this, [] { ShowModal(frmReadAllParam); });
+    Guarded(this, [readAll] { ShowModal(readAll); });
 }
 
 void TfrmParam::btnSpecialParamsClick()
 {
-    if (!frmSpecialParams)
+    TfrmSpecialParams *special = m_windows.special;
+    if (!special)
         return;
-    Guarded(this, [] { ShowModal(frmSpecialParams); });
+    Guarded(this, [special] { ShowModal(special); });
 }

@@ -3,6 +3,8 @@
 // last known values, and the ways into the editor, the read-all run and the
 // special parameters. The list itself never talks to the module.
 
+#include "parameters/ParameterWindows.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -23,7 +25,7 @@ public:
     static constexpr int ValueColumn = 1;
     static constexpr int NameColumnWidth = 180;
 
-    explicit TfrmParam(QWidget *parent = nullptr);
+    explicit TfrmParam(ParameterWindows &windows, QWidget *parent = nullptr);
     ~TfrmParam() override;
 
     QTreeWidget *lvParam() const;
@@ -53,14 +55,12 @@ public slots:
     void btnSpecialParamsClick();
 
 protected:
-    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FormCreate();
 
+    ParameterWindows &m_windows;
     std::unique_ptr<Ui::TfrmParam> m_ui;
     QMenu *m_popupMenu1 = nullptr;
 };
-
-extern TfrmParam *frmParam;

@@ -3,7 +3,7 @@
 // with a query frame and written with a data frame of command code i + 2, and
 // it is row i of the parameter list.
 
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <QString>
 #include <QStringList>

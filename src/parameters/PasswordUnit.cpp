@@ -6,22 +6,22 @@
 #include <QShowEvent>
 
 QString EnteredCode;
-TfrmPassword *frmPassword = nullptr;
 
-TfrmPassword::TfrmPassword(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::TfrmPassword>())
+TfrmPassword::TfrmPassword(ParameterWindows &windows, QWidget *parent)
+    : QDialog(parent), m_windows(windows), m_ui(std::make_unique<Ui::TfrmPassword>())
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     m_ui->mskPassword->installEventFilter(this);
     connect(m_ui->btnOK, &QPushButton::clicked, this, &TfrmPassword::btnOKClick);
     connect(m_ui->btnCancel, &QPushButton::clicked, this, &TfrmPassword::btnCancelClick);
-    frmPassword = this;
+    m_windows.password = this;
 }
 
 TfrmPassword::~TfrmPassword()
 {
-    if (frmPassword == this)
-        frmPassword = nullptr;
+    if (m_windows.password == this)
+        m_windows.password = nullptr;
 }
 
 void TfrmPassword::showEvent(QShowEvent *event)

@@ -1,6 +1,8 @@
 #pragma once
 // The access-code dialog in front of the parameter windows.
 
+#include "parameters/ParameterWindows.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -17,7 +19,7 @@ class TfrmPassword : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TfrmPassword(QWidget *parent = nullptr);
+    explicit TfrmPassword(ParameterWindows &windows, QWidget *parent = nullptr);
     ~TfrmPassword() override;
 
     Ui::TfrmPassword *ui() const { return m_ui.get(); }
@@ -34,7 +36,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    ParameterWindows &m_windows;
     std::unique_ptr<Ui::TfrmPassword> m_ui;
 };
-
-extern TfrmPassword *frmPassword;

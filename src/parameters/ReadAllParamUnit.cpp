@@ -2,19 +2,18 @@
 
 #include "ui_ReadAllParamUnit.h"
 
-#include "app/MainUnit.h"
-#include "app/Pause.h"
-#include "app/Prompter.h"
-#include "app/Protocol.h"
+#include "device/ModuleSession.h"
+#include "device/Pause.h"
+#include "device/Protocol.h"
+#include "io/OperatorError.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
+#include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QShowEvent>
 
 #include <exception>
-
-TfrmReadAllParam *frmReadAllParam = nullptr;
 
 namespace
 {
@@ -30,23 +29,23 @@ const QString ReadTimedOutText = QStringLiteral("读取超时！");
 
 } // namespace
 
-TfrmReadAllParam::TfrmReadAllParam(QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmReadAllParam>())
+TfrmReadAllParam::TfrmReadAllParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent)
+    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmReadAllParam>())
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     connect(m_ui->btnAbort, &QPushButton::clicked, this, &TfrmReadAllParam::btnAbortClick);
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
-    frmReadAllParam = this;
+    m_windows.readAll = this;
 }
 
 TfrmReadAllParam::~TfrmReadAllParam()
 {
     if (QCoreApplication *app = QCoreApplication::instance())
         app->removeEventFilter(this);
-    if (frmReadAllParam == this)
-        frmReadAllParam = nullptr;
+    if (m_windows.readAll == this)
+        m_windows.readAll = nullptr;
 }
 
 void TfrmReadAllParam::showEvent(QShowEvent *event)
@@ -82,7 +81,7 @@ void TfrmReadAllParam::RunReadAll()
     m_ui->ListBox1->clear();
     m_ui->ProgressBar1->setRange(FirstGeneralParam, LastGeneralParam);
     m_ui->ProgressBar1->setValue(FirstGeneralParam);
-    const DeviceAddress address = frmMain ? frmMain->CurrentAddress() : BroadcastAddress;
+    const DeviceAddress address = m_session.CurrentAddress();
     m_running = true;
     m_ui->Label1->setText(RunningText);
     m_ui->btnAbort->setText(AbortCaption);
@@ -90,7 +89,7 @@ void TfrmReadAllParam::RunReadAll()
     try {
         ReadAllCodes(address);
     } catch (const ReportedError &) {
-        m_running = false; // the port went away; the main window tells the operator
+        m_running = false; // the port went away; the operator is told elsewhere, once
     } catch (const std::exception &e) {
         // A failed write (the port is gone) ends the run as stopped, so the
         // window can be closed with its button.
@@ -117,11 +116,11 @@ void TfrmReadAllParam::RunReadAll()
 
 void TfrmReadAllParam::ReadAllCodes(DeviceAddress address)
 {
-    const bool portWasOpen = frmMain && frmMain->IsPortOpen();
+    const bool portWasOpen = m_session.IsPortOpen();
     for (CommandCode code = FirstGeneralParam; code <= LastGeneralParam && m_running; ++code) {
-        if (portWasOpen && !frmMain->IsPortOpen()) {
-            // The port went away during the run (the main window has reported
-            // it): the run ends as stopped instead of failing on every code.
+        if (portWasOpen && !m_session.IsPortOpen()) {
+            // The port went away during the run (the operator has been told
+            // of it): the run ends as stopped instead of failing on every code.
             m_running = false;
             break;
         }
@@ -129,10 +128,10 @@ void TfrmReadAllParam::ReadAllCodes(DeviceAddress address)
         const QString name = ParameterCatalogue::Name(row);
         // A reply with another command byte (a live-reading poll underneath)
         // is not this parameter's value: it counts like a time-out.
-        if (frmMain && frmMain->link().ExchangeExpecting(BuildQueryFrame(address, code))) {
+        if (m_session.link().ExchangeExpecting(BuildQueryFrame(address, code))) {
             m_ui->ListBox1->addItem(name + ReadDoneText);
-            if (frmParam)
-                frmParam->SetValueText(row, QString::number(frmMain->reply().ReplyValue));
+            if (TfrmParam *list = m_windows.param)
+                list->SetValueText(row, QString::number(m_session.reply().ReplyValue));
         } else {
             m_ui->ListBox1->addItem(name + ReadTimedOutText);
         }

@@ -3,11 +3,15 @@
 // Each showing starts a run by a message posted to the window itself, so the
 // run begins from the modal loop once the window is on screen.
 
+#include "parameters/ParameterWindows.h"
+
 #include <QDialog>
 #include <QEvent>
 
 #include <cstdint>
 #include <memory>
+
+class ModuleSession;
 
 namespace Ui
 {
@@ -24,7 +28,7 @@ public:
     /// Pause between one code's exchange and the next request.
     static constexpr int DefaultPauseMs = 50;
 
-    explicit TfrmReadAllParam(QWidget *parent = nullptr);
+    TfrmReadAllParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent = nullptr);
     ~TfrmReadAllParam() override;
 
     bool Running() const { return m_running; }
@@ -54,10 +58,10 @@ protected:
 private:
     void ReadAllCodes(std::uint8_t address);
 
+    ParameterWindows &m_windows;
+    ModuleSession &m_session;
     std::unique_ptr<Ui::TfrmReadAllParam> m_ui;
     bool m_running = false;
     bool m_inRun = false;
     bool m_closePending = false;
 };
-
-extern TfrmReadAllParam *frmReadAllParam;

@@ -2,9 +2,9 @@
 
 #include "ui_SpecailParamsUnit.h"
 
-#include "app/MainUnit.h"
-#include "app/Prompter.h"
-#include "settings/NumericEdit.h"
+#include "device/ModuleSession.h"
+#include "widgets/NumericEdit.h"
+#include "widgets/Prompter.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -16,8 +16,6 @@
 
 using namespace SpecialParams;
 
-TfrmSpecialParams *frmSpecialParams = nullptr;
-
 namespace
 {
 const QString ReadTimeoutText = QStringLiteral("读取超时！");
@@ -25,14 +23,6 @@ const QString WriteFailedText = QStringLiteral("写入失败！");
 const QString WriteDoneText = QStringLiteral("       写入成功！     ");
 const QString VoltageOutputCaption = QStringLiteral("0~5V变送输出");
 const QString CurrentOutputCaption = QStringLiteral("4~20mA变送输出");
-
-/// The device link of the main window; a dialog without it cannot talk.
-DeviceLink &Link()
-{
-    if (!frmMain)
-        throw OperatorError(QStringLiteral("串口写入失败：串口未打开。"));
-    return frmMain->link();
-}
 } // namespace
 
 // --- RadioGroupIndex --------------------------------------------------------
@@ -98,11 +88,11 @@ void RadioGroupIndex::notifyIfChanged()
 
 // --- TfrmSpecialParams ------------------------------------------------------
 
-TfrmSpecialParams::TfrmSpecialParams(QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmSpecialParams>())
+TfrmSpecialParams::TfrmSpecialParams(ParameterWindows &windows, ModuleSession &session, QWidget *parent)
+    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmSpecialParams>())
 {
     m_ui->setupUi(this);
-    frmSpecialParams = this;
+    m_windows.special = this;
 
     // The progress pane lives in a status bar below the buttons.
     m_statusBar = new QStatusBar(this);
@@ -122,8 +112,8 @@ TfrmSpecialParams::TfrmSpecialParams(QWidget *parent)
 
 TfrmSpecialParams::~TfrmSpecialParams()
 {
-    if (frmSpecialParams == this)
-        frmSpecialParams = nullptr;
+    if (m_windows.special == this)
+        m_windows.special = nullptr;
 }
 
 void TfrmSpecialParams::setupFields()
@@ -236,8 +226,8 @@ void TfrmSpecialParams::ReadSpecialParams()
     const QScopedValueRollback<bool> running(m_reading, true);
     Guarded(this, [this] {
         resetProgress(ReadProgressStart);
-        DeviceLink &link = Link();
-        const DeviceAddress address = frmMain->CurrentAddress();
+        DeviceLink &link = m_session.link();
+        const DeviceAddress address = m_session.CurrentAddress();
         for (int code = FirstSpecialParam; code <= LastSpecialParam; ++code) {
             if (code != FirstSpecialParam)
                 StepProgress();
@@ -247,7 +237,7 @@ void TfrmSpecialParams::ReadSpecialParams()
             if (code == LastSpecialParam)
                 StepProgress();
             if (!answered) {
-                // A lost device is reported once, by the main window.
+                // A lost device is reported once, elsewhere.
                 if (!link.LossUntold())
                     Prompts().inform(this, ReadTimeoutText);
                 return;
@@ -265,8 +255,8 @@ void TfrmSpecialParams::WriteSpecialParams()
 {
     Guarded(this, [this] {
         resetProgress(WriteProgressStart);
-        DeviceLink &link = Link();
-        const DeviceAddress address = frmMain->CurrentAddress();
+        DeviceLink &link = m_session.link();
+        const DeviceAddress address = m_session.CurrentAddress();
         for (int code = FirstSpecialParam; code <= LastSpecialParam; ++code) {
             // Taken when the command is sent: the board type may change meanwhile.
             const std::int32_t value = WriteValueFor(CommandCode(code));
@@ -285,8 +275,8 @@ void TfrmSpecialParams::WriteSpecialParams()
 void TfrmSpecialParams::btnWClick()
 {
     Guarded(this, [this] {
-        DeviceLink &link = Link();
-        const DeviceAddress address = frmMain->CurrentAddress();
+        DeviceLink &link = m_session.link();
+        const DeviceAddress address = m_session.CurrentAddress();
         for (int code = FirstOutputCommand; code <= LastOutputCommand; ++code) {
             const std::int32_t value = fieldValue(OutputFieldFor(CommandCode(code)));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {

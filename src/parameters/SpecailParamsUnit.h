@@ -3,7 +3,8 @@
 // (commands 25..45) every time it is shown, lets the operator edit them on
 // four pages and writes them back in one run.
 
-#include "app/Protocol.h"
+#include "device/Protocol.h"
+#include "parameters/ParameterWindows.h"
 #include "parameters/SpecialParamMap.h"
 
 #include <QDialog>
@@ -17,6 +18,7 @@ class QAbstractButton;
 class QButtonGroup;
 class QGroupBox;
 class QStatusBar;
+class ModuleSession;
 class NumericEdit;
 
 namespace Ui
@@ -63,7 +65,7 @@ class TfrmSpecialParams : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TfrmSpecialParams(QWidget *parent = nullptr);
+    TfrmSpecialParams(ParameterWindows &windows, ModuleSession &session, QWidget *parent = nullptr);
     ~TfrmSpecialParams() override;
 
     Ui::TfrmSpecialParams *ui() const { return m_ui.get(); }
@@ -124,6 +126,8 @@ private:
     RadioGroupIndex *radioGroup(SpecialParams::Field field) const;
     NumericEdit *numericEdit(SpecialParams::Field field) const;
 
+    ParameterWindows &m_windows;
+    ModuleSession &m_session;
     std::unique_ptr<Ui::TfrmSpecialParams> m_ui;
     QStatusBar *m_statusBar = nullptr;
     std::unique_ptr<RadioGroupIndex> m_rgInputType;
@@ -137,6 +141,3 @@ private:
     bool m_reading = false;
     bool m_showReadPending = false;
 };
-
-/// The program's special-parameters dialog (one per run).
-extern TfrmSpecialParams *frmSpecialParams;

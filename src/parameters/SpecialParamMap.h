@@ -3,7 +3,7 @@
 // on a read and which control supplies it on a write, and how the values are
 // encoded. Pure code, usable without any window.
 
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <QString>
 

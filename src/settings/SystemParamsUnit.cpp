@@ -1,13 +1,12 @@
 #include "settings/SystemParamsUnit.h"
 
-#include "app/MainUnit.h"
-#include "app/Prompter.h"
-#include "settings/SettingsKeys.h"
+#include "device/ModuleSession.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 #include "ui_SystemParamsUnit.h"
+#include "widgets/Prompter.h"
 
 #include <QShowEvent>
-
-TfrmSystemParams *frmSystemParams = nullptr;
 
 namespace Keys = SettingsKeys;
 
@@ -16,8 +15,9 @@ namespace
 const QString TextWriteFailed = QStringLiteral("设置未能写入文件 Data.ini：");
 } // namespace
 
-TfrmSystemParams::TfrmSystemParams(QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmSystemParams>())
+TfrmSystemParams::TfrmSystemParams(ModuleSession &session, SettingsStore &settings, QWidget *parent)
+    : QDialog(parent), m_session(session), m_settings(settings),
+      m_ui(std::make_unique<Ui::TfrmSystemParams>())
 {
     m_ui->setupUi(this);
     // Tool-window frame whose only window button is the close box.
@@ -25,14 +25,9 @@ TfrmSystemParams::TfrmSystemParams(QWidget *parent)
     m_ui->speDecimal->setLimits(DecimalMin, DecimalMax);
     m_ui->neReadInterval->setRange(ReadIntervalMin, ReadIntervalMax);
     connect(m_ui->btnOK, &QPushButton::clicked, this, &TfrmSystemParams::btnOKClick);
-    frmSystemParams = this;
 }
 
-TfrmSystemParams::~TfrmSystemParams()
-{
-    if (frmSystemParams == this)
-        frmSystemParams = nullptr;
-}
+TfrmSystemParams::~TfrmSystemParams() = default;
 
 QStringList TfrmSystemParams::BaudRates()
 {
@@ -56,9 +51,7 @@ void TfrmSystemParams::showEvent(QShowEvent *event)
 
 void TfrmSystemParams::FormShow()
 {
-    if (!frmMain)
-        return;
-    const CurrentSettings &current = frmMain->current();
+    const CurrentSettings &current = m_session.current();
     m_ui->edUnit->setText(current.MeasureUnit);
     m_ui->speDecimal->setClampedValue(current.Decimal);
     m_ui->neYMin->setValue(current.YMin);
@@ -86,11 +79,8 @@ void TfrmSystemParams::btnOKClick()
 
 void TfrmSystemParams::StoreAndApply()
 {
-    if (!frmMain)
-        return;
-    TfrmMain &main = *frmMain;
-    CurrentSettings &current = main.current();
-    SettingsStore &store = main.settings();
+    CurrentSettings &current = m_session.current();
+    SettingsStore &store = m_settings;
     const auto noteWrite = [this, &store](bool written) {
         m_writeError = written ? QString() : store.lastError();
     };
@@ -109,19 +99,19 @@ void TfrmSystemParams::StoreAndApply()
     noteWrite(store.WriteString(Keys::SectionSystemParameters, Keys::KeyMeasureUnit, current.MeasureUnit));
     current.Decimal = m_ui->speDecimal->clampedValue();
     noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyDecimal, current.Decimal));
-    main.ShowValue();
+    m_session.ShowValue();
 
     // 4-5: the chart's Y range (the ends in either order).
-    current.YMin = m_ui->neYMin->value();
-    current.YMax = m_ui->neYMax->value();
-    noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMin, current.YMin));
-    noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMax, current.YMax));
-    main.ApplyYRange(current.YMin, current.YMax);
+    const double yMin = m_ui->neYMin->value();
+    const double yMax = m_ui->neYMax->value();
+    noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMin, yMin));
+    noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMax, yMax));
+    m_session.SetYRange(yMin, yMax);
 
     // 6: the polling interval; a running timer goes on with it.
     const int readInterval = m_ui->neReadInterval->intValue();
     noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyReadInterval, readInterval));
-    main.SetReadInterval(readInterval);
+    m_session.SetReadInterval(readInterval);
 
     // 7: the baud rate; no rate selected is a conversion error that ends here.
     const QString baudText = m_ui->cbxBaud->currentText();
@@ -130,12 +120,12 @@ void TfrmSystemParams::StoreAndApply()
     if (!isNumber)
         throw OperatorError(NotAnIntegerText(baudText));
     noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyBaud, baud));
-    main.SetBaud(baud);
+    m_session.SetBaud(baud);
     if (!batch.commit())
         m_writeError = store.lastError();
 
     // 8: an open port is reopened so the rate takes effect at once. An open
     // that fails throws: the port stays closed and the dialog stays open.
-    if (main.IsPortOpen())
-        main.ReopenPort();
+    if (m_session.IsPortOpen())
+        m_session.ReopenPort();
 }

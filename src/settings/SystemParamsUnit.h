@@ -1,13 +1,16 @@
 #pragma once
 // The system-parameters dialog "显示参数": edits the number of decimals, the
 // engineering unit, the chart's Y range, the reading interval and the baud
-// rate, and on OK stores all of them and applies them to the main window at
-// once. Closing it with the close box stores and applies nothing.
+// rate, and on OK stores all of them and applies them to the module session
+// at once. Closing it with the close box stores and applies nothing.
 
 #include <QDialog>
 #include <QStringList>
 
 #include <memory>
+
+class ModuleSession;
+class SettingsStore;
 
 namespace Ui
 {
@@ -23,7 +26,9 @@ public:
     static constexpr double ReadIntervalMin = 20;         // ms
     static constexpr double ReadIntervalMax = 1000000000; // ms
 
-    explicit TfrmSystemParams(QWidget *parent = nullptr);
+    /// The settings in force are `session`'s; they are stored in `settings`.
+    /// Both must outlive the dialog.
+    TfrmSystemParams(ModuleSession &session, SettingsStore &settings, QWidget *parent = nullptr);
     ~TfrmSystemParams() override;
 
     /// The baud rates offered by cbxBaud, in their order.
@@ -34,7 +39,7 @@ public:
     Ui::TfrmSystemParams *ui() const { return m_ui.get(); }
 
 public slots:
-    /// Fills the controls from the main window's current settings.
+    /// Fills the controls from the session's current settings.
     void FormShow();
     /// Stores and applies the six settings, then closes the dialog. A baud
     /// text that is not a number, or a port that cannot be reopened, is
@@ -47,9 +52,8 @@ protected:
 private:
     void StoreAndApply();
 
+    ModuleSession &m_session;
+    SettingsStore &m_settings;
     std::unique_ptr<Ui::TfrmSystemParams> m_ui;
     QString m_writeError; ///< why the last settings write failed; empty when it succeeded
 };
-
-/// The system-parameters dialog (one per run).
-extern TfrmSystemParams *frmSystemParams;

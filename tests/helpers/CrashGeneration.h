@@ -8,8 +8,8 @@
 // generation; the two booleans follow its parity. The export of a generation
 // holds SamplePointCount points in channel 0 with the values SampleX/SampleY.
 
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsStore.h"
 
 #include <QString>
 

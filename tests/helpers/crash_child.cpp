@@ -23,12 +23,12 @@
 
 #include "app/AppWindows.h"
 #include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Prompter.h"
-#include "app/SpinEdit.h"
+#include "widgets/ModalRunner.h"
+#include "widgets/Prompter.h"
+#include "widgets/SpinEdit.h"
 #include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"
-#include "settings/NumericEdit.h"
+#include "widgets/NumericEdit.h"
 #include "settings/SystemParamsUnit.h"
 
 #include <QAction>

@@ -10,7 +10,7 @@
 // round's values, the rest with the previous round's (or missing in round 1).
 // "ready" is printed on stdout once the store is open, "w" after every write.
 
-#include "settings/SettingsStore.h"
+#include "io/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -14,12 +14,17 @@ MainFixture::MainFixture(int replyTimeoutMs) : m_replyTimeoutMs(replyTimeoutMs)
 MainFixture::~MainFixture()
 {
     m_main.reset();
+    m_session.reset();
+    m_settings.reset();
     m_sim.stop();
     SetPauseHook({});
     SetModalHook({});
 }
 
-QString MainFixture::iniPath() const { return m_dir.filePath(QStringLiteral("Data.ini")); }
+QString MainFixture::iniPath() const
+{
+    return m_dir.filePath(QStringLiteral("Data.ini"));
+}
 
 QByteArray MainFixture::iniText() const
 {
@@ -36,7 +41,9 @@ void MainFixture::writeIni(const QByteArray &text)
 
 TfrmMain &MainFixture::create()
 {
-    m_main = std::make_unique<TfrmMain>(m_dir.path(), m_replyTimeoutMs);
+    m_settings = std::make_unique<SettingsStore>(iniPath());
+    m_session = std::make_unique<ModuleSession>(m_replyTimeoutMs);
+    m_main = std::make_unique<TfrmMain>(*m_session, *m_settings);
     m_main->show();
     return *m_main;
 }
@@ -53,9 +60,12 @@ bool MainFixture::connect(const QStringList &args)
     return m_main->IsPortOpen();
 }
 
-QString Hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ')).toUpper(); }
+QString Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ')).toUpper();
+}
 
-void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script)
+void RunCalibrationDialog(TfrmCalibrate &dialog, const std::function<void()> &script)
 {
     SetModalHook([&](QDialog *d) {
         d->show();
@@ -64,7 +74,7 @@ void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script)
             d->close();
         return d->result();
     });
-    OpenCalibration(main);
+    OpenCalibration(dialog);
     SetModalHook({});
 }
 

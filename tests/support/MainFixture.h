@@ -1,12 +1,13 @@
 #pragma once
-// A main window on a fresh settings directory, optionally connected to a
-// running simulator, for the window-level suites.
+// A main window (with its settings file and module session) on a fresh
+// settings directory, optionally connected to a running simulator, for the
+// window-level suites.
 
 #include "ScriptedPrompter.h"
 #include "TxSim.h"
 #include "app/MainUnit.h"
-#include "app/ModalRunner.h"
-#include "app/Pause.h"
+#include "device/Pause.h"
+#include "widgets/ModalRunner.h"
 
 #include <QTemporaryDir>
 
@@ -22,13 +23,16 @@ public:
     ~MainFixture();
 
     TfrmMain &main() { return *m_main; }
+    ModuleSession &session() { return *m_session; }
+    SettingsStore &settings() { return *m_settings; }
     QString settingsDir() const { return m_dir.path(); }
     QString iniPath() const;
     QByteArray iniText() const;
 
     /// Writes "Data.ini" before the window is created (call before create()).
     void writeIni(const QByteArray &text);
-    /// Creates the main window and shows it (runs its start-up).
+    /// Opens the settings file, creates the session and the main window and
+    /// shows it (runs its start-up).
     TfrmMain &create();
 
     /// Starts the simulator with `args`, opens its port in the main window.
@@ -42,13 +46,17 @@ public:
 private:
     QTemporaryDir m_dir;
     int m_replyTimeoutMs;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<ModuleSession> m_session;
     std::unique_ptr<TfrmMain> m_main;
     TxSim m_sim;
 };
 
+class TfrmCalibrate;
+
 /// Opens the calibration dialog the way the main window's button does;
 /// `script` runs while it is shown, and the dialog is closed afterwards.
-void RunCalibrationDialog(TfrmMain &main, const std::function<void()> &script);
+void RunCalibrationDialog(TfrmCalibrate &dialog, const std::function<void()> &script);
 
 /// Runs one live-reading tick and waits until its poll has ended (answered,
 /// timed out or failed).

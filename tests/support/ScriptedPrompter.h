@@ -2,7 +2,7 @@
 // Answers the program's questions from a script and records every message,
 // so tests never enter a modal loop.
 
-#include "app/Prompter.h"
+#include "widgets/Prompter.h"
 
 #include <QStringList>
 

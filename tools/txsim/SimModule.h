@@ -3,7 +3,7 @@
 // parameters, the raw AD code that follows the load on its sensor, the measured
 // value computed from the calibration table, and the faults a test can switch on.
 
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 #include <array>
 #include <bitset>

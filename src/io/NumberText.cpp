@@ -1,4 +1,4 @@
-#include "app/NumberText.h"
+#include "io/NumberText.h"
 
 #include <QStringView>
 

@@ -1,6 +1,6 @@
-#include "app/DeviceLink.h"
+#include "device/DeviceLink.h"
 
-#include "app/Prompter.h"
+#include "io/OperatorError.h"
 
 #include <QCoreApplication>
 #include <QIODevice>

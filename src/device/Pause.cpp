@@ -1,4 +1,4 @@
-#include "app/Pause.h"
+#include "device/Pause.h"
 
 #include <QThread>
 

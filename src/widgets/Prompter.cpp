@@ -1,4 +1,4 @@
-#include "app/Prompter.h"
+#include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,7 +1,8 @@
-#include "settings/SettingsStore.h"
+#include "io/SettingsStore.h"
 
-#include "app/FileReplacement.h"
-#include "app/NumberText.h"
+#include "io/FileReplacement.h"
+#include "io/NumberText.h"
+#include "io/Platform.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -12,10 +13,6 @@
 
 #include <cmath>
 #include <limits>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace
 {
@@ -150,8 +147,7 @@ QString checkKeyName(const QString &key)
 
 } // namespace
 
-SettingsStore::SettingsStore(const QString &filePath)
-    : m_filePath(filePath), m_encodedPath(QFile::encodeName(filePath))
+SettingsStore::SettingsStore(const QString &filePath) : m_filePath(filePath)
 {
     syncWithDisk();
 }
@@ -337,8 +333,7 @@ bool SettingsStore::failed(QString reason)
     return false;
 }
 
-SettingsStore::Batch::Batch(SettingsStore &store)
-    : m_store(store)
+SettingsStore::Batch::Batch(SettingsStore &store) : m_store(store)
 {
     ++m_store.m_batchDepth;
 }
@@ -473,22 +468,7 @@ bool SettingsStore::commit(const QByteArray &bytes)
 
 SettingsStore::DiskStamp SettingsStore::stampOnDisk() const
 {
-#ifdef Q_OS_UNIX
-    struct stat status;
-    if (::stat(m_encodedPath.constData(), &status) != 0)
-        return {};
-    constexpr qint64 NanosecondsPerSecond = 1000000000;
-    return {true, qint64(status.st_size),
-            qint64(status.st_mtim.tv_sec) * NanosecondsPerSecond + status.st_mtim.tv_nsec,
-            qint64(status.st_ctim.tv_sec) * NanosecondsPerSecond + status.st_ctim.tv_nsec,
-            quint64(status.st_ino)};
-#else
-    const QFileInfo info(m_filePath);
-    if (!info.exists())
-        return {};
-    return {true, info.size(), info.lastModified().toMSecsSinceEpoch(),
-            info.metadataChangeTime().toMSecsSinceEpoch(), 0};
-#endif
+    return Platform::StampOf(m_filePath);
 }
 
 void SettingsStore::refreshIfChanged() const

@@ -2,10 +2,9 @@
 // Every question and message the program puts to the operator goes through
 // one Prompter, so tests can answer them without a modal loop.
 
-#include <QString>
+#include "io/OperatorError.h"
 
-#include <exception>
-#include <stdexcept>
+#include <QString>
 
 class QWidget;
 
@@ -32,23 +31,6 @@ public:
 Prompter &Prompts();
 /// Installs `prompter` (not owned); nullptr restores the real dialogs.
 void SetPrompter(Prompter *prompter);
-
-/// A failure reported to the operator in the standard error dialog.
-class OperatorError : public std::runtime_error
-{
-public:
-    explicit OperatorError(const QString &message) : std::runtime_error(message.toStdString()) {}
-    QString message() const { return QString::fromStdString(what()); }
-};
-
-/// A failure the operator is told about elsewhere, once (a serial port that
-/// went away: the main window reports the loss). It ends the handler without a
-/// dialog of its own.
-class ReportedError : public OperatorError
-{
-public:
-    using OperatorError::OperatorError;
-};
 
 /// Runs a handler body; any failure ends the handler and is shown in the
 /// standard error dialog. No exception ever leaves a slot.

@@ -34,7 +34,7 @@
 // - Text is right-aligned by default.
 //
 // In Qt Designer: promote a QLineEdit to "NumericEdit" with header
-// "settings/NumericEdit.h"; the properties displayFormat (string), minimum,
+// "widgets/NumericEdit.h"; the properties displayFormat (string), minimum,
 // maximum, checkRange and value may be set in the form.
 
 #include <QLineEdit>

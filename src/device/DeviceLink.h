@@ -4,8 +4,8 @@
 // reply state, and Exchange waiting for a reply or the time-out while it
 // keeps handling window messages.
 
-#include "app/Protocol.h"
-#include "app/ReplyAssembler.h"
+#include "device/Protocol.h"
+#include "device/ReplyAssembler.h"
 
 #include <QByteArray>
 #include <QIODevice>

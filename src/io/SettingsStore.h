@@ -41,6 +41,8 @@
 //   committed or ends: a crash leaves all of them in the file or none.
 // - Nothing throws. Use from one thread only.
 
+#include "io/Platform.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -129,14 +131,7 @@ private:
         QString value;
     };
     /// Cheap signature of the file on disk, to notice changes made by others.
-    struct DiskStamp {
-        bool exists = false;
-        qint64 size = -1;
-        qint64 modified = 0; ///< nanoseconds where the platform offers them
-        qint64 changed = 0;
-        quint64 fileId = 0;
-        bool operator==(const DiskStamp &) const = default;
-    };
+    using DiskStamp = Platform::FileStamp;
 
     bool writeValue(const QString &section, const QString &key, const QString &value);
     bool writePending(bool fileReadable);
@@ -154,7 +149,6 @@ private:
     static QString decodeFile(const QByteArray &bytes, Encoding &encoding, bool &byteOrderMark);
 
     QString m_filePath;
-    QByteArray m_encodedPath; ///< m_filePath for system calls
 
     // The file's content as held in memory. Reads may reload it when the file
     // changed on disk, hence mutable.

@@ -1,4 +1,4 @@
-#include "app/ReplyAssembler.h"
+#include "device/ReplyAssembler.h"
 
 #include <array>
 #include <cstring>

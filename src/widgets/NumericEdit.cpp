@@ -1,4 +1,4 @@
-#include "settings/NumericEdit.h"
+#include "widgets/NumericEdit.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "app/Protocol.h"
+#include "device/Protocol.h"
 
 std::uint8_t XorCheck(const std::uint8_t *bytes, std::size_t count)
 {

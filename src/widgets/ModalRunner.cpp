@@ -1,4 +1,4 @@
-#include "app/ModalRunner.h"
+#include "widgets/ModalRunner.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "app/SpinEdit.h"
+#include "widgets/SpinEdit.h"
 
 #include <QLineEdit>
 

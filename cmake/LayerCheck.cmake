@@ -1,0 +1,35 @@
+# Fails the build when a folder of src/ includes a header of a folder it may
+# not depend on. Run as a script: cmake -DSOURCE_DIR=<src> -P LayerCheck.cmake
+#
+# The layers, lowest first; each folder may include its own headers and those
+# of the folders listed for it.
+set(allowed_io         io)
+set(allowed_device     device io)
+set(allowed_widgets    widgets io)
+set(allowed_chart      chart widgets io)
+set(allowed_settings   settings device widgets io)
+set(allowed_calibration calibration device widgets io)
+set(allowed_parameters parameters device widgets io)
+set(allowed_app        app calibration parameters settings chart device widgets io)
+
+set(folders io device widgets chart settings calibration parameters app)
+set(failures "")
+foreach(folder ${folders})
+    file(GLOB sources ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.ui)
+    foreach(source ${sources})
+        file(STRINGS ${source} lines REGEX "(#include[ \t]*\"[a-z]+/|<header>[a-z]+/)")
+        foreach(line ${lines})
+            string(REGEX MATCH "(#include[ \t]*\"|<header>)([a-z]+)/" found "${line}")
+            set(target ${CMAKE_MATCH_2})
+            list(FIND folders ${target} known)
+            list(FIND allowed_${folder} ${target} permitted)
+            if(known GREATER -1 AND permitted EQUAL -1)
+                file(RELATIVE_PATH name ${SOURCE_DIR} ${source})
+                string(APPEND failures "  ${name}: ${line}\n")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+if(failures)
+    message(FATAL_ERROR "Includes against the layering (see cmake/LayerCheck.cmake):\n${failures}")
+endif()

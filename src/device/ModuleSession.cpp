@@ -1,0 +1,215 @@
+#include "device/ModuleSession.h"
+
+#include "io/OperatorError.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+const QString TextReadTimeout = QStringLiteral("读取超时！");
+const QString TextOpenFailed = QStringLiteral("串口打开失败！");
+const QString TextNoPermission =
+    QStringLiteral("\n当前用户无权访问该串口：请把用户加入 \"dialout\" 组后重新登录。");
+} // namespace
+
+ModuleSession::ModuleSession(int replyTimeoutMs, QObject *parent)
+    : QObject(parent), m_link(nullptr, replyTimeoutMs)
+{
+    m_timerRead.setObjectName(QStringLiteral("TimerRead"));
+    m_link.timerWait().setObjectName(QStringLiteral("TimerWait"));
+    m_comPort1.setObjectName(QStringLiteral("ComPort1"));
+    SetReadInterval(m_current.ReadInterval);
+
+    connect(&m_timerRead, &QTimer::timeout, this, &ModuleSession::TimerReadTimer);
+    connect(&m_link, &DeviceLink::replyHandled, this, &ModuleSession::ReplyHandled);
+    connect(&m_link, &DeviceLink::deviceLost, this, &ModuleSession::DeviceLost);
+    connect(&m_link, &DeviceLink::waitTimedOut, this, &ModuleSession::PollTimedOut);
+    connect(&m_link, &DeviceLink::waitAborted, this, &ModuleSession::PollEnded);
+    m_link.attach(&m_comPort1);
+}
+
+ModuleSession::~ModuleSession()
+{
+    m_timerRead.stop();
+    m_link.detach();
+    if (m_comPort1.isOpen())
+        m_comPort1.close();
+}
+
+// --- Current address ---------------------------------------------------------
+
+void ModuleSession::SetCurrentAddress(qint64 address)
+{
+    const auto clamped = DeviceAddress(std::clamp<qint64>(address, AddressMin, AddressMax));
+    if (clamped == m_address)
+        return;
+    m_address = clamped;
+    emit currentAddressChanged(clamped);
+}
+
+// --- Status text ---------------------------------------------------------------
+
+void ModuleSession::SetValueText(const QString &text)
+{
+    m_valueText = text;
+    emit valueTextChanged(text);
+}
+
+void ModuleSession::ShowValue()
+{
+    const std::int32_t value = reply().ReplyValue;
+    const int decimal = m_current.Decimal;
+    QString text;
+    if (decimal > 0) {
+        m_displayValue = double(value) / std::pow(10.0, decimal);
+        QLocale locale;
+        locale.setNumberOptions(QLocale::OmitGroupSeparator);
+        text = locale.toString(m_displayValue, 'f', decimal);
+    } else {
+        m_displayValue = double(value);
+        text = QString::number(value);
+    }
+    SetValueText(text + m_current.MeasureUnit);
+}
+
+// --- Settings in force -----------------------------------------------------------
+
+void ModuleSession::SetYRange(double yMin, double yMax)
+{
+    m_current.YMin = yMin;
+    m_current.YMax = yMax;
+    emit yRangeChanged(yMin, yMax);
+}
+
+void ModuleSession::SetReadInterval(int ms)
+{
+    m_current.ReadInterval = ms;
+    // A zero or negative interval would poll without pause.
+    m_timerRead.setInterval(std::max(ms, 1));
+}
+
+void ModuleSession::SetBaud(int baud)
+{
+    m_current.Baud = baud;
+    m_comPort1.setBaudRate(baud);
+}
+
+// --- Port --------------------------------------------------------------------------
+
+void ModuleSession::OpenPort(const QString &portName)
+{
+    m_comPort1.setPortName(portName);
+    m_comPort1.setBaudRate(m_current.Baud);
+    m_comPort1.setDataBits(QSerialPort::Data8);
+    m_comPort1.setParity(QSerialPort::NoParity);
+    m_comPort1.setStopBits(QSerialPort::OneStop);
+    m_comPort1.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_comPort1.open(QIODevice::ReadWrite)) {
+        QString reason = m_comPort1.errorString();
+        if (m_comPort1.error() == QSerialPort::PermissionError)
+            reason += TextNoPermission;
+        m_comPort1.clearError();
+        throw OperatorError(TextOpenFailed + QLatin1Char('\n') + reason);
+    }
+    // Pseudo-terminals and some adapters have no modem lines: not an error.
+    m_comPort1.setDataTerminalReady(true);
+    m_comPort1.setRequestToSend(true);
+    m_comPort1.clearError();
+    m_link.attach(&m_comPort1);
+}
+
+void ModuleSession::ClosePort()
+{
+    m_timerRead.stop();
+    PollEnded();
+    if (m_comPort1.isOpen())
+        m_comPort1.close();
+}
+
+void ModuleSession::ReopenPort()
+{
+    // A poll sent before the reopening gets no reply: the next tick asks anew.
+    PollEnded();
+    if (m_comPort1.isOpen())
+        m_comPort1.close();
+    try {
+        OpenPort(m_comPort1.portName());
+    } catch (...) {
+        m_timerRead.stop();
+        emit portClosed();
+        throw;
+    }
+}
+
+void ModuleSession::DeviceLost(const QString &reason)
+{
+    m_timerRead.stop();
+    PollEnded();
+    if (m_comPort1.isOpen())
+        m_comPort1.close();
+    emit portLost(reason);
+}
+
+// --- Live reading -----------------------------------------------------------------
+
+void ModuleSession::StartReading()
+{
+    m_timerRead.start();
+}
+
+void ModuleSession::StopReading()
+{
+    m_link.AbortExchange();
+    m_timerRead.stop();
+    PollEnded();
+}
+
+void ModuleSession::TimerReadTimer()
+{
+    // At most one poll is outstanding: a tick that comes while the last poll
+    // still waits sends nothing, so a slow module is polled at its own answer
+    // rate and the line is never flooded with requests it cannot answer.
+    //
+    // The poll does not wait here. Its reply (any reply, as for every wait)
+    // or TimerWait running out ends it, so a window opened meanwhile, by
+    // whatever way, never sits on top of a wait of the poll's: the ticks go
+    // on under every dialog.
+    if (m_pollPending)
+        return;
+    try {
+        m_link.SendFrame(BuildQueryFrame(CurrentAddress(), CmdReadValue));
+        m_pollPending = true;
+        m_link.StartTimerWait();
+    } catch (const std::exception &e) {
+        // A failed write stops reading, so the next tick does not repeat the error.
+        if (IsReading())
+            StopReading();
+        emit pollFailed(QString::fromStdString(e.what()), dynamic_cast<const ReportedError *>(&e) != nullptr);
+    }
+}
+
+void ModuleSession::PollTimedOut()
+{
+    if (!m_pollPending)
+        return;
+    m_pollPending = false;
+    SetValueText(TextReadTimeout);
+    // The wait is over already: nothing to abort.
+    m_timerRead.stop();
+    emit readingTimedOut();
+}
+
+void ModuleSession::ReplyHandled(const Reply &reply)
+{
+    // Any reply ends every wait in progress, the poll's too.
+    PollEnded();
+    SetCurrentAddress(reply.address);
+    emit addressReplied(reply.address);
+    if (reply.command == CmdReadValue) {
+        ShowValue();
+        emit valueRead(m_displayValue);
+    }
+}

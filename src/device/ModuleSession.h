@@ -1,0 +1,107 @@
+#pragma once
+// One session with the modules on a serial line: the port and its line
+// settings, the device link with the shared reply state, live polling with
+// its timer, the current bus address, the status text shown to the operator
+// and the settings in force. Every window commands the modules through it;
+// it needs no window itself.
+
+#include "device/CurrentSettings.h"
+#include "device/DeviceLink.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+class ModuleSession : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr DeviceAddress AddressMin = 0;
+    static constexpr DeviceAddress AddressMax = 255;
+    static constexpr DeviceAddress DefaultAddress = 1;
+
+    explicit ModuleSession(int replyTimeoutMs = DeviceLink::DefaultReplyTimeoutMs, QObject *parent = nullptr);
+    ~ModuleSession() override;
+
+    DeviceLink &link() { return m_link; }
+    ReplyState &reply() { return m_link.reply(); }
+    CurrentSettings &current() { return m_current; }
+    const CurrentSettings &current() const { return m_current; }
+    QSerialPort &comPort() { return m_comPort1; }
+    QTimer &timerRead() { return m_timerRead; }
+
+    // --- Current address (every exchange but the broadcasts goes to it) -------
+    DeviceAddress CurrentAddress() const { return m_address; }
+    /// Brought into 0..255; currentAddressChanged when it changes. A reply
+    /// sets it to the replying module's address.
+    void SetCurrentAddress(qint64 address);
+
+    // --- Status text (what the value display shows) ----------------------------
+    void SetValueText(const QString &text);
+    QString ValueText() const { return m_valueText; }
+    /// Formats ReplyValue with Decimal and Measure Unit into the status text.
+    void ShowValue();
+    double DisplayValue() const { return m_displayValue; }
+
+    // --- Settings in force ---------------------------------------------------------
+    /// The chart's vertical range from two ends (stored in current()).
+    void SetYRange(double yMin, double yMax);
+    void SetReadInterval(int ms);
+    /// Baud rate of the next opening (and of an open port at once).
+    void SetBaud(int baud);
+
+    // --- Port -------------------------------------------------------------------------
+    bool IsPortOpen() const { return m_comPort1.isOpen(); }
+    /// Opens `portName` with the line settings; throws OperatorError
+    /// ("串口打开失败！" and the reason) when it cannot be opened.
+    void OpenPort(const QString &portName);
+    void ClosePort();
+    /// Closes and opens the port again (a new baud rate takes effect). When
+    /// the opening fails the port stays closed, portClosed() is emitted and
+    /// the OperatorError is passed on.
+    void ReopenPort();
+
+    // --- Live reading -----------------------------------------------------------------
+    void StartReading();
+    /// Ends live reading (and any wait in progress, as answered).
+    void StopReading();
+    bool IsReading() const { return m_timerRead.isActive(); }
+    /// One polling tick (the timer's handler).
+    void TimerReadTimer();
+    /// A poll has been sent and neither a reply nor the time-out ended it yet.
+    bool PollPending() const { return m_pollPending; }
+
+signals:
+    void currentAddressChanged(DeviceAddress address);
+    /// A module replied from `address` (after the current address became it).
+    void addressReplied(DeviceAddress address);
+    void valueTextChanged(const QString &text);
+    /// A measured value arrived (a reply to CmdReadValue) and is shown.
+    void valueRead(double displayValue);
+    void yRangeChanged(double yMin, double yMax);
+    /// Live reading ended by itself: the poll timed out ("读取超时！" shown).
+    void readingTimedOut();
+    /// A poll could not be sent; live reading is stopped. `reported`: the
+    /// operator is told elsewhere (the port went away).
+    void pollFailed(const QString &error, bool reported);
+    /// The port went away; it is closed and live reading stopped. Once per opening.
+    void portLost(const QString &reason);
+    /// A reopening failed: the port is closed.
+    void portClosed();
+
+private:
+    void ReplyHandled(const Reply &reply);
+    void PollEnded() { m_pollPending = false; }
+    void PollTimedOut();
+    void DeviceLost(const QString &reason);
+
+    QSerialPort m_comPort1;
+    DeviceLink m_link;
+    QTimer m_timerRead;
+    CurrentSettings m_current;
+    DeviceAddress m_address = DefaultAddress;
+    QString m_valueText;
+    double m_displayValue = 0;
+    bool m_pollPending = false;
+};

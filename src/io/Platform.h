@@ -1,0 +1,44 @@
+#pragma once
+// The few things the program asks of the operating system beyond Qt: durable
+// file replacement, a cheap signature of a file, and backing new memory in one
+// go. This is the only unit that includes system headers; elsewhere, or
+// where a call is not offered, a portable Qt way (or nothing, for hints) is
+// used, chosen when the program is built.
+
+#include <QString>
+#include <QtGlobal>
+
+#include <cstddef>
+
+namespace Platform
+{
+/// Signature of a file on disk, to notice changes made by other programs.
+struct FileStamp {
+    bool exists = false;
+    qint64 size = -1;
+    qint64 modified = 0; ///< nanoseconds where the system offers them
+    qint64 changed = 0;
+    quint64 fileId = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+FileStamp StampOf(const QString &path);
+
+/// Asks the system to back the whole pages inside [p, p + bytes) with memory
+/// at once rather than page by page on first touch. Only a hint.
+void PrepareForWriting(void *p, std::size_t bytes);
+
+/// Opens a file without a name in `directory` for writing, with the
+/// permissions of `permissionsOf` when that file exists. Returns its handle,
+/// or -1 where the system or the file system does not offer such files.
+int OpenUnnamedFile(const QString &directory, const QString &permissionsOf);
+/// Gives the unnamed file `handle` the name `temporary` (taking over a file
+/// left there) and renames it over `target`. False with the reason in `error`.
+bool NameUnnamedFile(int handle, const QString &temporary, const QString &target, QString *error);
+
+void CloseHandle(int handle);
+
+/// Flushes what was written through `handle` to the disk.
+bool SyncHandle(int handle, QString *error);
+/// Makes the latest renames in `directory` durable.
+void SyncDirectory(const QString &directory);
+} // namespace Platform
