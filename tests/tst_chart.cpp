@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QValueAxis>
+#include <QWindow>
 
 #include <bit>
 #include <cmath>
@@ -161,6 +162,15 @@ double MinX(const QLineSeries *s)
     for (const QPointF &p : s->points())
         m = std::min(m, p.x());
     return m;
+}
+
+// Moves the mouse (no button held) over `pos` of `widget` through the window
+// system layer and delivers it at once. QTest::mouseMove on a widget warps the
+// real pointer instead, whose motion event arrives later on an X server.
+void HoverOver(QWidget *widget, const QPoint &pos)
+{
+    QWidget *top = widget->window();
+    QTest::mouseMove(top->windowHandle(), widget->mapTo(top, pos));
 }
 
 } // namespace
@@ -920,7 +930,7 @@ private slots:
 
         w.action(ChartWidget::Action::DataCursor)->trigger();
         const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
-        QTest::mouseMove(w.chartView()->viewport(), centre);
+        HoverOver(w.chartView()->viewport(), centre);
         const QString cursor = w.dataCursorText(); // about X 500, Y 0.5
         QVERIFY2(cursor.contains(QStringLiteral("Y: 0,")) && !cursor.contains(QLatin1Char('.')),
                  qPrintable(cursor));
@@ -1128,7 +1138,7 @@ private slots:
         w.action(ChartWidget::Action::DataCursor)->trigger();
         QVERIFY(w.dataCursorVisible());
         const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
-        QTest::mouseMove(w.chartView()->viewport(), centre);
+        HoverOver(w.chartView()->viewport(), centre);
         const QStringList parts = w.dataCursorText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QCOMPARE(parts.size(), 4);
         QVERIFY(std::abs(parts[1].toDouble() - 500.0) < 3.0);

@@ -15,53 +15,23 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <sys/resource.h>
 
 namespace
 {
-// While not 0, every request of at least this many bytes through operator
-// new fails, as when memory has run out for anything but small pieces.
-std::atomic<std::size_t> g_failAllocationsFrom{0};
-} // namespace
 
-void *operator new(std::size_t size)
-{
-    const std::size_t from = g_failAllocationsFrom.load(std::memory_order_relaxed);
-    if (from != 0 && size >= from)
-        throw std::bad_alloc();
-    if (void *p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void *p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-namespace
-{
-
-// Large requests fail while one of these lives.
-class LargeAllocationsFail
+// While one of these lives, the import's and the export's buffers cannot be
+// had, as when memory has run out for anything but small pieces.
+class NoMemoryForBuffers
 {
 public:
-    static constexpr std::size_t From = 16 * 1024;
-    LargeAllocationsFail() { g_failAllocationsFrom = From; }
-    ~LargeAllocationsFail() { g_failAllocationsFrom = 0; }
-    LargeAllocationsFail(const LargeAllocationsFail &) = delete;
-    LargeAllocationsFail &operator=(const LargeAllocationsFail &) = delete;
+    NoMemoryForBuffers() { SetSampleBufferLimit(0); }
+    ~NoMemoryForBuffers() { SetSampleBufferLimit(-1); }
+    NoMemoryForBuffers(const NoMemoryForBuffers &) = delete;
+    NoMemoryForBuffers &operator=(const NoMemoryForBuffers &) = delete;
 };
 
 ChartData makeChart()
@@ -612,7 +582,7 @@ private slots:
         const qsizetype held = samples.count();
         error.clear();
         {
-            LargeAllocationsFail fail;
+            NoMemoryForBuffers fail;
             QVERIFY(!ReadSampleDataFile(data, small, &error));
         }
         QVERIFY(!error.isEmpty());
@@ -638,7 +608,7 @@ private slots:
         const QString old = writeFile(exportDir, QStringLiteral("old.txt"), "precious");
         error.clear();
         {
-            LargeAllocationsFail fail;
+            NoMemoryForBuffers fail;
             QVERIFY(!WriteSampleDataFile(data, old, &error));
         }
         QVERIFY(!error.isEmpty());
@@ -846,7 +816,7 @@ private slots:
         const QString old = writeFile(dir, QStringLiteral("old.txt"), "precious");
         f.prompts.saveName = old;
         {
-            LargeAllocationsFail fail;
+            NoMemoryForBuffers fail;
             m.btnExportClick();
         }
         QCOMPARE(f.prompts.errors.size(), 4);

@@ -50,6 +50,20 @@ constexpr qsizetype MaxAsciiCell = 64;   // longer cells go through the locale's
 constexpr int MaxQuotedCell = 40;        // how much of a bad cell an error message shows
 constexpr qsizetype StagedPoints = 4096; // points an import gathers per channel before handing them over
 
+// Largest buffer the reader or the writer may take; negative: any (see
+// SetSampleBufferLimit).
+qsizetype g_bufferLimit = -1;
+
+// The reader's and the writer's buffers, uninitialised. Fails with
+// std::bad_alloc like any allocation, and also when the buffer is larger
+// than the limit set for tests.
+template <typename T> std::unique_ptr<T[]> takeBuffer(qsizetype count)
+{
+    if (g_bufferLimit >= 0 && count > g_bufferLimit / qsizetype(sizeof(T)))
+        throw std::bad_alloc();
+    return std::make_unique_for_overwrite<T[]>(std::size_t(count));
+}
+
 // How a locale writes numbers, when it writes them in plain ASCII: digits
 // 0-9, "-" and "+", a one-character decimal separator and "e" or "E".
 struct AsciiNumberStyle {
@@ -238,7 +252,7 @@ class SampleWriter
 public:
     SampleWriter(QIODevice &device, const QLocale &locale)
         : m_device(device), m_locale(locale), m_style(asciiNumberStyle(locale)),
-          m_buffer(std::make_unique<char[]>(std::size_t(WriteBufferSize)))
+          m_buffer(takeBuffer<char>(WriteBufferSize))
     {
         m_style.usable = m_style.usable && agreesWithLocale();
     }
@@ -561,9 +575,9 @@ private:
     {
         const qsizetype kept = m_end - m_next;
         if (!m_buffer) {
-            m_buffer = std::make_unique_for_overwrite<char[]>(std::size_t(m_capacity));
+            m_buffer = takeBuffer<char>(m_capacity);
         } else if (kept == m_capacity) {
-            auto larger = std::make_unique_for_overwrite<char[]>(std::size_t(2 * m_capacity));
+            auto larger = takeBuffer<char>(2 * m_capacity);
             std::memcpy(larger.get(), m_next, std::size_t(kept));
             m_buffer = std::move(larger);
             m_capacity *= 2;
@@ -613,7 +627,7 @@ public:
         try {
             const int channels = m_data.channelCount();
             m_cells.resize(std::size_t(2 * channels + 1));
-            m_staged = std::make_unique_for_overwrite<double[]>(std::size_t(2 * StagedPoints * channels));
+            m_staged = takeBuffer<double>(2 * StagedPoints * channels);
             m_stagedCount.assign(std::size_t(channels), 0);
             const bool ok = parse(error);
             for (int c = 0; c < channels; ++c)
@@ -930,6 +944,11 @@ bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error, co
     } catch (const std::bad_alloc &) {
         return outOfMemory(error);
     }
+}
+
+void SetSampleBufferLimit(qsizetype bytes)
+{
+    g_bufferLimit = bytes;
 }
 
 bool AppendMeanLine(ChartData &data, QString *error)

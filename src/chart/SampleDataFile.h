@@ -67,6 +67,12 @@ bool ReadSampleData(ChartData &data, QIODevice &device, const QLocale &locale, Q
 bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error,
                         const QLocale &locale = QLocale(), qsizetype chunkBytes = SampleReadChunkBytes);
 
+/// For tests: the buffers an import reads and gathers points in and the
+/// buffer an export writes through may take at most `bytes`; a larger one
+/// fails with std::bad_alloc, as when the memory has run out. Negative (the
+/// default): no limit.
+void SetSampleBufferLimit(qsizetype bytes);
+
 /// The mean line of an import: with n points in the samples channel and m
 /// the mean of their Y, appends (0, m) and (n, m) to the mean-line channel.
 /// With no samples there is no mean, and without memory for the two points
