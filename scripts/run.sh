@@ -7,7 +7,7 @@ bash scripts/install-deps.sh
 export BUILD_DIR="${BUILD_DIR:-build}"
 bash scripts/build.sh
 
-APP_DIR="$BUILD_DIR/src"
+APP_DIR="$BUILD_DIR/src/app"
 PORT_LINK="$PWD/$BUILD_DIR/ttyTXSIM"
 rm -f "$PORT_LINK"
 
