@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need.
+# Installs the Debian 12 packages the build, the tests, the demo and the package
+# (scripts/package.sh) need.
 set -euo pipefail
 
 PACKAGES=(
@@ -8,6 +9,7 @@ PACKAGES=(
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev libqt6opengl6-dev
     fonts-wqy-microhei xvfb xauth xdotool imagemagick
     clang-14 libclang-rt-14-dev
+    dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 SUDO=""

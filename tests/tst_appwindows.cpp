@@ -8,6 +8,13 @@
 #include "parameters/SpecailParamsUnit.h"
 #include "settings/SystemParamsUnit.h"
 
+#include "ScriptedPrompter.h"
+#include "bustools/BusScanUnit.h"
+#include "bustools/ProtocolMonitorUnit.h"
+
+#include <QAction>
+#include <QDir>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +43,28 @@ private slots:
         windows.main()->show();
         QVERIFY(!windows.calibrate()->isVisible());
         QCOMPARE(windows.main()->ValueText(), QStringLiteral("0.0kg"));
+    }
+
+    void contextMenuReachesTheBusToolsAndTheAboutBox()
+    {
+        QTemporaryDir dir;
+        ScriptedPrompter prompts;
+        AppWindows windows(dir.path());
+        TfrmMain *main = windows.main();
+        main->show();
+        const auto item = [main](const char *name) { return main->findChild<QAction *>(QLatin1String(name)); };
+        QVERIFY(item("mnuProtocolMonitor") && item("mnuBusScan") && item("mnuAbout"));
+        QCOMPARE(item("mnuProtocolMonitor")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+        QCOMPARE(item("mnuBusScan")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
+        item("mnuProtocolMonitor")->trigger();
+        QVERIFY(windows.monitor()->isVisible());
+        QVERIFY(!QApplication::activeModalWidget()); // the main window stays usable
+        item("mnuBusScan")->trigger();
+        QVERIFY(windows.busScan()->isVisible());
+        item("mnuAbout")->trigger();
+        QCOMPARE(prompts.abouts.size(), 1);
+        QVERIFY(prompts.abouts[0].contains(QDir::toNativeSeparators(windows.settings().filePath())) ||
+                prompts.abouts[0].contains(windows.settings().filePath()));
     }
 };
 

@@ -1,8 +1,8 @@
-#include "chart/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/ChartThinning.h"
 #include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"
+#include "chart/SmoothingFilter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,6 +119,100 @@ QString StoreDifference(const ChartChannel &a, const ChartChannel &b)
             return QStringLiteral("thinned trace for view %1..%2").arg(view[0]).arg(view[1]);
     }
     return {};
+}
+
+/// Points appended to a channel, kept aside to check what it reads back.
+struct Appended {
+    std::vector<double> xs, ys;
+
+    void append(ChartChannel &c, double x, double y)
+    {
+        c.append(x, y);
+        xs.push_back(x);
+        ys.push_back(y);
+    }
+    void appendRange(ChartChannel &c, const std::vector<double> &x, const std::vector<double> &y)
+    {
+        c.appendRange(x.data(), y.data(), qsizetype(x.size()));
+        xs.insert(xs.end(), x.begin(), x.end());
+        ys.insert(ys.end(), y.begin(), y.end());
+    }
+};
+
+/// Extent of the finite points [first, first + size) of `a`, worked out
+/// point by point (earliest index of equal extremes).
+ChartRange BruteExtent(const Appended &a, qsizetype first, qsizetype size)
+{
+    constexpr double Inf = std::numeric_limits<double>::infinity();
+    ChartRange r{Inf, -Inf, Inf, -Inf, -1, -1};
+    for (qsizetype i = first; i < first + size; ++i) {
+        const double x = a.xs[std::size_t(i)];
+        const double y = a.ys[std::size_t(i)];
+        if (!std::isfinite(x) || !std::isfinite(y))
+            continue;
+        r.minX = std::min(r.minX, x);
+        r.maxX = std::max(r.maxX, x);
+        if (y < r.minY) {
+            r.minY = y;
+            r.minYIndex = i;
+        }
+        if (y > r.maxY) {
+            r.maxY = y;
+            r.maxYIndex = i;
+        }
+    }
+    return r;
+}
+
+bool SameExtent(const ChartRange &store, const ChartRange &brute)
+{
+    if (brute.isEmpty())
+        return store.isEmpty();
+    return SameRange(store, brute);
+}
+
+/// The first difference between what `c` reads back (points bit for bit,
+/// bulk copies, every summary, the extent) and the points `a` appended to
+/// it. Empty when equal.
+QString ReadBackDifference(const ChartChannel &c, const Appended &a)
+{
+    const auto n = qsizetype(a.xs.size());
+    if (c.count() != n)
+        return QStringLiteral("count %1 vs %2").arg(c.count()).arg(n);
+    std::vector<double> x(a.xs.size()), y(a.ys.size());
+    c.copyPoints(0, n, x.data(), y.data());
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto k = std::size_t(i);
+        if (!SameBits(c.x(i), a.xs[k]) || !SameBits(c.y(i), a.ys[k]))
+            return QStringLiteral("point %1: (%2, %3) for (%4, %5)")
+                .arg(i)
+                .arg(c.x(i))
+                .arg(c.y(i))
+                .arg(a.xs[k])
+                .arg(a.ys[k]);
+        if (!SameBits(x[k], a.xs[k]) || !SameBits(y[k], a.ys[k]))
+            return QStringLiteral("copied point %1").arg(i);
+    }
+    for (int level = 0; level < ChartChannel::SummaryLevels; ++level) {
+        const qsizetype size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+        for (qsizetype first = 0; first + size <= n; first += size) {
+            if (!SameExtent(c.summary(level, first), BruteExtent(a, first, size)))
+                return QStringLiteral("summary level %1 at %2: %3 vs %4")
+                    .arg(level)
+                    .arg(first)
+                    .arg(RangeText(c.summary(level, first)), RangeText(BruteExtent(a, first, size)));
+        }
+    }
+    if (!SameExtent(c.extent(), BruteExtent(a, 0, n)))
+        return QStringLiteral("extent %1 vs %2").arg(RangeText(c.extent()), RangeText(BruteExtent(a, 0, n)));
+    return {};
+}
+
+/// Live samples: X is the sample count (first, first + 1, ...).
+void AppendLive(ChartChannel &c, Appended &a, double first, qsizetype n)
+{
+    for (qsizetype i = 0; i < n; ++i)
+        a.append(c, first + double(i), std::sin(double(a.xs.size()) * 0.01) * 100.0);
 }
 
 /// Point i of a test trace. Shape 0: smooth with noise; 1: X and Y from a
@@ -313,6 +407,95 @@ private slots:
                 QCOMPARE(s.maxYIndex, brute.maxYIndex);
             }
         }
+    }
+
+    // Live samples (X = the sample count) store no X per point, but read
+    // back exactly, also where imported or restarted X break the run of
+    // consecutive values inside a block.
+    void liveSamplesReadBackExactly()
+    {
+        constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+        { // 1 Mi live samples (16 whole blocks): the Y double and bookkeeping, under 9 bytes a point
+            ChartChannel c;
+            Appended a;
+            AppendLive(c, a, 1.0, 16 * Block);
+            const QString difference = ReadBackDifference(c, a);
+            QVERIFY2(difference.isEmpty(), qPrintable(difference));
+            const double perPoint = double(c.memoryBytes()) / double(c.count());
+            QVERIFY2(perPoint < 9.0, qPrintable(QString::number(perPoint)));
+        }
+        { // an import appended after live samples, mid-block (its X starts at 1 again)
+            ChartChannel c;
+            Appended a;
+            AppendLive(c, a, 1.0, Block + 500);
+            std::vector<double> x, y;
+            for (qsizetype i = 0; i < Block; ++i) {
+                x.push_back(i < 40000 ? double(i + 1) : 0.25 * double(i));
+                y.push_back(double(i % 300));
+            }
+            a.appendRange(c, x, y);
+            AppendLive(c, a, 5.0, 2 * Block); // live again, in stored and in new blocks
+            const QString difference = ReadBackDifference(c, a);
+            QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        }
+        { // restarts without a clear, a jump, signed zeros, a NaN X at a block start
+            ChartChannel c;
+            Appended a;
+            AppendLive(c, a, 1.0, 1000);
+            AppendLive(c, a, 1.0, Block - 1000 - 3); // restart mid-block
+            AppendLive(c, a, 1e6, 3);                // jump, up to the block end
+            AppendLive(c, a, -3.0, 3);               // -3, -2, -1 starting a block
+            a.append(c, -0.0, 1);                    // not the +0 that follows -1
+            AppendLive(c, a, 1.0, Block - 4);
+            a.append(c, -0.0, 2); // a block starting with -0
+            AppendLive(c, a, 1.0, 10);
+            AppendLive(c, a, 0.5, Block - 11); // runs of step 1 need not be integers
+            a.append(c, NaN, 3);               // a block starting with a NaN X
+            AppendLive(c, a, 2.0, 100);
+            const QString difference = ReadBackDifference(c, a);
+            QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+            // Rebuilt by bulk appends, as smoothing does, into kept storage.
+            ChartChannel rebuilt;
+            std::vector<double> stale; // every block stores X; the same non-finite points
+            for (double x : a.xs)
+                stale.push_back(std::isnan(x) ? x : 0.5);
+            rebuilt.appendRange(stale.data(), a.ys.data(), qsizetype(stale.size()));
+            rebuilt.clearKeepingStorage();
+            const std::size_t bytes = rebuilt.memoryBytes();
+            rebuilt.appendFilled(c.count(), [&](double *x, double *y, qsizetype first, qsizetype count) {
+                c.copyPoints(first, count, x, y);
+            });
+            QCOMPARE(rebuilt.memoryBytes(), bytes);
+            const QString rebuiltDifference = ReadBackDifference(rebuilt, a);
+            QVERIFY2(rebuiltDifference.isEmpty(), qPrintable(rebuiltDifference));
+        }
+    }
+
+    // An X that breaks the run of live samples needs an X array for its
+    // block. Without memory for it, the append fails and leaves the channel
+    // as it was.
+    void noMemoryForXLeavesTheChannelAsItWas()
+    {
+        ChartChannel c;
+        Appended a;
+        AppendLive(c, a, 1.0, 100);
+        c.setXArrayLimit(0);
+        c.append(101, 7); // the run goes on: no X array needed
+        a.xs.push_back(101);
+        a.ys.push_back(7);
+        QVERIFY_THROWS_EXCEPTION(std::bad_alloc, c.append(1, 1e6));
+        const std::vector<double> x{1, 2}, y{1e6, 1e6};
+        QVERIFY_THROWS_EXCEPTION(std::bad_alloc, c.appendRange(x.data(), y.data(), 2));
+        QString difference = ReadBackDifference(c, a);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+        c.setXArrayLimit(-1);
+        a.append(c, 1, 1e6);
+        a.appendRange(c, x, y);
+        AppendLive(c, a, 3.0, Block);
+        difference = ReadBackDifference(c, a);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 
     // ---- bulk appends -----------------------------------------------------

@@ -1,6 +1,10 @@
 #include "app/AppWindows.h"
 
+#include "app/BuildInfo.h"
+#include "app/Language.h"
 #include "app/MainUnit.h"
+#include "bustools/BusScanUnit.h"
+#include "bustools/ProtocolMonitorUnit.h"
 #include "calibration/CalibrateUnit.h"
 #include "io/SettingsKeys.h"
 #include "parameters/EditParamUnit.h"
@@ -10,18 +14,42 @@
 #include "parameters/SpecailParamsUnit.h"
 #include "settings/SystemParamsUnit.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QStandardPaths>
 
 void AppWindows::ConfigureApplication()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Kelvarin"));
+    QCoreApplication::setApplicationVersion(BuildInfo::Version());
+    // Lets the desktop match the windows with the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(BuildInfo::ApplicationId());
+    QApplication::setWindowIcon(QIcon::fromTheme(BuildInfo::ApplicationId()));
+}
+
+SettingsLocation::Choice AppWindows::LocateSettings()
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString installedDir = QFileInfo(BuildInfo::InstalledProgramDir()).canonicalFilePath();
+    const bool installed =
+        !installedDir.isEmpty() && QFileInfo(programDir).canonicalFilePath() == installedDir;
+    return SettingsLocation::Resolve(
+        programDir, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), !installed);
 }
 
 AppWindows::AppWindows(const QString &settingsDir, int replyTimeoutMs)
-    : m_settings(std::make_unique<SettingsStore>(QDir(settingsDir).filePath(SettingsKeys::FileName))),
+    : AppWindows(SettingsFile{QDir(settingsDir).filePath(SettingsKeys::FileName)}, replyTimeoutMs)
+{
+}
+
+AppWindows::AppWindows(SettingsFile settings, int replyTimeoutMs)
+    : m_settings(std::make_unique<SettingsStore>(settings.path)),
       m_session(std::make_unique<ModuleSession>(replyTimeoutMs))
 {
+    // The windows take their texts in the stored language as they are made.
+    InstallTranslator(LanguageFromSettings(*m_settings));
     m_main = new TfrmMain(*m_session, *m_settings);
     m_windows.push_back(m_main);
     // The dialogs belong to the main window (centred on it, modal to it).
@@ -34,7 +62,12 @@ AppWindows::AppWindows(const QString &settingsDir, int replyTimeoutMs)
     m_windows.push_back(new TfrmPassword(m_parameters, m_main));
     m_systemParams = new TfrmSystemParams(*m_session, *m_settings, m_main);
     m_windows.push_back(m_systemParams);
-    m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters});
+    // The bus tools, beside the main window (not modal).
+    m_monitor = new TfrmProtocolMonitor(*m_session, m_main);
+    m_windows.push_back(m_monitor);
+    m_busScan = new TfrmBusScan(*m_session, m_main);
+    m_windows.push_back(m_busScan);
+    m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan});
 }
 
 AppWindows::~AppWindows()

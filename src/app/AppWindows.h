@@ -4,6 +4,7 @@
 // destroyed in reverse order at the end of the run.
 
 #include "device/ModuleSession.h"
+#include "io/SettingsLocation.h"
 #include "io/SettingsStore.h"
 #include "parameters/ParameterWindows.h"
 
@@ -14,14 +15,22 @@
 
 class QWidget;
 class TfrmMain;
+class TfrmBusScan;
 class TfrmCalibrate;
+class TfrmProtocolMonitor;
 class TfrmSystemParams;
 
 class AppWindows
 {
 public:
+    /// The settings file itself, wherever it lives (see LocateSettings()).
+    struct SettingsFile {
+        QString path;
+    };
+
     /// `settingsDir` is the directory holding "Data.ini".
     explicit AppWindows(const QString &settingsDir, int replyTimeoutMs = DeviceLink::DefaultReplyTimeoutMs);
+    explicit AppWindows(SettingsFile settings, int replyTimeoutMs = DeviceLink::DefaultReplyTimeoutMs);
     ~AppWindows();
     AppWindows(const AppWindows &) = delete;
     AppWindows &operator=(const AppWindows &) = delete;
@@ -30,12 +39,20 @@ public:
     /// would append one to every caption.
     static void ConfigureApplication();
 
+    /// The settings file for this run: beside the executable where that
+    /// directory takes files, else in the per-user configuration directory.
+    /// A copy installed in the configured program directory (the package's
+    /// "/usr/bin") keeps its settings per user even when it could write there.
+    static SettingsLocation::Choice LocateSettings();
+
     ModuleSession &session() { return *m_session; }
     SettingsStore &settings() { return *m_settings; }
     TfrmMain *main() const { return m_main; }
     TfrmCalibrate *calibrate() const { return m_calibrate; }
     TfrmSystemParams *systemParams() const { return m_systemParams; }
     const ParameterWindows &parameters() const { return m_parameters; }
+    TfrmProtocolMonitor *monitor() const { return m_monitor; }
+    TfrmBusScan *busScan() const { return m_busScan; }
 
 private:
     std::unique_ptr<SettingsStore> m_settings;
@@ -44,5 +61,7 @@ private:
     TfrmMain *m_main = nullptr;
     TfrmCalibrate *m_calibrate = nullptr;
     TfrmSystemParams *m_systemParams = nullptr;
+    TfrmProtocolMonitor *m_monitor = nullptr;
+    TfrmBusScan *m_busScan = nullptr;
     std::vector<QWidget *> m_windows; // in creation order
 };

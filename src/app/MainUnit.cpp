@@ -1,5 +1,10 @@
 #include "app/MainUnit.h"
 
+#include "app/AboutBox.h"
+#include "app/BuildInfo.h"
+#include "app/Language.h"
+#include "bustools/BusScanUnit.h"
+#include "bustools/ProtocolMonitorUnit.h"
 #include "calibration/CalibrateUnit.h"
 #include "calibration/ZeroCalibration.h"
 #include "chart/ChartWidget.h"
@@ -13,6 +18,8 @@
 #include "widgets/ModalRunner.h"
 #include "widgets/Prompter.h"
 
+#include <QDateTime>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -28,24 +35,69 @@ namespace
 {
 namespace Keys = SettingsKeys;
 
-const QString CaptionOpen = QStringLiteral("打开串口(&O)");
-const QString CaptionClose = QStringLiteral("关闭串口(&E)");
-const QString CaptionBeginRead = QStringLiteral("开始读数(&B)");
-const QString CaptionStopRead = QStringLiteral("停止读数(&S)");
-const QString TextReadTimeout = QStringLiteral("读取超时！");
-const QString TextReadOk = QStringLiteral("读取成功！");
-const QString TextWriteTimeout = QStringLiteral("写入超时！");
-const QString TextSetOk = QStringLiteral("设置成功！");
-const QString TextWriteOk = QStringLiteral("写入成功！");
-const QString TextWriteFailed = QStringLiteral("写入失败！");
-const QString PromptTitle = QStringLiteral("提示");
-const QString TextAutoSendConfirm =
-    QStringLiteral("此操作将使模块进入自动发送状态，继续吗？（再次上电自动取消自动发送）");
-const QString TextSettingsWriteFailed =
-    QStringLiteral("设置无法写入文件 %1：\n%2\n\n程序继续工作，但本次运行中更改的设置可能不会保存。");
-const QString FilterClassPrefix = QStringLiteral("滤波级数：");
+QString CaptionOpen()
+{
+    return QCoreApplication::translate("TfrmMain", "打开串口(&O)");
+}
+QString CaptionClose()
+{
+    return QCoreApplication::translate("TfrmMain", "关闭串口(&E)");
+}
+QString CaptionBeginRead()
+{
+    return QCoreApplication::translate("TfrmMain", "开始读数(&B)");
+}
+QString CaptionStopRead()
+{
+    return QCoreApplication::translate("TfrmMain", "停止读数(&S)");
+}
+QString TextReadTimeout()
+{
+    return QCoreApplication::translate("TfrmMain", "读取超时！");
+}
+QString TextReadOk()
+{
+    return QCoreApplication::translate("TfrmMain", "读取成功！");
+}
+QString TextWriteTimeout()
+{
+    return QCoreApplication::translate("TfrmMain", "写入超时！");
+}
+QString TextSetOk()
+{
+    return QCoreApplication::translate("TfrmMain", "设置成功！");
+}
+QString TextWriteOk()
+{
+    return QCoreApplication::translate("TfrmMain", "写入成功！");
+}
+QString TextWriteFailed()
+{
+    return QCoreApplication::translate("TfrmMain", "写入失败！");
+}
+QString PromptTitle()
+{
+    return QCoreApplication::translate("TfrmMain", "提示");
+}
+QString TextAutoSendConfirm()
+{
+    return QCoreApplication::translate("TfrmMain",
+                                       "此操作将使模块进入自动发送状态，继续吗？（再次上电自动取消自动发送）");
+}
+QString TextSettingsWriteFailed()
+{
+    return QCoreApplication::translate(
+        "TfrmMain", "设置无法写入文件 %1：\n%2\n\n程序继续工作，但本次运行中更改的设置可能不会保存。");
+}
+QString FilterClassPrefix()
+{
+    return QCoreApplication::translate("TfrmMain", "滤波级数：");
+}
 const QString ExportFilter = QStringLiteral("Text File (*.txt)");
-const QString ImportFilter = QStringLiteral("文本文件(*.txt)");
+QString ImportFilter()
+{
+    return QCoreApplication::translate("TfrmMain", "文本文件(*.txt)");
+}
 const QString DataFileSuffix = QStringLiteral("txt");
 
 constexpr int StatusPanel0Width = 200;
@@ -54,6 +106,16 @@ constexpr int AddressWriteSpacingMs = 200;
 constexpr int ValueTextRefreshMs = 16; // about one screen refresh
 
 /// Restores the window's controls however a handler ends.
+/// The bus tools stay open beside the main window (not modal).
+void ShowToolWindow(QWidget *window)
+{
+    if (!window)
+        return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 template <typename F> class ScopeExit
 {
 public:
@@ -96,6 +158,19 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     m_popupMenu1->addAction(m_ui->E1);
     m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N4"));
     m_popupMenu1->addAction(m_ui->F1);
+    // The bus tools only look at the line: their shortcuts work anywhere in the window.
+    m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N5"));
+    QAction *monitor = m_popupMenu1->addAction(tr("协议监视器(&M)..."), this, &TfrmMain::mnuProtocolMonitorClick);
+    monitor->setObjectName(QStringLiteral("mnuProtocolMonitor"));
+    monitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    QAction *busScan = m_popupMenu1->addAction(tr("总线扫描(&N)..."), this, &TfrmMain::mnuBusScanClick);
+    busScan->setObjectName(QStringLiteral("mnuBusScan"));
+    busScan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    addActions({monitor, busScan});
+    m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N6"));
+    AddLanguageMenu(m_popupMenu1, m_settings, this);
+    m_popupMenu1->addAction(tr("关于(&A)..."), this, &TfrmMain::mnuAboutClick)
+        ->setObjectName(QStringLiteral("mnuAbout"));
     // The shortcuts act where the menu is bound, the chart area (clicked or
     // tabbed into), never while the operator types in another field.
     m_ui->pltMain->setFocusPolicy(Qt::StrongFocus);
@@ -168,6 +243,8 @@ TfrmMain::~TfrmMain()
     if (m_addressWriteTimer.isActive())
         WriteDeviceNumber();
     m_settings.setWriteFailureHandler({});
+    // A normal end: the journal is for runs that do not get here.
+    m_journal.remove();
 }
 
 ChartWidget *TfrmMain::chart() const
@@ -245,6 +322,72 @@ void TfrmMain::FormShow()
 
     reply().ReplyValue = 0;
     ShowValue();
+
+    connect(&m_journal, &RecordingJournal::writeFailed, this, &TfrmMain::JournalWriteFailed,
+            Qt::UniqueConnection);
+    // Asked once the window is on screen.
+    QTimer::singleShot(0, this, &TfrmMain::OfferJournalRestore);
+}
+
+void TfrmMain::OfferJournalRestore()
+{
+    // A journal nobody holds: the run that wrote it did not end normally.
+    if (!m_journal.claimLeftover())
+        return;
+    const RecordingJournal::ReadResult found = RecordingJournal::Read(m_journal.path());
+    if (found.samples == 0) {
+        m_journal.remove();
+        return;
+    }
+    const auto timeText = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    };
+    const QString question =
+        tr("上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。是否恢复到曲线中？")
+            .arg(found.samples)
+            .arg(timeText(found.firstMs), timeText(found.lastMs));
+    if (!Prompts().askYesNo(this, tr("提示"), question)) {
+        m_journal.remove();
+        return;
+    }
+    // The samples go back to channel 0 with their X and values as plotted;
+    // the journal goes on after them, holding what the chart holds.
+    ChartChannel &samples = m_ui->pltMain->data().channel(ChartWidget::SampleChannel);
+    std::vector<double> x, y;
+    bool complete = true;
+    m_ui->pltMain->suspendRepaint();
+    try {
+        RecordingJournal::Read(m_journal.path(), [&](const RecordingJournal::Block &block) {
+            const std::size_t n = block.values.size();
+            x.resize(n);
+            y.resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                x[i] = double(block.firstX + qint64(i));
+                y[i] = ModuleSession::DisplayValueOf(block.values[i], block.decimal);
+            }
+            samples.appendRange(x.data(), y.data(), qsizetype(n));
+            return true;
+        });
+    } catch (const std::bad_alloc &) {
+        complete = false;
+    }
+    m_ui->pltMain->resumeRepaint();
+    // Short of memory, the journal keeps the samples the chart could not
+    // take; new ones are counted on after them either way.
+    m_sampleCount = std::max(m_sampleCount, found.lastX);
+    m_journal.adopt(found.validBytes);
+    if (!complete)
+        Prompts().showError(this, tr("内存不足：记录中的采样未能全部恢复到曲线中。"));
+}
+
+void TfrmMain::JournalWriteFailed(const QString &reason)
+{
+    // The notice waits until the handler that recorded the sample has ended.
+    QTimer::singleShot(0, this, [this, reason] {
+        Prompts().showError(
+            this, tr("记录文件 %1 无法写入：\n%2\n\n曲线照常记录，但程序意外退出时这些采样可能无法恢复。")
+                      .arg(QDir::toNativeSeparators(m_journal.path()), reason));
+    });
 }
 
 // --- Shared operations -----------------------------------------------------
@@ -285,6 +428,8 @@ void TfrmMain::PlotValue()
     // until the reply handler has ended.
     try {
         m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), DisplayValue());
+        m_journal.append(m_sampleCount, reply().ReplyValue, current().Decimal,
+                         QDateTime::currentMSecsSinceEpoch());
         m_plotFailing = false;
         return;
     } catch (const std::bad_alloc &) {
@@ -293,7 +438,7 @@ void TfrmMain::PlotValue()
     }
     try {
         QTimer::singleShot(0, this, [this] {
-            Prompts().showError(this, QStringLiteral("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
+            Prompts().showError(this, tr("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
         });
         m_plotFailing = true;
     } catch (const std::bad_alloc &) {
@@ -365,10 +510,10 @@ void TfrmMain::ApplyState(State state)
     const bool settingAddress = state == State::SettingAddress;
 
     m_ui->btnOpen->setEnabled(closed || idle);
-    m_ui->btnOpen->setText(closed ? CaptionOpen : CaptionClose);
+    m_ui->btnOpen->setText(closed ? CaptionOpen() : CaptionClose());
     m_ui->cbbPort->setEnabled(closed);
     m_ui->btnBeginRead->setEnabled(idle || reading);
-    m_ui->btnBeginRead->setText(reading ? CaptionStopRead : CaptionBeginRead);
+    m_ui->btnBeginRead->setText(reading ? CaptionStopRead() : CaptionBeginRead());
     m_ui->btnSetDN->setEnabled(idle);
     m_ui->btnCalibrate->setEnabled(idle);
     m_ui->btnZero->setEnabled(idle);
@@ -413,7 +558,7 @@ void TfrmMain::btnDNClick()
         r.ReplyTimedOut = false;
         link().StartTimerWait();
         link().WaitForReply();
-        SetValueText(r.ReplyTimedOut ? TextReadTimeout : TextReadOk);
+        SetValueText(r.ReplyTimedOut ? TextReadTimeout() : TextReadOk());
     });
 }
 
@@ -432,7 +577,7 @@ void TfrmMain::btnSetDNClick()
         });
 
         const bool addressSet = link().Exchange(BuildDataFrame(BroadcastAddress, CmdDN, CurrentAddress()));
-        SetValueText(addressSet ? TextSetOk : TextWriteTimeout);
+        SetValueText(addressSet ? TextSetOk() : TextWriteTimeout());
         Pause(SetAddressStorePauseMs);
         bool stored = false;
         try {
@@ -441,10 +586,10 @@ void TfrmMain::btnSetDNClick()
             // The store request did not go out (the line lost meanwhile): the
             // success text of the first step must not stay as the last word,
             // and nothing timed out.
-            SetValueText(TextWriteFailed);
+            SetValueText(TextWriteFailed());
             throw;
         }
-        SetValueText(stored ? TextWriteOk : TextWriteTimeout);
+        SetValueText(stored ? TextWriteOk() : TextWriteTimeout());
     });
 }
 
@@ -488,7 +633,7 @@ void TfrmMain::PortLost(const QString &reason)
         m_lostNoticePending = false;
         link().LossReported();
         RefreshPortList();
-        Prompts().showError(this, QStringLiteral("串口连接已断开，串口已关闭。\n%1").arg(reason));
+        Prompts().showError(this, tr("串口连接已断开，串口已关闭。\n%1").arg(reason));
     });
 }
 
@@ -501,7 +646,7 @@ void TfrmMain::SettingsWriteFailed(const QString &filePath, const QString &reaso
         return;
     m_settingsFailureTold = true;
     QTimer::singleShot(0, this, [this, filePath, reason] {
-        Prompts().showError(this, TextSettingsWriteFailed.arg(QDir::toNativeSeparators(filePath), reason));
+        Prompts().showError(this, TextSettingsWriteFailed().arg(QDir::toNativeSeparators(filePath), reason));
     });
 }
 
@@ -536,6 +681,7 @@ void TfrmMain::btnClearClick()
 {
     m_ui->pltMain->clearAll();
     m_sampleCount = 0;
+    m_journal.remove();
 }
 
 void TfrmMain::mnuClearDataClick()
@@ -548,12 +694,12 @@ void TfrmMain::mnuClearDataClick()
 void TfrmMain::btnFilterClick()
 {
     if (!ApplySmoothing(*m_smoothing, m_ui->tbFilterClass->value(), m_ui->pltMain->data()))
-        Prompts().showError(this, QStringLiteral("内存不足：滤波未能完成，滤波曲线不完整。"));
+        Prompts().showError(this, tr("内存不足：滤波未能完成，滤波曲线不完整。"));
 }
 
 void TfrmMain::tbFilterClassChange()
 {
-    m_ui->sttFilterClass->setText(FilterClassPrefix + QString::number(m_ui->tbFilterClass->value()));
+    m_ui->sttFilterClass->setText(FilterClassPrefix() + QString::number(m_ui->tbFilterClass->value()));
     btnFilterClick();
 }
 
@@ -570,9 +716,12 @@ void TfrmMain::ExportData()
     const QString name = Prompts().saveFileName(this, ExportFilter, DataFileSuffix);
     if (name.isEmpty())
         return;
+    const qint64 samplesBefore = m_sampleCount;
     QString error;
     if (!WriteSampleDataFile(m_ui->pltMain->data(), name, &error))
         Prompts().showError(this, QLatin1String(SaveDataErrorPrefix) + error);
+    else if (m_sampleCount == samplesBefore) // every live sample is in the file
+        m_journal.remove();
 }
 
 void TfrmMain::btnExportClick()
@@ -587,7 +736,7 @@ void TfrmMain::E1Click()
 
 void TfrmMain::btnLoadDataClick()
 {
-    const QString name = Prompts().openFileName(this, ImportFilter, DataFileSuffix);
+    const QString name = Prompts().openFileName(this, ImportFilter(), DataFileSuffix);
     if (name.isEmpty())
         return;
     ChartWidget *chart = m_ui->pltMain;
@@ -603,7 +752,7 @@ void TfrmMain::btnLoadDataClick()
 
 void TfrmMain::btnReportClick()
 {
-    if (!Prompts().askYesNo(this, PromptTitle, TextAutoSendConfirm))
+    if (!Prompts().askYesNo(this, PromptTitle(), TextAutoSendConfirm()))
         return;
     Guarded(this, [this] { link().SendFrame(BuildQueryFrame(BroadcastAddress, CmdAutoSend)); });
 }
@@ -677,6 +826,12 @@ void TfrmMain::sttValueDblClick()
     if (m_dialogs.parameters)
         RunAccessGate(*m_dialogs.parameters, m_session);
 }
+
+void TfrmMain::mnuProtocolMonitorClick() { ShowToolWindow(m_dialogs.monitor); }
+
+void TfrmMain::mnuBusScanClick() { ShowToolWindow(m_dialogs.busScan); }
+
+void TfrmMain::mnuAboutClick() { ShowAbout(this, BuildInfo::Version(), m_settings.filePath()); }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {

@@ -4,6 +4,7 @@
 // other windows.
 
 #include "device/ModuleSession.h"
+#include "io/RecordingJournal.h"
 #include "io/SettingsStore.h"
 
 #include <QElapsedTimer>
@@ -17,7 +18,9 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class SmoothingFilter;
+class TfrmBusScan;
 class TfrmCalibrate;
+class TfrmProtocolMonitor;
 class TfrmSystemParams;
 struct ParameterWindows;
 
@@ -32,6 +35,8 @@ struct MainDialogs {
     TfrmCalibrate *calibrate = nullptr;
     TfrmSystemParams *systemParams = nullptr;
     ParameterWindows *parameters = nullptr;
+    TfrmProtocolMonitor *monitor = nullptr;
+    TfrmBusScan *busScan = nullptr;
 };
 
 class TfrmMain : public QMainWindow
@@ -55,6 +60,9 @@ public:
     QSerialPort &comPort() { return m_session.comPort(); }
     QTimer &timerRead() { return m_session.timerRead(); }
     SmoothingFilter &smoothingFilter() { return *m_smoothing; }
+    /// Every live sample since the last clear or full export, for the next
+    /// start after a crash.
+    RecordingJournal &journal() { return m_journal; }
 
     /// The current address: speDN's text as a whole number (0 when it is not
     /// one), brought into 0..255.
@@ -124,6 +132,9 @@ public slots:
     void btnZeroClick();
     void btnCalibrateClick();
     void sttValueDblClick();
+    void mnuProtocolMonitorClick();
+    void mnuBusScanClick();
+    void mnuAboutClick();
     /// Refreshes the port list (system ports sorted as text, plus a saved
     /// port path that exists but is not listed), keeping the selection.
     void RefreshPortList();
@@ -145,6 +156,8 @@ private:
     void PollFailed(const QString &error, bool reported);
     void SettingsWriteFailed(const QString &filePath, const QString &reason);
     void ExportData();
+    void OfferJournalRestore();
+    void JournalWriteFailed(const QString &reason);
     void WriteDeviceNumber();
     static QStringList itemsOf(const QComboBox *box);
 
@@ -165,4 +178,5 @@ private:
     bool m_lostNoticePending = false;
     bool m_settingsFailureTold = false;
     bool m_plotFailing = false;
+    RecordingJournal m_journal{RecordingJournal::PathBeside(m_settings.filePath())};
 };

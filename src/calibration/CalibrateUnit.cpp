@@ -26,20 +26,53 @@ constexpr int FirstPoint = SettingsKeys::LinearPointFirst;
 constexpr int LastPoint = SettingsKeys::LinearPointLast;
 static_assert(LastPoint - FirstPoint + 1 == CalibrationPointCount);
 
-const QString TextReadTimeout = QStringLiteral("读取超时！");
-const QString TextWriteFailed = QStringLiteral("写入失败！");
-const QString TextSetOk = QStringLiteral("设置成功！");
-const QString TextBusy = QStringLiteral("标定中...");
-const QString TextWriteOk = QStringLiteral("写入成功！");
-const QString TextCalibrationOk = QStringLiteral("标定成功！");
-const QString TextCalibrationFailed = QStringLiteral("标定失败！");
-const QString CaptionCalibrate = QStringLiteral("标定此点(&C)");
-const QString CaptionRecalibrate = QStringLiteral("重新标定此点(&C)");
+QString TextReadTimeout()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "读取超时！");
+}
+QString TextWriteFailed()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "写入失败！");
+}
+QString TextSetOk()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "设置成功！");
+}
+QString TextBusy()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "标定中...");
+}
+QString TextWriteOk()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "写入成功！");
+}
+QString TextCalibrationOk()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "标定成功！");
+}
+QString TextCalibrationFailed()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "标定失败！");
+}
+QString CaptionCalibrate()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "标定此点(&C)");
+}
+QString CaptionRecalibrate()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "重新标定此点(&C)");
+}
 
 const QColor GreyText(Qt::gray);
 
-const QString TextTableNotStored = QStringLiteral("标定未完成：标定表未保存到模块。");
-const QString TextStoreNotConfirmed = QStringLiteral("标定未完成：模块未确认保存标定表。");
+QString TextTableNotStored()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "标定未完成：标定表未保存到模块。");
+}
+QString TextStoreNotConfirmed()
+{
+    return QCoreApplication::translate("TfrmCalibrate", "标定未完成：模块未确认保存标定表。");
+}
 
 /// An exchange of the end sequence. Only the module's acknowledgement (a reply
 /// carrying the request's command byte) counts as answered: a reply to another
@@ -103,7 +136,7 @@ void OpenCalibration(TfrmCalibrate &dialog)
         session.SetValueText(QString());
         // Only the module's acknowledgement of this write opens the dialog.
         cleared = session.link().ExchangeExpecting(BuildDataFrame(session.CurrentAddress(), CmdZerO, 0));
-        session.SetValueText(cleared ? TextSetOk : TextWriteFailed);
+        session.SetValueText(cleared ? TextSetOk() : TextWriteFailed());
     });
     if (cleared)
         ShowModal(&dialog);
@@ -187,7 +220,7 @@ void TfrmCalibrate::FormShow()
     m_ui->btnEnd->setEnabled(false);
     m_ui->btnCalibrate->setEnabled(true);
     StartTmpRead();
-    m_ui->btnCalibrate->setText(CaptionCalibrate);
+    m_ui->btnCalibrate->setText(CaptionCalibrate());
 }
 
 void TfrmCalibrate::FormClose()
@@ -222,9 +255,9 @@ void TfrmCalibrate::TimerTmpReadTimer()
                 m_session.SetValueText(value);
             ReadAdNext = !ReadAdNext;
         } else if (ReadAdNext) {
-            m_ui->sttAV->setText(TextReadTimeout);
+            m_ui->sttAV->setText(TextReadTimeout());
         } else {
-            m_session.SetValueText(TextReadTimeout);
+            m_session.SetValueText(TextReadTimeout());
         }
     });
 }
@@ -236,7 +269,7 @@ bool TfrmCalibrate::AveragePoint(std::int64_t &average)
     Pause(SettleBeforeAveragingMs);
     std::int64_t sum = 0;
     int samples = 0;
-    m_session.SetValueText(TextBusy);
+    m_session.SetValueText(TextBusy());
     for (;;) {
         if (m_closed)
             return false;
@@ -245,7 +278,7 @@ bool TfrmCalibrate::AveragePoint(std::int64_t &average)
             return false; // closed while waiting (that wait ended as answered): the
                           // point is given up
         if (!answered) {
-            m_ui->sttAV->setText(TextReadTimeout);
+            m_ui->sttAV->setText(TextReadTimeout());
             return false;
         }
         if (link.reply().ReplyCommand == CmdReadAdCode) {
@@ -280,7 +313,7 @@ void TfrmCalibrate::btnCalibrateClick()
                 dialog->m_ui->btnCalibrate->setEnabled(true);
                 // The busy text goes with the averaging, however it ended (a
                 // lost port or a closed dialog leaves no tick to replace it).
-                if (dialog->m_session.ValueText() == TextBusy)
+                if (dialog->m_session.ValueText() == TextBusy())
                     dialog->m_session.SetValueText(QString());
             }
         } restore{this};
@@ -307,7 +340,7 @@ void TfrmCalibrate::btnCalibrateClick()
         CalibratedCount = CurrentPoint;
         StartTmpRead();
         busy.restore();
-        m_ui->btnCalibrate->setText(CaptionRecalibrate);
+        m_ui->btnCalibrate->setText(CaptionRecalibrate());
         SetCurrentPointGreyed(false);
     });
 }
@@ -323,7 +356,7 @@ void TfrmCalibrate::btnNextPointClick()
     SetCurrentPointGreyed(true);
     m_ui->sttAV->clear();
     m_ui->btnNextPoint->setEnabled(false);
-    m_ui->btnCalibrate->setText(CaptionCalibrate);
+    m_ui->btnCalibrate->setText(CaptionCalibrate());
 }
 
 bool TfrmCalibrate::WritePointTable()
@@ -354,10 +387,10 @@ void TfrmCalibrate::btnEndClick()
             if (m_closed) {
                 // Closed by the operator meanwhile: nothing further is sent.
                 busy.restore();
-                Prompts().showError(parentWidget(), TextTableNotStored);
+                Prompts().showError(parentWidget(), TextTableNotStored());
                 return;
             }
-            m_ui->sttAV->setText(TextWriteFailed);
+            m_ui->sttAV->setText(TextWriteFailed());
             busy.restore();
             close();
             return;
@@ -365,20 +398,20 @@ void TfrmCalibrate::btnEndClick()
 
         const bool counted =
             EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdPointCount, CalibratedCount));
-        m_session.SetValueText(counted ? TextWriteOk : TextWriteFailed);
+        m_session.SetValueText(counted ? TextWriteOk() : TextWriteFailed());
         if (m_closed) {
             busy.restore();
-            Prompts().showError(parentWidget(), TextTableNotStored);
+            Prompts().showError(parentWidget(), TextTableNotStored());
             return;
         }
         Pause(EndStorePauseMs);
         const bool stored = EndExchange(link, BuildQueryFrame(m_session.CurrentAddress(), CmdStore));
-        m_session.SetValueText(stored ? TextCalibrationOk : TextCalibrationFailed);
+        m_session.SetValueText(stored ? TextCalibrationOk() : TextCalibrationFailed());
         busy.restore();
         if (m_closed && !stored) {
             // The store request went out, but the dialog was closed before
             // the module acknowledged it.
-            Prompts().showError(parentWidget(), TextStoreNotConfirmed);
+            Prompts().showError(parentWidget(), TextStoreNotConfirmed());
             return;
         }
         close(); // stops TimerTmpRead again

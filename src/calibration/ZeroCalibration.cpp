@@ -13,12 +13,30 @@
 
 namespace
 {
-const QString ConfirmTitle = QStringLiteral("提示");
-const QString ConfirmText = QStringLiteral("即将标定传感器零点，请去掉传感器上的所有附加载荷");
-const QString TextBusy = QStringLiteral("标定中...");
-const QString TextReadTimeout = QStringLiteral("读取超时！");
-const QString TextWriteOk = QStringLiteral("设置成功！");
-const QString TextWriteFailed = QStringLiteral("写入失败！");
+QString ConfirmTitle()
+{
+    return QCoreApplication::translate("ZeroCalibration", "提示");
+}
+QString ConfirmText()
+{
+    return QCoreApplication::translate("ZeroCalibration", "即将标定传感器零点，请去掉传感器上的所有附加载荷");
+}
+QString TextBusy()
+{
+    return QCoreApplication::translate("ZeroCalibration", "标定中...");
+}
+QString TextReadTimeout()
+{
+    return QCoreApplication::translate("ZeroCalibration", "读取超时！");
+}
+QString TextWriteOk()
+{
+    return QCoreApplication::translate("ZeroCalibration", "设置成功！");
+}
+QString TextWriteFailed()
+{
+    return QCoreApplication::translate("ZeroCalibration", "写入失败！");
+}
 
 /// On leaving, clears a busy text still shown (the run was cut short by a
 /// failed write).
@@ -38,7 +56,7 @@ public:
     {
         if (m_running)
             m_running(false);
-        if (m_session.ValueText() == TextBusy)
+        if (m_session.ValueText() == TextBusy())
             m_session.SetValueText(QString());
     }
     RunningGuard(const RunningGuard &) = delete;
@@ -58,13 +76,13 @@ std::int32_t WrappingSum(std::int32_t a, std::int32_t b)
 void ZeroCalibrationSequence(ModuleSession &session)
 {
     DeviceLink &link = session.link();
-    session.SetValueText(TextBusy);
+    session.SetValueText(TextBusy());
 
     // A reply carrying another command byte answered some other request (a
     // poll running underneath, a stray reply): it is no zero value, so the
     // read counts as failed rather than as 0.
     if (!link.ExchangeExpecting(BuildQueryFrame(session.CurrentAddress(), CmdZerO))) {
-        session.SetValueText(TextReadTimeout);
+        session.SetValueText(TextReadTimeout());
         return;
     }
     const std::int32_t oldZero = link.reply().ReplyValue;
@@ -72,7 +90,7 @@ void ZeroCalibrationSequence(ModuleSession &session)
     Pause(WaitIntervalMs(session));
 
     if (!link.ExchangeExpecting(BuildQueryFrame(session.CurrentAddress(), CmdReadValue))) {
-        session.SetValueText(TextReadTimeout);
+        session.SetValueText(TextReadTimeout());
         return;
     }
     const std::int32_t measured = link.reply().ReplyValue;
@@ -81,7 +99,7 @@ void ZeroCalibrationSequence(ModuleSession &session)
     // Only the module's acknowledgement of this write (command byte 3) is a
     // success; a reply to another request arriving meanwhile is not.
     const bool written = link.ExchangeExpecting(BuildDataFrame(session.CurrentAddress(), CmdZerO, newZero));
-    session.SetValueText(written ? TextWriteOk : TextWriteFailed);
+    session.SetValueText(written ? TextWriteOk() : TextWriteFailed());
 }
 } // namespace
 
@@ -107,7 +125,7 @@ void RunZeroCalibration(ModuleSession &session, QWidget *parent,
                         const std::function<void(bool running)> &running)
 {
     Guarded(parent, [&] {
-        if (!Prompts().askOkCancel(parent, ConfirmTitle, ConfirmText))
+        if (!Prompts().askOkCancel(parent, ConfirmTitle(), ConfirmText()))
             return;
         session.link().ReapplyFraming();
         // Declared inside the guarded body: both are restored before an error

@@ -7,7 +7,6 @@
 #include <limits>
 #include <new>
 
-
 namespace
 {
 constexpr double Infinity = std::numeric_limits<double>::infinity();
@@ -71,7 +70,12 @@ void ChartChannel::copyPoints(qsizetype first, qsizetype n, double *x, double *y
         const Block &block = *m_blocks[std::size_t(first >> BlockBits)];
         const auto slot = std::size_t(first & (BlockSize - 1));
         const qsizetype run = std::min(n, BlockSize - qsizetype(slot));
-        std::copy_n(block.x.data() + slot, run, x);
+        if (block.storedX) {
+            std::copy_n(block.x->data() + slot, run, x);
+        } else {
+            for (qsizetype k = 0; k < run; ++k)
+                x[k] = block.x0 + double(slot + std::size_t(k));
+        }
         std::copy_n(block.y.data() + slot, run, y);
         first += run;
         n -= run;
@@ -96,6 +100,48 @@ void ChartChannel::addBlock()
     m_blocks.push_back(std::make_unique_for_overwrite<Block>());
 }
 
+qsizetype ChartChannel::xArrayCount() const
+{
+    qsizetype arrays = m_spareX ? 1 : 0;
+    for (const auto &block : m_blocks)
+        arrays += block->x ? 1 : 0;
+    return arrays;
+}
+
+std::unique_ptr<ChartChannel::Coordinates> ChartChannel::newXArray()
+{
+    if (m_xArrayLimit >= 0 && xArrayCount() >= m_xArrayLimit)
+        throw std::bad_alloc();
+    return std::make_unique_for_overwrite<Coordinates>();
+}
+
+bool ChartChannel::FollowsX0(const Block &block, const double *x, std::size_t slot, qsizetype count)
+{
+    bool follows = true;
+    for (qsizetype k = 0; k < count; ++k)
+        follows = follows & SameBits(x[k], block.x0 + double(slot + std::size_t(k)));
+    return follows;
+}
+
+void ChartChannel::StoreX(Block &block, std::size_t filled, std::unique_ptr<Coordinates> &spare)
+{
+    if (!block.x)
+        block.x = std::move(spare);
+    for (std::size_t s = 0; s < filled; ++s)
+        (*block.x)[s] = block.x0 + double(s);
+    block.storedX = true;
+}
+
+void ChartChannel::startBlock(Block &block, double x)
+{
+    if (CanDeriveX(x)) {
+        block.x0 = x;
+        block.storedX = false;
+    } else {
+        StoreX(block, 0, m_spareX);
+    }
+}
+
 template <typename List> void ChartChannel::ReserveMore(List &list, std::size_t more)
 {
     constexpr std::size_t MinimumCapacity = 16;
@@ -109,6 +155,11 @@ void ChartChannel::reserve(qsizetype points)
     const auto blocks = std::size_t((m_count + points + BlockSize - 1) >> BlockBits);
     while (m_blocks.size() < blocks)
         addBlock();
+    // Any X can come: every block the points go into gets an X array.
+    for (auto b = std::size_t(m_count >> BlockBits); b < blocks; ++b) {
+        if (!m_blocks[b]->x)
+            m_blocks[b]->x = newXArray();
+    }
 }
 
 void ChartChannel::appendMarked(double x, double y, PointMark mark)
@@ -151,7 +202,15 @@ void ChartChannel::append(double x, double y)
 {
     Block &block = tailBlock();
     const qsizetype slot = m_count & (BlockSize - 1);
-    block.x[std::size_t(slot)] = x;
+    const bool storeX = slot == 0 ? !CanDeriveX(x) : !block.storedX && !SameBits(x, block.x0 + double(slot));
+    if (storeX && !block.x && !m_spareX)
+        m_spareX = newXArray(); // the only step that can fail before the point is in
+    if (slot == 0)
+        startBlock(block, x);
+    else if (storeX)
+        StoreX(block, std::size_t(slot), m_spareX);
+    if (block.storedX)
+        (*block.x)[std::size_t(slot)] = x;
     block.y[std::size_t(slot)] = y;
 
     // The finest summary takes the point in at once; each coarser one takes a
@@ -197,17 +256,30 @@ ChartChannel::Span ChartChannel::openSpan(qsizetype wanted)
     Block &block = tailBlock();
     const auto slot = std::size_t(m_count & (BlockSize - 1));
     const qsizetype count = std::min(wanted, BlockSize - qsizetype(slot));
-    if (m_blocks.size() != blocksBefore) {
-        // A new block that bulk appends are about to fill: its point pages
-        // are taken in one go rather than one page fault at a time.
-        const std::size_t rest = std::size_t(BlockSize) - slot;
-        PrepareForWriting(block.x.data() + slot, rest * sizeof(double));
+    const std::size_t rest = std::size_t(BlockSize) - slot;
+    // New memory that bulk appends are about to fill has its pages taken in
+    // one go rather than one page fault at a time.
+    if (m_blocks.size() != blocksBefore)
         PrepareForWriting(block.y.data() + slot, rest * sizeof(double));
+    Coordinates *x = block.x.get();
+    if (!x) {
+        if (!m_spareX) {
+            m_spareX = newXArray();
+            PrepareForWriting(m_spareX->data() + slot, rest * sizeof(double));
+        }
+        x = m_spareX.get();
     }
-    return {block.x.data() + slot, block.y.data() + slot, count};
+    return {x->data() + slot, block.y.data() + slot, count};
 }
 
 bool ChartChannel::ExtentOfFiniteRun(const Block &block, std::size_t from, std::size_t to, BlockRange &r)
+{
+    return block.storedX ? ExtentOfFiniteRunOf<true>(block, from, to, r)
+                         : ExtentOfFiniteRunOf<false>(block, from, to, r);
+}
+
+template <bool StoredX>
+bool ChartChannel::ExtentOfFiniteRunOf(const Block &block, std::size_t from, std::size_t to, BlockRange &r)
 {
     bool finite = true;
     double minX = r.minX;
@@ -217,7 +289,7 @@ bool ChartChannel::ExtentOfFiniteRun(const Block &block, std::size_t from, std::
     std::uint32_t minYAt = r.minYAt;
     std::uint32_t maxYAt = r.maxYAt;
     for (std::size_t s = from; s < to; ++s) {
-        const double x = block.x[s];
+        const double x = StoredX ? (*block.x)[s] : block.x0 + double(s);
         const double y = block.y[s];
         finite = finite & std::isfinite(x) & std::isfinite(y);
         minX = std::min(minX, x);
@@ -233,12 +305,18 @@ bool ChartChannel::ExtentOfFiniteRun(const Block &block, std::size_t from, std::
     return finite;
 }
 
-void ChartChannel::closeSpan(qsizetype count)
+void ChartChannel::closeSpan(const Span &span)
 {
     Block &block = *m_blocks[std::size_t(m_count >> BlockBits)];
     const qsizetype base = m_count & ~(BlockSize - 1);
     auto slot = std::size_t(m_count & (BlockSize - 1));
-    const std::size_t end = slot + std::size_t(count);
+    const std::size_t end = slot + std::size_t(span.count);
+    // The X went to the block's own X array or to the spare one (openSpan()),
+    // so storing them from here on takes no memory and cannot fail.
+    if (slot == 0)
+        startBlock(block, span.x[0]);
+    if (!block.storedX && !FollowsX0(block, span.x, slot, span.count))
+        StoreX(block, slot, m_spareX);
     // One finest run (or the part of it in the span) at a time: its extent
     // first, then the same merges a point-by-point append makes once the run
     // is complete. Each run is taken in whole, count included, before the
@@ -251,8 +329,9 @@ void ChartChannel::closeSpan(qsizetype count)
             ReserveMore(m_nonFinite, runEnd - slot);
             part = EmptyBlockRange;
             for (std::size_t s = slot; s < runEnd; ++s) {
-                if (std::isfinite(block.x[s]) && std::isfinite(block.y[s]))
-                    Include(part, block.x[s], block.y[s], std::uint32_t(s));
+                const double x = block.xAt(s);
+                if (std::isfinite(x) && std::isfinite(block.y[s]))
+                    Include(part, x, block.y[s], std::uint32_t(s));
                 else
                     m_nonFinite.push_back(base + qsizetype(s));
             }
@@ -288,6 +367,7 @@ void ChartChannel::clear()
 {
     m_blocks.clear();
     m_blocks.shrink_to_fit();
+    m_spareX.reset();
     clearKeepingStorage();
 }
 
@@ -302,8 +382,9 @@ void ChartChannel::clearKeepingStorage()
 
 std::size_t ChartChannel::memoryBytes() const
 {
-    return m_blocks.size() * sizeof(Block) + m_blocks.capacity() * sizeof(void *) +
-           m_marks.capacity() * sizeof(m_marks[0]) + m_nonFinite.capacity() * sizeof(qsizetype);
+    return m_blocks.size() * sizeof(Block) + std::size_t(xArrayCount()) * sizeof(Coordinates) +
+           m_blocks.capacity() * sizeof(void *) + m_marks.capacity() * sizeof(m_marks[0]) +
+           m_nonFinite.capacity() * sizeof(qsizetype);
 }
 
 qsizetype ChartChannel::nextGap(qsizetype from) const

@@ -7,6 +7,8 @@
 #include <QtGlobal>
 
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -29,9 +31,15 @@ struct ChartRange {
 };
 
 /// One channel. Points live in fixed-size blocks, so an append is O(1), never
-/// moves existing points and allocates only once per block; memory per point
-/// is the two doubles plus the block bookkeeping. Marks are rare (they come
-/// only from imported files) and are kept in a sorted side list.
+/// moves existing points and allocates only once per block. Marks are rare
+/// (they come only from imported files) and are kept in a sorted side list.
+///
+/// A block stores no X while its X values run x0, x0 + 1, x0 + 2, ... (as
+/// live samples do: their X is the sample count); it then costs the Y double
+/// plus the block bookkeeping per point. The first point that breaks the run
+/// gives the block an X array, filled with the run so far, and from then on
+/// the block stores every X (imported points keep their own). Reading back
+/// gives the same values either way.
 ///
 /// Each block also keeps a small pyramid of extents (per 64, 512, 4096 and
 /// 65,536 points), updated on every append, so the drawing side can thin
@@ -54,7 +62,7 @@ public:
     const QString &title() const { return m_title; }
 
     qsizetype count() const { return m_count; }
-    double x(qsizetype i) const { return m_blocks[i >> BlockBits]->x[i & (BlockSize - 1)]; }
+    double x(qsizetype i) const { return m_blocks[i >> BlockBits]->xAt(std::size_t(i & (BlockSize - 1))); }
     double y(qsizetype i) const { return m_blocks[i >> BlockBits]->y[i & (BlockSize - 1)]; }
     PointMark mark(qsizetype i) const;
     bool isGap(qsizetype i) const { return !m_marks.empty() && mark(i) != PointMark::None; }
@@ -76,13 +84,15 @@ public:
     /// must write all `count` X and Y values. Each run becomes part of the
     /// channel (summaries included) as soon as fill returns; if fill throws,
     /// or memory runs out (std::bad_alloc) while a run is taken in, the
-    /// points before stay and the rest is left out.
+    /// points before stay and the rest is left out. (While a block stores no
+    /// X, its runs' X go to a spare array the channel keeps, which the block
+    /// takes over if they break its pattern.)
     template <typename Fill> void appendFilled(qsizetype n, Fill &&fill)
     {
         while (n > 0) {
             const Span span = openSpan(n);
             fill(span.x, span.y, m_count, span.count);
-            closeSpan(span.count);
+            closeSpan(span);
             n -= span.count;
         }
     }
@@ -90,8 +100,9 @@ public:
     /// the channel is left as it was, never with the point but not its mark.
     void appendMarked(double x, double y, PointMark mark);
     /// Makes room for `points` more points, so that appending them allocates
-    /// nothing (and cannot fail); throws std::bad_alloc when the memory is not
-    /// there. Blocks made this way stay with the channel until clear().
+    /// nothing (and cannot fail) whatever their X; throws std::bad_alloc when
+    /// the memory is not there. Blocks made this way (X arrays included) stay
+    /// with the channel until clear().
     void reserve(qsizetype points);
     /// Puts the null or empty mark on the last point (no-op on an empty channel).
     void markLast(PointMark mark);
@@ -100,13 +111,17 @@ public:
     /// same size (the smoothed trace is rebuilt this way on every pass).
     void clearKeepingStorage();
 
-    /// Bytes held by this channel's points (blocks and marks), for benchmarks.
+    /// Bytes held by this channel's points (blocks, X arrays, the spare X
+    /// array, marks and the lists), for benchmarks and tests.
     std::size_t memoryBytes() const;
 
     /// For tests: the channel holds at most `blocks` blocks of BlockSize
     /// points; taking one more fails with std::bad_alloc, as when the memory
     /// has run out. Negative (the default): no limit.
     void setBlockLimit(qsizetype blocks) { m_blockLimit = blocks; }
+    /// For tests: the same for the X arrays (those of blocks and the spare
+    /// one); the block limit does not count them.
+    void setXArrayLimit(qsizetype arrays) { m_xArrayLimit = arrays; }
 
     /// Grows with every change (append, mark, clear); never goes back, not
     /// even on clear().
@@ -143,16 +158,26 @@ private:
         std::uint32_t maxYAt;
     };
 
+    using Coordinates = std::array<double, BlockSize>;
+
     struct Block {
-        std::array<double, BlockSize> x;
-        std::array<double, BlockSize> y;
+        Coordinates y;
         std::array<BlockRange, (BlockSize >> FineBits)> fine;
         std::array<BlockRange, (BlockSize >> MidBits)> mid;
         std::array<BlockRange, (BlockSize >> CoarseBits)> coarse;
         BlockRange whole;
+        /// The X values while storedX; null or unused (kept for a rebuild)
+        /// while the X of slot s is x0 + s.
+        std::unique_ptr<Coordinates> x;
+        double x0 = 0;
+        bool storedX = false;
+
+        double xAt(std::size_t slot) const { return storedX ? (*x)[slot] : x0 + double(slot); }
     };
 
-    /// Room for the next points in the block the channel ends in.
+    /// Room for the next points in the block the channel ends in. X goes to
+    /// the block's X array if it has one (used or kept), else to the same
+    /// slots of the channel's spare one.
     struct Span {
         double *x;
         double *y;
@@ -166,7 +191,9 @@ private:
     std::vector<qsizetype> m_nonFinite; // sorted indexes of points with a NaN/inf coordinate
     ChartRange m_extent = EmptyRange();
     quint64 m_revision = 0;
-    qsizetype m_blockLimit = -1; // see setBlockLimit()
+    std::unique_ptr<Coordinates> m_spareX; // see appendFilled()
+    qsizetype m_blockLimit = -1;           // see setBlockLimit()
+    qsizetype m_xArrayLimit = -1;          // see setXArrayLimit()
 
     static const BlockRange EmptyBlockRange;
     static ChartRange EmptyRange();
@@ -179,14 +206,35 @@ private:
     Block &tailBlock();
     /// Adds an empty block at the end (std::bad_alloc past the block limit).
     void addBlock();
+    /// A new X array (std::bad_alloc past the X array limit).
+    std::unique_ptr<Coordinates> newXArray();
+    /// X arrays held: those of the blocks and the spare one.
+    qsizetype xArrayCount() const;
+    static bool SameBits(double a, double b)
+    {
+        return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b);
+    }
+    /// Whether a block whose first X is `x` can leave X out: x0 + 0 must give
+    /// back x itself (not so for -0); derived X are always finite.
+    static bool CanDeriveX(double x) { return std::isfinite(x) && SameBits(x + 0.0, x); }
+    /// Whether the X values x[0..count) of slots from `slot` on are x0 + slot.
+    static bool FollowsX0(const Block &block, const double *x, std::size_t slot, qsizetype count);
+    /// Makes the block store X from now on, its first `filled` points being
+    /// x0 + slot. A block without an X array of its own takes over `spare`
+    /// (the caller makes sure there is one).
+    static void StoreX(Block &block, std::size_t filled, std::unique_ptr<Coordinates> &spare);
+    /// Sets the X state of the block for its first point `x`: derived when
+    /// it can be, else stored (in its own or the spare X array, which the
+    /// caller makes sure is there).
+    void startBlock(Block &block, double x);
     /// Makes room for `more` entries in m_nonFinite or m_marks beyond their size.
     template <typename List> static void ReserveMore(List &list, std::size_t more);
     /// Storage for up to `wanted` points after the last one, up to the end
     /// of its block.
     Span openSpan(qsizetype wanted);
-    /// Takes the `count` points written into the open span in: summaries,
+    /// Takes the points written into the open span in: X pattern, summaries,
     /// extent, non-finite list, count and revision.
-    void closeSpan(qsizetype count);
+    void closeSpan(const Span &span);
     /// Adds the finished finest summary ending at `lastSlot` to the coarser ones.
     static void FinishFine(Block &block, std::size_t lastSlot);
     /// Takes the extent `part` of points of the block starting at channel
@@ -196,6 +244,8 @@ private:
     /// Include() makes but without a branch per point. False when a
     /// coordinate is not finite (`r` is then of no use).
     static bool ExtentOfFiniteRun(const Block &block, std::size_t from, std::size_t to, BlockRange &r);
+    template <bool StoredX>
+    static bool ExtentOfFiniteRunOf(const Block &block, std::size_t from, std::size_t to, BlockRange &r);
 };
 
 /// The channels of one chart. Every change bumps revision(), which the

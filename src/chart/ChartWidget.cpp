@@ -137,13 +137,14 @@ void SetAxisRange(QValueAxis *axis, double low, double high, int tickTarget)
 
 QString AskPictureFileName(QWidget *parent)
 {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("保存图片"), QString(),
-                                        QStringLiteral("PNG 图片 (*.png)"));
+    return QFileDialog::getSaveFileName(parent, QCoreApplication::translate("ChartWidget", "保存图片"),
+                                        QString(),
+                                        QCoreApplication::translate("ChartWidget", "PNG 图片 (*.png)"));
 }
 
 void ShowError(QWidget *parent, const QString &text)
 {
-    QMessageBox::critical(parent, QStringLiteral("错误"), text);
+    QMessageBox::critical(parent, QCoreApplication::translate("ChartWidget", "错误"), text);
 }
 
 } // namespace
@@ -290,20 +291,18 @@ void ChartWidget::buildToolBar()
         m_actions.push_back(a);
         return a;
     };
-    connect(add(QStringLiteral("放大"), QStringLiteral("放大（也可用鼠标滚轮）"), false), &QAction::triggered,
-            this, &ChartWidget::zoomIn);
-    connect(add(QStringLiteral("缩小"), QStringLiteral("缩小"), false), &QAction::triggered, this,
-            &ChartWidget::zoomOut);
-    connect(add(QStringLiteral("平移"), QStringLiteral("按住鼠标左键拖动图形"), true), &QAction::toggled,
-            this, &ChartWidget::setPanEnabled);
-    connect(add(QStringLiteral("全部显示"), QStringLiteral("显示全部数据"), false), &QAction::triggered, this,
-            &ChartWidget::fitAll);
-    connect(add(QStringLiteral("实时滚动"), QStringLiteral("回到实时滚动显示"), false), &QAction::triggered,
-            this, &ChartWidget::followLive);
-    connect(add(QStringLiteral("保存图片"), QStringLiteral("把图形保存为 PNG 图片"), false),
-            &QAction::triggered, this, &ChartWidget::savePictureAsked);
-    connect(add(QStringLiteral("数据游标"), QStringLiteral("显示鼠标处的 X、Y 值"), true), &QAction::toggled,
-            this, &ChartWidget::setDataCursorVisible);
+    connect(add(tr("放大"), tr("放大（也可用鼠标滚轮）"), false), &QAction::triggered, this,
+            &ChartWidget::zoomIn);
+    connect(add(tr("缩小"), tr("缩小"), false), &QAction::triggered, this, &ChartWidget::zoomOut);
+    connect(add(tr("平移"), tr("按住鼠标左键拖动图形"), true), &QAction::toggled, this,
+            &ChartWidget::setPanEnabled);
+    connect(add(tr("全部显示"), tr("显示全部数据"), false), &QAction::triggered, this, &ChartWidget::fitAll);
+    connect(add(tr("实时滚动"), tr("回到实时滚动显示"), false), &QAction::triggered, this,
+            &ChartWidget::followLive);
+    connect(add(tr("保存图片"), tr("把图形保存为 PNG 图片"), false), &QAction::triggered, this,
+            &ChartWidget::savePictureAsked);
+    connect(add(tr("数据游标"), tr("显示鼠标处的 X、Y 值"), true), &QAction::toggled, this,
+            &ChartWidget::setDataCursorVisible);
 }
 
 QAction *ChartWidget::action(Action which) const
@@ -781,7 +780,7 @@ bool ChartWidget::savePicture(const QString &fileName, QString *error)
     QImageWriter writer(fileName, "png");
     if (picture.isNull() || !writer.write(picture)) {
         if (error)
-            *error = picture.isNull() ? QStringLiteral("图形为空") : writer.errorString();
+            *error = picture.isNull() ? tr("图形为空") : writer.errorString();
         return false;
     }
     return true;

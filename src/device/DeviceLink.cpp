@@ -30,6 +30,8 @@ void DeviceLink::attach(QIODevice *device)
     m_failedReads = 0;
     if (!device)
         return;
+    if (device->isOpen())
+        m_openedClock.start();
     connect(device, &QIODevice::readyRead, this, &DeviceLink::readAvailable);
     if (auto *port = qobject_cast<QSerialPort *>(device)) {
         connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
@@ -66,6 +68,10 @@ void DeviceLink::readAvailable()
     }
     m_emptyReads = 0;
     m_failedReads = 0;
+    // Reported before the assembler hands on replies, whose handlers may
+    // write the next frame at once: the watcher sees cause before effect.
+    if (isTapped(&DeviceLink::bytesRead))
+        emit bytesRead(piece);
     m_assembler.feed(piece);
 }
 
@@ -77,6 +83,9 @@ void DeviceLink::SendFrame(const QByteArray &frame)
     const qint64 written = device->write(frame);
     if (written != frame.size())
         failWrite(device->errorString());
+    // Reported before waiting for the write: the wait may already read the reply.
+    if (isTapped(&DeviceLink::frameWritten))
+        emit frameWritten(frame);
     const int timeoutMs = WriteTimeoutBaseMs + WriteTimeoutPerByteMs * int(frame.size());
     while (device->bytesToWrite() > 0) {
         if (!device->waitForBytesWritten(timeoutMs)) {

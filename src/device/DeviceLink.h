@@ -8,12 +8,12 @@
 #include "device/ReplyAssembler.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QIODevice>
+#include <QMetaMethod>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-
-
 
 /// The outcome of the last exchange and the content of the last reply.
 struct ReplyState {
@@ -34,6 +34,7 @@ public:
     explicit DeviceLink(QObject *parent = nullptr, int replyTimeoutMs = DefaultReplyTimeoutMs);
 
     /// Starts receiving from `device` (not owned). Replaces any earlier device.
+    /// A device attached open starts the clock of openedElapsedMs().
     void attach(QIODevice *device);
     void detach();
     QIODevice *device() const { return m_device; }
@@ -86,6 +87,8 @@ public:
     ReplyAssembler &assembler() { return m_assembler; }
     quint64 replyCount() const { return m_replyCount; }
     QTimer &timerWait() { return m_timerWait; }
+    /// Milliseconds since the device was attached open (the port opened).
+    qint64 openedElapsedMs() const { return m_openedClock.isValid() ? m_openedClock.elapsed() : 0; }
     int replyTimeoutMs() const { return m_timerWait.interval(); }
 
     /// The device is gone (pulled adapter, hang-up): the device is closed and
@@ -111,9 +114,20 @@ signals:
     void waitAborted();
     void deviceLost(const QString &reason);
 
+    // The tap: what goes over the line, for whoever watches it. Emitted only
+    // while someone is connected, so an unwatched link pays nothing for it.
+    /// The bytes of a frame have been handed to the device for writing.
+    void frameWritten(const QByteArray &frame);
+    /// A piece of received bytes, before the assembler cuts replies from it.
+    void bytesRead(const QByteArray &piece);
+
 private:
     void readAvailable();
     [[noreturn]] void failWrite(const QString &reason) const;
+    bool isTapped(void (DeviceLink::*signal)(const QByteArray &)) const
+    {
+        return isSignalConnected(QMetaMethod::fromSignal(signal));
+    }
 
     QPointer<QIODevice> m_device;
     ReplyAssembler m_assembler;
@@ -124,4 +138,5 @@ private:
     int m_emptyReads = 0;
     int m_failedReads = 0;
     quint64 m_replyCount = 0; // replies handled so far
+    QElapsedTimer m_openedClock;
 };

@@ -2,6 +2,7 @@
 
 #include "io/OperatorError.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 
 #include <algorithm>
@@ -9,10 +10,19 @@
 
 namespace
 {
-const QString TextReadTimeout = QStringLiteral("读取超时！");
-const QString TextOpenFailed = QStringLiteral("串口打开失败！");
-const QString TextNoPermission =
-    QStringLiteral("\n当前用户无权访问该串口：请把用户加入 \"dialout\" 组后重新登录。");
+QString TextReadTimeout()
+{
+    return QCoreApplication::translate("ModuleSession", "读取超时！");
+}
+QString TextOpenFailed()
+{
+    return QCoreApplication::translate("ModuleSession", "串口打开失败！");
+}
+QString TextNoPermission()
+{
+    return QCoreApplication::translate("ModuleSession",
+                                       "\n当前用户无权访问该串口：请把用户加入 \"dialout\" 组后重新登录。");
+}
 } // namespace
 
 ModuleSession::ModuleSession(int replyTimeoutMs, QObject *parent)
@@ -63,16 +73,20 @@ void ModuleSession::ShowValue()
     const std::int32_t value = reply().ReplyValue;
     const int decimal = m_current.Decimal;
     QString text;
+    m_displayValue = DisplayValueOf(value, decimal);
     if (decimal > 0) {
-        m_displayValue = double(value) / std::pow(10.0, decimal);
         QLocale locale;
         locale.setNumberOptions(QLocale::OmitGroupSeparator);
         text = locale.toString(m_displayValue, 'f', decimal);
     } else {
-        m_displayValue = double(value);
         text = QString::number(value);
     }
     SetValueText(text + m_current.MeasureUnit);
+}
+
+double ModuleSession::DisplayValueOf(std::int32_t value, int decimal)
+{
+    return decimal > 0 ? double(value) / std::pow(10.0, decimal) : double(value);
 }
 
 // --- Settings in force -----------------------------------------------------------
@@ -110,9 +124,9 @@ void ModuleSession::OpenPort(const QString &portName)
     if (!m_comPort1.open(QIODevice::ReadWrite)) {
         QString reason = m_comPort1.errorString();
         if (m_comPort1.error() == QSerialPort::PermissionError)
-            reason += TextNoPermission;
+            reason += TextNoPermission();
         m_comPort1.clearError();
-        throw OperatorError(TextOpenFailed + QLatin1Char('\n') + reason);
+        throw OperatorError(TextOpenFailed() + QLatin1Char('\n') + reason);
     }
     // Pseudo-terminals and some adapters have no modem lines: not an error.
     m_comPort1.setDataTerminalReady(true);
@@ -196,7 +210,7 @@ void ModuleSession::PollTimedOut()
     if (!m_pollPending)
         return;
     m_pollPending = false;
-    SetValueText(TextReadTimeout);
+    SetValueText(TextReadTimeout());
     // The wait is over already: nothing to abort.
     m_timerRead.stop();
     emit readingTimedOut();
@@ -206,6 +220,8 @@ void ModuleSession::ReplyHandled(const Reply &reply)
 {
     // Any reply ends every wait in progress, the poll's too.
     PollEnded();
+    if (!m_followReplies)
+        return;
     SetCurrentAddress(reply.address);
     emit addressReplied(reply.address);
     if (reply.command == CmdReadValue) {

@@ -37,12 +37,20 @@ public:
     /// sets it to the replying module's address.
     void SetCurrentAddress(qint64 address);
 
+    /// Whether a reply makes its module the current one and shows its value
+    /// (on by default). A bus scan turns it off while it asks other modules:
+    /// their replies then update the reply state only.
+    void SetFollowReplies(bool follow) { m_followReplies = follow; }
+    bool FollowsReplies() const { return m_followReplies; }
+
     // --- Status text (what the value display shows) ----------------------------
     void SetValueText(const QString &text);
     QString ValueText() const { return m_valueText; }
     /// Formats ReplyValue with Decimal and Measure Unit into the status text.
     void ShowValue();
     double DisplayValue() const { return m_displayValue; }
+    /// The DisplayValue of a raw value: divided by 10^decimal when decimal > 0.
+    static double DisplayValueOf(std::int32_t value, int decimal);
 
     // --- Settings in force ---------------------------------------------------------
     /// The chart's vertical range from two ends (stored in current()).
@@ -104,4 +112,5 @@ private:
     QString m_valueText;
     double m_displayValue = 0;
     bool m_pollPending = false;
+    bool m_followReplies = true;
 };

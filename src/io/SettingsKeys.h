@@ -66,6 +66,13 @@ inline constexpr QLatin1String KeyHomePage{"HomePage"};
 /// The maker's web address followed by six blanks; the blanks belong to the value.
 inline constexpr QLatin1String DefaultHomePage{"http://www.kelvarin.com      "};
 
+// "Interface" (added later: files without it read as Chinese)
+inline constexpr QLatin1String SectionInterface{"Interface"};
+inline constexpr QLatin1String KeyLanguage{"Language"};
+inline constexpr QLatin1String LanguageChinese{"zh_CN"};
+inline constexpr QLatin1String LanguageEnglish{"en"};
+inline constexpr QLatin1String DefaultLanguage = LanguageChinese;
+
 // "LinearPoint"k, k = 1..9
 inline constexpr int LinearPointFirst = 1;
 inline constexpr int LinearPointLast = 9;

@@ -9,17 +9,33 @@
 #include "parameters/ParameterCatalogue.h"
 #include "widgets/Prompter.h"
 
+#include <QCoreApplication>
 #include <QLayout>
 #include <QShowEvent>
 
 namespace
 {
 
-const QString ReadDoneText = QStringLiteral("读取成功！");
-const QString ReadTimedOutText = QStringLiteral("读取超时！");
-const QString WriteDoneText = QStringLiteral("写入成功！");
-const QString WriteTimedOutText = QStringLiteral("写入超时！");
-const QString BadEntryText = QStringLiteral("请检查输入的参数值！");
+QString ReadDoneText()
+{
+    return QCoreApplication::translate("TfrmEditParam", "读取成功！");
+}
+QString ReadTimedOutText()
+{
+    return QCoreApplication::translate("TfrmEditParam", "读取超时！");
+}
+QString WriteDoneText()
+{
+    return QCoreApplication::translate("TfrmEditParam", "写入成功！");
+}
+QString WriteTimedOutText()
+{
+    return QCoreApplication::translate("TfrmEditParam", "写入超时！");
+}
+QString BadEntryText()
+{
+    return QCoreApplication::translate("TfrmEditParam", "请检查输入的参数值！");
+}
 
 /// Keeps both buttons disabled while an exchange waits, so a second click
 /// cannot start a nested exchange on top of the first.
@@ -107,12 +123,12 @@ void TfrmEditParam::btnReadClick()
         // poll reply that ends the wait is not shown as the parameter.
         if (m_session.link().ExchangeExpecting(frame)) {
             const QString text = QString::number(m_session.reply().ReplyValue);
-            SetStatusText(ReadDoneText);
+            SetStatusText(ReadDoneText());
             if (TfrmParam *list = m_windows.param) // the exchange let events run
                 list->SetValueText(row, text);
             m_ui->leParamValue->setText(text);
         } else {
-            SetStatusText(ReadTimedOutText);
+            SetStatusText(ReadTimedOutText());
         }
     });
 }
@@ -126,7 +142,7 @@ void TfrmEditParam::btnWriteClick()
         const QString typed = m_ui->leParamValue->text();
         const std::optional<std::int32_t> value = ParseIntegerText(typed);
         if (!value) {
-            Prompts().inform(this, BadEntryText);
+            Prompts().inform(this, BadEntryText());
             m_ui->leParamValue->setFocus();
             return;
         }
@@ -136,11 +152,11 @@ void TfrmEditParam::btnWriteClick()
         // An acknowledgement with another command byte answered some other
         // request: the write is not reported as done.
         if (m_session.link().ExchangeExpecting(frame)) {
-            SetStatusText(WriteDoneText);
+            SetStatusText(WriteDoneText());
             if (TfrmParam *list = m_windows.param)
                 list->SetValueText(row, typed);
         } else {
-            SetStatusText(WriteTimedOutText);
+            SetStatusText(WriteTimedOutText());
         }
     });
 }

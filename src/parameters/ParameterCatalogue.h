@@ -14,8 +14,8 @@ namespace ParameterCatalogue
 inline constexpr int Count = GeneralParamCount;
 static_assert(Count == 21, "the general parameters are commands 2..22");
 
-/// Display names, in catalogue order.
-const QStringList &Names();
+/// Display names, in catalogue order and in the operator's language.
+QStringList Names();
 /// Display name of entry `index` (0..Count-1); empty outside the range.
 QString Name(int index);
 /// Command code that reads and writes entry `index`.

@@ -18,14 +18,38 @@
 namespace
 {
 
-const QString RunningText = QStringLiteral("读取中，请稍候...");
-const QString FinishedText = QStringLiteral("参数读取结束");
-const QString StoppedText = QStringLiteral("读取已中断");
-const QString AbortCaption = QStringLiteral("中断(&A)");
-const QString FinishedCaption = QStringLiteral("确定(&O)");
-const QString StoppedCaption = QStringLiteral("退出(&E)");
-const QString ReadDoneText = QStringLiteral("读取成功！");
-const QString ReadTimedOutText = QStringLiteral("读取超时！");
+QString RunningText()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "读取中，请稍候...");
+}
+QString FinishedText()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "参数读取结束");
+}
+QString StoppedText()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "读取已中断");
+}
+QString AbortCaption()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "中断(&A)");
+}
+QString FinishedCaption()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "确定(&O)");
+}
+QString StoppedCaption()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "退出(&E)");
+}
+QString ReadDoneText()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "读取成功！");
+}
+QString ReadTimedOutText()
+{
+    return QCoreApplication::translate("TfrmReadAllParam", "读取超时！");
+}
 
 } // namespace
 
@@ -83,8 +107,8 @@ void TfrmReadAllParam::RunReadAll()
     m_ui->ProgressBar1->setValue(FirstGeneralParam);
     const DeviceAddress address = m_session.CurrentAddress();
     m_running = true;
-    m_ui->Label1->setText(RunningText);
-    m_ui->btnAbort->setText(AbortCaption);
+    m_ui->Label1->setText(RunningText());
+    m_ui->btnAbort->setText(AbortCaption());
 
     try {
         ReadAllCodes(address);
@@ -97,15 +121,15 @@ void TfrmReadAllParam::RunReadAll()
         Prompts().showError(this, QString::fromStdString(e.what()));
     } catch (...) {
         m_running = false;
-        Prompts().showError(this, QStringLiteral("未知错误"));
+        Prompts().showError(this, UnknownErrorText());
     }
 
     if (m_running) {
-        m_ui->Label1->setText(FinishedText);
-        m_ui->btnAbort->setText(FinishedCaption);
+        m_ui->Label1->setText(FinishedText());
+        m_ui->btnAbort->setText(FinishedCaption());
     } else {
-        m_ui->Label1->setText(StoppedText);
-        m_ui->btnAbort->setText(StoppedCaption);
+        m_ui->Label1->setText(StoppedText());
+        m_ui->btnAbort->setText(StoppedCaption());
     }
     m_inRun = false;
     if (m_closePending) {
@@ -129,11 +153,11 @@ void TfrmReadAllParam::ReadAllCodes(DeviceAddress address)
         // A reply with another command byte (a live-reading poll underneath)
         // is not this parameter's value: it counts like a time-out.
         if (m_session.link().ExchangeExpecting(BuildQueryFrame(address, code))) {
-            m_ui->ListBox1->addItem(name + ReadDoneText);
+            m_ui->ListBox1->addItem(name + ReadDoneText());
             if (TfrmParam *list = m_windows.param)
                 list->SetValueText(row, QString::number(m_session.reply().ReplyValue));
         } else {
-            m_ui->ListBox1->addItem(name + ReadTimedOutText);
+            m_ui->ListBox1->addItem(name + ReadTimedOutText());
         }
         m_ui->ListBox1->setCurrentRow(m_ui->ListBox1->count() - 1);
         m_ui->ListBox1->scrollToBottom();
@@ -149,7 +173,7 @@ void TfrmReadAllParam::btnAbortClick()
 {
     m_running = false;
     const QString caption = m_ui->btnAbort->text();
-    if (caption == FinishedCaption || caption == StoppedCaption)
+    if (caption == FinishedCaption() || caption == StoppedCaption())
         close();
 }
 

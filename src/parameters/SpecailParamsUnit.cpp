@@ -18,11 +18,26 @@ using namespace SpecialParams;
 
 namespace
 {
-const QString ReadTimeoutText = QStringLiteral("读取超时！");
-const QString WriteFailedText = QStringLiteral("写入失败！");
-const QString WriteDoneText = QStringLiteral("       写入成功！     ");
-const QString VoltageOutputCaption = QStringLiteral("0~5V变送输出");
-const QString CurrentOutputCaption = QStringLiteral("4~20mA变送输出");
+QString ReadTimeoutText()
+{
+    return QCoreApplication::translate("TfrmSpecialParams", "读取超时！");
+}
+QString WriteFailedText()
+{
+    return QCoreApplication::translate("TfrmSpecialParams", "写入失败！");
+}
+QString WriteDoneText()
+{
+    return QCoreApplication::translate("TfrmSpecialParams", "       写入成功！     ");
+}
+QString VoltageOutputCaption()
+{
+    return QCoreApplication::translate("TfrmSpecialParams", "0~5V变送输出");
+}
+QString CurrentOutputCaption()
+{
+    return QCoreApplication::translate("TfrmSpecialParams", "4~20mA变送输出");
+}
 } // namespace
 
 // --- RadioGroupIndex --------------------------------------------------------
@@ -239,7 +254,7 @@ void TfrmSpecialParams::ReadSpecialParams()
             if (!answered) {
                 // A lost device is reported once, elsewhere.
                 if (!link.LossUntold())
-                    Prompts().inform(this, ReadTimeoutText);
+                    Prompts().inform(this, ReadTimeoutText());
                 return;
             }
             const std::int32_t value = link.reply().ReplyValue;
@@ -262,13 +277,13 @@ void TfrmSpecialParams::WriteSpecialParams()
             const std::int32_t value = WriteValueFor(CommandCode(code));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
                 if (!link.LossUntold())
-                    Prompts().inform(this, WriteFailedText);
+                    Prompts().inform(this, WriteFailedText());
                 return;
             }
             m_known.set(CommandCode(code), value);
             StepProgress();
         }
-        Prompts().inform(this, WriteDoneText);
+        Prompts().inform(this, WriteDoneText());
     });
 }
 
@@ -281,7 +296,7 @@ void TfrmSpecialParams::btnWClick()
             const std::int32_t value = fieldValue(OutputFieldFor(CommandCode(code)));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
                 if (!link.LossUntold())
-                    Prompts().inform(this, WriteFailedText);
+                    Prompts().inform(this, WriteFailedText());
                 return;
             }
             m_known.set(CommandCode(code), value);
@@ -314,9 +329,9 @@ void TfrmSpecialParams::rgOutputBoardTypeClick()
     const bool analog = voltage || current;
 
     if (voltage)
-        m_ui->grpOutput->setTitle(VoltageOutputCaption);
+        m_ui->grpOutput->setTitle(VoltageOutputCaption());
     else if (current)
-        m_ui->grpOutput->setTitle(CurrentOutputCaption);
+        m_ui->grpOutput->setTitle(CurrentOutputCaption());
     if (analog) {
         const std::initializer_list<QWidget *> voltagePair = {
             m_ui->lblVoltageOutputScale, m_ui->neVoltageOutputScale, m_ui->lblVoltageOutputOffset,

@@ -6,13 +6,17 @@
 #include "ui_SystemParamsUnit.h"
 #include "widgets/Prompter.h"
 
+#include <QCoreApplication>
 #include <QShowEvent>
 
 namespace Keys = SettingsKeys;
 
 namespace
 {
-const QString TextWriteFailed = QStringLiteral("设置未能写入文件 Data.ini：");
+QString TextWriteFailed()
+{
+    return QCoreApplication::translate("TfrmSystemParams", "设置未能写入文件 Data.ini：");
+}
 } // namespace
 
 TfrmSystemParams::TfrmSystemParams(ModuleSession &session, SettingsStore &settings, QWidget *parent)
@@ -39,7 +43,7 @@ QStringList TfrmSystemParams::BaudRates()
 
 QString TfrmSystemParams::NotAnIntegerText(const QString &text)
 {
-    return QStringLiteral("波特率“%1”不是有效的整数，请选择一个波特率。").arg(text);
+    return tr("波特率“%1”不是有效的整数，请选择一个波特率。").arg(text);
 }
 
 void TfrmSystemParams::showEvent(QShowEvent *event)
@@ -72,7 +76,7 @@ void TfrmSystemParams::btnOKClick()
     // A write that failed keeps its value in memory and is retried with the
     // next write; the operator still learns that the file does not hold it.
     if (!m_writeError.isEmpty())
-        Prompts().showError(this, TextWriteFailed + m_writeError);
+        Prompts().showError(this, TextWriteFailed() + m_writeError);
     if (done)
         accept();
 }

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
+constexpr int AboutIconSize = 64;
+
 Prompter g_dialogs;
 Prompter *g_current = &g_dialogs;
 
@@ -35,6 +38,16 @@ bool Prompter::askOkCancel(QWidget *parent, const QString &title, const QString 
 void Prompter::inform(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void Prompter::about(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (const QIcon icon = QApplication::windowIcon(); !icon.isNull())
+        box.setIconPixmap(icon.pixmap(AboutIconSize));
     box.exec();
 }
 
@@ -71,3 +84,8 @@ QString Prompter::openFileName(QWidget *parent, const QString &filter, const QSt
 Prompter &Prompts() { return *g_current; }
 
 void SetPrompter(Prompter *prompter) { g_current = prompter ? prompter : &g_dialogs; }
+
+QString UnknownErrorText()
+{
+    return QCoreApplication::translate("Prompter", "未知错误");
+}

@@ -19,6 +19,8 @@ public:
     virtual bool askOkCancel(QWidget *parent, const QString &title, const QString &text);
     /// A plain message box with an OK button (results of parameter runs).
     virtual void inform(QWidget *parent, const QString &text);
+    /// The About box: plain text the operator can select, with the program's icon.
+    virtual void about(QWidget *parent, const QString &title, const QString &text);
     /// The standard error dialog for failures.
     virtual void showError(QWidget *parent, const QString &text);
     /// Save dialog; asks before overwriting. Empty when cancelled.
@@ -32,6 +34,9 @@ Prompter &Prompts();
 /// Installs `prompter` (not owned); nullptr restores the real dialogs.
 void SetPrompter(Prompter *prompter);
 
+/// "未知错误", in the operator's language: a failure that says nothing of itself.
+QString UnknownErrorText();
+
 /// Runs a handler body; any failure ends the handler and is shown in the
 /// standard error dialog. No exception ever leaves a slot.
 template <typename Body> void Guarded(QWidget *parent, Body &&body)
@@ -43,6 +48,6 @@ template <typename Body> void Guarded(QWidget *parent, Body &&body)
     } catch (const std::exception &e) {
         Prompts().showError(parent, QString::fromStdString(e.what()));
     } catch (...) {
-        Prompts().showError(parent, QStringLiteral("未知错误"));
+        Prompts().showError(parent, UnknownErrorText());
     }
 }

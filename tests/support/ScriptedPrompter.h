@@ -19,6 +19,7 @@ public:
     QStringList questions;   // texts of the questions asked
     QStringList messages;    // inform() texts
     QStringList errors;      // showError() texts
+    QStringList abouts;      // about() texts
 
     bool askYesNo(QWidget *, const QString &, const QString &text) override
     {
@@ -32,6 +33,7 @@ public:
     }
     void inform(QWidget *, const QString &text) override { messages << text; }
     void showError(QWidget *, const QString &text) override { errors << text; }
+    void about(QWidget *, const QString &, const QString &text) override { abouts << text; }
     QString saveFileName(QWidget *, const QString &, const QString &) override { return saveName; }
     QString openFileName(QWidget *, const QString &, const QString &) override { return openName; }
 };

@@ -1,0 +1,218 @@
+#pragma once
+// The recording journal: every live sample, with its wall-clock time, is
+// appended to "Data.journal" beside the settings file, so that the samples a
+// crash would lose can be put back into the chart at the next start.
+//
+// Writing
+// - append() encodes the sample into memory; the samples reach the file at
+//   the latest FlushIntervalMs after the first one not yet written (a
+//   single-shot timer), or at once when FlushBytes are waiting. Each flush is
+//   one write() at the end of the file. A program crash loses nothing that
+//   write() took (the system holds it); a power cut loses what came after the
+//   last sync to the disk, done at most every SyncIntervalMs with a flush.
+// - A write that fails is tried again with the next flush, the samples kept
+//   in memory (up to MaxPendingBytes; beyond that the unwritten ones are
+//   given up). A failure is told once through writeFailed() until a write
+//   succeeds again. Bytes of a failed write that reached the file are cut
+//   off, so the file stays a sequence of whole blocks.
+//
+// File layout: a sequence of blocks, each
+//   'K' 'J' version(1)
+//   varint zigzag(first X), varint zigzag(decimal), varint zigzag(first time ms),
+//   varint count, varint payload length
+//   payload: per sample varint zigzag(value - previous value) (the first against 0)
+//            and varint zigzag(time - previous time) (the first against the first time)
+//   CRC-32 (IEEE) of everything before it in the block, 4 bytes little-endian.
+// Varints are little-endian base-128 (7 bits a byte, the high bit set on all
+// but the last). The samples of a block have consecutive X (first X, +1, ...)
+// and one decimal; a new block starts when either breaks.
+//
+// Reading stops at the first block that runs past the end of the file or
+// does not check out (magic, bounds, CRC, payload): a torn or damaged tail is
+// dropped, never read as values.
+//
+// One program at a time: the journal is claimed with a lock file beside it
+// ("Data.journal.lock", released at the end of the run). A program that finds
+// it held by another one that runs keeps no journal in this run and never
+// touches that file. The lock is taken only when there is a journal to take
+// over or a first sample to write, so a run that records nothing leaves no
+// file behind, whatever way it ends.
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLatin1String>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class RecordingJournal : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr QLatin1String FileName{"Data.journal"};
+    static constexpr QLatin1String LockSuffix{".lock"};
+    static constexpr int FlushIntervalMs = 500;
+    static constexpr int SyncIntervalMs = 5000;
+    static constexpr qsizetype FlushBytes = 64 * 1024;
+    static constexpr qsizetype MaxPendingBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype MaxBlockSamples = 65536;
+    static constexpr std::uint8_t FormatVersion = 1;
+
+    /// The samples of one block, as read back.
+    struct Block {
+        qint64 firstX = 0;
+        int decimal = 0;
+        std::vector<qint32> values;
+        std::vector<qint64> wallMs;
+        qint64 endOffset = 0; ///< file offset just after the block
+    };
+    /// Return false to stop reading after this block.
+    using BlockVisitor = std::function<bool(const Block &)>;
+
+    struct ReadResult {
+        bool opened = false; ///< the file exists and could be read
+        qint64 blocks = 0;   ///< whole blocks read (and visited)
+        qint64 samples = 0;
+        qint64 firstX = 0;
+        qint64 lastX = 0;
+        qint64 firstMs = 0;
+        qint64 lastMs = 0;
+        qint64 validBytes = 0; ///< the whole blocks' length: the file's good part
+        qint64 fileBytes = 0;
+        bool tailDropped() const { return validBytes < fileBytes; }
+        QString error; ///< why the file could not be read
+    };
+
+    /// Reads the journal at `path` block by block, in order, calling `visit`
+    /// for every whole block.
+    static ReadResult Read(const QString &path, const BlockVisitor &visit = {});
+    /// Reads journal bytes held in memory (the same rules).
+    static ReadResult Parse(const std::uint8_t *data, qint64 size, const BlockVisitor &visit = {});
+
+    /// The journal's place: "Data.journal" in the directory of the settings file.
+    static QString PathBeside(const QString &settingsFilePath);
+
+    explicit RecordingJournal(const QString &path, QObject *parent = nullptr);
+    /// Writes what is still in memory; the file stays (a program that ends
+    /// normally calls remove() first).
+    ~RecordingJournal() override;
+    RecordingJournal(const RecordingJournal &) = delete;
+    RecordingJournal &operator=(const RecordingJournal &) = delete;
+
+    QString path() const { return m_path; }
+
+    /// Records one sample. Cheap: the bytes reach the file with the next flush.
+    void append(qint64 sampleX, qint32 rawValue, int decimal, qint64 wallMs)
+    {
+        if (!m_enabled || m_unavailable)
+            return;
+        if (m_blockCount == 0 || sampleX != m_nextX || decimal != m_blockDecimal ||
+            m_blockCount >= MaxBlockSamples)
+            startBlock(sampleX, decimal, wallMs);
+        putSigned(std::int64_t(rawValue) - m_lastValue);
+        putSigned(std::int64_t(std::uint64_t(wallMs) - std::uint64_t(m_lastMs)));
+        m_lastValue = rawValue;
+        m_lastMs = wallMs;
+        m_nextX = sampleX + 1;
+        ++m_blockCount;
+        ++m_stats.samples;
+        if (!m_flushTimer.isActive())
+            m_flushTimer.start();
+        if (qsizetype(m_payload.size()) + m_pending.size() >= FlushBytes)
+            flush();
+    }
+
+    /// Writes every sample appended so far to the file (one write()). False
+    /// when the write failed (the samples stay in memory for the next try).
+    bool flush();
+
+    /// The samples are saved elsewhere, cleared, or the run ends normally:
+    /// drops what is in memory and deletes the file. Recording goes on with a
+    /// new file at the next sample.
+    void remove();
+
+    /// At start: whether a journal of an earlier run is there to be offered.
+    /// When there is one, no running program holds it and this one has not
+    /// recorded into it yet, claims it (true);
+    /// the caller then reads it and either adopt()s or remove()s it.
+    bool claimLeftover();
+    /// Goes on recording into the claimed leftover journal: its good part,
+    /// `validBytes` long (ReadResult::validBytes, or the end of the last block
+    /// taken over), is kept and anything after it cut off.
+    bool adopt(qint64 validBytes);
+
+    /// Another running program holds the journal: this one keeps none.
+    bool unavailable() const { return m_unavailable; }
+    /// Off: append() records nothing (for measurements).
+    void setEnabled(bool enabled) { m_enabled = enabled; }
+    bool isEnabled() const { return m_enabled; }
+    /// Samples waiting in memory for the next flush.
+    bool hasPending() const { return m_blockCount > 0 || !m_pending.isEmpty(); }
+    QString lastError() const { return m_lastError; }
+
+    struct Stats {
+        qint64 samples = 0; ///< appended
+        qint64 flushes = 0; ///< writes to the file
+        qint64 blocks = 0;
+        qint64 bytesWritten = 0;
+        qint64 flushNs = 0; ///< wall time spent in flush(), syncs included
+        qint64 syncs = 0;
+        qint64 syncNs = 0;
+        qint64 syncMaxNs = 0;
+        qint64 samplesGivenUp = 0;
+    };
+    const Stats &stats() const { return m_stats; }
+
+signals:
+    /// Writing the journal failed (once until a write succeeds again).
+    void writeFailed(const QString &reason);
+
+private:
+    void startBlock(qint64 sampleX, int decimal, qint64 wallMs);
+    void closeBlock();
+    void putSigned(std::int64_t value)
+    {
+        auto v = (std::uint64_t(value) << 1) ^ std::uint64_t(value >> 63);
+        while (v >= 0x80) {
+            m_payload.push_back(std::uint8_t(v) | 0x80);
+            v >>= 7;
+        }
+        m_payload.push_back(std::uint8_t(v));
+    }
+    bool claim();
+    bool openFile();
+    bool fail(const QString &reason);
+
+    QString m_path;
+    QFile m_file;
+    std::unique_ptr<QLockFile> m_lock;
+    QTimer m_flushTimer;
+    QElapsedTimer m_sinceSync;
+    bool m_enabled = true;
+    bool m_unavailable = false;
+    bool m_failing = false;
+    bool m_ownsFile = false; ///< the file at m_path is this program's to write and remove
+    qint64 m_goodBytes = 0;  ///< length of the file's whole blocks
+    QString m_lastError;
+
+    // The block being built.
+    std::vector<std::uint8_t> m_payload;
+    qint64 m_blockFirstX = 0;
+    int m_blockDecimal = 0;
+    qint64 m_blockFirstMs = 0;
+    qint64 m_blockCount = 0;
+    qint64 m_nextX = 0;
+    std::int64_t m_lastValue = 0;
+    qint64 m_lastMs = 0;
+    /// Whole blocks not yet written.
+    QByteArray m_pending;
+    qint64 m_pendingSamples = 0;
+
+    Stats m_stats;
+};

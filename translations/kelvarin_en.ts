@@ -1,0 +1,1221 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>AboutBox</name>
+    <message>
+        <source>关于智能变送器数据采集软件</source>
+        <translation>About Smart Transmitter Data Acquisition</translation>
+    </message>
+    <message>
+        <source>智能变送器数据采集软件
+版本 %1
+
+串口称重、测力变送器模块的读数、曲线、标定与参数设置。
+
+设置文件：
+%2</source>
+        <translation>Smart Transmitter Data Acquisition
+Version %1
+
+Readings, charts, calibration and parameter settings for weighing and force transmitter modules on a serial line.
+
+Settings file:
+%2</translation>
+    </message>
+</context>
+<context>
+    <name>ChartWidget</name>
+    <message>
+        <source>保存图片</source>
+        <translation>Save picture</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>放大</source>
+        <translation>Zoom in</translation>
+    </message>
+    <message>
+        <source>放大（也可用鼠标滚轮）</source>
+        <translation>Zoom in (or use the mouse wheel)</translation>
+    </message>
+    <message>
+        <source>缩小</source>
+        <translation>Zoom out</translation>
+    </message>
+    <message>
+        <source>平移</source>
+        <translation>Pan</translation>
+    </message>
+    <message>
+        <source>按住鼠标左键拖动图形</source>
+        <translation>Drag the chart with the left mouse button held down</translation>
+    </message>
+    <message>
+        <source>全部显示</source>
+        <translation>Fit all</translation>
+    </message>
+    <message>
+        <source>显示全部数据</source>
+        <translation>Show all data</translation>
+    </message>
+    <message>
+        <source>实时滚动</source>
+        <translation>Live scroll</translation>
+    </message>
+    <message>
+        <source>回到实时滚动显示</source>
+        <translation>Return to live scrolling</translation>
+    </message>
+    <message>
+        <source>把图形保存为 PNG 图片</source>
+        <translation>Save the chart as a PNG image</translation>
+    </message>
+    <message>
+        <source>数据游标</source>
+        <translation>Data cursor</translation>
+    </message>
+    <message>
+        <source>显示鼠标处的 X、Y 值</source>
+        <translation>Show the X and Y values at the mouse pointer</translation>
+    </message>
+    <message>
+        <source>图形为空</source>
+        <translation>The chart is empty</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceLink</name>
+    <message>
+        <source>读取失败，设备已断开。</source>
+        <translation>Read failed: the device was disconnected.</translation>
+    </message>
+    <message>
+        <source>设备无响应（连接已断开）</source>
+        <translation>The device does not respond (connection lost)</translation>
+    </message>
+    <message>
+        <source>串口未打开。</source>
+        <translation>The serial port is not open.</translation>
+    </message>
+    <message>
+        <source>写入失败，设备已断开。</source>
+        <translation>Write failed: the device was disconnected.</translation>
+    </message>
+    <message>
+        <source>串口写入失败：设备已断开。</source>
+        <translation>Writing to the serial port failed: the device was disconnected.</translation>
+    </message>
+    <message>
+        <source>串口写入失败：%1</source>
+        <translation>Writing to the serial port failed: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ModuleSession</name>
+    <message>
+        <source>读取超时！</source>
+        <translation>Read timed out!</translation>
+    </message>
+    <message>
+        <source>串口打开失败！</source>
+        <translation>Could not open the serial port!</translation>
+    </message>
+    <message>
+        <source>
+当前用户无权访问该串口：请把用户加入 &quot;dialout&quot; 组后重新登录。</source>
+        <translation>
+The current user may not use this serial port: add the user to the &quot;dialout&quot; group and log in again.</translation>
+    </message>
+</context>
+<context>
+    <name>ParameterCatalogue</name>
+    <message>
+        <source>设备编号(DN)</source>
+        <translation>Device number (DN)</translation>
+    </message>
+    <message>
+        <source>零点值(ZerO)</source>
+        <translation>Zero value (ZerO)</translation>
+    </message>
+    <message>
+        <source>标定点数(PointCount)</source>
+        <translation>Calibration points (PointCount)</translation>
+    </message>
+    <message>
+        <source>标定点%1输入值(AVP%1)</source>
+        <translation>Calibration point %1 input value (AVP%1)</translation>
+    </message>
+    <message>
+        <source>标定点%1显示值(PVP%1)</source>
+        <translation>Calibration point %1 display value (PVP%1)</translation>
+    </message>
+</context>
+<context>
+    <name>Prompter</name>
+    <message>
+        <source>未知错误</source>
+        <translation>Unknown error</translation>
+    </message>
+</context>
+<context>
+    <name>ProtocolMonitorModel</name>
+    <message>
+        <source>时间(ms)</source>
+        <translation>Time (ms)</translation>
+    </message>
+    <message>
+        <source>时刻</source>
+        <translation>Time of day</translation>
+    </message>
+    <message>
+        <source>方向</source>
+        <translation>Direction</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>命令</source>
+        <translation>Command</translation>
+    </message>
+    <message>
+        <source>代码</source>
+        <translation>Code</translation>
+    </message>
+    <message>
+        <source>值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>原始字节</source>
+        <translation>Raw bytes</translation>
+    </message>
+    <message>
+        <source>校验</source>
+        <translation>Checksum</translation>
+    </message>
+    <message>
+        <source>结束符</source>
+        <translation>Terminator</translation>
+    </message>
+    <message>
+        <source>正确</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>发送</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <source>接收</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>无帧字节</source>
+        <translation>Unframed bytes</translation>
+    </message>
+    <message>
+        <source>未知命令</source>
+        <translation>Unknown command</translation>
+    </message>
+</context>
+<context>
+    <name>RecordingJournal</name>
+    <message>
+        <source>记录文件正由另一个运行中的程序使用。</source>
+        <translation>The journal file is in use by another running program.</translation>
+    </message>
+    <message>
+        <source>无法锁定记录文件 %1。</source>
+        <translation>Cannot lock the journal file %1.</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmBusScan</name>
+    <message>
+        <source>总线扫描</source>
+        <translation>Bus Scan</translation>
+    </message>
+    <message>
+        <source>起始地址</source>
+        <translation>First address</translation>
+    </message>
+    <message>
+        <source>结束地址</source>
+        <translation>Last address</translation>
+    </message>
+    <message>
+        <source>超时(ms)</source>
+        <translation>Time-out (ms)</translation>
+    </message>
+    <message>
+        <source>开始扫描(&amp;S)</source>
+        <translation>&amp;Start scan</translation>
+    </message>
+    <message>
+        <source>停止(&amp;T)</source>
+        <translation>S&amp;top</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>测量值</source>
+        <translation>Measured value</translation>
+    </message>
+    <message>
+        <source>应答时间(ms)</source>
+        <translation>Reply time (ms)</translation>
+    </message>
+    <message>
+        <source>总线冲突</source>
+        <translation>Bus conflicts</translation>
+    </message>
+    <message>
+        <source>询问地址</source>
+        <translation>Address asked</translation>
+    </message>
+    <message>
+        <source>应答地址</source>
+        <translation>Address replied</translation>
+    </message>
+    <message>
+        <source>说明</source>
+        <translation>Remark</translation>
+    </message>
+    <message>
+        <source>设为当前地址(&amp;U)</source>
+        <translation>&amp;Use as current address</translation>
+    </message>
+    <message>
+        <source>关闭(&amp;C)</source>
+        <translation>&amp;Close</translation>
+    </message>
+    <message>
+        <source>串口未打开，不能扫描。请先打开串口。</source>
+        <translation>The serial port is not open, so the bus cannot be scanned. Open the port first.</translation>
+    </message>
+    <message>
+        <source>正在实时读数，不能扫描。请先停止读数。</source>
+        <translation>Live reading is running, so the bus cannot be scanned. Stop reading first.</translation>
+    </message>
+    <message>
+        <source>串口正在等待其他操作的应答，请稍后再扫描。</source>
+        <translation>The serial port is waiting for the reply to another operation; scan again later.</translation>
+    </message>
+    <message>
+        <source>起始地址不能大于结束地址。</source>
+        <translation>The first address cannot be greater than the last address.</translation>
+    </message>
+    <message>
+        <source>正在停止...</source>
+        <translation>Stopping...</translation>
+    </message>
+    <message>
+        <source>正在实时读数，不能更改当前地址。请先停止读数。</source>
+        <translation>Live reading is running, so the current address cannot be changed. Stop reading first.</translation>
+    </message>
+    <message>
+        <source>当前地址已设为 %1</source>
+        <translation>Current address set to %1</translation>
+    </message>
+    <message>
+        <source>正在检查总线是否空闲...</source>
+        <translation>Checking that the bus is idle...</translation>
+    </message>
+    <message>
+        <source>正在询问地址 %1（%2/%3）</source>
+        <translation>Asking address %1 (%2/%3)</translation>
+    </message>
+    <message>
+        <source>未读到</source>
+        <translation>Not read</translation>
+    </message>
+    <message>
+        <source>地址 %1 的模块超时后才应答，请加大超时时间</source>
+        <translation>The module at address %1 replied after the time-out; increase the time-out</translation>
+    </message>
+    <message>
+        <source>同一地址有多个模块应答（地址重复）</source>
+        <translation>Several modules replied at one address (duplicate address)</translation>
+    </message>
+    <message>
+        <source>询问地址 %1 时地址 %2 应答</source>
+        <translation>Address %2 replied when address %1 was asked</translation>
+    </message>
+    <message>
+        <source>扫描完成：找到 %1 个模块</source>
+        <translation>Scan complete: %1 module(s) found</translation>
+    </message>
+    <message>
+        <source>扫描已停止：找到 %1 个模块</source>
+        <translation>Scan stopped: %1 module(s) found</translation>
+    </message>
+    <message>
+        <source>未询问就收到了应答：总线上有模块处于自动发送状态，不能扫描。请将模块重新上电（取消自动发送）后再扫描。</source>
+        <translation>A reply arrived without a request: a module on the bus is sending automatically, so the bus cannot be scanned. Power the module up again (which ends automatic sending), then scan again.</translation>
+    </message>
+    <message>
+        <source>实时读数已开始，扫描已停止。</source>
+        <translation>Live reading started; the scan was stopped.</translation>
+    </message>
+    <message>
+        <source>其他操作正在使用串口，扫描已停止。</source>
+        <translation>Another operation is using the serial port; the scan was stopped.</translation>
+    </message>
+    <message>
+        <source>串口已关闭，扫描已停止。</source>
+        <translation>The serial port was closed; the scan was stopped.</translation>
+    </message>
+    <message>
+        <source>扫描已停止：%1</source>
+        <translation>Scan stopped: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmCalibrate</name>
+    <message>
+        <source>正在标定</source>
+        <translation>Calibrating</translation>
+    </message>
+    <message>
+        <source>请输入当前载荷对应输出值</source>
+        <translation>Enter the output value for the present load</translation>
+    </message>
+    <message>
+        <source>读取的AD码</source>
+        <translation>AD code read</translation>
+    </message>
+    <message>
+        <source>当前标定点</source>
+        <translation>Current point</translation>
+    </message>
+    <message>
+        <source>可标定点总数</source>
+        <translation>Points available</translation>
+    </message>
+    <message>
+        <source>9</source>
+        <translation>9</translation>
+    </message>
+    <message>
+        <source>标定此点(&amp;C)</source>
+        <translation>&amp;Calibrate this point</translation>
+    </message>
+    <message>
+        <source>下一点(&amp;N)</source>
+        <translation>&amp;Next point</translation>
+    </message>
+    <message>
+        <source>完成标定(&amp;E)</source>
+        <translation>&amp;End calibration</translation>
+    </message>
+    <message>
+        <source>读取超时！</source>
+        <translation>Read timed out!</translation>
+    </message>
+    <message>
+        <source>写入失败！</source>
+        <translation>Write failed!</translation>
+    </message>
+    <message>
+        <source>设置成功！</source>
+        <translation>Set OK!</translation>
+    </message>
+    <message>
+        <source>标定中...</source>
+        <translation>Calibrating...</translation>
+    </message>
+    <message>
+        <source>写入成功！</source>
+        <translation>Write OK!</translation>
+    </message>
+    <message>
+        <source>标定成功！</source>
+        <translation>Calibration OK!</translation>
+    </message>
+    <message>
+        <source>标定失败！</source>
+        <translation>Calibration failed!</translation>
+    </message>
+    <message>
+        <source>重新标定此点(&amp;C)</source>
+        <translation>Re&amp;calibrate this point</translation>
+    </message>
+    <message>
+        <source>标定未完成：标定表未保存到模块。</source>
+        <translation>Calibration not completed: the calibration table was not stored in the module.</translation>
+    </message>
+    <message>
+        <source>标定未完成：模块未确认保存标定表。</source>
+        <translation>Calibration not completed: the module did not confirm storing the calibration table.</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmEditParam</name>
+    <message>
+        <source>参数编辑</source>
+        <translation>Edit Parameter</translation>
+    </message>
+    <message>
+        <source>当前值:</source>
+        <translation>Current value:</translation>
+    </message>
+    <message>
+        <source>读出(&amp;R)</source>
+        <translation>&amp;Read</translation>
+    </message>
+    <message>
+        <source>写入(&amp;W)</source>
+        <translation>&amp;Write</translation>
+    </message>
+    <message>
+        <source>读取成功！</source>
+        <translation>Read OK!</translation>
+    </message>
+    <message>
+        <source>读取超时！</source>
+        <translation>Read timed out!</translation>
+    </message>
+    <message>
+        <source>写入成功！</source>
+        <translation>Write OK!</translation>
+    </message>
+    <message>
+        <source>写入超时！</source>
+        <translation>Write timed out!</translation>
+    </message>
+    <message>
+        <source>请检查输入的参数值！</source>
+        <translation>Please check the parameter value entered!</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmMain</name>
+    <message>
+        <source>智能变送器数据采集软件 V140208</source>
+        <translation>Smart Transmitter Data Acquisition V140208</translation>
+    </message>
+    <message>
+        <source>串 口 号</source>
+        <translation>Serial port</translation>
+    </message>
+    <message>
+        <source>打开串口(&amp;O)</source>
+        <translation>&amp;Open port</translation>
+    </message>
+    <message>
+        <source>开始读数(&amp;B)</source>
+        <translation>Start &amp;reading</translation>
+    </message>
+    <message>
+        <source>模块参数(&amp;P)</source>
+        <translation>Module &amp;parameters</translation>
+    </message>
+    <message>
+        <source>系统设置(&amp;D)</source>
+        <translation>Sys&amp;tem settings</translation>
+    </message>
+    <message>
+        <source>导出数据(&amp;E)</source>
+        <translation>&amp;Export data</translation>
+    </message>
+    <message>
+        <source>读取模块地址(广播)</source>
+        <translation>Read the module address (broadcast)</translation>
+    </message>
+    <message>
+        <source>读地址</source>
+        <translation>Read address</translation>
+    </message>
+    <message>
+        <source>设定地址(&amp;A)</source>
+        <translation>Set &amp;address</translation>
+    </message>
+    <message>
+        <source>多段标定(&amp;M)</source>
+        <translation>&amp;Multi-point calibration</translation>
+    </message>
+    <message>
+        <source>零点标定(&amp;Z)</source>
+        <translation>&amp;Zero calibration</translation>
+    </message>
+    <message>
+        <source>滤波(&amp;F)</source>
+        <translation>&amp;Filter</translation>
+    </message>
+    <message>
+        <source>导入数据(&amp;I)</source>
+        <translation>&amp;Import data</translation>
+    </message>
+    <message>
+        <source>0.0000kg</source>
+        <translation>0.0000kg</translation>
+    </message>
+    <message>
+        <source>显示数据点(&amp;V)</source>
+        <translation>Sho&amp;w data points</translation>
+    </message>
+    <message>
+        <source>清空(&amp;C)</source>
+        <translation>&amp;Clear</translation>
+    </message>
+    <message>
+        <source>上传AD码</source>
+        <translation>Upload AD codes</translation>
+    </message>
+    <message>
+        <source>滤波级数：32</source>
+        <translation>Filter level: 32</translation>
+    </message>
+    <message>
+        <source>图形控制菜单(&amp;M)</source>
+        <translation>Chart &amp;toolbar</translation>
+    </message>
+    <message>
+        <source>F1</source>
+        <translation>F1</translation>
+    </message>
+    <message>
+        <source>F2</source>
+        <translation>F2</translation>
+    </message>
+    <message>
+        <source>评估(&amp;E)</source>
+        <translation>&amp;Evaluate</translation>
+    </message>
+    <message>
+        <source>系统参数设置(&amp;S)</source>
+        <translation>&amp;System parameters</translation>
+    </message>
+    <message>
+        <source>F3</source>
+        <translation>F3</translation>
+    </message>
+    <message>
+        <source>数据导出(&amp;E)</source>
+        <translation>E&amp;xport data</translation>
+    </message>
+    <message>
+        <source>F4</source>
+        <translation>F4</translation>
+    </message>
+    <message>
+        <source>窗口总在最前面(&amp;F)</source>
+        <translation>Always in &amp;front</translation>
+    </message>
+    <message>
+        <source>关闭串口(&amp;E)</source>
+        <translation>C&amp;lose port</translation>
+    </message>
+    <message>
+        <source>停止读数(&amp;S)</source>
+        <translation>&amp;Stop reading</translation>
+    </message>
+    <message>
+        <source>读取超时！</source>
+        <translation>Read timed out!</translation>
+    </message>
+    <message>
+        <source>读取成功！</source>
+        <translation>Read OK!</translation>
+    </message>
+    <message>
+        <source>写入超时！</source>
+        <translation>Write timed out!</translation>
+    </message>
+    <message>
+        <source>设置成功！</source>
+        <translation>Set OK!</translation>
+    </message>
+    <message>
+        <source>写入成功！</source>
+        <translation>Write OK!</translation>
+    </message>
+    <message>
+        <source>写入失败！</source>
+        <translation>Write failed!</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>此操作将使模块进入自动发送状态，继续吗？（再次上电自动取消自动发送）</source>
+        <translation>This puts the module into automatic sending. Continue? (Automatic sending ends when the module is powered up again.)</translation>
+    </message>
+    <message>
+        <source>设置无法写入文件 %1：
+%2
+
+程序继续工作，但本次运行中更改的设置可能不会保存。</source>
+        <translation>The settings could not be written to the file %1:
+%2
+
+The program keeps working, but settings changed during this run may not be saved.</translation>
+    </message>
+    <message>
+        <source>滤波级数：</source>
+        <translation>Filter level: </translation>
+    </message>
+    <message>
+        <source>文本文件(*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+    <message>
+        <source>内存不足：新的读数无法再加入曲线，已有的数据保留。</source>
+        <translation>Out of memory: new readings can no longer be added to the chart; the data already there is kept.</translation>
+    </message>
+    <message>
+        <source>串口连接已断开，串口已关闭。
+%1</source>
+        <translation>The serial connection was lost; the port has been closed.
+%1</translation>
+    </message>
+    <message>
+        <source>内存不足：滤波未能完成，滤波曲线不完整。</source>
+        <translation>Out of memory: the filtering could not be completed; the filtered curve is incomplete.</translation>
+    </message>
+    <message>
+        <source>协议监视器(&amp;M)...</source>
+        <translation>Protocol &amp;monitor...</translation>
+    </message>
+    <message>
+        <source>总线扫描(&amp;N)...</source>
+        <translation>Bus sca&amp;n...</translation>
+    </message>
+    <message>
+        <source>关于(&amp;A)...</source>
+        <translation>&amp;About...</translation>
+    </message>
+    <message>
+        <source>上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。是否恢复到曲线中？</source>
+        <translation>The last run did not end normally; the journal holds %1 unsaved samples (%2 to %3). Restore them to the chart?</translation>
+    </message>
+    <message>
+        <source>内存不足：记录中的采样未能全部恢复到曲线中。</source>
+        <translation>Out of memory: not all samples of the journal could be restored to the chart.</translation>
+    </message>
+    <message>
+        <source>记录文件 %1 无法写入：
+%2
+
+曲线照常记录，但程序意外退出时这些采样可能无法恢复。</source>
+        <translation>The journal file %1 cannot be written:
+%2
+
+The chart records as usual, but these samples may be lost if the program ends unexpectedly.</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmParam</name>
+    <message>
+        <source>参数管理</source>
+        <translation>Parameters</translation>
+    </message>
+    <message>
+        <source>参数名称</source>
+        <translation>Parameter</translation>
+    </message>
+    <message>
+        <source>值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>编辑(&amp;E)</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>全部读出(&amp;R)</source>
+        <translation>&amp;Read all</translation>
+    </message>
+    <message>
+        <source>特殊参数(&amp;S)</source>
+        <translation>&amp;Special parameters</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmPassword</name>
+    <message>
+        <source>参数编辑</source>
+        <translation>Edit Parameters</translation>
+    </message>
+    <message>
+        <source>警告！错误的参数将使设备无法正常运行，请谨慎操作！</source>
+        <translation>Warning! Wrong parameters will keep the device from working properly. Proceed with care!</translation>
+    </message>
+    <message>
+        <source>请输入密码：</source>
+        <translation>Enter the password:</translation>
+    </message>
+    <message>
+        <source>确定(&amp;O)</source>
+        <translation>&amp;OK</translation>
+    </message>
+    <message>
+        <source>取消(&amp;C)</source>
+        <translation>&amp;Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmProtocolMonitor</name>
+    <message>
+        <source>协议监视器</source>
+        <translation>Protocol Monitor</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>复制所选</source>
+        <translation>Copy selected</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
+    <message>
+        <source>地址：</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>继续</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>文本文件 (*.txt);;所有文件 (*)</source>
+        <translation>Text files (*.txt);;All files (*)</translation>
+    </message>
+    <message>
+        <source>保存失败：%1</source>
+        <translation>Saving failed: %1</translation>
+    </message>
+    <message>
+        <source>帧：%1&#x3000;无帧字节：%2&#x3000;列表：%3 行&#x3000;已丢弃较早的：%4 行</source>
+        <translation>Frames: %1   Unframed bytes: %2   List: %3 rows   Older rows dropped: %4</translation>
+    </message>
+    <message>
+        <source>&#x3000;已暂停，%1 行待显示</source>
+        <translation>   Paused, %1 rows waiting</translation>
+    </message>
+    <message>
+        <source>接收</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>结束符</source>
+        <translation>Terminator</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmReadAllParam</name>
+    <message>
+        <source>读出全部参数</source>
+        <translation>Read All Parameters</translation>
+    </message>
+    <message>
+        <source>读取中，请稍候...</source>
+        <translation>Reading, please wait...</translation>
+    </message>
+    <message>
+        <source>中断(&amp;A)</source>
+        <translation>&amp;Abort</translation>
+    </message>
+    <message>
+        <source>参数读取结束</source>
+        <translation>All parameters read</translation>
+    </message>
+    <message>
+        <source>读取已中断</source>
+        <translation>Reading aborted</translation>
+    </message>
+    <message>
+        <source>确定(&amp;O)</source>
+        <translation>&amp;OK</translation>
+    </message>
+    <message>
+        <source>退出(&amp;E)</source>
+        <translation>&amp;Exit</translation>
+    </message>
+    <message>
+        <source>读取成功！</source>
+        <translation>: read OK</translation>
+    </message>
+    <message>
+        <source>读取超时！</source>
+        <translation>: read timed out!</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmSpecialParams</name>
+    <message>
+        <source>特殊参数配置</source>
+        <translation>Special Parameters</translation>
+    </message>
+    <message>
+        <source>信号输入</source>
+        <translation>Signal input</translation>
+    </message>
+    <message>
+        <source>信号输入类型</source>
+        <translation>Input signal type</translation>
+    </message>
+    <message>
+        <source>桥式应变传感器</source>
+        <translation>Strain-gauge bridge</translation>
+    </message>
+    <message>
+        <source>0~5V电压输入</source>
+        <translation>0~5 V voltage input</translation>
+    </message>
+    <message>
+        <source>4~20mA电流输入</source>
+        <translation>4~20 mA current input</translation>
+    </message>
+    <message>
+        <source>AD转换速度</source>
+        <translation>AD conversion rate</translation>
+    </message>
+    <message>
+        <source>普通(10SPS)</source>
+        <translation>Normal (10 SPS)</translation>
+    </message>
+    <message>
+        <source>高速(80SPS)</source>
+        <translation>Fast (80 SPS)</translation>
+    </message>
+    <message>
+        <source>控制输出板</source>
+        <translation>Control output board</translation>
+    </message>
+    <message>
+        <source>控制输出扩展板类型</source>
+        <translation>Output expansion board type</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>双路继电器接点输出</source>
+        <translation>Two relay contact outputs</translation>
+    </message>
+    <message>
+        <source>变送输出：0~5V</source>
+        <translation>Analog output: 0~5 V</translation>
+    </message>
+    <message>
+        <source>变送输出：4~20mA</source>
+        <translation>Analog output: 4~20 mA</translation>
+    </message>
+    <message>
+        <source>控制码</source>
+        <translation>Control code</translation>
+    </message>
+    <message>
+        <source>变送输出</source>
+        <translation>Analog output</translation>
+    </message>
+    <message>
+        <source>量程下限:</source>
+        <translation>Range low:</translation>
+    </message>
+    <message>
+        <source>量程上限:</source>
+        <translation>Range high:</translation>
+    </message>
+    <message>
+        <source>变送校准比例:</source>
+        <translation>Output calibration scale:</translation>
+    </message>
+    <message>
+        <source>变送校准偏移:</source>
+        <translation>Output calibration offset:</translation>
+    </message>
+    <message>
+        <source>控制点 1</source>
+        <translation>Control point 1</translation>
+    </message>
+    <message>
+        <source>控制方式</source>
+        <translation>Control mode</translation>
+    </message>
+    <message>
+        <source>无     </source>
+        <translation>None     </translation>
+    </message>
+    <message>
+        <source>下限   </source>
+        <translation>Low limit   </translation>
+    </message>
+    <message>
+        <source>上限    </source>
+        <translation>High limit    </translation>
+    </message>
+    <message>
+        <source>设定值:</source>
+        <translation>Set point:</translation>
+    </message>
+    <message>
+        <source>回差:</source>
+        <translation>Hysteresis:</translation>
+    </message>
+    <message>
+        <source>控制点 2</source>
+        <translation>Control point 2</translation>
+    </message>
+    <message>
+        <source>下限    </source>
+        <translation>Low limit    </translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>High limit</translation>
+    </message>
+    <message>
+        <source>变送输出参数</source>
+        <translation>Analog output parameters</translation>
+    </message>
+    <message>
+        <source>变送输出模式</source>
+        <translation>Analog output mode</translation>
+    </message>
+    <message>
+        <source>普通方式</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>特殊方式</source>
+        <translation>Special</translation>
+    </message>
+    <message>
+        <source>特殊变送参数</source>
+        <translation>Special output parameters</translation>
+    </message>
+    <message>
+        <source>第1点显示值</source>
+        <translation>Point 1 display value</translation>
+    </message>
+    <message>
+        <source>第1点输出值</source>
+        <translation>Point 1 output value</translation>
+    </message>
+    <message>
+        <source>第2点显示值</source>
+        <translation>Point 2 display value</translation>
+    </message>
+    <message>
+        <source>第2点输出值</source>
+        <translation>Point 2 output value</translation>
+    </message>
+    <message>
+        <source>第3点显示值</source>
+        <translation>Point 3 display value</translation>
+    </message>
+    <message>
+        <source>第3点输出值</source>
+        <translation>Point 3 output value</translation>
+    </message>
+    <message>
+        <source>点动ON时间</source>
+        <translation>Pulse ON time</translation>
+    </message>
+    <message>
+        <source>点动OFF时间</source>
+        <translation>Pulse OFF time</translation>
+    </message>
+    <message>
+        <source>其它参数</source>
+        <translation>Other parameters</translation>
+    </message>
+    <message>
+        <source>滤波级数(0-5)</source>
+        <translation>Filter level (0-5)</translation>
+    </message>
+    <message>
+        <source>滤波带(0-1000)</source>
+        <translation>Filter band (0-1000)</translation>
+    </message>
+    <message>
+        <source>读出(&amp;R)</source>
+        <translation>&amp;Read</translation>
+    </message>
+    <message>
+        <source>写入(&amp;W)</source>
+        <translation>&amp;Write</translation>
+    </message>
+    <message>
+        <source>R</source>
+        <translation>R</translation>
+    </message>
+    <message>
+        <source>W</source>
+        <translation>W</translation>
+    </message>
+    <message>
+        <source>读取超时！</source>
+        <translation>Read timed out!</translation>
+    </message>
+    <message>
+        <source>写入失败！</source>
+        <translation>Write failed!</translation>
+    </message>
+    <message>
+        <source>       写入成功！     </source>
+        <translation>       Written successfully!     </translation>
+    </message>
+    <message>
+        <source>0~5V变送输出</source>
+        <translation>0~5 V analog output</translation>
+    </message>
+    <message>
+        <source>4~20mA变送输出</source>
+        <translation>4~20 mA analog output</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmSystemParams</name>
+    <message>
+        <source>显示参数</source>
+        <translation>Display Parameters</translation>
+    </message>
+    <message>
+        <source>显示小数点</source>
+        <translation>Decimal places</translation>
+    </message>
+    <message>
+        <source>工程单位</source>
+        <translation>Engineering unit</translation>
+    </message>
+    <message>
+        <source>kg</source>
+        <translation>kg</translation>
+    </message>
+    <message>
+        <source>曲线Y轴最小值</source>
+        <translation>Chart Y axis minimum</translation>
+    </message>
+    <message>
+        <source>曲线Y轴最大值</source>
+        <translation>Chart Y axis maximum</translation>
+    </message>
+    <message>
+        <source>采集间隔时间</source>
+        <translation>Sampling interval</translation>
+    </message>
+    <message>
+        <source>毫秒</source>
+        <translation>ms</translation>
+    </message>
+    <message>
+        <source>通讯波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>115200</source>
+        <translation>115200</translation>
+    </message>
+    <message>
+        <source>57600</source>
+        <translation>57600</translation>
+    </message>
+    <message>
+        <source>38400</source>
+        <translation>38400</translation>
+    </message>
+    <message>
+        <source>28800</source>
+        <translation>28800</translation>
+    </message>
+    <message>
+        <source>19200</source>
+        <translation>19200</translation>
+    </message>
+    <message>
+        <source>9600</source>
+        <translation>9600</translation>
+    </message>
+    <message>
+        <source>4800</source>
+        <translation>4800</translation>
+    </message>
+    <message>
+        <source>2400</source>
+        <translation>2400</translation>
+    </message>
+    <message>
+        <source>1200</source>
+        <translation>1200</translation>
+    </message>
+    <message>
+        <source>600</source>
+        <translation>600</translation>
+    </message>
+    <message>
+        <source>300</source>
+        <translation>300</translation>
+    </message>
+    <message>
+        <source>确定(&amp;O)</source>
+        <translation>&amp;OK</translation>
+    </message>
+    <message>
+        <source>设置未能写入文件 Data.ini：</source>
+        <translation>The settings could not be written to the file Data.ini: </translation>
+    </message>
+    <message>
+        <source>波特率“%1”不是有效的整数，请选择一个波特率。</source>
+        <translation>The baud rate &quot;%1&quot; is not a valid whole number; please choose a baud rate.</translation>
+    </message>
+</context>
+<context>
+    <name>ZeroCalibration</name>
+    <message>
+        <source>提示</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>即将标定传感器零点，请去掉传感器上的所有附加载荷</source>
+        <translation>The sensor zero is about to be calibrated: remove every additional load from the sensor.</translation>
+    </message>
+    <message>
+        <source>标定中...</source>
+        <translation>Calibrating...</translation>
+    </message>
+    <message>
+        <source>读取超时！</source>
+        <translation>Read timed out!</translation>
+    </message>
+    <message>
+        <source>设置成功！</source>
+        <translation>Set OK!</translation>
+    </message>
+    <message>
+        <source>写入失败！</source>
+        <translation>Write failed!</translation>
+    </message>
+</context>
+</TS>
