@@ -858,7 +858,10 @@ private slots:
         QCOMPARE(w.data().channel(0).title(), QStringLiteral("Channel 1"));
         QCOMPARE(w.data().channel(2).title(), QStringLiteral("Channel 3"));
         QCOMPARE(w.lineSeries(0).front()->pen().width(), 2);
-        QCOMPARE(w.lineSeries(1).front()->pen().color(), QColor(Qt::yellow));
+        // The smoothed trace is yellow, dark enough to stand out on the white plot area.
+        const QColor smoothed = w.lineSeries(1).front()->pen().color();
+        QVERIFY(smoothed.hue() >= 40 && smoothed.hue() <= 60);
+        QVERIFY(smoothed.lightnessF() < 0.5);
         QCOMPARE(w.lineSeries(1).front()->pen().width(), 2);
         QCOMPARE(w.lineSeries(2).front()->pen().color(), QColor(Qt::blue));
         QVERIFY(!w.chart()->legend()->isVisible());

@@ -524,11 +524,11 @@ The current user may not use this serial port: add the user to the &quot;dialout
     </message>
     <message>
         <source>模块参数(&amp;P)</source>
-        <translation>Module &amp;parameters</translation>
+        <translation>&amp;Parameters</translation>
     </message>
     <message>
         <source>系统设置(&amp;D)</source>
-        <translation>Sys&amp;tem settings</translation>
+        <translation>Se&amp;ttings</translation>
     </message>
     <message>
         <source>导出数据(&amp;E)</source>
@@ -548,11 +548,11 @@ The current user may not use this serial port: add the user to the &quot;dialout
     </message>
     <message>
         <source>多段标定(&amp;M)</source>
-        <translation>&amp;Multi-point calibration</translation>
+        <translation>&amp;Multi-point</translation>
     </message>
     <message>
         <source>零点标定(&amp;Z)</source>
-        <translation>&amp;Zero calibration</translation>
+        <translation>&amp;Zero</translation>
     </message>
     <message>
         <source>滤波(&amp;F)</source>

@@ -310,6 +310,11 @@ QAction *ChartWidget::action(Action which) const
     return m_actions[std::size_t(which)];
 }
 
+namespace
+{
+const QColor SmoothedColour(0xE0, 0xA8, 0x00);
+} // namespace
+
 void ChartWidget::setupChannel(int index, const QString &title)
 {
     Channel &c = m_channels[std::size_t(index)];
@@ -319,7 +324,8 @@ void ChartWidget::setupChannel(int index, const QString &title)
     QColor colour = first->pen().color();
     int width = SampleLineWidth;
     if (index == SmoothedChannel) {
-        colour = Qt::yellow;
+        // A deep yellow: pure yellow all but vanishes on the white plot area.
+        colour = SmoothedColour;
         width = SmoothedLineWidth;
     } else if (index == MeanChannel) {
         colour = Qt::blue;
