@@ -293,6 +293,11 @@ void TestTranslation::englishWindowsShowNoChineseText()
         qWarning().noquote() << text;
     QVERIFY2(chinese.isEmpty(), qPrintable(chinese.join(QLatin1Char('\n'))));
 
+    // The longer English parameter names are not cut off in the list.
+    QTreeWidget *names = windows.parameters().param->lvParam();
+    const int needed = static_cast<QAbstractItemView *>(names)->sizeHintForColumn(TfrmParam::NameColumn);
+    QVERIFY2(names->columnWidth(TfrmParam::NameColumn) >= needed, qPrintable(QString::number(needed)));
+
     // Examples the translation must give.
     QCOMPARE(windows.main()->ui()->btnBeginRead->text(), QStringLiteral("Start &reading"));
     QCOMPARE(QCoreApplication::translate("ModuleSession", "读取超时！"), QStringLiteral("Read timed out!"));

@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -71,6 +73,9 @@ TfrmParam::TfrmParam(ParameterWindows &windows, QWidget *parent)
     connect(m_ui->btnSpecialParams, &QPushButton::clicked, this, &TfrmParam::btnSpecialParamsClick);
 
     FormCreate();
+    // Names longer than the column (the English ones) are not cut off.
+    list->resizeColumnToContents(NameColumn);
+    list->setColumnWidth(NameColumn, std::max(NameColumnWidth, list->columnWidth(NameColumn)));
     m_windows.param = this;
 }
 
