@@ -48,6 +48,10 @@ class TestSettingsLocation : public QObject
     Q_OBJECT
 
     bool m_permissionsIgnored = false; // running as root
+    // A copy of the helper program that "nobody" can run wherever the build
+    // tree lives (a clone under a private home directory, say).
+    QTemporaryDir m_helperCopy;
+    QString m_helper = QStringLiteral(TEST_HELPERS_DIR "/settings_location");
 
     /// The choice the program makes in a directory it cannot create files in:
     /// made by a child that runs as "nobody" when permission bits do not bind
@@ -55,9 +59,15 @@ class TestSettingsLocation : public QObject
     /// "seeded" or "-", problem.
     QStringList resolveInClosedDirectory(const QString &executableDir, const QString &perUserDir)
     {
-        const QString helper = QStringLiteral(TEST_HELPERS_DIR "/settings_location");
+        const QString &helper = m_helper;
         QProcess child;
         if (m_permissionsIgnored) {
+            // Another user may not read files under the build tree: no
+            // sanitizer suppression file for the child (nor a leak check).
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("LSAN_OPTIONS"));
+            environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+            child.setProcessEnvironment(environment);
             child.start(QStringLiteral("setpriv"),
                         {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
                          QStringLiteral("--clear-groups"), helper, executableDir, perUserDir});
@@ -81,6 +91,14 @@ private slots:
         QVERIFY(QFile::setPermissions(closed, ClosedDirectory));
         m_permissionsIgnored = QFile(closed + QStringLiteral("/probe")).open(QIODevice::WriteOnly);
         QVERIFY(QFile::setPermissions(closed, OpenDirectory));
+        if (m_permissionsIgnored) {
+            QVERIFY(m_helperCopy.isValid());
+            const QString copy = m_helperCopy.filePath(QStringLiteral("settings_location"));
+            QVERIFY(QFile::copy(m_helper, copy));
+            QVERIFY(QFile::setPermissions(m_helperCopy.path(), OpenDirectory));
+            QVERIFY(QFile::setPermissions(copy, OpenDirectory));
+            m_helper = copy;
+        }
     }
 
     void writableDirectoryKeepsTheFileBeside()
