@@ -16,6 +16,7 @@
 //
 // Usage: bench_journal [seconds per spell]
 
+#include "BenchClock.h"
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
 #include "io/Platform.h"
@@ -55,13 +56,6 @@ constexpr int DrainMs = 300;
 constexpr double TargetCoreShare = 0.01;
 constexpr double TargetBytesPerSample = 10;
 
-double ProcessCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 qint64 ThreadCpuNs()
 {
@@ -70,12 +64,6 @@ qint64 ThreadCpuNs()
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 struct AloneFigures {
     double nsPerSample = 0; ///< appends and flushes, thread CPU

@@ -15,6 +15,7 @@
 //
 // Usage: bench_monitor [burst replies] [paced seconds]
 
+#include "BenchClock.h"
 #include "MainFixture.h"
 #include "bustools/ProtocolMonitorUnit.h"
 #include "chart/ChartWidget.h"
@@ -43,20 +44,7 @@ constexpr qint64 PacedLoad = 12345;
 constexpr int PacedNoise = 200;
 constexpr double CpuBudget = 0.10; // of one core
 
-double ProcessCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 /// CPU time of the calling thread in microseconds.
 qint64 ThreadCpuUs()

@@ -12,6 +12,7 @@
 //
 // Usage: bench_soak [replies] [paced seconds]
 
+#include "BenchClock.h"
 #include "MainFixture.h"
 #include "device/Protocol.h"
 #include "device/ReplyAssembler.h"
@@ -81,13 +82,6 @@ std::size_t ResidentBytes()
     return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
 }
 
-double ProcessCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 /// CPU seconds of another process (utime + stime of /proc/PID/stat).
 double OtherCpuSeconds(qint64 pid)
@@ -282,12 +276,6 @@ struct Step {
 };
 
 /// Pumps events for `ms` without the probe.
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 } // namespace
 
