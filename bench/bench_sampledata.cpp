@@ -3,9 +3,9 @@
 // smoothed trace, one mean line), with the heap allocations and page faults
 // each step makes.
 
-#include "chart/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/SampleDataFile.h"
+#include "chart/SmoothingFilter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -181,7 +181,26 @@ void fileFigures(const char *name, const QLocale &locale, qsizetype rows, const 
     if (!ok)
         std::printf("export failed: %s\n", qPrintable(error));
 
+    // With a progress callback as the window gives one (a clock check per report).
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    const SampleProgress progress = [&](qint64, qint64) {
+        if (sinceReport.elapsed() >= 50)
+            sinceReport.restart();
+        return true;
+    };
+    const Measured writeProgress = measure(
+        [] {},
+        [&] {
+            ok = WriteSampleDataFile(data, path, progress, &error, locale) == SampleFileResult::Done && ok;
+        });
+
     ChartData target = makeChart();
+    const Measured readProgress = measure(
+        [&] { target = makeChart(); },
+        [&] {
+            ok = ReadSampleDataFile(target, path, progress, &error, locale) == SampleFileResult::Done && ok;
+        });
     const Measured parse = measure([&] { target = makeChart(); },
                                    [&] { ok = ParseSampleData(target, bytes, locale, &error) && ok; });
     const Measured read = measure([&] { target = makeChart(); },
@@ -196,15 +215,51 @@ void fileFigures(const char *name, const QLocale &locale, qsizetype rows, const 
     printRows("export to file (WriteSampleDataFile)", write, rows);
     printRows("import from memory (ParseSampleData)", parse, rows);
     printRows("import from file (ReadSampleDataFile)", read, rows);
+    printRows("export to file, with progress", writeProgress, rows);
+    printRows("import from file, with progress", readProgress, rows);
     std::printf("%-40s new pages: export %lld, import %lld (into a new chart)\n", "", write.pageFaults,
                 parse.pageFaults);
 }
 
 } // namespace
 
+// "--export-rows N": one export of N rows (samples and smoothed trace) with
+// progress, its time and the process's peak memory.
+int exportOnly(qsizetype rows)
+{
+    ChartData data = makeChart();
+    fillSamples(data, rows);
+    data.channel(SampleChannels::Smoothed).reserve(rows);
+    const ChartChannel &samples = data.channel(SampleChannels::Samples);
+    for (qsizetype i = 0; i < rows; ++i)
+        data.append(SampleChannels::Smoothed, samples.x(i), samples.y(i) - 1);
+    QTemporaryDir directory;
+    const QString path = directory.path() + QStringLiteral("/export.txt");
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    qint64 reports = 0;
+    QString error;
+    QElapsedTimer clock;
+    clock.start();
+    const SampleFileResult result = WriteSampleDataFile(
+        data, path, [&](qint64, qint64) { return ++reports > 0; }, &error, QLocale::c());
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    std::printf("export of %lld rows: %s, %.1f s, file %.1f MB, %lld progress reports, peak RSS %.1f MB "
+                "(%.1f MB before the export)\n",
+                static_cast<long long>(rows), result == SampleFileResult::Done ? "done" : qPrintable(error),
+                seconds, double(QFileInfo(path).size()) / 1e6, static_cast<long long>(reports),
+                double(after.ru_maxrss) / 1024.0, double(before.ru_maxrss) / 1024.0);
+    return result == SampleFileResult::Done ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (const qsizetype at = args.indexOf(QStringLiteral("--export-rows")); at > 0 && at + 1 < args.size())
+        return exportOnly(args[at + 1].toLongLong());
     std::printf("Best of %d runs each. Allocations count malloc/calloc/realloc calls during the step;\n"
                 "chart blocks (65,536 points each) are part of the import's allocations.\n\n",
                 Repeats);

@@ -2,15 +2,16 @@
 // and the main window's sample-data actions when memory runs out.
 
 #include "MainFixture.h"
-#include "io/NumberText.h"
-#include "chart/SmoothingFilter.h"
 #include "chart/ChartData.h"
 #include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"
+#include "chart/SmoothingFilter.h"
+#include "io/NumberText.h"
 #include "ui_MainUnit.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QProgressDialog>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -151,6 +152,42 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         return QString();
     return path;
+}
+
+// A progress callback that records what it is told and cancels at call
+// `cancelAt` (1 = the first; 0 = never).
+struct ScriptedProgress {
+    int cancelAt = 0;
+    QList<std::pair<qint64, qint64>> reports;
+    std::function<void()> onReport;
+
+    SampleProgress callback()
+    {
+        return [this](qint64 done, qint64 total) {
+            reports.append({done, total});
+            if (onReport)
+                onReport();
+            return cancelAt == 0 || reports.size() < cancelAt;
+        };
+    }
+
+    // Never going back, every one within its total, the last one the total.
+    bool monotonicToTotal() const
+    {
+        for (qsizetype i = 0; i < reports.size(); ++i) {
+            if (reports[i].first > reports[i].second || reports[i].second != reports.front().second)
+                return false;
+            if (i > 0 && reports[i].first < reports[i - 1].first)
+                return false;
+        }
+        return !reports.isEmpty() && reports.back().first == reports.back().second;
+    }
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -663,6 +700,138 @@ private slots:
         FullDevice full(100);
         QVERIFY(!WriteSampleData(data, full, QLocale::c(), &error));
         QCOMPARE(error, QStringLiteral("No space left on device"));
+    }
+
+    // A long export reports its progress and can be cancelled: the old file
+    // stays byte for byte, no new file is left; points appended while it
+    // runs are not written.
+    void exportProgressAndCancel()
+    {
+        ChartData data = makeChart();
+        const qint64 rows = 3 * SampleProgressRows + 10;
+        for (qint64 i = 1; i <= rows; ++i)
+            data.append(SampleChannels::Samples, double(i), i * 0.5);
+        QTemporaryDir dir;
+        const QByteArray oldBytes("precious\r\nold\r\n");
+        const QString path = writeFile(dir, QStringLiteral("old.txt"), oldBytes);
+        QString error;
+
+        ScriptedProgress cancel;
+        cancel.cancelAt = 2;
+        QCOMPARE(WriteSampleDataFile(data, path, cancel.callback(), &error), SampleFileResult::Cancelled);
+        QCOMPARE(cancel.reports.size(), 2);
+        QCOMPARE(error, QString());
+        QCOMPARE(fileBytes(path), oldBytes);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("old.txt")});
+
+        const QByteArray expected = FormatSampleData(data);
+        ScriptedProgress full;
+        full.onReport = [&] { data.append(SampleChannels::Samples, 0.0, 99.0); }; // a live sample
+        QCOMPARE(WriteSampleDataFile(data, path, full.callback(), &error), SampleFileResult::Done);
+        QVERIFY(full.monotonicToTotal());
+        QCOMPARE(full.reports.back().second, rows);
+        QCOMPARE(fileBytes(path), expected);
+    }
+
+    // A cancelled import keeps exactly the rows read before the report that
+    // cancelled it and says "cancelled", not an error.
+    void importProgressAndCancel()
+    {
+        QTemporaryDir dir;
+        const int rows = 3 * SampleProgressRows + 100;
+        const QString path = writeFile(dir, QStringLiteral("samples.txt"), samplesFile(rows));
+        QString error;
+
+        ChartData data = makeChart();
+        data.append(SampleChannels::Samples, 0.0, 1.0); // there before
+        ScriptedProgress cancel;
+        cancel.cancelAt = 2;
+        QCOMPARE(ReadSampleDataFile(data, path, cancel.callback(), &error, QLocale::c(), 1000),
+                 SampleFileResult::Cancelled);
+        QCOMPARE(error, QString());
+        const ChartChannel &samples = data.channel(SampleChannels::Samples);
+        QCOMPARE(samples.count(), 1 + 2 * SampleProgressRows);
+        QCOMPARE(samples.x(samples.count() - 1), double(2 * SampleProgressRows));
+        QCOMPARE(samples.y(samples.count() - 1), 2 * SampleProgressRows / 4.0);
+        QCOMPARE(data.channel(SampleChannels::MeanLine).count(), 0);
+
+        ChartData whole = makeChart();
+        ScriptedProgress full;
+        QCOMPARE(ReadSampleDataFile(whole, path, full.callback(), &error), SampleFileResult::Done);
+        QCOMPARE(whole.channel(SampleChannels::Samples).count(), rows);
+        QVERIFY(full.monotonicToTotal());
+        QCOMPARE(full.reports.back().second, QFileInfo(path).size());
+
+        // An error stays an error.
+        const QString bad =
+            writeFile(dir, QStringLiteral("bad.txt"), "Channel 1(X)\tChannel 1(Y)\r\n1\tx\r\n");
+        QCOMPARE(ReadSampleDataFile(whole, bad, full.callback(), &error), SampleFileResult::Failed);
+        QVERIFY(!error.isEmpty());
+    }
+
+    // The window: Cancel in the progress window. A cancelled import draws no
+    // mean line, says so once, and a live sample arriving meanwhile follows
+    // the imported points; a cancelled export leaves the old file.
+    void windowCancelsImportAndExport()
+    {
+        MainFixture f;
+        TfrmMain &m = f.create();
+        ChartWidget *chart = m.chart();
+        m.current().Decimal = 0;
+        m.reply().ReplyValue = 7;
+        m.ShowValue();
+        m.PlotValue();
+        QTemporaryDir dir;
+        f.prompts.openName = writeFile(dir, QStringLiteral("big.txt"), samplesFile(3 * SampleProgressRows));
+        // Runs at the first progress report.
+        const auto atFirstReport = [&m](bool liveSample, bool cancel) {
+            QTimer::singleShot(0, &m, [&m, liveSample, cancel] {
+                if (liveSample)
+                    m.PlotValue();
+                QProgressDialog *progress = m.findChild<QProgressDialog *>();
+                QVERIFY(progress);
+                if (cancel)
+                    progress->cancel();
+            });
+        };
+        // A whole import: the live sample follows all imported points and
+        // is not part of the mean.
+        atFirstReport(true, false);
+        m.btnLoadDataClick();
+        const qsizetype imported = 3 * SampleProgressRows;
+        QCOMPARE(chart->count(0), 1 + imported + 1);
+        QCOMPARE(chart->x(0, imported), double(imported));
+        QCOMPARE(chart->x(0, imported + 1), 2.0);
+        QCOMPARE(chart->count(2), 2);
+        QCOMPARE(chart->y(2, 1), (7.0 + (imported + 1) * imported / 8.0) / (imported + 1));
+        QCOMPARE(f.prompts.messages, QStringList());
+        m.btnClearClick();
+        m.PlotValue();
+
+        atFirstReport(true, true);
+        m.btnLoadDataClick();
+        QCOMPARE(f.prompts.errors, QStringList());
+        QCOMPARE(f.prompts.messages.size(), 1);
+        QVERIFY2(f.prompts.messages[0].startsWith(
+                     QStringLiteral("导入已取消：已读入的 %1 个点").arg(SampleProgressRows)),
+                 qPrintable(f.prompts.messages[0]));
+        QCOMPARE(chart->count(2), 0);
+        QCOMPARE(chart->count(0), 1 + SampleProgressRows + 1);
+        QCOMPARE(chart->x(0, SampleProgressRows), double(SampleProgressRows));
+        QCOMPARE(chart->x(0, SampleProgressRows + 1), double(m.SampleCount())); // the live sample, after them
+        QCOMPARE(chart->y(0, SampleProgressRows + 1), 7.0);
+        QVERIFY(!m.findChild<QProgressDialog *>());
+
+        const QByteArray oldBytes("precious");
+        f.prompts.saveName = writeFile(dir, QStringLiteral("old.txt"), oldBytes);
+        for (int i = 0; i < 2 * SampleProgressRows; ++i)
+            m.PlotValue();
+        atFirstReport(false, true);
+        m.btnExportClick();
+        QCOMPARE(fileBytes(f.prompts.saveName), oldBytes);
+        QCOMPARE(f.prompts.errors, QStringList());
+        QCOMPARE(f.prompts.messages.size(), 1);
     }
 
     void numbersRoundTrip_data()

@@ -677,6 +677,22 @@ The program keeps working, but settings changed during this run may not be saved
         <translation>Text files (*.txt)</translation>
     </message>
     <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>正在导出数据...</source>
+        <translation>Exporting data...</translation>
+    </message>
+    <message>
+        <source>正在导入数据...</source>
+        <translation>Importing data...</translation>
+    </message>
+    <message>
+        <source>导入已取消：已读入的 %1 个点保留在曲线中，未画均值线。</source>
+        <translation>Import cancelled: the %1 points read so far stay in the chart; no mean line was drawn.</translation>
+    </message>
+    <message>
         <source>内存不足：新的读数无法再加入曲线，已有的数据保留。</source>
         <translation>Out of memory: new readings can no longer be added to the chart; the data already there is kept.</translation>
     </message>

@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QSerialPortInfo>
 #include <QShowEvent>
 
@@ -126,6 +127,48 @@ public:
 
 private:
     F m_f;
+};
+
+constexpr int FileProgressShowAfterMs = 500; // quick exports and imports show no progress window
+constexpr int FileProgressEventsEveryMs = 50;
+constexpr int FileProgressSteps = 1000;
+
+/// The progress window of a long export or import. Keeps the program
+/// responsive: every FileProgressEventsEveryMs (and at the first report) it
+/// updates the bar and handles the waiting events, among them the Cancel
+/// button.
+class FileProgress
+{
+public:
+    FileProgress(QWidget *parent, const QString &label)
+        : m_dialog(label, QCoreApplication::translate("TfrmMain", "取消"), 0, FileProgressSteps, parent)
+    {
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(FileProgressShowAfterMs);
+        m_dialog.setAutoReset(false);
+        m_dialog.setAutoClose(false);
+    }
+
+    /// The callback for the sample-data functions; false once cancelled.
+    SampleProgress callback()
+    {
+        return [this](qint64 done, qint64 total) { return report(done, total); };
+    }
+
+private:
+    bool report(qint64 done, qint64 total)
+    {
+        if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < FileProgressEventsEveryMs)
+            return !m_dialog.wasCanceled();
+        m_sinceEvents.start();
+        const double part = total > 0 ? double(done) / double(total) : 0.0;
+        m_dialog.setValue(int(part * FileProgressSteps));
+        QCoreApplication::processEvents();
+        return !m_dialog.wasCanceled();
+    }
+
+    QProgressDialog m_dialog;
+    QElapsedTimer m_sinceEvents;
 };
 } // namespace
 
@@ -427,7 +470,11 @@ void TfrmMain::PlotValue()
     // again until a sample has been stored in between. The notice waits
     // until the reply handler has ended.
     try {
-        m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), DisplayValue());
+        // During an import the samples wait and follow its points in order.
+        if (m_importRunning)
+            m_heldSamples.emplace_back(double(m_sampleCount), DisplayValue());
+        else
+            m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), DisplayValue());
         m_journal.append(m_sampleCount, reply().ReplyValue, current().Decimal,
                          QDateTime::currentMSecsSinceEpoch());
         m_plotFailing = false;
@@ -713,15 +760,25 @@ void TfrmMain::ckbViewMarkerClick()
 
 void TfrmMain::ExportData()
 {
+    if (m_fileWorkRunning)
+        return;
     const QString name = Prompts().saveFileName(this, ExportFilter, DataFileSuffix);
     if (name.isEmpty())
         return;
+    m_fileWorkRunning = true;
+    const ScopeExit done([this] { m_fileWorkRunning = false; });
+    // The file holds the samples there are now; those arriving while it is
+    // written stay in the chart (and the journal) only. A cancelled export
+    // says nothing: the target is as it was.
     const qint64 samplesBefore = m_sampleCount;
     QString error;
-    if (!WriteSampleDataFile(m_ui->pltMain->data(), name, &error))
+    FileProgress progress(this, tr("正在导出数据..."));
+    const SampleFileResult written =
+        WriteSampleDataFile(m_ui->pltMain->data(), name, progress.callback(), &error);
+    if (written == SampleFileResult::Failed)
         Prompts().showError(this, QLatin1String(SaveDataErrorPrefix) + error);
-    else if (m_sampleCount == samplesBefore) // every live sample is in the file
-        m_journal.remove();
+    else if (written == SampleFileResult::Done && m_sampleCount == samplesBefore)
+        m_journal.remove(); // every live sample is in the file
 }
 
 void TfrmMain::btnExportClick()
@@ -736,16 +793,44 @@ void TfrmMain::E1Click()
 
 void TfrmMain::btnLoadDataClick()
 {
+    if (m_fileWorkRunning)
+        return;
     const QString name = Prompts().openFileName(this, ImportFilter(), DataFileSuffix);
     if (name.isEmpty())
         return;
+    m_fileWorkRunning = true;
+    const ScopeExit done([this] { m_fileWorkRunning = false; });
     ChartWidget *chart = m_ui->pltMain;
+    const qsizetype samplesBefore = chart->count(ChartWidget::SampleChannel);
     QString error;
-    chart->suspendRepaint();
-    const bool read = ReadSampleDataFile(chart->data(), name, &error);
-    chart->resumeRepaint();
-    if (!read || !AppendMeanLine(chart->data(), &error))
+    SampleFileResult read = SampleFileResult::Failed;
+    {
+        // Live samples arriving meanwhile are held (PlotValue) and appended
+        // after the imported points and the mean line.
+        m_importRunning = true;
+        const ScopeExit importEnded([this] { m_importRunning = false; });
+        FileProgress progress(this, tr("正在导入数据..."));
+        chart->suspendRepaint();
+        read = ReadSampleDataFile(chart->data(), name, progress.callback(), &error);
+        chart->resumeRepaint();
+    }
+    if (read == SampleFileResult::Cancelled)
+        Prompts().inform(this, tr("导入已取消：已读入的 %1 个点保留在曲线中，未画均值线。")
+                                   .arg(chart->count(ChartWidget::SampleChannel) - samplesBefore));
+    else if (read == SampleFileResult::Failed || !AppendMeanLine(chart->data(), &error))
         Prompts().showError(this, QLatin1String(LoadDataErrorPrefix) + error);
+    AppendHeldSamples();
+}
+
+void TfrmMain::AppendHeldSamples()
+{
+    const std::vector<std::pair<double, double>> held = std::exchange(m_heldSamples, {});
+    try {
+        for (const auto &[x, y] : held)
+            m_ui->pltMain->append(ChartWidget::SampleChannel, x, y);
+    } catch (const std::bad_alloc &) {
+        Prompts().showError(this, tr("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
+    }
 }
 
 // --- Automatic sending -----------------------------------------------------

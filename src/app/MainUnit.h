@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class ChartWidget;
 class QComboBox;
@@ -156,6 +158,8 @@ private:
     void PollFailed(const QString &error, bool reported);
     void SettingsWriteFailed(const QString &filePath, const QString &reason);
     void ExportData();
+    /// Appends the live samples held during an import.
+    void AppendHeldSamples();
     void OfferJournalRestore();
     void JournalWriteFailed(const QString &reason);
     void WriteDeviceNumber();
@@ -178,5 +182,8 @@ private:
     bool m_lostNoticePending = false;
     bool m_settingsFailureTold = false;
     bool m_plotFailing = false;
+    bool m_fileWorkRunning = false; ///< an export or import is running
+    bool m_importRunning = false;   ///< live samples go to m_heldSamples
+    std::vector<std::pair<double, double>> m_heldSamples; ///< (x, y) held during an import
     RecordingJournal m_journal{RecordingJournal::PathBeside(m_settings.filePath())};
 };

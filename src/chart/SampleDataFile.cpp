@@ -1,8 +1,8 @@
 #include "chart/SampleDataFile.h"
 
+#include "chart/ChartData.h"
 #include "io/FileReplacement.h"
 #include "io/NumberText.h"
-#include "chart/ChartData.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -512,7 +512,7 @@ class LineSource
 public:
     // All the bytes at once; nothing is copied.
     explicit LineSource(QByteArrayView bytes)
-        : m_next(bytes.data()), m_end(bytes.data() + bytes.size()), m_atEnd(true)
+        : m_next(bytes.data()), m_end(bytes.data() + bytes.size()), m_atEnd(true), m_readBytes(bytes.size())
     {
     }
 
@@ -524,6 +524,8 @@ public:
     }
 
     qint64 lineNumber() const { return m_lineNumber; }
+    /// Bytes taken by the lines returned so far.
+    qint64 position() const { return m_readBytes - qint64(m_end - m_next); }
     bool readFailed() const { return m_readFailed; }
     const QString &readError() const { return m_readError; }
 
@@ -597,6 +599,7 @@ private:
         }
         m_atEnd = got == 0;
         m_end += got;
+        m_readBytes += got;
         return true;
     }
 
@@ -610,19 +613,23 @@ private:
     bool m_readFailed = false;
     QString m_readError;
     qint64 m_lineNumber = 0;
+    qint64 m_readBytes = 0;
 };
 
 class SampleParser
 {
 public:
-    SampleParser(ChartData &data, LineSource &source, const QLocale &locale)
-        : m_data(data), m_cellReader(locale), m_source(source)
+    // `total`: the size of the data in bytes, for the progress reports.
+    SampleParser(ChartData &data, LineSource &source, const QLocale &locale,
+                 const SampleProgress &progress = {}, qint64 total = 0)
+        : m_data(data), m_cellReader(locale), m_source(source), m_progress(progress), m_total(total)
     {
     }
 
-    // Parses everything; the points read before a failing cell stay. When
-    // memory runs out, the points already handed to the chart stay too.
-    bool run(QString *error)
+    // Parses everything; the points read before a failing cell or a cancel
+    // stay. When memory runs out, the points already handed to the chart
+    // stay too.
+    SampleFileResult run(QString *error)
     {
         try {
             const int channels = m_data.channelCount();
@@ -632,11 +639,18 @@ public:
             const bool ok = parse(error);
             for (int c = 0; c < channels; ++c)
                 handOver(c);
-            return ok;
+            if (m_cancelled)
+                return SampleFileResult::Cancelled;
+            if (ok && m_progress) {
+                const qint64 total = std::max(m_total, m_source.position());
+                m_progress(total, total);
+            }
+            return ok ? SampleFileResult::Done : SampleFileResult::Failed;
         } catch (const std::bad_alloc &) {
-            return fail(error, m_source.lineNumber() > 0
-                                   ? QStringLiteral("Out of memory at line %1.").arg(m_source.lineNumber())
-                                   : QStringLiteral("Out of memory."));
+            fail(error, m_source.lineNumber() > 0
+                            ? QStringLiteral("Out of memory at line %1.").arg(m_source.lineNumber())
+                            : QStringLiteral("Out of memory."));
+            return SampleFileResult::Failed;
         }
     }
 
@@ -663,6 +677,19 @@ private:
 
     bool readFailure(QString *error) const { return fail(error, m_source.readError()); }
 
+    // Counts a data row (blank ones too) and reports every
+    // SampleProgressRows rows, with the points of those rows handed over so
+    // that a cancel keeps exactly them. False: cancelled.
+    bool rowDone()
+    {
+        if (!m_progress || ++m_rows % SampleProgressRows != 0)
+            return true;
+        for (int c = 0; c < m_data.channelCount(); ++c)
+            handOver(c);
+        m_cancelled = !m_progress(std::min(m_source.position(), m_total), m_total);
+        return !m_cancelled;
+    }
+
     bool readPairs(QString *error)
     {
         const int channels = m_data.channelCount();
@@ -679,6 +706,8 @@ private:
                 if (!appendPoint(c, x, xCell + 1, true, error))
                     return false;
             }
+            if (!rowDone())
+                return false;
         }
         return true;
     }
@@ -698,6 +727,8 @@ private:
                 if (!appendPoint(j - 1, x, j, true, error))
                     return false;
             }
+            if (!rowDone())
+                return false;
         }
         return true;
     }
@@ -772,6 +803,10 @@ private:
     std::unique_ptr<double[]> m_staged;
     std::vector<qsizetype> m_stagedCount; // per channel
     char m_separator = Tab;
+    SampleProgress m_progress;
+    qint64 m_total = 0;
+    qint64 m_rows = 0;
+    bool m_cancelled = false;
 };
 
 QString nativePath(const QString &path)
@@ -791,15 +826,21 @@ bool outOfMemory(QString *error)
     return failWith(error, QStringLiteral("Out of memory."));
 }
 
-bool writeSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error)
+// Writes the rows the channels hold now; points appended while `progress`
+// runs are not written (the chart never moves the points it holds, so the
+// earlier ones stay valid to read).
+SampleFileResult writeSampleData(const ChartData &data, QIODevice &device, const QLocale &locale,
+                                 const SampleProgress &progress, QString *error)
 {
     SampleWriter writer(device, locale);
     const int channels = data.channelCount();
     std::vector<const ChartChannel *> channel(static_cast<std::size_t>(channels));
+    std::vector<qsizetype> counts(static_cast<std::size_t>(channels));
     qsizetype rows = 0;
     for (int c = 0; c < channels; ++c) {
         channel[std::size_t(c)] = &data.channel(c);
-        rows = std::max(rows, data.channel(c).count());
+        counts[std::size_t(c)] = data.channel(c).count();
+        rows = std::max(rows, counts[std::size_t(c)]);
         const QByteArray title = data.channel(c).title().toLocal8Bit();
         if (c > 0)
             writer.put(Tab);
@@ -812,11 +853,13 @@ bool writeSampleData(const ChartData &data, QIODevice &device, const QLocale &lo
     writer.put(LineEnd, qsizetype(sizeof LineEnd - 1));
 
     for (qsizetype r = 0; r < rows && !writer.failed(); ++r) {
+        if (progress && r > 0 && r % SampleProgressRows == 0 && !progress(r, rows))
+            return SampleFileResult::Cancelled;
         for (int c = 0; c < channels; ++c) {
             const ChartChannel &ch = *channel[std::size_t(c)];
             if (c > 0)
                 writer.put(Tab);
-            if (r >= ch.count()) {
+            if (r >= counts[std::size_t(c)]) {
                 writer.put(Tab);
                 continue;
             }
@@ -832,20 +875,36 @@ bool writeSampleData(const ChartData &data, QIODevice &device, const QLocale &lo
         }
         writer.put(LineEnd, qsizetype(sizeof LineEnd - 1));
     }
-    if (!writer.flush())
-        return failWith(error, writer.errorText());
-    return true;
+    if (!writer.flush()) {
+        failWith(error, writer.errorText());
+        return SampleFileResult::Failed;
+    }
+    if (progress && !progress(rows, rows))
+        return SampleFileResult::Cancelled;
+    return SampleFileResult::Done;
 }
 
-bool writeSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
+bool writeSampleData(const ChartData &data, QIODevice &device, const QLocale &locale, QString *error)
+{
+    return writeSampleData(data, device, locale, SampleProgress(), error) == SampleFileResult::Done;
+}
+
+SampleFileResult failed(QString *error, const QString &reason)
+{
+    failWith(error, reason);
+    return SampleFileResult::Failed;
+}
+
+SampleFileResult writeSampleDataFile(const ChartData &data, const QString &path,
+                                     const SampleProgress &progress, QString *error, const QLocale &locale)
 {
     const QFileInfo target(path);
     if (target.isDir())
-        return failWith(
-            error, QStringLiteral("Cannot create file \"%1\": it is a directory.").arg(nativePath(path)));
+        return failed(error,
+                      QStringLiteral("Cannot create file \"%1\": it is a directory.").arg(nativePath(path)));
     // Renaming would replace a read-only file that could not be opened for writing.
     if (target.exists() && !target.isWritable())
-        return failWith(
+        return failed(
             error, QStringLiteral("Cannot write file \"%1\": the file is read-only.").arg(nativePath(path)));
 
     // Written unbuffered (the writer has its own buffer), so the last bytes
@@ -853,34 +912,39 @@ bool writeSampleDataFile(const ChartData &data, const QString &path, QString *er
     // replaced. Leaving early, also by an exception, drops the new contents.
     FileReplacement file(path);
     if (!file.open())
-        return failWith(
+        return failed(
             error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
     QString reason;
-    if (!writeSampleData(data, file.device(), locale, &reason)) {
+    const SampleFileResult written = writeSampleData(data, file.device(), locale, progress, &reason);
+    if (written == SampleFileResult::Cancelled) {
         file.cancel();
-        return failWith(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
+        return written;
+    }
+    if (written == SampleFileResult::Failed) {
+        file.cancel();
+        return failed(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
     }
     if (!file.commit())
-        return failWith(
+        return failed(
             error, QStringLiteral("Cannot save file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    return true;
+    return SampleFileResult::Done;
 }
 
 bool readSampleData(ChartData &data, LineSource &source, const QLocale &locale, QString *error)
 {
-    return SampleParser(data, source, locale).run(error);
+    return SampleParser(data, source, locale).run(error) == SampleFileResult::Done;
 }
 
-bool readSampleDataFile(ChartData &data, const QString &path, QString *error, const QLocale &locale,
-                        qsizetype chunkBytes)
+SampleFileResult readSampleDataFile(ChartData &data, const QString &path, const SampleProgress &progress,
+                                    QString *error, const QLocale &locale, qsizetype chunkBytes)
 {
     QFile file(path);
     // Unbuffered: each piece is read straight into the reader's buffer.
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return failWith(
+        return failed(
             error, QStringLiteral("Cannot open file \"%1\": %2").arg(nativePath(path), file.errorString()));
     LineSource source(file, chunkBytes, path);
-    return readSampleData(data, source, locale, error);
+    return SampleParser(data, source, locale, progress, file.size()).run(error);
 }
 
 } // namespace
@@ -906,13 +970,20 @@ QByteArray FormatSampleData(const ChartData &data, const QLocale &locale)
     return bytes;
 }
 
-bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
+SampleFileResult WriteSampleDataFile(const ChartData &data, const QString &path,
+                                     const SampleProgress &progress, QString *error, const QLocale &locale)
 {
     try {
-        return writeSampleDataFile(data, path, error, locale);
+        return writeSampleDataFile(data, path, progress, error, locale);
     } catch (const std::bad_alloc &) {
-        return outOfMemory(error);
+        outOfMemory(error);
+        return SampleFileResult::Failed;
     }
+}
+
+bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error, const QLocale &locale)
+{
+    return WriteSampleDataFile(data, path, SampleProgress(), error, locale) == SampleFileResult::Done;
 }
 
 bool ParseSampleData(ChartData &data, QByteArrayView bytes, const QLocale &locale, QString *error)
@@ -936,14 +1007,22 @@ bool ReadSampleData(ChartData &data, QIODevice &device, const QLocale &locale, Q
     }
 }
 
+SampleFileResult ReadSampleDataFile(ChartData &data, const QString &path, const SampleProgress &progress,
+                                    QString *error, const QLocale &locale, qsizetype chunkBytes)
+{
+    try {
+        return readSampleDataFile(data, path, progress, error, locale, chunkBytes);
+    } catch (const std::bad_alloc &) {
+        outOfMemory(error);
+        return SampleFileResult::Failed;
+    }
+}
+
 bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error, const QLocale &locale,
                         qsizetype chunkBytes)
 {
-    try {
-        return readSampleDataFile(data, path, error, locale, chunkBytes);
-    } catch (const std::bad_alloc &) {
-        return outOfMemory(error);
-    }
+    return ReadSampleDataFile(data, path, SampleProgress(), error, locale, chunkBytes) ==
+           SampleFileResult::Done;
 }
 
 void SetSampleBufferLimit(qsizetype bytes)

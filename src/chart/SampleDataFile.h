@@ -20,6 +20,8 @@
 #include <QLocale>
 #include <QString>
 
+#include <functional>
+
 class ChartData;
 class QIODevice;
 
@@ -37,6 +39,17 @@ inline constexpr char LoadDataErrorPrefix[] = "Error Loading Data - ";
 /// (or one line, when a line is longer) at a time, whatever the file's size.
 inline constexpr qsizetype SampleReadChunkBytes = qsizetype(1) << 20;
 
+/// Progress of a long export or import: `done` of `total` (rows for an
+/// export, bytes for an import). Called every SampleProgressRows rows and
+/// once more at the end with done == total; the values never go back.
+/// Returning false cancels the work.
+using SampleProgress = std::function<bool(qint64 done, qint64 total)>;
+
+/// How often the progress is reported, in rows.
+inline constexpr qint64 SampleProgressRows = 4096;
+
+enum class SampleFileResult { Done, Failed, Cancelled };
+
 /// Writes all channels to a device that is open for writing. Returns false
 /// with the device's error text when a write fails (the device may then hold
 /// part of the data).
@@ -52,6 +65,14 @@ QByteArray FormatSampleData(const ChartData &data, const QLocale &locale = QLoca
 bool WriteSampleDataFile(const ChartData &data, const QString &path, QString *error,
                          const QLocale &locale = QLocale());
 
+/// Export with progress. Writes the rows the channels hold when it starts
+/// (points appended meanwhile, while the progress callback runs, are left
+/// out). Cancelled, also at the final report, it leaves an existing file as
+/// it was and no new one.
+SampleFileResult WriteSampleDataFile(const ChartData &data, const QString &path,
+                                     const SampleProgress &progress, QString *error,
+                                     const QLocale &locale = QLocale());
+
 /// Appends the points held in a file's bytes to the channels (nothing is
 /// removed first). On failure (an empty file, the unsupported compact
 /// layout, a cell that is not a number) returns false with the reason; the
@@ -66,6 +87,13 @@ bool ReadSampleData(ChartData &data, QIODevice &device, const QLocale &locale, Q
 /// Import: reads the file at path piece by piece as ReadSampleData does.
 bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error,
                         const QLocale &locale = QLocale(), qsizetype chunkBytes = SampleReadChunkBytes);
+
+/// Import with progress (bytes of the file read so far). Cancelled, it
+/// stops after the row last reported and keeps every point read before;
+/// the final report cannot cancel any more.
+SampleFileResult ReadSampleDataFile(ChartData &data, const QString &path, const SampleProgress &progress,
+                                    QString *error, const QLocale &locale = QLocale(),
+                                    qsizetype chunkBytes = SampleReadChunkBytes);
 
 /// For tests: the buffers an import reads and gathers points in and the
 /// buffer an export writes through may take at most `bytes`; a larger one
