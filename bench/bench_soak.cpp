@@ -275,8 +275,6 @@ struct Step {
     double repaintMs = 0;
 };
 
-/// Pumps events for `ms` without the probe.
-
 } // namespace
 
 int main(int argc, char *argv[])
