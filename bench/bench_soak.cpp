@@ -20,7 +20,6 @@
 #include "ui_MainUnit.h"
 
 #include <QApplication>
-#include <QChartView>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPixmap>
@@ -257,7 +256,7 @@ double TimeRepaint(ChartWidget &chart, PaintTimer *paintTimer = nullptr)
     QElapsedTimer t;
     t.start();
     chart.refresh();
-    const QPixmap picture = chart.chartView()->grab();
+    const QPixmap picture = chart.plotView()->grab();
     const double ms = double(t.nsecsElapsed()) / 1e6;
     if (paintTimer)
         paintTimer->setIgnoring(false);
@@ -309,7 +308,7 @@ int main(int argc, char *argv[])
     std::vector<Step> steps;
     steps.reserve(Steps + 2);
     Probe probe;
-    PaintTimer chartPaints(chart.chartView()->viewport());
+    PaintTimer chartPaints(chart.plotView());
     const quint64 handledBefore = m.link().replyCount();
     const quint64 repaintsBefore = chart.seriesUpdateCount();
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
     cmake g++ ninja-build
-    qt6-base-dev qt6-serialport-dev qt6-charts-dev
+    qt6-base-dev qt6-serialport-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev libqt6opengl6-dev
     fonts-wqy-microhei xvfb xauth xdotool imagemagick
     clang-14 libclang-rt-14-dev

@@ -73,7 +73,7 @@ dpkg-deb -c "$DEB" | grep -E '^-' | awk '$2 != "root/root" {print}' | grep -q . 
 
 depends="$(dpkg-deb -f "$DEB" Depends)"
 echo "Depends: $depends"
-for dep in libqt6widgets6 libqt6serialport6 libqt6charts6 qt6-qpa-plugins fonts-wqy-microhei; do
+for dep in libqt6widgets6 libqt6serialport6 qt6-qpa-plugins fonts-wqy-microhei; do
     grep -q "\b$dep\b" <<<"$depends" || fail "Depends lacks $dep"
 done
 

@@ -6,21 +6,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
-#include <QGraphicsScene>
-#include <QGraphicsTextItem>
 #include <QImageReader>
 #include <QLabel>
-#include <QLineSeries>
 #include <QLocale>
-#include <QScatterSeries>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
-#include <QValueAxis>
 #include <QWindow>
 
 #include <bit>
@@ -53,9 +46,18 @@ bool InIndexOrder(const ThinnedTrace &t)
     return true;
 }
 
-QValueAxis *Axis(ChartWidget &w, Qt::Orientation o)
+/// The range an axis of the chart was last drawn with.
+struct AxisShown {
+    const ChartWidget *w;
+    Qt::Orientation o;
+    double min() const { return w->axisMinimum(o); }
+    double max() const { return w->axisMaximum(o); }
+    const AxisShown *operator->() const { return this; }
+};
+
+AxisShown Axis(const ChartWidget &w, Qt::Orientation o)
 {
-    return qobject_cast<QValueAxis *>(w.chart()->axes(o).value(0));
+    return {&w, o};
 }
 
 bool SameBits(double a, double b)
@@ -242,18 +244,18 @@ std::pair<double, double> TracePoint(int shape, qsizetype i, std::mt19937 &rng)
     return {x, y};
 }
 
-double MaxX(const QLineSeries *s)
+double MaxX(const QList<QPointF> &points)
 {
     double m = -std::numeric_limits<double>::infinity();
-    for (const QPointF &p : s->points())
+    for (const QPointF &p : points)
         m = std::max(m, p.x());
     return m;
 }
 
-double MinX(const QLineSeries *s)
+double MinX(const QList<QPointF> &points)
 {
     double m = std::numeric_limits<double>::infinity();
-    for (const QPointF &p : s->points())
+    for (const QPointF &p : points)
         m = std::min(m, p.x());
     return m;
 }
@@ -857,15 +859,13 @@ private slots:
         QCOMPARE(w.channelCount(), 3);
         QCOMPARE(w.data().channel(0).title(), QStringLiteral("Channel 1"));
         QCOMPARE(w.data().channel(2).title(), QStringLiteral("Channel 3"));
-        QCOMPARE(w.lineSeries(0).front()->pen().width(), 2);
+        QCOMPARE(w.pen(0).width(), 2);
         // The smoothed trace is yellow, dark enough to stand out on the white plot area.
-        const QColor smoothed = w.lineSeries(1).front()->pen().color();
+        const QColor smoothed = w.pen(1).color();
         QVERIFY(smoothed.hue() >= 40 && smoothed.hue() <= 60);
         QVERIFY(smoothed.lightnessF() < 0.5);
-        QCOMPARE(w.lineSeries(1).front()->pen().width(), 2);
-        QCOMPARE(w.lineSeries(2).front()->pen().color(), QColor(Qt::blue));
-        QVERIFY(!w.chart()->legend()->isVisible());
-        QVERIFY(w.chart()->title().isEmpty());
+        QCOMPARE(w.pen(1).width(), 2);
+        QCOMPARE(w.pen(2).color(), QColor(Qt::blue));
         QVERIFY(!w.toolbarVisible());
         QVERIFY(!w.dataCursorVisible());
         QVERIFY(w.isLive());
@@ -900,17 +900,17 @@ private slots:
             w.append(0, i, i % 10);
         QVERIFY(w.refresh());
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
-        QCOMPARE(MaxX(w.lineSeries(0).front()), 500.0);
+        QCOMPARE(MaxX(w.linePoints(0, 0)), 500.0);
 
         for (int i = 501; i <= 2500; ++i)
             w.append(0, i, i % 10);
         QVERIFY(w.refresh());
         QCOMPARE(Axis(w, Qt::Horizontal)->min(), 1500.0);
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 2500.0);
-        const QLineSeries *s = w.lineSeries(0).front();
+        const QList<QPointF> s = w.linePoints(0, 0);
         QCOMPARE(MaxX(s), 2500.0);
         QCOMPARE(MinX(s), 1499.0); // one point before the view keeps the line to the edge
-        QVERIFY(s->count() <= 2 * int(w.chart()->plotArea().width()) + 4); // about two per pixel
+        QVERIFY(s.size() <= 2 * int(w.plotArea().width()) + 4); // about two per pixel
 
         // Nothing changed: nothing is handed over again.
         QVERIFY(!w.refresh());
@@ -1105,18 +1105,14 @@ private slots:
         w.setYAxis(0, 1); // ticks 0, 0.2, 0.4 ...
         w.refresh();
         QApplication::processEvents();
-        QStringList labels;
-        for (QGraphicsItem *item : w.chartView()->scene()->items()) {
-            if (const auto *text = dynamic_cast<QGraphicsTextItem *>(item); text && text->isVisible())
-                labels << text->toPlainText();
-        }
+        const QStringList labels = w.axisLabels(Qt::Vertical) + w.axisLabels(Qt::Horizontal);
         QVERIFY2(labels.contains(QStringLiteral("0,2")), qPrintable(labels.join(QLatin1Char(' '))));
         QVERIFY2(!labels.join(QString()).contains(QLatin1Char('.')),
                  qPrintable(labels.join(QLatin1Char(' '))));
 
         w.action(ChartWidget::Action::DataCursor)->trigger();
-        const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
-        HoverOver(w.chartView()->viewport(), centre);
+        const QPoint centre = w.plotArea().center().toPoint();
+        HoverOver(w.plotView(), centre);
         const QString cursor = w.dataCursorText(); // about X 500, Y 0.5
         QVERIFY2(cursor.contains(QStringLiteral("Y: 0,")) && !cursor.contains(QLatin1Char('.')),
                  qPrintable(cursor));
@@ -1137,30 +1133,29 @@ private slots:
         }
         w.refresh();
         // 1..9, the lone 11 and 13..20: two lines and one marker-only point.
-        QCOMPARE(w.lineSeries(0).size(), std::size_t(2));
-        QCOMPARE(w.lineSeries(0)[0]->count(), 9);
-        QCOMPARE(w.lineSeries(0)[1]->count(), 8);
-        QCOMPARE(w.lonePointSeries(0)->count(), 0);
+        QCOMPARE(w.lineCount(0), 2);
+        QCOMPARE(w.linePoints(0, 0).size(), 9);
+        QCOMPARE(w.linePoints(0, 1).size(), 8);
+        QCOMPARE(w.lonePoints(0).size(), 0);
 
         QVERIFY(!w.markersVisible(0));
         w.setMarkersVisible(0, true);
         QVERIFY(w.markersVisible(0));
         QVERIFY(!w.markersVisible(1));
-        QVERIFY(w.lineSeries(0)[0]->pointsVisible() && w.lineSeries(0)[1]->pointsVisible());
         QVERIFY(w.refresh());
-        QCOMPARE(w.lonePointSeries(0)->count(), 1);
-        QVERIFY(w.lonePointSeries(0)->isVisible());
+        QCOMPARE(w.lonePoints(0).size(), 1);
+        QCOMPARE(w.lonePoints(0).front(), QPointF(550, 11));
         w.setMarkersVisible(0, false);
-        QVERIFY(!w.lineSeries(0)[0]->pointsVisible());
-        QVERIFY(!w.lonePointSeries(0)->isVisible());
+        QVERIFY(w.refresh());
+        QCOMPARE(w.lonePoints(0).size(), 0);
 
         // Without the gaps the second piece is emptied, not left behind.
         w.clearChannel(0);
         for (int i = 1; i <= 20; ++i)
             w.append(0, 50 * i, i);
         w.refresh();
-        QCOMPARE(w.lineSeries(0)[0]->count(), 20);
-        QCOMPARE(w.lineSeries(0)[1]->count(), 0);
+        QCOMPARE(w.lineCount(0), 1);
+        QCOMPARE(w.linePoints(0, 0).size(), 20);
 
         // A file full of null points: the number of series stays bounded.
         w.clearChannel(0);
@@ -1170,7 +1165,7 @@ private slots:
                 w.markLast(0, PointMark::Null);
         }
         w.refresh();
-        QCOMPARE(w.lineSeries(0).size(), std::size_t(ChartWidget::MaxPiecesPerChannel));
+        QCOMPARE(w.lineCount(0), ChartWidget::MaxPiecesPerChannel);
     }
 
     void toolbarVisibleAndEnabled()
@@ -1203,13 +1198,13 @@ private slots:
         QVERIFY(w.repaintSuspended());
         QVERIFY(!w.refresh());
         QCOMPARE(w.seriesUpdateCount(), before);
-        QCOMPARE(w.lineSeries(0).front()->count(), 0);
+        QCOMPARE(w.lineCount(0), 0);
         w.resumeRepaint();
         w.resumeRepaint(); // one too many is harmless
         QVERIFY(!w.repaintSuspended());
         QVERIFY(w.refresh());
         QCOMPARE(w.seriesUpdateCount(), before + 1);
-        QCOMPARE(w.lineSeries(0).front()->count(), 100);
+        QCOMPARE(w.linePoints(0, 0).size(), 100);
     }
 
     void zoomFitAndBackToLive()
@@ -1266,10 +1261,10 @@ private slots:
         w.setToolbarVisible(true);
         QApplication::processEvents();
         w.refresh();
-        QWidget *vp = w.chartView()->viewport();
-        const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
+        QWidget *vp = w.plotView();
+        const QPoint centre = w.plotArea().center().toPoint();
 
-        // Without the pan tool a drag changes nothing.
+        // Without the pan tool a drag along a line is no box: it changes nothing.
         QTest::mousePress(vp, Qt::LeftButton, {}, centre);
         QTest::mouseMove(vp, centre + QPoint(100, 0));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(100, 0));
@@ -1277,7 +1272,7 @@ private slots:
 
         w.action(ChartWidget::Action::Pan)->trigger();
         QVERIFY(w.panEnabled());
-        const double width = w.chart()->plotArea().width();
+        const double width = w.plotArea().width();
         QTest::mousePress(vp, Qt::LeftButton, {}, centre);
         QTest::mouseMove(vp, centre + QPoint(int(width / 4), 0));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(int(width / 4), 0));
@@ -1310,6 +1305,133 @@ private slots:
         QVERIFY(w.viewXMaximum() - w.viewXMinimum() < 1000.0);
     }
 
+    // Dragging a rectangle (pan off) shows just that rectangle; the wheel
+    // over an axis zooms that axis alone.
+    void boxZoomAndWheelOverAnAxis()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setToolbarVisible(true);
+        w.setYAxis(0, 100);
+        QApplication::processEvents();
+        w.refresh();
+        QWidget *vp = w.plotView();
+        const QRectF area = w.plotArea();
+        // The pixel of a value point, and back.
+        const auto at = [&](double x, double y) {
+            return QPoint(int(std::lround(area.left() + x / 1000.0 * area.width())),
+                          int(std::lround(area.bottom() - y / 100.0 * area.height())));
+        };
+        QTest::mousePress(vp, Qt::LeftButton, {}, at(200, 80));
+        QTest::mouseMove(vp, at(500, 20));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, at(500, 20));
+        QVERIFY(!w.isLive());
+        const double pixelX = 1000.0 / area.width(); // one pixel in axis units
+        const double pixelY = 100.0 / area.height();
+        QVERIFY2(std::abs(w.viewXMinimum() - 200) <= 2 * pixelX && std::abs(w.viewXMaximum() - 500) <= 2 * pixelX,
+                 qPrintable(QStringLiteral("%1..%2").arg(w.viewXMinimum()).arg(w.viewXMaximum())));
+        QVERIFY(std::abs(w.viewYMinimum() - 20) <= 2 * pixelY && std::abs(w.viewYMaximum() - 80) <= 2 * pixelY);
+        QCOMPARE(w.axisMinimum(Qt::Horizontal), w.viewXMinimum()); // drawn at once
+
+        // A click or a box a few pixels high is no box.
+        const double xMin = w.viewXMinimum(), yMin = w.viewYMinimum();
+        QTest::mouseClick(vp, Qt::LeftButton, {}, area.center().toPoint());
+        QTest::mousePress(vp, Qt::LeftButton, {}, area.center().toPoint());
+        QTest::mouseMove(vp, area.center().toPoint() + QPoint(200, 3));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, area.center().toPoint() + QPoint(200, 3));
+        QCOMPARE(w.viewXMinimum(), xMin);
+        QCOMPARE(w.viewYMinimum(), yMin);
+
+        const auto turnWheelAt = [&](const QPoint &pos) {
+            QWheelEvent wheel(QPointF(pos), vp->mapToGlobal(QPointF(pos)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(vp, &wheel);
+        };
+        w.fitAll(); // empty chart: 0..1000, 0..100
+        w.refresh();
+        const QRectF fitted = w.plotArea();
+        turnWheelAt(QPoint(int(fitted.left()) - 10, int(fitted.center().y()))); // over the vertical axis
+        QCOMPARE(w.viewXMinimum(), 0.0);
+        QCOMPARE(w.viewXMaximum(), 1000.0);
+        QVERIFY(w.viewYMaximum() - w.viewYMinimum() < 100.0);
+        const double ySpan = w.viewYMaximum() - w.viewYMinimum();
+        turnWheelAt(QPoint(int(fitted.center().x()), int(fitted.bottom()) + 10)); // over the horizontal axis
+        QVERIFY(w.viewXMaximum() - w.viewXMinimum() < 1000.0);
+        QCOMPARE(w.viewYMaximum() - w.viewYMinimum(), ySpan);
+    }
+
+    // The cursor snaps to the sample nearest to the mouse and shows its
+    // channel and its X and Y as stored.
+    void dataCursorSnapsToTheNearestSample()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setToolbarVisible(true);
+        for (int i = 1; i <= 10; ++i)
+            w.append(ChartWidget::SampleChannel, 100 * i, 10.0 + 0.125 * i);
+        w.append(ChartWidget::SmoothedChannel, 300, 40.0);
+        w.zoomTo(0, 0, 1000, 100);
+        w.refresh();
+        const QRectF area = w.plotArea();
+        const auto pixel = [&](double x, double y) {
+            return QPoint(int(std::lround(area.left() + x / 1000.0 * area.width())),
+                          int(std::lround(area.bottom() - y / 100.0 * area.height())));
+        };
+        w.action(ChartWidget::Action::DataCursor)->trigger();
+        HoverOver(w.plotView(), pixel(505, 10.5)); // near sample 5 (500, 10.625)
+        QCOMPARE(w.dataCursorText(), ChartWidget::DataCursorText(ChartWidget::ChannelName(0), 500, 10.625));
+        QVERIFY(w.dataCursorText().contains(QStringLiteral("500")) && w.dataCursorText().contains("10.625"));
+        // A lone point is drawn only as a marker: not there without markers.
+        HoverOver(w.plotView(), pixel(303, 39));
+        QVERIFY(!w.dataCursorText().startsWith(ChartWidget::ChannelName(1)));
+        w.setMarkersVisible(ChartWidget::SmoothedChannel, true); // shown as a marker
+        w.refresh();
+        HoverOver(w.plotView(), pixel(303, 39));
+        QCOMPARE(w.dataCursorText(), ChartWidget::DataCursorText(ChartWidget::ChannelName(1), 300, 40));
+        // Far from every sample: the position under the mouse.
+        HoverOver(w.plotView(), pixel(500, 80));
+        const QStringList parts = w.dataCursorText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QCOMPARE(parts.size(), 4);
+        QVERIFY(std::abs(parts[3].toDouble() - 80.0) < 1.0);
+    }
+
+    // What the operator sees: each channel in its colour where its values
+    // are, and a line to a point far outside the view still crosses it.
+    void drawsTheChannelsWhereTheirValuesAre()
+    {
+        ChartWidget w;
+        w.setRepaintInterval(0);
+        w.resize(800, 400);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (int i = 0; i <= 1000; i += 10) {
+            w.append(ChartWidget::SampleChannel, i, 25.0);
+            w.append(ChartWidget::SmoothedChannel, i, 75.0);
+        }
+        w.append(ChartWidget::MeanChannel, 0, -1e12); // a line from far below...
+        w.append(ChartWidget::MeanChannel, 1000, 1e12); // ...to far above, through the middle
+        w.zoomTo(0, 0, 1000, 100);
+        w.refresh();
+        const QImage picture = w.plotView()->grab().toImage();
+        const QRectF area = w.plotArea();
+        const auto colourAt = [&](double x, double y) {
+            const QPoint p(int(area.left() + x / 1000.0 * area.width()), int(area.bottom() - y / 100.0 * area.height()));
+            // The line is two pixels wide: either row of it.
+            const QColor c = picture.pixelColor(p);
+            return c == QColor(Qt::white) ? picture.pixelColor(p + QPoint(0, 1)) : c;
+        };
+        QCOMPARE(colourAt(250, 25), w.pen(ChartWidget::SampleChannel).color());
+        QCOMPARE(colourAt(700, 75), w.pen(ChartWidget::SmoothedChannel).color());
+        QCOMPARE(picture.pixelColor(area.center().toPoint()), w.pen(ChartWidget::MeanChannel).color());
+        QCOMPARE(colourAt(730, 55), QColor(Qt::white)); // between grid lines, no channel
+    }
+
     void dataCursorReadsTheMousePosition()
     {
         ChartWidget w;
@@ -1323,17 +1445,17 @@ private slots:
 
         w.action(ChartWidget::Action::DataCursor)->trigger();
         QVERIFY(w.dataCursorVisible());
-        const QPoint centre = w.chartView()->mapFromScene(w.chart()->plotArea().center());
-        HoverOver(w.chartView()->viewport(), centre);
+        const QPoint centre = w.plotArea().center().toPoint();
+        HoverOver(w.plotView(), centre);
         const QStringList parts = w.dataCursorText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QCOMPARE(parts.size(), 4);
         QVERIFY(std::abs(parts[1].toDouble() - 500.0) < 3.0);
         QVERIFY(std::abs(parts[3].toDouble() - 50.0) < 1.0);
-        QVERIFY(w.chartView()->findChild<QLabel *>()->isVisible());
+        QVERIFY(w.plotView()->findChild<QLabel *>()->isVisible());
 
         w.setDataCursorVisible(false);
         QVERIFY(!w.action(ChartWidget::Action::DataCursor)->isChecked());
-        QVERIFY(!w.chartView()->findChild<QLabel *>()->isVisible());
+        QVERIFY(!w.plotView()->findChild<QLabel *>()->isVisible());
     }
 
     void savePictureThroughTheHook()
@@ -1356,7 +1478,7 @@ private slots:
         QVERIFY(errors.isEmpty());
         QImageReader reader(dir.filePath(QStringLiteral("plot.png")));
         QCOMPARE(reader.format(), QByteArray("png"));
-        QCOMPARE(reader.size(), w.chartView()->size() * w.chartView()->devicePixelRatio());
+        QCOMPARE(reader.size(), w.plotView()->size() * w.plotView()->devicePixelRatio());
 
         answer.clear(); // cancelled
         w.savePictureAsked();
@@ -1377,8 +1499,8 @@ private slots:
         w.setContextMenuPolicy(Qt::CustomContextMenu);
         QSignalSpy spy(&w, &QWidget::customContextMenuRequested);
         const QPoint at(200, 100);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.chartView()->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(w.chartView()->viewport(), &event);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.plotView()->mapToGlobal(at));
+        QApplication::sendEvent(w.plotView(), &event);
         QCOMPARE(spy.count(), 1);
     }
 };

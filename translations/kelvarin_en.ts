@@ -43,8 +43,24 @@ Settings file:
         <translation>Zoom in</translation>
     </message>
     <message>
-        <source>放大（也可用鼠标滚轮）</source>
-        <translation>Zoom in (or use the mouse wheel)</translation>
+        <source>放大（也可用鼠标滚轮，或按住左键框选）</source>
+        <translation>Zoom in (or turn the mouse wheel, or drag a box with the left button)</translation>
+    </message>
+    <message>
+        <source>曲线图</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source>测量值</source>
+        <translation>Samples</translation>
+    </message>
+    <message>
+        <source>滤波值</source>
+        <translation>Smoothed</translation>
+    </message>
+    <message>
+        <source>平均值</source>
+        <translation>Mean</translation>
     </message>
     <message>
         <source>缩小</source>
@@ -83,8 +99,8 @@ Settings file:
         <translation>Data cursor</translation>
     </message>
     <message>
-        <source>显示鼠标处的 X、Y 值</source>
-        <translation>Show the X and Y values at the mouse pointer</translation>
+        <source>显示离鼠标最近的数据点的通道、X、Y 值</source>
+        <translation>Show channel, X and Y of the sample nearest to the mouse pointer</translation>
     </message>
     <message>
         <source>图形为空</source>

@@ -104,7 +104,9 @@ const QString DataFileSuffix = QStringLiteral("txt");
 constexpr int StatusPanel0Width = 200;
 constexpr int SetAddressStorePauseMs = 100;
 constexpr int AddressWriteSpacingMs = 200;
-constexpr int ValueTextRefreshMs = 16; // about one screen refresh
+/// The value display changes at most this often: ten readings a second, as a
+/// weighing indicator shows them. Each new text lays the window out again.
+constexpr int ValueTextRefreshMs = 100;
 
 /// Restores the window's controls however a handler ends.
 /// The bus tools stay open beside the main window (not modal).
@@ -453,9 +455,9 @@ void TfrmMain::ShowCurrentAddress(DeviceAddress address)
 void TfrmMain::ShowValueText()
 {
     // A new text lays the window out again. In automatic sending a text per
-    // reply would do that a thousand times a second, far more often than any
-    // screen shows: the display takes the newest text at most once per
-    // refresh, a change after a quiet spell at once.
+    // reply would do that a thousand times a second, far more often than
+    // anyone can read: the display takes the newest text at most ten times a
+    // second, a change after a quiet spell at once.
     if (m_valueTextRefresh.isActive())
         return;
     m_ui->sttValue->setText(m_session.ValueText());

@@ -1,22 +1,19 @@
 #include "chart/ChartWidget.h"
 
 #include <QAction>
-#include <QChart>
-#include <QChartView>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QLabel>
-#include <QLineSeries>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QScatterSeries>
+#include <QPainter>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QVarLengthArray>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -36,6 +33,17 @@ constexpr qreal MarkerSize = 5.0;
 constexpr double PixelsPerColumn = 2.0;
 /// Columns assumed while the chart has no real size yet.
 constexpr int FallbackColumns = 500;
+/// Plot layout, in pixels.
+constexpr int TickLength = 4;
+constexpr int LabelGap = 3;
+constexpr int OuterMargin = 6;
+constexpr int RightMargin = 14;
+/// Smallest rectangle, in pixels each way, that box zoom takes as meant.
+constexpr int MinimumBox = 6;
+/// Label texts kept laid out; the cache is emptied when it grows beyond this.
+constexpr int LabelCacheLimit = 256;
+/// Segments narrower than this many pixels are drawn as bars.
+constexpr double SteepSegment = 2.5;
 constexpr int MinimumColumns = 8;
 constexpr int XTickTarget = 10; // about this many grid lines across
 constexpr int YTickTarget = 5;
@@ -121,18 +129,51 @@ QLocale NumberLocale()
     return locale;
 }
 
-void SetAxisRange(QValueAxis *axis, double low, double high, int tickTarget)
+/// Tick values of an axis from `low` to `high`: whole multiples of a nice
+/// interval, about `target` of them.
+std::vector<double> TickValues(double low, double high, int target)
 {
-    // Change range and tick interval in the order that never asks the axis
-    // for a huge number of ticks in between.
-    const double interval = NiceInterval(high - low, tickTarget);
-    if (interval < axis->tickInterval()) {
-        axis->setRange(low, high);
-        axis->setTickInterval(interval);
-    } else {
-        axis->setTickInterval(interval);
-        axis->setRange(low, high);
+    std::vector<double> ticks;
+    const double interval = NiceInterval(high - low, target);
+    const double first = std::ceil(low / interval);
+    const double last = std::floor(high / interval);
+    if (!std::isfinite(first) || !std::isfinite(last) || last - first > 4.0 * target)
+        return ticks; // beyond the precision of doubles: no ticks rather than thousands
+    for (double k = first; k <= last; ++k) {
+        const double v = k * interval;
+        ticks.push_back(std::abs(v) < interval * 1e-9 ? 0.0 : v); // no "-0"
     }
+    return ticks;
+}
+
+/// The part of the segment a-b inside `box` (Liang-Barsky); false when none.
+bool ClipSegment(QPointF &a, QPointF &b, const QRectF &box)
+{
+    double t0 = 0, t1 = 1;
+    const double dx = b.x() - a.x();
+    const double dy = b.y() - a.y();
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x() - box.left(), box.right() - a.x(), a.y() - box.top(), box.bottom() - a.y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    const QPointF from = a;
+    if (t1 < 1)
+        b = QPointF(from.x() + t1 * dx, from.y() + t1 * dy);
+    if (t0 > 0)
+        a = QPointF(from.x() + t0 * dx, from.y() + t0 * dy);
+    return true;
 }
 
 QString AskPictureFileName(QWidget *parent)
@@ -149,75 +190,126 @@ void ShowError(QWidget *parent, const QString &text)
 
 } // namespace
 
-/// The chart view with the chart's own mouse handling: pan by dragging, zoom
-/// by the wheel, and the data cursor following the mouse. Right clicks are
-/// left to the owner (context menu).
-class ChartWidgetView : public QChartView
+/// The widget the chart is painted in, with the chart's own mouse handling:
+/// box zoom or pan by dragging, zoom by the wheel (over an axis: that axis
+/// only) and the data cursor following the mouse. Right clicks are left to
+/// the owner (context menu).
+class ChartPlot : public QWidget
 {
 public:
-    ChartWidgetView(QChart *chart, ChartWidget *owner) : QChartView(chart), m_owner(owner)
+    explicit ChartPlot(ChartWidget *owner) : QWidget(owner), m_owner(owner)
     {
         setMouseTracking(true);
-        setFrameShape(QFrame::NoFrame);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setContextMenuPolicy(Qt::NoContextMenu); // right clicks go on to the owner
+        setAccessibleName(QCoreApplication::translate("ChartWidget", "曲线图"));
     }
 
+    /// The rectangle box zoom is drawing, empty when none.
+    QRect box() const { return m_boxing ? QRect(m_dragFrom, m_dragTo).normalized() : QRect(); }
+
 protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        m_owner->paintPlot(painter);
+        if (m_boxing) {
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            painter.setPen(QPen(QColor(0x30, 0x60, 0xc0), 1, Qt::DashLine));
+            painter.setBrush(QColor(0x30, 0x60, 0xc0, 40));
+            painter.drawRect(box());
+        }
+    }
+
+    void resizeEvent(QResizeEvent *) override { m_owner->layoutPlot(); }
+
     void mousePressEvent(QMouseEvent *event) override
     {
-        if (m_owner->m_panEnabled && m_owner->toolsAtHand() && event->button() == Qt::LeftButton) {
-            m_dragging = true;
-            m_dragFrom = event->position().toPoint();
-            viewport()->setCursor(Qt::ClosedHandCursor);
-            event->accept();
+        const QPoint pos = event->position().toPoint();
+        if (event->button() != Qt::LeftButton || !m_owner->toolsAtHand() ||
+            !m_owner->m_plotArea.contains(pos)) {
+            QWidget::mousePressEvent(event);
             return;
         }
-        QChartView::mousePressEvent(event);
+        m_dragFrom = m_dragTo = pos;
+        if (m_owner->m_panEnabled) {
+            m_panning = true;
+            setCursor(Qt::ClosedHandCursor);
+        } else {
+            m_boxing = true;
+            setCursor(Qt::CrossCursor);
+        }
+        event->accept();
     }
 
     void mouseMoveEvent(QMouseEvent *event) override
     {
         const QPoint pos = event->position().toPoint();
-        if (m_dragging && m_owner->m_panEnabled && m_owner->toolsAtHand()) {
-            m_owner->panDrag(m_dragFrom, pos);
-            m_dragFrom = pos;
+        if (m_panning && m_owner->m_panEnabled && m_owner->toolsAtHand()) {
+            m_owner->panDrag(m_dragTo, pos);
+            m_dragTo = pos;
+        } else if (m_boxing) {
+            m_dragTo = pos;
+            update();
         }
         m_owner->mouseMovedTo(pos);
-        QChartView::mouseMoveEvent(event);
+        QWidget::mouseMoveEvent(event);
     }
 
     void mouseReleaseEvent(QMouseEvent *event) override
     {
-        if (m_dragging && event->button() == Qt::LeftButton) {
-            m_dragging = false;
-            viewport()->unsetCursor();
+        if (event->button() != Qt::LeftButton || !(m_panning || m_boxing)) {
+            QWidget::mouseReleaseEvent(event);
+            return;
+        }
+        if (m_boxing) {
+            m_dragTo = event->position().toPoint();
+            const QRect chosen = box();
+            m_boxing = false;
+            update();
+            if (m_owner->toolsAtHand())
+                m_owner->boxZoom(chosen);
+        }
+        m_panning = false;
+        unsetCursor();
+        event->accept();
+    }
+
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Escape && m_boxing) { // drop the box being drawn
+            m_boxing = false;
+            unsetCursor();
+            update();
             event->accept();
             return;
         }
-        QChartView::mouseReleaseEvent(event);
+        QWidget::keyPressEvent(event);
     }
 
     void wheelEvent(QWheelEvent *event) override
     {
         const double steps = event->angleDelta().y() / WheelStepAngle;
         if (steps == 0 || !m_owner->toolsAtHand()) {
-            QChartView::wheelEvent(event);
+            QWidget::wheelEvent(event);
             return;
         }
-        const QPointF value = m_owner->valueAt(event->position().toPoint());
-        m_owner->zoomAt(std::pow(WheelStepFactor, steps), value.x(), value.y());
+        m_owner->wheelAt(event->position().toPoint(), steps);
         event->accept();
     }
 
     void leaveEvent(QEvent *event) override
     {
         m_owner->mouseLeft();
-        QChartView::leaveEvent(event);
+        QWidget::leaveEvent(event);
     }
 
 private:
     ChartWidget *m_owner;
-    bool m_dragging = false;
+    bool m_panning = false;
+    bool m_boxing = false;
     QPoint m_dragFrom;
+    QPoint m_dragTo;
 };
 
 ChartWidget::ChartWidget(QWidget *parent)
@@ -225,31 +317,8 @@ ChartWidget::ChartWidget(QWidget *parent)
       m_data({QStringLiteral("Channel 1"), QStringLiteral("Channel 2"), QStringLiteral("Channel 3")}),
       m_fileNamePrompt(AskPictureFileName), m_errorReport(ShowError)
 {
-    m_chart = new QChart;
-    m_chart->legend()->hide();
-    m_chart->setTitle(QString());
-    m_chart->setBackgroundRoundness(0);
-    m_chart->setMargins(QMargins(4, 4, 8, 4));
-    m_chart->setAnimationOptions(QChart::NoAnimation);
-    // Axis labels with the locale's decimal separator ("%.10g" below is
-    // then written through the locale).
-    m_chart->setLocale(NumberLocale());
-    m_chart->setLocalizeNumbers(true);
-
-    m_xAxis = new QValueAxis;
-    m_yAxis = new QValueAxis;
-    for (QValueAxis *axis : {m_xAxis, m_yAxis}) {
-        axis->setTickType(QValueAxis::TicksDynamic);
-        axis->setTickAnchor(0);
-        axis->setLabelFormat(QStringLiteral("%.10g"));
-    }
-    m_chart->addAxis(m_xAxis, Qt::AlignBottom);
-    m_chart->addAxis(m_yAxis, Qt::AlignLeft);
-
-    m_view = new ChartWidgetView(m_chart, this);
-    // Right clicks go on to this widget, where the owner binds its menu.
-    m_view->setContextMenuPolicy(Qt::NoContextMenu);
-    m_view->viewport()->setContextMenuPolicy(Qt::NoContextMenu);
+    m_plot = new ChartPlot(this);
+    m_plot->setMinimumSize(120, 80);
 
     buildToolBar();
 
@@ -257,20 +326,23 @@ ChartWidget::ChartWidget(QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_toolBar);
-    layout->addWidget(m_view, 1);
+    layout->addWidget(m_plot, 1);
     m_toolBar->hide();
 
     m_channels.resize(std::size_t(m_data.channelCount()));
     for (int i = 0; i < m_data.channelCount(); ++i)
-        setupChannel(i, m_data.channel(i).title());
+        setupChannel(i);
 
-    m_cursorLabel = new QLabel(m_view);
+    m_cursorLabel = new QLabel(m_plot);
     m_cursorLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_cursorLabel->setStyleSheet(QStringLiteral(
-        "QLabel { background: rgba(255,255,225,220); border: 1px solid gray; padding: 1px 4px; }"));
+        "QLabel { background: rgba(255,255,225,230); border: 1px solid gray; padding: 1px 4px; }"));
     m_cursorLabel->hide();
 
     setYAxis(DefaultYMinimum, DefaultYSpan);
+    updateTicks(Qt::Horizontal);
+    updateTicks(Qt::Vertical);
+    layoutPlot();
 
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &ChartWidget::onTimer);
@@ -291,7 +363,7 @@ void ChartWidget::buildToolBar()
         m_actions.push_back(a);
         return a;
     };
-    connect(add(tr("放大"), tr("放大（也可用鼠标滚轮）"), false), &QAction::triggered, this,
+    connect(add(tr("放大"), tr("放大（也可用鼠标滚轮，或按住左键框选）"), false), &QAction::triggered, this,
             &ChartWidget::zoomIn);
     connect(add(tr("缩小"), tr("缩小"), false), &QAction::triggered, this, &ChartWidget::zoomOut);
     connect(add(tr("平移"), tr("按住鼠标左键拖动图形"), true), &QAction::toggled, this,
@@ -301,7 +373,7 @@ void ChartWidget::buildToolBar()
             &ChartWidget::followLive);
     connect(add(tr("保存图片"), tr("把图形保存为 PNG 图片"), false), &QAction::triggered, this,
             &ChartWidget::savePictureAsked);
-    connect(add(tr("数据游标"), tr("显示鼠标处的 X、Y 值"), true), &QAction::toggled, this,
+    connect(add(tr("数据游标"), tr("显示离鼠标最近的数据点的通道、X、Y 值"), true), &QAction::toggled, this,
             &ChartWidget::setDataCursorVisible);
 }
 
@@ -312,64 +384,95 @@ QAction *ChartWidget::action(Action which) const
 
 namespace
 {
+/// The samples' blue; a deep yellow for the smoothed trace (pure yellow all
+/// but vanishes on the white plot area); blue for the mean lines.
+const QColor SampleColour(0x20, 0x9f, 0xdf);
 const QColor SmoothedColour(0xE0, 0xA8, 0x00);
+const QColor MeanColour(Qt::blue);
+const QColor GridColour(0xe4, 0xe4, 0xe4);
+const QColor FrameColour(0x90, 0x90, 0x90);
+const QColor LabelColour(0x40, 0x40, 0x40);
 } // namespace
 
-void ChartWidget::setupChannel(int index, const QString &title)
+void ChartWidget::setupChannel(int index)
 {
     Channel &c = m_channels[std::size_t(index)];
-    QLineSeries *first = newPiece(index);
-    first->setName(title);
-    // The samples keep the colour the chart's theme gives the first series.
-    QColor colour = first->pen().color();
-    int width = SampleLineWidth;
-    if (index == SmoothedChannel) {
-        // A deep yellow: pure yellow all but vanishes on the white plot area.
-        colour = SmoothedColour;
-        width = SmoothedLineWidth;
-    } else if (index == MeanChannel) {
-        colour = Qt::blue;
-        width = MeanLineWidth;
+    if (index == SmoothedChannel)
+        c.pen = QPen(SmoothedColour, SmoothedLineWidth);
+    else if (index == MeanChannel)
+        c.pen = QPen(MeanColour, MeanLineWidth);
+    else
+        c.pen = QPen(SampleColour, SampleLineWidth);
+    c.pen.setCapStyle(Qt::FlatCap);
+    c.pen.setJoinStyle(Qt::BevelJoin);
+}
+
+QString ChartWidget::ChannelName(int channel)
+{
+    switch (channel) {
+    case SampleChannel:
+        return tr("测量值");
+    case SmoothedChannel:
+        return tr("滤波值");
+    case MeanChannel:
+        return tr("平均值");
+    default:
+        return QString::number(channel + 1);
     }
-    c.pen = QPen(colour, width);
-    first->setPen(c.pen);
-
-    c.lonePoints = new QScatterSeries;
-    c.lonePoints->setName(title);
-    m_chart->addSeries(c.lonePoints);
-    c.lonePoints->attachAxis(m_xAxis);
-    c.lonePoints->attachAxis(m_yAxis);
-    c.lonePoints->setMarkerSize(MarkerSize);
-    c.lonePoints->setColor(colour);
-    c.lonePoints->setBorderColor(colour);
-    c.lonePoints->setVisible(false);
 }
 
-QLineSeries *ChartWidget::newPiece(int channel)
+QWidget *ChartWidget::plotView() const
 {
-    Channel &c = m_channels[std::size_t(channel)];
-    auto *s = new QLineSeries;
-    m_chart->addSeries(s);
-    s->attachAxis(m_xAxis);
-    s->attachAxis(m_yAxis);
-    if (!c.pieces.empty()) {
-        s->setName(c.pieces.front()->name());
-        s->setPen(c.pen);
-    }
-    s->setMarkerSize(MarkerSize);
-    s->setPointsVisible(c.markers);
-    c.pieces.push_back(s);
-    return s;
+    return m_plot;
 }
 
-const std::vector<QLineSeries *> &ChartWidget::lineSeries(int channel) const
+QRectF ChartWidget::plotArea() const
 {
-    return m_channels[std::size_t(channel)].pieces;
+    return m_plotArea;
 }
 
-QScatterSeries *ChartWidget::lonePointSeries(int channel) const
+double ChartWidget::axisMinimum(Qt::Orientation axis) const
 {
-    return m_channels[std::size_t(channel)].lonePoints;
+    return axis == Qt::Horizontal ? m_axisXMin : m_axisYMin;
+}
+
+double ChartWidget::axisMaximum(Qt::Orientation axis) const
+{
+    return axis == Qt::Horizontal ? m_axisXMax : m_axisYMax;
+}
+
+QStringList ChartWidget::axisLabels(Qt::Orientation axis) const
+{
+    QStringList labels;
+    for (const Tick &t : axis == Qt::Horizontal ? m_xTicks : m_yTicks)
+        labels << t.label;
+    return labels;
+}
+
+QPen ChartWidget::pen(int channel) const
+{
+    return m_channels[std::size_t(channel)].pen;
+}
+
+int ChartWidget::lineCount(int channel) const
+{
+    return int(m_channels[std::size_t(channel)].lines.size());
+}
+
+QList<QPointF> ChartWidget::linePoints(int channel, int line) const
+{
+    const Channel &c = m_channels[std::size_t(channel)];
+    const auto [begin, end] = c.lines[std::size_t(line)];
+    return c.trace.points.mid(begin, end - begin);
+}
+
+QList<QPointF> ChartWidget::lonePoints(int channel) const
+{
+    const Channel &c = m_channels[std::size_t(channel)];
+    QList<QPointF> points;
+    for (qsizetype i : c.lone)
+        points.append(c.trace.points[i]);
+    return points;
 }
 
 void ChartWidget::setMarkersVisible(int channel, bool visible)
@@ -380,9 +483,7 @@ void ChartWidget::setMarkersVisible(int channel, bool visible)
     if (c.markers == visible)
         return;
     c.markers = visible;
-    for (QLineSeries *s : c.pieces)
-        s->setPointsVisible(visible);
-    c.lonePoints->setVisible(visible);
+    m_plot->update();
 }
 
 bool ChartWidget::markersVisible(int channel) const
@@ -453,7 +554,10 @@ void ChartWidget::setDataCursorVisible(bool visible)
         const QSignalBlocker block(action(Action::DataCursor));
         action(Action::DataCursor)->setChecked(visible);
     }
+    if (visible && m_cursorInside)
+        updateDataCursor();
     m_cursorLabel->setVisible(visible && m_cursorInside);
+    m_plot->update();
 }
 
 void ChartWidget::setPanEnabled(bool enabled)
@@ -491,7 +595,7 @@ void ChartWidget::onTimer()
     try {
         refresh();
     } catch (const std::exception &) {
-        // Out of memory for the handover: the next tick tries again.
+        // Out of memory for the thinned points: the next tick tries again.
     }
 }
 
@@ -515,7 +619,8 @@ void ChartWidget::liveXRange(double &xMin, double &xMax) const
 
 int ChartWidget::plotColumns() const
 {
-    const int columns = int(std::ceil(m_chart->plotArea().width() / PixelsPerColumn));
+    // Before the plot is shown its size is not yet the real one.
+    const int columns = m_plot->isVisible() ? int(std::ceil(m_plotArea.width() / PixelsPerColumn)) : 0;
     return columns >= MinimumColumns ? columns : FallbackColumns;
 }
 
@@ -525,10 +630,12 @@ bool ChartWidget::refresh()
         return false;
     if (m_live)
         liveXRange(m_viewXMin, m_viewXMax);
+    bool changed = false;
     if (!m_axesSet || m_axisXMin != m_viewXMin || m_axisXMax != m_viewXMax) {
-        SetAxisRange(m_xAxis, m_viewXMin, m_viewXMax, XTickTarget);
         m_axisXMin = m_viewXMin;
         m_axisXMax = m_viewXMax;
+        updateTicks(Qt::Horizontal);
+        changed = true;
     }
 
     const int columns = plotColumns();
@@ -545,13 +652,20 @@ bool ChartWidget::refresh()
     if (m_live)
         trackYRange();
     if (!m_axesSet || m_axisYMin != m_viewYMin || m_axisYMax != m_viewYMax) {
-        SetAxisRange(m_yAxis, m_viewYMin, m_viewYMax, YTickTarget);
         m_axisYMin = m_viewYMin;
         m_axisYMax = m_viewYMax;
+        updateTicks(Qt::Vertical);
+        layoutPlot(); // the labels' width may have changed
+        changed = true;
     }
     m_axesSet = true;
     if (handed)
         ++m_seriesUpdates;
+    if (handed || changed) {
+        if (m_dataCursorVisible && m_cursorInside)
+            updateDataCursor(); // the samples moved under the mouse
+        m_plot->update();
+    }
     return handed;
 }
 
@@ -591,47 +705,246 @@ void ChartWidget::updateChannel(int index, double xMin, double xMax, int columns
 {
     Channel &c = m_channels[std::size_t(index)];
     const ChartChannel &channel = m_data.channel(index);
-    ThinForDisplay(channel, xMin, xMax, columns, m_trace);
-    c.drawnYExtent = YExtentInView(m_trace, xMin, xMax, c.markers);
+    ThinForDisplay(channel, xMin, xMax, columns, c.trace);
+    c.drawnYExtent = YExtentInView(c.trace, xMin, xMax, c.markers);
 
     // Pieces of two or more points are lines; a lone point is only a marker.
-    std::vector<std::pair<qsizetype, qsizetype>> lines; // begin, end in m_trace.points
-    QList<QPointF> lone;
-    for (qsizetype p = 0; p < m_trace.pieceCount(); ++p) {
-        const qsizetype begin = m_trace.pieceBegin(p);
-        const qsizetype end = m_trace.pieceEnds[std::size_t(p)];
+    c.lines.clear();
+    c.lone.clear();
+    for (qsizetype p = 0; p < c.trace.pieceCount(); ++p) {
+        const qsizetype begin = c.trace.pieceBegin(p);
+        const qsizetype end = c.trace.pieceEnds[std::size_t(p)];
         if (end - begin >= 2)
-            lines.emplace_back(begin, end);
+            c.lines.emplace_back(begin, end);
         else if (c.markers)
-            lone.append(m_trace.points[begin]);
+            c.lone.push_back(begin);
     }
-    if (qsizetype(lines.size()) > MaxPiecesPerChannel) {
-        lines[MaxPiecesPerChannel - 1].second = lines.back().second;
-        lines.resize(MaxPiecesPerChannel);
+    if (qsizetype(c.lines.size()) > MaxPiecesPerChannel) {
+        c.lines[MaxPiecesPerChannel - 1].second = c.lines.back().second;
+        c.lines.resize(MaxPiecesPerChannel);
     }
-    while (c.pieces.size() < lines.size())
-        newPiece(index);
-
-    for (std::size_t k = 0; k < c.pieces.size(); ++k) {
-        QLineSeries *s = c.pieces[k];
-        if (k < lines.size()) {
-            const auto [begin, end] = lines[k];
-            if (begin == 0 && end == m_trace.points.size())
-                s->replace(m_trace.points); // the usual case: one piece, shared without a copy
-            else
-                s->replace(m_trace.points.mid(begin, end - begin));
-        } else if (s->count() > 0) {
-            s->clear();
-        }
-    }
-    if (!lone.isEmpty() || c.lonePoints->count() > 0)
-        c.lonePoints->replace(lone);
 
     c.drawnRevision = channel.revision();
     c.drawnXMin = xMin;
     c.drawnXMax = xMax;
     c.drawnColumns = columns;
     c.drawnMarkers = c.markers;
+}
+
+void ChartWidget::updateTicks(Qt::Orientation axis)
+{
+    const bool horizontal = axis == Qt::Horizontal;
+    const double low = horizontal ? m_axisXMin : m_axisYMin;
+    const double high = horizontal ? m_axisXMax : m_axisYMax;
+    std::vector<Tick> &ticks = horizontal ? m_xTicks : m_yTicks;
+    ticks.clear();
+    const QLocale locale = NumberLocale();
+    for (double v : TickValues(low, high, horizontal ? XTickTarget : YTickTarget))
+        ticks.push_back({v, locale.toString(v, 'g', 10)});
+}
+
+void ChartWidget::layoutPlot()
+{
+    const QFontMetrics fm(m_plot->font());
+    int labelWidth = 0;
+    for (const Tick &t : m_yTicks)
+        labelWidth = std::max(labelWidth, fm.horizontalAdvance(t.label));
+    // Grow at once, shrink only by a good step, so the plot does not twitch
+    // as the labels change.
+    if (labelWidth > m_yLabelWidth || labelWidth + fm.averageCharWidth() * 2 < m_yLabelWidth)
+        m_yLabelWidth = labelWidth;
+    const int left = OuterMargin + m_yLabelWidth + LabelGap + TickLength;
+    const int top = OuterMargin + fm.height() / 2;
+    const int bottom = OuterMargin + fm.height() + LabelGap + TickLength;
+    const QRectF area(left, top, std::max(1, m_plot->width() - left - RightMargin),
+                      std::max(1, m_plot->height() - top - bottom));
+    if (area != m_plotArea) {
+        m_plotArea = area;
+        m_plot->update();
+    }
+}
+
+const QStaticText &ChartWidget::labelText(const QString &text)
+{
+    auto it = m_labelCache.find(text);
+    if (it == m_labelCache.end()) {
+        if (m_labelCache.size() >= LabelCacheLimit)
+            m_labelCache.clear();
+        QStaticText laidOut(text);
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
+        it = m_labelCache.insert(text, laidOut);
+    }
+    return *it;
+}
+
+QPointF ChartWidget::toPixel(double x, double y) const
+{
+    const QRectF &a = m_plotArea;
+    return {a.left() + (x - m_axisXMin) / (m_axisXMax - m_axisXMin) * a.width(),
+            a.bottom() - (y - m_axisYMin) / (m_axisYMax - m_axisYMin) * a.height()};
+}
+
+void ChartWidget::paintPlot(QPainter &painter)
+{
+    painter.fillRect(m_plot->rect(), Qt::white);
+    paintAxes(painter);
+
+    // The channels cut their lines at the plot area themselves: a clip on
+    // the painter would slow every bar and segment down.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (const Channel &c : m_channels)
+        paintChannel(painter, c);
+
+    if (m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0) {
+        const QPointF at = toPixel(m_cursorValue.x(), m_cursorValue.y());
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(at, 5.0, 5.0);
+        painter.setPen(QPen(QColor(0, 0, 0, 90), 1, Qt::DotLine));
+        painter.drawLine(QPointF(at.x(), m_plotArea.top()), QPointF(at.x(), m_plotArea.bottom()));
+    }
+    painter.restore();
+}
+
+void ChartWidget::paintAxes(QPainter &painter)
+{
+    const QRectF &a = m_plotArea;
+    const QFontMetrics fm(m_plot->font());
+    painter.setRenderHint(QPainter::Antialiasing, false);
+
+    // Grid lines, ticks and labels.
+    painter.setPen(QPen(GridColour, 1));
+    for (const Tick &t : m_xTicks) {
+        const double px = std::round(toPixel(t.value, 0).x());
+        painter.drawLine(QPointF(px, a.top()), QPointF(px, a.bottom()));
+    }
+    for (const Tick &t : m_yTicks) {
+        const double py = std::round(toPixel(0, t.value).y());
+        painter.drawLine(QPointF(a.left(), py), QPointF(a.right(), py));
+    }
+    painter.setPen(QPen(FrameColour, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(a);
+    for (const Tick &t : m_xTicks) {
+        const double px = std::round(toPixel(t.value, 0).x());
+        painter.drawLine(QPointF(px, a.bottom()), QPointF(px, a.bottom() + TickLength));
+    }
+    for (const Tick &t : m_yTicks) {
+        const double py = std::round(toPixel(0, t.value).y());
+        painter.drawLine(QPointF(a.left() - TickLength, py), QPointF(a.left(), py));
+    }
+
+    painter.setPen(LabelColour);
+    const double labelTop = a.bottom() + TickLength + LabelGap;
+    for (const Tick &t : m_xTicks) {
+        const QStaticText &text = labelText(t.label);
+        const double px = toPixel(t.value, 0).x();
+        painter.drawStaticText(QPointF(std::round(px - text.size().width() / 2), labelTop), text);
+    }
+    for (const Tick &t : m_yTicks) {
+        const QStaticText &text = labelText(t.label);
+        const double py = toPixel(0, t.value).y();
+        painter.drawStaticText(QPointF(a.left() - TickLength - LabelGap - text.size().width(),
+                                       std::round(py - fm.height() / 2.0)),
+                               text);
+    }
+}
+
+void ChartWidget::paintChannel(QPainter &painter, const Channel &c) const
+{
+    const QList<QPointF> &points = c.trace.points;
+    if (points.isEmpty())
+        return;
+    const QRectF guard = m_plotArea;
+    const QRect barArea = m_plotArea.toAlignedRect();
+    const QRectF &a = m_plotArea;
+    const double sx = a.width() / (m_axisXMax - m_axisXMin);
+    const double sy = a.height() / (m_axisYMax - m_axisYMin);
+    const auto pixel = [&](const QPointF &p) {
+        return QPointF(a.left() + (p.x() - m_axisXMin) * sx, a.bottom() - (p.y() - m_axisYMin) * sy);
+    };
+
+    // Each line in pixels, cut where it leaves the plot area.
+    // Steep segments (dense data: every pixel column goes from its first
+    // point down to its lowest, up to its highest and on to its last) become
+    // bars of the pen's width, merged per column; the rest are handed over as
+    // separate segments. The raster engine fills bars and draws single
+    // segments straight, where a wide polyline zigzagging up and down goes
+    // through the path stroker and costs hundreds of times more.
+    const int width = std::max(1, c.pen.width());
+    QVarLengthArray<QPointF, 4096> segments;
+    QVarLengthArray<QRect, 2048> bars;
+    QRect bar; // the bar being merged, in whole pixels
+    const auto addSegment = [&](const QPointF &p, const QPointF &q) {
+        if (std::abs(q.x() - p.x()) >= SteepSegment) {
+            segments.append(p);
+            segments.append(q);
+            return;
+        }
+        const int left = int(std::floor((p.x() + q.x() - width) / 2 + 0.5));
+        // Half the pen's width beyond either end, as a square cap would.
+        const int top = int(std::floor(std::min(p.y(), q.y()) - width / 2.0 + 0.5));
+        const int bottom = top + std::max(int(std::floor(std::abs(q.y() - p.y()) + 0.5)), 0) + width - 1;
+        if (!bar.isNull() && bar.left() == left && top <= bar.bottom() + 1 && bottom >= bar.top() - 1) {
+            bar.setTop(std::min(bar.top(), top));
+            bar.setBottom(std::max(bar.bottom(), bottom));
+            return;
+        }
+        if (const QRect inside = bar & barArea; !inside.isEmpty())
+            bars.append(inside);
+        bar = QRect(left, top, width, bottom - top + 1);
+    };
+    for (const auto &[begin, end] : c.lines) {
+        QPointF previous = pixel(points[begin]);
+        bool previousInside = guard.contains(previous);
+        for (qsizetype i = begin + 1; i < end; ++i) {
+            const QPointF current = pixel(points[i]);
+            const bool inside = guard.contains(current);
+            if (previousInside && inside) {
+                addSegment(previous, current);
+            } else {
+                QPointF from = previous, to = current;
+                if (ClipSegment(from, to, guard))
+                    addSegment(from, to);
+            }
+            previous = current;
+            previousInside = inside;
+        }
+    }
+    if (const QRect inside = bar & barArea; !inside.isEmpty())
+        bars.append(inside);
+    if (!segments.isEmpty()) {
+        painter.setPen(c.pen);
+        painter.drawLines(segments.constData(), int(segments.size() / 2));
+    }
+    if (!bars.isEmpty()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(c.pen.color());
+        painter.drawRects(bars.constData(), int(bars.size()));
+        painter.setBrush(Qt::NoBrush);
+    }
+
+    if (!c.markers)
+        return;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(c.pen.color(), 1));
+    painter.setBrush(c.pen.color());
+    const double r = MarkerSize / 2;
+    const auto marker = [&](const QPointF &p) {
+        const QPointF at = pixel(p);
+        if (a.contains(at))
+            painter.drawEllipse(at, r, r);
+    };
+    for (const auto &[begin, end] : c.lines)
+        for (qsizetype i = begin; i < end; ++i)
+            marker(points[i]);
+    for (qsizetype i : c.lone)
+        marker(points[i]);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBrush(Qt::NoBrush);
 }
 
 void ChartWidget::setView(double xMin, double xMax, double yMin, double yMax)
@@ -657,6 +970,15 @@ void ChartWidget::zoomOut()
     zoomAt(ZoomOutFactor, (m_viewXMin + m_viewXMax) / 2, (m_viewYMin + m_viewYMax) / 2);
 }
 
+namespace
+{
+bool UsableSpan(double low, double high)
+{
+    const double scale = std::max({1.0, std::abs(low), std::abs(high)});
+    return high - low > scale * SmallestRelativeSpan && high - low < LargestSpan;
+}
+} // namespace
+
 void ChartWidget::zoomAt(double factor, double x, double y)
 {
     if (!(factor > 0) || !std::isfinite(factor) || !std::isfinite(x) || !std::isfinite(y))
@@ -667,13 +989,66 @@ void ChartWidget::zoomAt(double factor, double x, double y)
     const double xMax = x + (m_viewXMax - x) * factor;
     const double yMin = y - (y - m_viewYMin) * factor;
     const double yMax = y + (m_viewYMax - y) * factor;
-    const auto usable = [](double low, double high) {
-        const double scale = std::max({1.0, std::abs(low), std::abs(high)});
-        return high - low > scale * SmallestRelativeSpan && high - low < LargestSpan;
-    };
-    if (!usable(xMin, xMax) || !usable(yMin, yMax))
+    if (!UsableSpan(xMin, xMax) || !UsableSpan(yMin, yMax))
         return;
     setView(xMin, xMax, yMin, yMax);
+}
+
+void ChartWidget::zoomAxisAt(Qt::Orientation axis, double factor, double value)
+{
+    if (!(factor > 0) || !std::isfinite(factor) || !std::isfinite(value))
+        return;
+    if (m_live)
+        liveXRange(m_viewXMin, m_viewXMax);
+    const bool horizontal = axis == Qt::Horizontal;
+    const double low = horizontal ? m_viewXMin : m_viewYMin;
+    const double high = horizontal ? m_viewXMax : m_viewYMax;
+    const double newLow = value - (value - low) * factor;
+    const double newHigh = value + (high - value) * factor;
+    if (!UsableSpan(newLow, newHigh))
+        return;
+    if (horizontal)
+        setView(newLow, newHigh, m_viewYMin, m_viewYMax);
+    else
+        setView(m_viewXMin, m_viewXMax, newLow, newHigh);
+}
+
+void ChartWidget::zoomTo(double x1, double y1, double x2, double y2)
+{
+    const double xMin = std::min(x1, x2), xMax = std::max(x1, x2);
+    const double yMin = std::min(y1, y2), yMax = std::max(y1, y2);
+    if (!std::isfinite(xMin) || !std::isfinite(xMax) || !std::isfinite(yMin) || !std::isfinite(yMax) ||
+        !UsableSpan(xMin, xMax) || !UsableSpan(yMin, yMax))
+        return;
+    if (m_live)
+        liveXRange(m_viewXMin, m_viewXMax);
+    setView(xMin, xMax, yMin, yMax);
+}
+
+void ChartWidget::boxZoom(const QRect &box)
+{
+    if (box.width() < MinimumBox || box.height() < MinimumBox)
+        return; // a click or a slip of the hand, not a box
+    const QPointF from = valueAt(box.topLeft());
+    const QPointF to = valueAt(box.bottomRight() + QPoint(1, 1));
+    zoomTo(from.x(), from.y(), to.x(), to.y());
+    refresh();
+}
+
+void ChartWidget::wheelAt(const QPoint &pos, double steps)
+{
+    const double factor = std::pow(WheelStepFactor, steps);
+    const QPointF value = valueAt(pos);
+    const QRectF &a = m_plotArea;
+    if (pos.x() < a.left() && pos.y() >= a.top() && pos.y() <= a.bottom())
+        zoomAxisAt(Qt::Vertical, factor, value.y()); // over the vertical axis
+    else if (pos.y() > a.bottom() && pos.x() >= a.left() && pos.x() <= a.right())
+        zoomAxisAt(Qt::Horizontal, factor, value.x()); // over the horizontal axis
+    else if (a.contains(pos))
+        zoomAt(factor, value.x(), value.y());
+    else
+        return;
+    refresh();
 }
 
 void ChartWidget::panBy(double dx, double dy)
@@ -723,26 +1098,25 @@ void ChartWidget::followLive()
     ToBand(m_yMinimum, m_ySpan, m_viewYMin, m_viewYMax);
 }
 
-QPointF ChartWidget::valueAt(const QPoint &viewPos) const
+QPointF ChartWidget::valueAt(const QPointF &viewPos) const
 {
-    const QRectF area = m_chart->plotArea();
-    const QPointF scenePos = m_view->mapToScene(viewPos);
-    const QPointF chartPos = m_chart->mapFromScene(scenePos);
+    const QRectF &area = m_plotArea;
     if (area.width() <= 0 || area.height() <= 0)
         return {m_viewXMin, m_viewYMin};
-    const double fx = (chartPos.x() - area.left()) / area.width();
-    const double fy = (area.bottom() - chartPos.y()) / area.height();
+    const double fx = (viewPos.x() - area.left()) / area.width();
+    const double fy = (area.bottom() - viewPos.y()) / area.height();
     return {m_axisXMin + fx * (m_axisXMax - m_axisXMin), m_axisYMin + fy * (m_axisYMax - m_axisYMin)};
 }
 
 void ChartWidget::panDrag(const QPoint &from, const QPoint &to)
 {
-    const QRectF area = m_chart->plotArea();
+    const QRectF &area = m_plotArea;
     if (area.width() <= 0 || area.height() <= 0)
         return;
     const double dx = -(to.x() - from.x()) / area.width() * (m_viewXMax - m_viewXMin);
     const double dy = (to.y() - from.y()) / area.height() * (m_viewYMax - m_viewYMin);
     panBy(dx, dy);
+    refresh();
 }
 
 QString ChartWidget::DataCursorText(double x, double y)
@@ -751,22 +1125,64 @@ QString ChartWidget::DataCursorText(double x, double y)
     return QStringLiteral("X: %1   Y: %2").arg(locale.toString(x, 'g', 10), locale.toString(y, 'g', 8));
 }
 
+QString ChartWidget::DataCursorText(const QString &channel, double x, double y)
+{
+    const QLocale locale = NumberLocale();
+    // The shortest text that reads back as the stored value.
+    return QStringLiteral("%1   X: %2   Y: %3")
+        .arg(channel, locale.toString(x, 'g', QLocale::FloatingPointShortest),
+             locale.toString(y, 'g', QLocale::FloatingPointShortest));
+}
+
 QString ChartWidget::dataCursorText() const
 {
     return m_cursorLabel->text();
 }
 
+void ChartWidget::updateDataCursor()
+{
+    // The drawn points are samples as stored (the thinning keeps the first,
+    // lowest, highest and last of each column), so the nearest of them on
+    // the screen is the sample the operator points at.
+    const QPointF mouse(m_mousePos);
+    double best = double(SnapRadius) * SnapRadius;
+    m_cursorChannel = -1;
+    for (int ch = 0; ch < int(m_channels.size()); ++ch) {
+        const Channel &c = m_channels[std::size_t(ch)];
+        const QList<QPointF> &points = c.trace.points;
+        const auto consider = [&](qsizetype i) {
+            const QPointF p = points[i];
+            const QPointF at = toPixel(p.x(), p.y());
+            const double d = (at.x() - mouse.x()) * (at.x() - mouse.x()) + (at.y() - mouse.y()) * (at.y() - mouse.y());
+            if (d <= best && m_plotArea.adjusted(-1, -1, 1, 1).contains(at)) {
+                best = d;
+                m_cursorChannel = ch;
+                m_cursorValue = p;
+            }
+        };
+        for (const auto &[begin, end] : c.lines)
+            for (qsizetype i = begin; i < end; ++i)
+                consider(i);
+        for (qsizetype i : c.lone)
+            consider(i);
+    }
+    if (m_cursorChannel >= 0) {
+        m_cursorLabel->setText(DataCursorText(ChannelName(m_cursorChannel), m_cursorValue.x(), m_cursorValue.y()));
+    } else {
+        m_cursorValue = valueAt(mouse);
+        m_cursorLabel->setText(DataCursorText(m_cursorValue.x(), m_cursorValue.y()));
+    }
+    m_cursorLabel->adjustSize();
+    m_cursorLabel->move(m_plotArea.topLeft().toPoint() + QPoint(4, 4));
+}
+
 void ChartWidget::mouseMovedTo(const QPoint &pos)
 {
-    const QPointF scenePos = m_view->mapToScene(pos);
-    const QPointF chartPos = m_chart->mapFromScene(scenePos);
-    m_cursorInside = m_chart->plotArea().contains(chartPos);
-    if (m_cursorInside) {
-        m_cursorValue = valueAt(pos);
-        m_cursorLabel->setText(DataCursorText(m_cursorValue.x(), m_cursorValue.y()));
-        m_cursorLabel->adjustSize();
-        const QPointF topLeft = m_view->mapFromScene(m_chart->mapToScene(m_chart->plotArea().topLeft()));
-        m_cursorLabel->move(topLeft.toPoint() + QPoint(4, 4));
+    m_mousePos = pos;
+    m_cursorInside = m_plotArea.contains(pos);
+    if (m_cursorInside && m_dataCursorVisible) {
+        updateDataCursor();
+        m_plot->update();
     }
     m_cursorLabel->setVisible(m_dataCursorVisible && m_cursorInside);
 }
@@ -775,6 +1191,8 @@ void ChartWidget::mouseLeft()
 {
     m_cursorInside = false;
     m_cursorLabel->hide();
+    if (m_dataCursorVisible)
+        m_plot->update();
 }
 
 bool ChartWidget::savePicture(const QString &fileName, QString *error)
@@ -782,7 +1200,7 @@ bool ChartWidget::savePicture(const QString &fileName, QString *error)
     const bool wasSuspended = m_suspendDepth > 0;
     if (!wasSuspended)
         refresh();
-    const QImage picture = m_view->grab().toImage();
+    const QImage picture = m_plot->grab().toImage();
     QImageWriter writer(fileName, "png");
     if (picture.isNull() || !writer.write(picture)) {
         if (error)

@@ -1,18 +1,21 @@
 #pragma once
-// The program's chart: three channels drawn with Qt Charts, a horizontal axis
-// that scrolls with the newest samples, a vertical axis that follows the
-// values in view, a toolbar (zoom, pan, fit, live, save picture, data cursor)
-// and a data cursor.
+// The program's chart: three channels, a horizontal axis that scrolls with the
+// newest samples, a vertical axis that follows the values in view, a toolbar
+// (zoom, pan, fit, live, save picture, data cursor), box zoom, wheel zoom of
+// the view or of one axis, and a data cursor that snaps to the nearest sample.
 //
 // Data and drawing are apart: appends go straight into the ChartData store
 // and cost O(1); a repaint timer compares the store's revision and the view
-// with what was last drawn and only then hands each line series the visible,
-// thinned points (ChartThinning).
+// with what was last drawn and only then thins the visible points
+// (ChartThinning) and has the plot painted. The plot is our own widget drawing
+// those few thousand points with QPainter: no scene, no copies per repaint.
 
 #include "chart/ChartData.h"
 #include "chart/ChartThinning.h"
 
+#include <QHash>
 #include <QPen>
+#include <QStaticText>
 #include <QWidget>
 
 #include <functional>
@@ -20,13 +23,11 @@
 
 class QAction;
 class QLabel;
+class QPainter;
+class QStaticText;
 class QTimer;
 class QToolBar;
-class QChart;
-class QChartView;
-class QLineSeries;
-class QScatterSeries;
-class QValueAxis;
+class ChartPlot;
 
 class ChartWidget : public QWidget
 {
@@ -104,10 +105,10 @@ public:
     bool repaintSuspended() const { return m_suspendDepth > 0; }
     /// Period of the repaint timer in ms (tests shorten or stop it with 0).
     void setRepaintInterval(int ms);
-    /// Brings the series up to date now, as a timer tick does; returns whether
-    /// anything was handed to them. Does nothing while suspended.
+    /// Brings the drawing up to date now, as a timer tick does; returns whether
+    /// any channel was thinned anew. Does nothing while suspended.
     bool refresh();
-    /// How many times refresh() handed points to the series (for tests and
+    /// How many times refresh() thinned new points for the plot (for tests and
     /// benchmarks).
     quint64 seriesUpdateCount() const { return m_seriesUpdates; }
 
@@ -122,6 +123,10 @@ public:
     void zoomOut();
     /// Zooms by `factor` (< 1 closer) around the value point (`x`, `y`).
     void zoomAt(double factor, double x, double y);
+    /// Zooms one axis by `factor` around `value` on it; the other keeps its range.
+    void zoomAxisAt(Qt::Orientation axis, double factor, double value);
+    /// Shows the rectangle from (`x1`, `y1`) to (`x2`, `y2`), as box zoom does.
+    void zoomTo(double x1, double y1, double x2, double y2);
     /// Shows all drawn points of all channels.
     void fitAll();
     /// Back to live scrolling, the vertical range following the values again.
@@ -143,28 +148,46 @@ public:
     /// Text of the data cursor for a position in axis units, in the notation
     /// of the default locale.
     static QString DataCursorText(double x, double y);
+    /// Text of the data cursor on a sample of the channel called `channel`.
+    static QString DataCursorText(const QString &channel, double x, double y);
     QString dataCursorText() const;
+    /// Name of a channel for the operator (data cursor).
+    static QString ChannelName(int channel);
+    /// Pixels around the mouse within which the data cursor snaps to a sample.
+    static constexpr int SnapRadius = 24;
 
-    // Parts, for the owner's layout and for tests.
-    QChart *chart() const { return m_chart; }
-    QChartView *chartView() const { return m_view; }
-    /// The line series of `channel` that hold its drawn pieces (at least one).
-    const std::vector<QLineSeries *> &lineSeries(int channel) const;
-    /// Lone points of `channel` (pieces of one point), shown only with markers.
-    QScatterSeries *lonePointSeries(int channel) const;
+    // What is drawn, for the owner's layout, tests and benchmarks.
+    /// The widget the chart is painted in (mouse input, pictures).
+    QWidget *plotView() const;
+    /// The plot area inside plotView(), in its coordinates.
+    QRectF plotArea() const;
+    /// The range the axis was last drawn with.
+    double axisMinimum(Qt::Orientation axis) const;
+    double axisMaximum(Qt::Orientation axis) const;
+    /// Tick labels of the axis as drawn, lowest first.
+    QStringList axisLabels(Qt::Orientation axis) const;
+    QPen pen(int channel) const;
+    /// Drawn lines of `channel` (pieces of two or more points, each joined in
+    /// order) and its lone points (pieces of one point, drawn only as markers).
+    int lineCount(int channel) const;
+    QList<QPointF> linePoints(int channel, int line) const;
+    QList<QPointF> lonePoints(int channel) const;
 
     enum class Action { ZoomIn, ZoomOut, Pan, FitAll, Live, SavePicture, DataCursor };
     QAction *action(Action which) const;
 
 private:
-    friend class ChartWidgetView;
+    friend class ChartPlot;
 
     struct Channel {
-        std::vector<QLineSeries *> pieces;
-        QScatterSeries *lonePoints = nullptr;
         QPen pen;
         bool markers = false;
-        // What was handed to the series last time.
+        // What is drawn: the thinned trace, its lines (begin, end in
+        // trace.points) and its lone points (indexes in trace.points).
+        ThinnedTrace trace;
+        std::vector<std::pair<qsizetype, qsizetype>> lines;
+        std::vector<qsizetype> lone;
+        // What the drawing was made from.
         quint64 drawnRevision = ~quint64(0);
         double drawnXMin = 0;
         double drawnXMax = 0;
@@ -173,13 +196,24 @@ private:
         ChartRange drawnYExtent{1, -1, 1, -1, 0, 0}; // of what was handed over, in view
     };
 
+    struct Tick {
+        double value;
+        QString label;
+    };
+
     bool toolsAtHand() const;
     /// Pan and data cursor off, back to live mode.
     void putToolsAway();
     void buildToolBar();
-    void setupChannel(int index, const QString &title);
-    QLineSeries *newPiece(int channel);
+    void setupChannel(int index);
     void updateChannel(int index, double xMin, double xMax, int columns);
+    void updateTicks(Qt::Orientation axis);
+    void layoutPlot();
+    const QStaticText &labelText(const QString &text);
+    void paintPlot(QPainter &painter);
+    void paintChannel(QPainter &painter, const Channel &c) const;
+    void paintAxes(QPainter &painter);
+    QPointF toPixel(double x, double y) const;
     void liveXRange(double &xMin, double &xMax) const;
     /// Live mode: the vertical range for the values in view, steady while
     /// they move inside it.
@@ -188,21 +222,27 @@ private:
     void onTimer();
     void mouseMovedTo(const QPoint &pos);
     void mouseLeft();
+    /// Puts the data cursor on the sample nearest to the mouse, or on the
+    /// mouse position when none is near.
+    void updateDataCursor();
     void panDrag(const QPoint &from, const QPoint &to);
-    QPointF valueAt(const QPoint &viewPos) const;
+    void wheelAt(const QPoint &pos, double steps);
+    void boxZoom(const QRect &box);
+    QPointF valueAt(const QPointF &viewPos) const;
     int plotColumns() const;
 
     ChartData m_data;
     QToolBar *m_toolBar = nullptr;
-    QChartView *m_view = nullptr;
-    QChart *m_chart = nullptr;
-    QValueAxis *m_xAxis = nullptr;
-    QValueAxis *m_yAxis = nullptr;
+    ChartPlot *m_plot = nullptr;
     QLabel *m_cursorLabel = nullptr;
     QTimer *m_timer = nullptr;
     std::vector<Channel> m_channels;
     std::vector<QAction *> m_actions;
-    ThinnedTrace m_trace;
+    std::vector<Tick> m_xTicks;
+    std::vector<Tick> m_yTicks;
+    QRectF m_plotArea;
+    int m_yLabelWidth = 0;
+    QHash<QString, QStaticText> m_labelCache;
 
     double m_yMinimum = DefaultYMinimum;
     double m_ySpan = DefaultYSpan;
@@ -222,8 +262,10 @@ private:
     quint64 m_seriesUpdates = 0;
     bool m_panEnabled = false;
     bool m_dataCursorVisible = false;
-    QPointF m_cursorValue;
+    QPoint m_mousePos;
     bool m_cursorInside = false;
+    int m_cursorChannel = -1; // channel of the sample the cursor is on, or -1
+    QPointF m_cursorValue;    // that sample, or the mouse position
 
     FileNamePrompt m_fileNamePrompt;
     ErrorReport m_errorReport;
