@@ -15,6 +15,14 @@ inline double ProcessCpuSeconds()
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+/// System (kernel) CPU seconds this process has used so far.
+inline double ProcessSystemCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_stime.tv_sec) + double(u.ru_stime.tv_usec) / 1e6;
+}
+
 /// Handles events for `ms` milliseconds.
 inline void RunFor(int ms)
 {

@@ -491,6 +491,7 @@ int main(int argc, char *argv[])
             const std::size_t storeBefore = samples.memoryBytes();
             const double simCpu0 = OtherCpuSeconds(simPid);
             const double cpu0 = ProcessCpuSeconds();
+            const double sys0 = ProcessSystemCpuSeconds();
             QElapsedTimer pt;
             pt.start();
             f.sim().ok(QStringLiteral("autosend on"));
@@ -498,15 +499,16 @@ int main(int argc, char *argv[])
             f.sim().ok(QStringLiteral("autosend off"));
             const double wall = double(pt.nsecsElapsed()) / 1e9;
             const double cpu = ProcessCpuSeconds() - cpu0;
+            const double sys = ProcessSystemCpuSeconds() - sys0;
             const double simCpu = OtherCpuSeconds(simPid) - simCpu0;
             RunFor(DrainMs);
             const qint64 got = m.SampleCount() - before;
             const long long heapGrowth = (long long)HeapInUse() - (long long)heapBefore;
             const long long storeGrowth = (long long)samples.memoryBytes() - (long long)storeBefore;
-            std::printf("  %-30s %5.2f s: handled %6lld (%4.0f/s), CPU %5.2f%% of one core (%5.1f us/reply), "
-                        "simulator %4.2f%%; heap %+.1f KiB (store %+.1f KiB)\n",
+            std::printf("  %-30s %5.2f s: handled %6lld (%4.0f/s), CPU %5.2f%% of one core (%5.1f us/reply; "
+                        "kernel %4.2f%%), simulator %4.2f%%; heap %+.1f KiB (store %+.1f KiB)\n",
                         what, wall, static_cast<long long>(got), double(got) / wall, 100.0 * cpu / wall,
-                        got > 0 ? cpu * 1e6 / double(got) : 0.0, 100.0 * simCpu / wall,
+                        got > 0 ? cpu * 1e6 / double(got) : 0.0, 100.0 * sys / wall, 100.0 * simCpu / wall,
                         double(heapGrowth) / 1024.0, double(storeGrowth) / 1024.0);
             return Paced{cpu / wall, chart.seriesUpdateCount() - repaints0, wall};
         };

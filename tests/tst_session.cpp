@@ -3,7 +3,9 @@
 #include "TxSim.h"
 #include "device/ModuleSession.h"
 
+#include <QEventLoop>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 namespace
@@ -76,6 +78,45 @@ private slots:
         QVERIFY(!session.IsReading());
         QTest::qWait(100);
         QCOMPARE(lost.size(), 1);
+    }
+
+    // Automatic sending at 1,000 replies a second is read in batches (far
+    // fewer reads than replies), every reply handled once and in order; a
+    // reply awaited meanwhile is read at once, not held for the batch.
+    void streamReadInBatchesLosingNothing()
+    {
+        TxSim sim;
+        QVERIFY(sim.start({QStringLiteral("--address"), QString::number(SimAddress)}));
+        ModuleSession session(ReplyTimeoutMs);
+        session.OpenPort(sim.portName());
+        QVERIFY(session.IsPortOpen());
+        int pieces = 0;
+        connect(&session.link(), &DeviceLink::bytesRead, this, [&] { ++pieces; });
+        QList<qint32> values;
+        connect(&session.link(), &DeviceLink::replyHandled, this, [&](const Reply &r) { values << r.value; });
+        QVERIFY(sim.ok(QStringLiteral("noise 500")));
+        QVERIFY(sim.ok(QStringLiteral("autorate 1000")));
+        QVERIFY(sim.ok(QStringLiteral("autosend on")));
+        // A real event loop: QTest::qWait sleeps between its rounds and so
+        // would batch the reads by itself.
+        const auto runFor = [](int ms) {
+            QEventLoop loop;
+            QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+            loop.exec();
+        };
+        runFor(400);
+        // An exchange in the middle of the stream: answered well inside a
+        // time-out shorter than the batch would be held (any reply ends it).
+        session.link().setStreamBatchInterval(ReplyTimeoutMs * 4);
+        QVERIFY(session.link().Exchange(BuildQueryFrame(SimAddress, CmdReadValue)));
+        session.link().setStreamBatchInterval(DeviceLink::DefaultStreamBatchMs);
+        runFor(200);
+        QVERIFY(sim.ok(QStringLiteral("autosend off")));
+        const QList<QByteArray> sent = sim.sentFrames();
+        QTRY_COMPARE(values.size(), sent.size());
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            QCOMPARE(values[i], DecodeReply(reinterpret_cast<const std::uint8_t *>(sent[i].constData()) + 1).value);
+        QVERIFY2(pieces * 3 < values.size(), qPrintable(QStringLiteral("%1 reads for %2 replies").arg(pieces).arg(values.size())));
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVarLengthArray>
@@ -483,7 +484,7 @@ void ChartWidget::setMarkersVisible(int channel, bool visible)
     if (c.markers == visible)
         return;
     c.markers = visible;
-    m_plot->update();
+    redraw();
 }
 
 bool ChartWidget::markersVisible(int channel) const
@@ -557,7 +558,7 @@ void ChartWidget::setDataCursorVisible(bool visible)
     if (visible && m_cursorInside)
         updateDataCursor();
     m_cursorLabel->setVisible(visible && m_cursorInside);
-    m_plot->update();
+    redraw();
 }
 
 void ChartWidget::setPanEnabled(bool enabled)
@@ -664,7 +665,7 @@ bool ChartWidget::refresh()
     if (handed || changed) {
         if (m_dataCursorVisible && m_cursorInside)
             updateDataCursor(); // the samples moved under the mouse
-        m_plot->update();
+        redraw();
     }
     return handed;
 }
@@ -760,22 +761,43 @@ void ChartWidget::layoutPlot()
                       std::max(1, m_plot->height() - top - bottom));
     if (area != m_plotArea) {
         m_plotArea = area;
-        m_plot->update();
+        redraw();
     }
 }
 
-const QStaticText &ChartWidget::labelText(const QString &text)
+const QPixmap &ChartWidget::labelPicture(const QString &text)
 {
+    // Each label is drawn once onto the plot's white and then copied: far
+    // cheaper than laying out and blending its glyphs at every repaint.
+    const qreal ratio = m_plot->devicePixelRatioF();
+    if (ratio != m_labelRatio || m_plot->font() != m_labelFont) {
+        m_labelCache.clear();
+        m_labelRatio = ratio;
+        m_labelFont = m_plot->font();
+    }
     auto it = m_labelCache.find(text);
     if (it == m_labelCache.end()) {
         if (m_labelCache.size() >= LabelCacheLimit)
             m_labelCache.clear();
-        QStaticText laidOut(text);
-        laidOut.setTextFormat(Qt::PlainText);
-        laidOut.setPerformanceHint(QStaticText::AggressiveCaching);
-        it = m_labelCache.insert(text, laidOut);
+        const QFontMetrics fm(m_labelFont);
+        const QSize size(std::max(1, fm.horizontalAdvance(text)), fm.height());
+        QPixmap picture(size * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::white);
+        QPainter p(&picture);
+        p.setFont(m_labelFont);
+        p.setPen(LabelColour);
+        p.drawText(QRect(QPoint(0, 0), size), Qt::AlignLeft | Qt::AlignVCenter, text);
+        p.end();
+        it = m_labelCache.insert(text, picture);
     }
     return *it;
+}
+
+void ChartWidget::redraw()
+{
+    m_canvasDirty = true;
+    m_plot->update();
 }
 
 QPointF ChartWidget::toPixel(double x, double y) const
@@ -785,29 +807,70 @@ QPointF ChartWidget::toPixel(double x, double y) const
             a.bottom() - (y - m_axisYMin) / (m_axisYMax - m_axisYMin) * a.height()};
 }
 
-void ChartWidget::paintPlot(QPainter &painter)
+void ChartWidget::paintPlot(QPainter &widgetPainter)
 {
-    painter.fillRect(m_plot->rect(), Qt::white);
-    paintAxes(painter);
-
-    // The channels cut their lines at the plot area themselves: a clip on
-    // the painter would slow every bar and segment down.
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    for (const Channel &c : m_channels)
-        paintChannel(painter, c);
-
-    if (m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0) {
-        const QPointF at = toPixel(m_cursorValue.x(), m_cursorValue.y());
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QPen(Qt::black, 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(at, 5.0, 5.0);
-        painter.setPen(QPen(QColor(0, 0, 0, 90), 1, Qt::DotLine));
-        painter.drawLine(QPointF(at.x(), m_plotArea.top()), QPointF(at.x(), m_plotArea.bottom()));
+    // Everything is drawn into our own picture of the plot, then copied
+    // out: the bars of the dense lines are written straight into its pixels.
+    // A paint with nothing new (the box of box zoom moving, an expose) copies
+    // the picture as it is.
+    const qreal ratio = m_plot->devicePixelRatioF();
+    const QSize size = m_plot->size() * ratio;
+    if (m_canvas.size() != size || m_canvas.devicePixelRatio() != ratio) {
+        m_canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        m_canvas.setDevicePixelRatio(ratio);
+        m_canvasDirty = true;
     }
-    painter.restore();
+    if (!m_canvasDirty) {
+        widgetPainter.drawImage(0, 0, m_canvas);
+        return;
+    }
+    m_canvasDirty = false;
+    Canvas canvas{m_canvas.bits(), m_canvas.bytesPerLine(), m_canvas.width(), m_canvas.height(), ratio};
+    {
+        QPainter painter(&m_canvas);
+        painter.fillRect(m_plot->rect(), Qt::white);
+        paintAxes(painter);
+
+        // The channels cut their lines at the plot area themselves: a clip
+        // on the painter would slow every bar and segment down.
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        for (const Channel &c : m_channels)
+            paintChannel(painter, canvas, c);
+
+        if (m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0) {
+            const QPointF at = toPixel(m_cursorValue.x(), m_cursorValue.y());
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setPen(QPen(Qt::black, 1));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(at, 5.0, 5.0);
+            painter.setPen(QPen(QColor(0, 0, 0, 90), 1, Qt::DotLine));
+            painter.drawLine(QPointF(at.x(), m_plotArea.top()), QPointF(at.x(), m_plotArea.bottom()));
+        }
+    }
+    widgetPainter.drawImage(0, 0, m_canvas);
 }
+
+namespace
+{
+/// Fills whole-pixel rectangles (in the plot's coordinates) with an opaque
+/// colour, straight into the picture's pixels.
+void FillBars(const ChartWidget::Canvas &canvas, const QRect *bars, qsizetype count, QRgb colour)
+{
+    const QRect bounds(0, 0, canvas.width, canvas.height);
+    for (qsizetype k = 0; k < count; ++k) {
+        QRect r = bars[k];
+        if (canvas.ratio != 1.0)
+            r = QRect(QPoint(int(std::floor(r.left() * canvas.ratio)), int(std::floor(r.top() * canvas.ratio))),
+                      QPoint(int(std::ceil((r.right() + 1) * canvas.ratio)) - 1,
+                             int(std::ceil((r.bottom() + 1) * canvas.ratio)) - 1));
+        r &= bounds;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(canvas.bits + qsizetype(y) * canvas.bytesPerLine);
+            std::fill(line + r.left(), line + r.right() + 1, colour);
+        }
+    }
+}
+} // namespace
 
 void ChartWidget::paintAxes(QPainter &painter)
 {
@@ -815,45 +878,39 @@ void ChartWidget::paintAxes(QPainter &painter)
     const QFontMetrics fm(m_plot->font());
     painter.setRenderHint(QPainter::Antialiasing, false);
 
-    // Grid lines, ticks and labels.
-    painter.setPen(QPen(GridColour, 1));
+    // Grid lines, frame and ticks: one-pixel rectangles, the painter's
+    // cheapest figure.
+    const QRect r = a.toRect();
     for (const Tick &t : m_xTicks) {
-        const double px = std::round(toPixel(t.value, 0).x());
-        painter.drawLine(QPointF(px, a.top()), QPointF(px, a.bottom()));
+        const int px = int(std::lround(toPixel(t.value, 0).x()));
+        painter.fillRect(QRect(px, r.top(), 1, r.height()), GridColour);
+        painter.fillRect(QRect(px, r.bottom() + 1, 1, TickLength), FrameColour);
     }
     for (const Tick &t : m_yTicks) {
-        const double py = std::round(toPixel(0, t.value).y());
-        painter.drawLine(QPointF(a.left(), py), QPointF(a.right(), py));
+        const int py = int(std::lround(toPixel(0, t.value).y()));
+        painter.fillRect(QRect(r.left(), py, r.width(), 1), GridColour);
+        painter.fillRect(QRect(r.left() - TickLength, py, TickLength, 1), FrameColour);
     }
-    painter.setPen(QPen(FrameColour, 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(a);
-    for (const Tick &t : m_xTicks) {
-        const double px = std::round(toPixel(t.value, 0).x());
-        painter.drawLine(QPointF(px, a.bottom()), QPointF(px, a.bottom() + TickLength));
-    }
-    for (const Tick &t : m_yTicks) {
-        const double py = std::round(toPixel(0, t.value).y());
-        painter.drawLine(QPointF(a.left() - TickLength, py), QPointF(a.left(), py));
-    }
+    painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), FrameColour);
+    painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), FrameColour);
+    painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), FrameColour);
+    painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), FrameColour);
 
-    painter.setPen(LabelColour);
-    const double labelTop = a.bottom() + TickLength + LabelGap;
+    const int labelTop = int(a.bottom()) + TickLength + LabelGap;
     for (const Tick &t : m_xTicks) {
-        const QStaticText &text = labelText(t.label);
+        const QPixmap &text = labelPicture(t.label);
         const double px = toPixel(t.value, 0).x();
-        painter.drawStaticText(QPointF(std::round(px - text.size().width() / 2), labelTop), text);
+        painter.drawPixmap(int(std::lround(px - text.deviceIndependentSize().width() / 2)), labelTop, text);
     }
     for (const Tick &t : m_yTicks) {
-        const QStaticText &text = labelText(t.label);
+        const QPixmap &text = labelPicture(t.label);
         const double py = toPixel(0, t.value).y();
-        painter.drawStaticText(QPointF(a.left() - TickLength - LabelGap - text.size().width(),
-                                       std::round(py - fm.height() / 2.0)),
-                               text);
+        painter.drawPixmap(int(std::lround(a.left() - TickLength - LabelGap - text.deviceIndependentSize().width())),
+                           int(std::lround(py - fm.height() / 2.0)), text);
     }
 }
 
-void ChartWidget::paintChannel(QPainter &painter, const Channel &c) const
+void ChartWidget::paintChannel(QPainter &painter, const Canvas &canvas, const Channel &c) const
 {
     const QList<QPointF> &points = c.trace.points;
     if (points.isEmpty())
@@ -920,12 +977,7 @@ void ChartWidget::paintChannel(QPainter &painter, const Channel &c) const
         painter.setPen(c.pen);
         painter.drawLines(segments.constData(), int(segments.size() / 2));
     }
-    if (!bars.isEmpty()) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(c.pen.color());
-        painter.drawRects(bars.constData(), int(bars.size()));
-        painter.setBrush(Qt::NoBrush);
-    }
+    FillBars(canvas, bars.constData(), bars.size(), c.pen.color().rgba());
 
     if (!c.markers)
         return;
@@ -1182,7 +1234,7 @@ void ChartWidget::mouseMovedTo(const QPoint &pos)
     m_cursorInside = m_plotArea.contains(pos);
     if (m_cursorInside && m_dataCursorVisible) {
         updateDataCursor();
-        m_plot->update();
+        redraw();
     }
     m_cursorLabel->setVisible(m_dataCursorVisible && m_cursorInside);
 }
@@ -1192,7 +1244,7 @@ void ChartWidget::mouseLeft()
     m_cursorInside = false;
     m_cursorLabel->hide();
     if (m_dataCursorVisible)
-        m_plot->update();
+        redraw();
 }
 
 bool ChartWidget::savePicture(const QString &fileName, QString *error)

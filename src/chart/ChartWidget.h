@@ -15,7 +15,9 @@
 
 #include <QHash>
 #include <QPen>
-#include <QStaticText>
+#include <QFont>
+#include <QImage>
+#include <QPixmap>
 #include <QWidget>
 
 #include <functional>
@@ -24,7 +26,6 @@
 class QAction;
 class QLabel;
 class QPainter;
-class QStaticText;
 class QTimer;
 class QToolBar;
 class ChartPlot;
@@ -173,6 +174,15 @@ public:
     QList<QPointF> linePoints(int channel, int line) const;
     QList<QPointF> lonePoints(int channel) const;
 
+    /// The pixels of the plot's picture while it is drawn.
+    struct Canvas {
+        uchar *bits;
+        qsizetype bytesPerLine;
+        int width;
+        int height;
+        qreal ratio;
+    };
+
     enum class Action { ZoomIn, ZoomOut, Pan, FitAll, Live, SavePicture, DataCursor };
     QAction *action(Action which) const;
 
@@ -209,9 +219,11 @@ private:
     void updateChannel(int index, double xMin, double xMax, int columns);
     void updateTicks(Qt::Orientation axis);
     void layoutPlot();
-    const QStaticText &labelText(const QString &text);
+    const QPixmap &labelPicture(const QString &text);
+    /// Has the plot drawn anew at the next paint.
+    void redraw();
     void paintPlot(QPainter &painter);
-    void paintChannel(QPainter &painter, const Channel &c) const;
+    void paintChannel(QPainter &painter, const Canvas &canvas, const Channel &c) const;
     void paintAxes(QPainter &painter);
     QPointF toPixel(double x, double y) const;
     void liveXRange(double &xMin, double &xMax) const;
@@ -242,7 +254,11 @@ private:
     std::vector<Tick> m_yTicks;
     QRectF m_plotArea;
     int m_yLabelWidth = 0;
-    QHash<QString, QStaticText> m_labelCache;
+    QImage m_canvas; // the plot as last drawn
+    bool m_canvasDirty = true;
+    QHash<QString, QPixmap> m_labelCache;
+    qreal m_labelRatio = 0;
+    QFont m_labelFont;
 
     double m_yMinimum = DefaultYMinimum;
     double m_ySpan = DefaultYSpan;

@@ -6,6 +6,8 @@
 #include <QIODevice>
 #include <QSerialPort>
 
+#include <algorithm>
+
 namespace {
 // Read notifications in a row that bring no bytes, or failed reads in a row,
 // before a port that still claims to be open is taken as hung up.
@@ -18,6 +20,9 @@ DeviceLink::DeviceLink(QObject *parent, int replyTimeoutMs) : QObject(parent)
     m_timerWait.setInterval(replyTimeoutMs);
     connect(&m_timerWait, &QTimer::timeout, this, &DeviceLink::TimerWaitTimer);
     m_assembler.setPacketHandler([this](const std::uint8_t *packet) { HandleReply(packet); });
+    m_batchTimer.setSingleShot(true);
+    m_batchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_batchTimer, &QTimer::timeout, this, &DeviceLink::endBatch);
 }
 
 void DeviceLink::attach(QIODevice *device)
@@ -49,14 +54,50 @@ void DeviceLink::attach(QIODevice *device)
 
 void DeviceLink::detach()
 {
-    if (m_device)
+    if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
+        if (m_batchTimer.isActive())
+            if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
+                port->setReadBufferSize(0);
+    }
+    m_batchTimer.stop();
+    m_pieceClock.invalidate();
     m_device = nullptr;
 }
 
 bool DeviceLink::isOpen() const { return m_device && m_device->isOpen(); }
 
 void DeviceLink::readAvailable()
+{
+    if (!m_device || m_batchTimer.isActive())
+        return;
+    // In automatic sending a reply comes about every millisecond; reading
+    // each on its own wakes the program a thousand times a second. While
+    // replies stream in, the port is told to keep what it has (its read
+    // buffer limited to what it holds, so it stops reading on and waking us)
+    // and everything is read together when the batch time is up. A reply
+    // after a quiet spell, and every reply while one is awaited (a poll, an
+    // exchange), is read at once.
+    auto *port = qobject_cast<QSerialPort *>(m_device.data());
+    const bool streaming = m_pieceClock.isValid() && m_pieceClock.elapsed() < StreamGapMs;
+    m_pieceClock.start();
+    if (port && m_streamBatchMs > 0 && streaming && !m_timerWait.isActive()) {
+        port->setReadBufferSize(std::max<qint64>(1, port->bytesAvailable()));
+        m_batchTimer.start(m_streamBatchMs);
+        return;
+    }
+    readNow();
+}
+
+void DeviceLink::endBatch()
+{
+    if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
+        port->setReadBufferSize(0); // reading the buffer lets the port read on
+    if (m_device && m_device->isOpen())
+        readNow();
+}
+
+void DeviceLink::readNow()
 {
     if (!m_device)
         return;
@@ -79,6 +120,13 @@ void DeviceLink::SendFrame(const QByteArray &frame)
 {
     if (!isOpen())
         failWrite(tr("串口未打开。"));
+    // A port holding a batch would fail the wait for the write below: it
+    // reads on again, and the batch is read as soon as events are handled.
+    if (m_batchTimer.isActive()) {
+        if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
+            port->setReadBufferSize(0);
+        m_batchTimer.start(0);
+    }
     QIODevice *device = m_device;
     const qint64 written = device->write(frame);
     if (written != frame.size())
@@ -122,6 +170,9 @@ void DeviceLink::StartTimerWait()
 {
     if (!m_timerWait.isActive())
         m_timerWait.start();
+    // A reply is awaited: what the port holds is read at once.
+    if (m_batchTimer.isActive() && m_batchTimer.remainingTime() > 0)
+        m_batchTimer.start(0);
 }
 
 void DeviceLink::WaitForReply()

@@ -91,6 +91,14 @@ public:
     qint64 openedElapsedMs() const { return m_openedClock.isValid() ? m_openedClock.elapsed() : 0; }
     int replyTimeoutMs() const { return m_timerWait.interval(); }
 
+    /// Replies that come less than StreamGapMs apart (automatic sending) are
+    /// read together every `ms` instead of one by one: the port keeps what
+    /// arrives meanwhile. 0 reads every piece at once.
+    void setStreamBatchInterval(int ms) { m_streamBatchMs = ms; }
+    int streamBatchInterval() const { return m_streamBatchMs; }
+    static constexpr int DefaultStreamBatchMs = 10;
+    static constexpr int StreamGapMs = 4;
+
     /// The device is gone (pulled adapter, hang-up): the device is closed and
     /// any wait ends as timed out. Reported once per attached device.
     void declareDeviceLost(const QString &reason);
@@ -123,6 +131,8 @@ signals:
 
 private:
     void readAvailable();
+    void readNow();
+    void endBatch();
     [[noreturn]] void failWrite(const QString &reason) const;
     bool isTapped(void (DeviceLink::*signal)(const QByteArray &)) const
     {
@@ -138,5 +148,8 @@ private:
     int m_emptyReads = 0;
     int m_failedReads = 0;
     quint64 m_replyCount = 0; // replies handled so far
+    int m_streamBatchMs = DefaultStreamBatchMs;
+    QElapsedTimer m_pieceClock; // since the last piece was read
+    QTimer m_batchTimer;        // running while the port holds a batch
     QElapsedTimer m_openedClock;
 };
