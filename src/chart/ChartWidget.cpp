@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <exception>
 
@@ -203,6 +204,7 @@ public:
         setMouseTracking(true);
         setAttribute(Qt::WA_OpaquePaintEvent);
         setContextMenuPolicy(Qt::NoContextMenu); // right clicks go on to the owner
+        setFocusPolicy(Qt::ClickFocus);          // Esc drops a box being drawn
         setAccessibleName(QCoreApplication::translate("ChartWidget", "曲线图"));
     }
 
@@ -636,6 +638,7 @@ bool ChartWidget::refresh()
         m_axisXMin = m_viewXMin;
         m_axisXMax = m_viewXMax;
         updateTicks(Qt::Horizontal);
+        layoutPlot(); // the labels' width may have changed
         changed = true;
     }
 
@@ -754,10 +757,18 @@ void ChartWidget::layoutPlot()
     // as the labels change.
     if (labelWidth > m_yLabelWidth || labelWidth + fm.averageCharWidth() * 2 < m_yLabelWidth)
         m_yLabelWidth = labelWidth;
+    // The last label on the horizontal axis may sit at the right edge, half
+    // of it beyond the plot.
+    int halfXLabel = 0;
+    for (const Tick &t : m_xTicks)
+        halfXLabel = std::max(halfXLabel, (fm.horizontalAdvance(t.label) + 1) / 2);
+    if (halfXLabel > m_xLabelHalf || halfXLabel + fm.averageCharWidth() < m_xLabelHalf)
+        m_xLabelHalf = halfXLabel;
     const int left = OuterMargin + m_yLabelWidth + LabelGap + TickLength;
     const int top = OuterMargin + fm.height() / 2;
     const int bottom = OuterMargin + fm.height() + LabelGap + TickLength;
-    const QRectF area(left, top, std::max(1, m_plot->width() - left - RightMargin),
+    const int right = std::max(RightMargin, m_xLabelHalf + OuterMargin);
+    const QRectF area(left, top, std::max(1, m_plot->width() - left - right),
                       std::max(1, m_plot->height() - top - bottom));
     if (area != m_plotArea) {
         m_plotArea = area;
@@ -852,24 +863,79 @@ void ChartWidget::paintPlot(QPainter &widgetPainter)
 
 namespace
 {
-/// Fills whole-pixel rectangles (in the plot's coordinates) with an opaque
-/// colour, straight into the picture's pixels.
-void FillBars(const ChartWidget::Canvas &canvas, const QRect *bars, qsizetype count, QRgb colour)
+/// Fills the bars of one line (whole pixels, in the plot's coordinates) with
+/// an opaque colour straight into the picture's pixels. While the bars follow
+/// each other along the line, every pixel column collects the span they
+/// cover and is filled once when the line has moved on: a dense band is
+/// written pixel by pixel once, not once per bar. Bars in a chain touch one
+/// another, so a column's span has no gap to fill wrongly; a bar that does
+/// not follow on from the last one starts a new chain.
+class BarFiller
 {
-    const QRect bounds(0, 0, canvas.width, canvas.height);
-    for (qsizetype k = 0; k < count; ++k) {
-        QRect r = bars[k];
-        if (canvas.ratio != 1.0)
-            r = QRect(QPoint(int(std::floor(r.left() * canvas.ratio)), int(std::floor(r.top() * canvas.ratio))),
-                      QPoint(int(std::ceil((r.right() + 1) * canvas.ratio)) - 1,
-                             int(std::ceil((r.bottom() + 1) * canvas.ratio)) - 1));
-        r &= bounds;
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(canvas.bits + qsizetype(y) * canvas.bytesPerLine);
-            std::fill(line + r.left(), line + r.right() + 1, colour);
+public:
+    BarFiller(const ChartWidget::Canvas &canvas, QRgb colour)
+        : m_canvas(canvas), m_colour(colour), m_top(std::size_t(std::max(canvas.width, 0)), INT_MAX),
+          m_bottom(std::size_t(std::max(canvas.width, 0)), INT_MIN)
+    {
+    }
+    ~BarFiller() { flush(m_canvas.width); }
+
+    void add(QRect r, bool followsOn)
+    {
+        if (m_canvas.ratio != 1.0)
+            r = QRect(QPoint(int(std::floor(r.left() * m_canvas.ratio)), int(std::floor(r.top() * m_canvas.ratio))),
+                      QPoint(int(std::ceil((r.right() + 1) * m_canvas.ratio)) - 1,
+                             int(std::ceil((r.bottom() + 1) * m_canvas.ratio)) - 1));
+        r &= QRect(0, 0, m_canvas.width, m_canvas.height);
+        if (r.isEmpty())
+            return;
+        if (!followsOn || r.left() < m_first)
+            flush(m_canvas.width);
+        else
+            flush(r.left() - ChainSlack); // the line has moved on past these
+        m_first = std::min(m_first, r.left());
+        m_last = std::max(m_last, r.right());
+        for (int x = r.left(); x <= r.right(); ++x) {
+            m_top[std::size_t(x)] = std::min(m_top[std::size_t(x)], r.top());
+            m_bottom[std::size_t(x)] = std::max(m_bottom[std::size_t(x)], r.bottom());
         }
     }
-}
+
+private:
+    /// Columns this far behind the newest bar can still be reached by the
+    /// next one (points within a column wander a little either way).
+    static constexpr int ChainSlack = 3;
+
+    /// Fills and forgets the collected columns left of `end`.
+    void flush(int end)
+    {
+        const int stop = std::min(end, m_last + 1);
+        for (int x = m_first; x < stop; ++x) {
+            int &top = m_top[std::size_t(x)];
+            int &bottom = m_bottom[std::size_t(x)];
+            if (top <= bottom) {
+                uchar *row = m_canvas.bits + qsizetype(top) * m_canvas.bytesPerLine + qsizetype(x) * 4;
+                for (int y = top; y <= bottom; ++y, row += m_canvas.bytesPerLine)
+                    *reinterpret_cast<QRgb *>(row) = m_colour;
+            }
+            top = INT_MAX;
+            bottom = INT_MIN;
+        }
+        if (stop > m_first)
+            m_first = stop;
+        if (m_first > m_last) { // nothing left
+            m_first = INT_MAX;
+            m_last = INT_MIN;
+        }
+    }
+
+    const ChartWidget::Canvas &m_canvas;
+    QRgb m_colour;
+    std::vector<int> m_top;
+    std::vector<int> m_bottom;
+    int m_first = INT_MAX; // collected columns, first to last
+    int m_last = INT_MIN;
+};
 } // namespace
 
 void ChartWidget::paintAxes(QPainter &painter)
@@ -933,28 +999,26 @@ void ChartWidget::paintChannel(QPainter &painter, const Canvas &canvas, const Ch
     // through the path stroker and costs hundreds of times more.
     const int width = std::max(1, c.pen.width());
     QVarLengthArray<QPointF, 4096> segments;
-    QVarLengthArray<QRect, 2048> bars;
-    QRect bar; // the bar being merged, in whole pixels
+    BarFiller bars(canvas, c.pen.color().rgba());
+    bool chained = false; // the last segment was a bar
+    int lastLeft = 0;
     const auto addSegment = [&](const QPointF &p, const QPointF &q) {
         if (std::abs(q.x() - p.x()) >= SteepSegment) {
             segments.append(p);
             segments.append(q);
+            chained = false;
             return;
         }
         const int left = int(std::floor((p.x() + q.x() - width) / 2 + 0.5));
         // Half the pen's width beyond either end, as a square cap would.
         const int top = int(std::floor(std::min(p.y(), q.y()) - width / 2.0 + 0.5));
         const int bottom = top + std::max(int(std::floor(std::abs(q.y() - p.y()) + 0.5)), 0) + width - 1;
-        if (!bar.isNull() && bar.left() == left && top <= bar.bottom() + 1 && bottom >= bar.top() - 1) {
-            bar.setTop(std::min(bar.top(), top));
-            bar.setBottom(std::max(bar.bottom(), bottom));
-            return;
-        }
-        if (const QRect inside = bar & barArea; !inside.isEmpty())
-            bars.append(inside);
-        bar = QRect(left, top, width, bottom - top + 1);
+        bars.add(QRect(left, top, width, bottom - top + 1) & barArea, chained && std::abs(left - lastLeft) <= width);
+        chained = true;
+        lastLeft = left;
     };
     for (const auto &[begin, end] : c.lines) {
+        chained = false;
         QPointF previous = pixel(points[begin]);
         bool previousInside = guard.contains(previous);
         for (qsizetype i = begin + 1; i < end; ++i) {
@@ -966,18 +1030,17 @@ void ChartWidget::paintChannel(QPainter &painter, const Canvas &canvas, const Ch
                 QPointF from = previous, to = current;
                 if (ClipSegment(from, to, guard))
                     addSegment(from, to);
+                else
+                    chained = false;
             }
             previous = current;
             previousInside = inside;
         }
     }
-    if (const QRect inside = bar & barArea; !inside.isEmpty())
-        bars.append(inside);
     if (!segments.isEmpty()) {
         painter.setPen(c.pen);
         painter.drawLines(segments.constData(), int(segments.size() / 2));
     }
-    FillBars(canvas, bars.constData(), bars.size(), c.pen.color().rgba());
 
     if (!c.markers)
         return;

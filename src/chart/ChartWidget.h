@@ -254,6 +254,7 @@ private:
     std::vector<Tick> m_yTicks;
     QRectF m_plotArea;
     int m_yLabelWidth = 0;
+    int m_xLabelHalf = 0;
     QImage m_canvas; // the plot as last drawn
     bool m_canvasDirty = true;
     QHash<QString, QPixmap> m_labelCache;
