@@ -827,7 +827,7 @@ void ChartWidget::paintPlot(QPainter &widgetPainter)
     const qreal ratio = m_plot->devicePixelRatioF();
     const QSize size = m_plot->size() * ratio;
     if (m_canvas.size() != size || m_canvas.devicePixelRatio() != ratio) {
-        m_canvas = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        m_canvas = QImage(size, QImage::Format_RGB32); // opaque: copied out without blending
         m_canvas.setDevicePixelRatio(ratio);
         m_canvasDirty = true;
     }

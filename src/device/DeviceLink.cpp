@@ -56,13 +56,28 @@ void DeviceLink::detach()
 {
     if (m_device) {
         disconnect(m_device, nullptr, this, nullptr);
-        if (m_batchTimer.isActive())
-            if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
-                port->setReadBufferSize(0);
+        releasePort();
     }
     m_batchTimer.stop();
     m_pieceClock.invalidate();
     m_device = nullptr;
+}
+
+void DeviceLink::holdPort(qint64 bytes)
+{
+    if (auto *port = qobject_cast<QSerialPort *>(m_device.data())) {
+        port->setReadBufferSize(bytes);
+        m_portHolding = true;
+    }
+}
+
+void DeviceLink::releasePort()
+{
+    if (!m_portHolding)
+        return;
+    m_portHolding = false;
+    if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
+        port->setReadBufferSize(0); // reading the buffer lets the port read on
 }
 
 bool DeviceLink::isOpen() const { return m_device && m_device->isOpen(); }
@@ -78,23 +93,29 @@ void DeviceLink::readAvailable()
     // and everything is read together when the batch time is up. A reply
     // after a quiet spell, and every reply while one is awaited (a poll, an
     // exchange), is read at once.
-    auto *port = qobject_cast<QSerialPort *>(m_device.data());
     const bool streaming = m_pieceClock.isValid() && m_pieceClock.elapsed() < StreamGapMs;
     m_pieceClock.start();
-    if (port && m_streamBatchMs > 0 && streaming && !m_timerWait.isActive()) {
-        port->setReadBufferSize(std::max<qint64>(1, port->bytesAvailable()));
+    if (batching() && streaming) {
+        holdPort(std::max<qint64>(1, m_device->bytesAvailable()));
         m_batchTimer.start(m_streamBatchMs);
         return;
     }
+    releasePort();
     readNow();
+}
+
+bool DeviceLink::batching() const
+{
+    return m_streamBatchMs > 0 && !m_timerWait.isActive() && qobject_cast<QSerialPort *>(m_device.data());
 }
 
 void DeviceLink::endBatch()
 {
-    if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
-        port->setReadBufferSize(0); // reading the buffer lets the port read on
-    if (m_device && m_device->isOpen())
-        readNow();
+    releasePort();
+    if (!m_device || !m_device->isOpen())
+        return;
+    readNow();
+    m_pieceClock.start(); // what the port read meanwhile still streams in
 }
 
 void DeviceLink::readNow()
@@ -122,11 +143,9 @@ void DeviceLink::SendFrame(const QByteArray &frame)
         failWrite(tr("串口未打开。"));
     // A port holding a batch would fail the wait for the write below: it
     // reads on again, and the batch is read as soon as events are handled.
-    if (m_batchTimer.isActive()) {
-        if (auto *port = qobject_cast<QSerialPort *>(m_device.data()))
-            port->setReadBufferSize(0);
+    releasePort();
+    if (m_batchTimer.isActive())
         m_batchTimer.start(0);
-    }
     QIODevice *device = m_device;
     const qint64 written = device->write(frame);
     if (written != frame.size())
@@ -171,6 +190,7 @@ void DeviceLink::StartTimerWait()
     if (!m_timerWait.isActive())
         m_timerWait.start();
     // A reply is awaited: what the port holds is read at once.
+    releasePort();
     if (m_batchTimer.isActive() && m_batchTimer.remainingTime() > 0)
         m_batchTimer.start(0);
 }

@@ -96,7 +96,7 @@ public:
     /// arrives meanwhile. 0 reads every piece at once.
     void setStreamBatchInterval(int ms) { m_streamBatchMs = ms; }
     int streamBatchInterval() const { return m_streamBatchMs; }
-    static constexpr int DefaultStreamBatchMs = 10;
+    static constexpr int DefaultStreamBatchMs = 20;
     static constexpr int StreamGapMs = 4;
 
     /// The device is gone (pulled adapter, hang-up): the device is closed and
@@ -133,6 +133,12 @@ private:
     void readAvailable();
     void readNow();
     void endBatch();
+    /// Whether replies streaming in are read in batches now.
+    bool batching() const;
+    /// Limits the port's read buffer to `bytes`: when it holds them, it
+    /// stops reading (and waking us) until it is read.
+    void holdPort(qint64 bytes);
+    void releasePort();
     [[noreturn]] void failWrite(const QString &reason) const;
     bool isTapped(void (DeviceLink::*signal)(const QByteArray &)) const
     {
@@ -151,5 +157,6 @@ private:
     int m_streamBatchMs = DefaultStreamBatchMs;
     QElapsedTimer m_pieceClock; // since the last piece was read
     QTimer m_batchTimer;        // running while the port holds a batch
+    bool m_portHolding = false; // the port's read buffer is limited
     QElapsedTimer m_openedClock;
 };
