@@ -776,7 +776,7 @@ void ChartWidget::layoutPlot()
     }
 }
 
-const QPixmap &ChartWidget::labelPicture(const QString &text)
+const QImage &ChartWidget::labelPicture(const QString &text)
 {
     // Each label is drawn once onto the plot's white and then copied: far
     // cheaper than laying out and blending its glyphs at every repaint.
@@ -788,11 +788,21 @@ const QPixmap &ChartWidget::labelPicture(const QString &text)
     }
     auto it = m_labelCache.find(text);
     if (it == m_labelCache.end()) {
-        if (m_labelCache.size() >= LabelCacheLimit)
-            m_labelCache.clear();
+        if (m_labelCache.size() >= LabelCacheLimit) {
+            // Keep the labels on the axes now: drawing them all again at
+            // once would make one repaint slow.
+            for (auto old = m_labelCache.begin(); old != m_labelCache.end();) {
+                const auto shown = [&](const Tick &t) { return t.label == old.key(); };
+                if (std::any_of(m_xTicks.begin(), m_xTicks.end(), shown) ||
+                    std::any_of(m_yTicks.begin(), m_yTicks.end(), shown))
+                    ++old;
+                else
+                    old = m_labelCache.erase(old);
+            }
+        }
         const QFontMetrics fm(m_labelFont);
         const QSize size(std::max(1, fm.horizontalAdvance(text)), fm.height());
-        QPixmap picture(size * ratio);
+        QImage picture(size * ratio, QImage::Format_RGB32);
         picture.setDevicePixelRatio(ratio);
         picture.fill(Qt::white);
         QPainter p(&picture);
@@ -964,14 +974,14 @@ void ChartWidget::paintAxes(QPainter &painter)
 
     const int labelTop = int(a.bottom()) + TickLength + LabelGap;
     for (const Tick &t : m_xTicks) {
-        const QPixmap &text = labelPicture(t.label);
+        const QImage &text = labelPicture(t.label);
         const double px = toPixel(t.value, 0).x();
-        painter.drawPixmap(int(std::lround(px - text.deviceIndependentSize().width() / 2)), labelTop, text);
+        painter.drawImage(int(std::lround(px - text.deviceIndependentSize().width() / 2)), labelTop, text);
     }
     for (const Tick &t : m_yTicks) {
-        const QPixmap &text = labelPicture(t.label);
+        const QImage &text = labelPicture(t.label);
         const double py = toPixel(0, t.value).y();
-        painter.drawPixmap(int(std::lround(a.left() - TickLength - LabelGap - text.deviceIndependentSize().width())),
+        painter.drawImage(int(std::lround(a.left() - TickLength - LabelGap - text.deviceIndependentSize().width())),
                            int(std::lround(py - fm.height() / 2.0)), text);
     }
 }

@@ -219,7 +219,7 @@ private:
     void updateChannel(int index, double xMin, double xMax, int columns);
     void updateTicks(Qt::Orientation axis);
     void layoutPlot();
-    const QPixmap &labelPicture(const QString &text);
+    const QImage &labelPicture(const QString &text);
     /// Has the plot drawn anew at the next paint.
     void redraw();
     void paintPlot(QPainter &painter);
@@ -257,7 +257,7 @@ private:
     int m_xLabelHalf = 0;
     QImage m_canvas; // the plot as last drawn
     bool m_canvasDirty = true;
-    QHash<QString, QPixmap> m_labelCache;
+    QHash<QString, QImage> m_labelCache;
     qreal m_labelRatio = 0;
     QFont m_labelFont;
 
