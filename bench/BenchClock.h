@@ -5,6 +5,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
 #include <sys/resource.h>
 
 /// User and system CPU seconds this process has used so far.
@@ -29,4 +33,23 @@ inline void RunFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+/// CPU time of this thread: other programs on a busy machine do not count.
+inline double ThreadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+inline double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+inline double Max(const std::vector<double> &v)
+{
+    return *std::max_element(v.begin(), v.end());
 }

@@ -53,24 +53,6 @@ double Sample(int channel, qsizetype i)
     return 5000.0 + 2500.0 * std::sin(double(i) * 0.0003);
 }
 
-double ThreadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double Max(const std::vector<double> &v)
-{
-    return *std::max_element(v.begin(), v.end());
-}
-
 /// One way of drawing the three channels.
 class Engine
 {

@@ -260,6 +260,15 @@ double MinX(const QList<QPointF> &points)
     return m;
 }
 
+/// Shows `w` at the given size, repainted only when the test calls refresh().
+[[nodiscard]] bool Shown(ChartWidget &w, int width, int height)
+{
+    w.setRepaintInterval(0);
+    w.resize(width, height);
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+}
+
 // Moves the mouse (no button held) over `pos` of `widget` through the window
 // system layer and delivers it at once. QTest::mouseMove on a widget warps the
 // real pointer instead, whose motion event arrives later on an X server.
@@ -888,10 +897,7 @@ private slots:
     void liveModeFollowsTheSamples()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(1000, 500);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 1000, 500));
         w.refresh();
         QCOMPARE(Axis(w, Qt::Horizontal)->min(), 0.0);
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
@@ -1098,10 +1104,7 @@ private slots:
         QCOMPARE(ChartWidget::DataCursorText(12.5, -1234.25), QStringLiteral("X: 12,5   Y: -1234,25"));
 
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         w.setYAxis(0, 1); // ticks 0, 0.2, 0.4 ...
         w.refresh();
         QApplication::processEvents();
@@ -1121,10 +1124,7 @@ private slots:
     void markersAndGapsInTheWidget()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         // Points 50 apart, one per pixel column in the live view.
         for (int i = 1; i <= 20; ++i) {
             w.append(0, 50 * i, i);
@@ -1254,10 +1254,7 @@ private slots:
     void panByDraggingAndWheelZoom()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         w.setToolbarVisible(true);
         QApplication::processEvents();
         w.refresh();
@@ -1310,10 +1307,7 @@ private slots:
     void boxZoomAndWheelOverAnAxis()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         w.setToolbarVisible(true);
         w.setYAxis(0, 100);
         QApplication::processEvents();
@@ -1368,10 +1362,7 @@ private slots:
     void dataCursorSnapsToTheNearestSample()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         w.setToolbarVisible(true);
         for (int i = 1; i <= 10; ++i)
             w.append(ChartWidget::SampleChannel, 100 * i, 10.0 + 0.125 * i);
@@ -1406,10 +1397,7 @@ private slots:
     void drawsTheChannelsWhereTheirValuesAre()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         for (int i = 0; i <= 1000; i += 10) {
             w.append(ChartWidget::SampleChannel, i, 25.0);
             w.append(ChartWidget::SmoothedChannel, i, 75.0);
@@ -1435,10 +1423,7 @@ private slots:
     void dataCursorReadsTheMousePosition()
     {
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(800, 400);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 800, 400));
         w.setYAxis(0, 100);
         w.refresh();
         QCOMPARE(ChartWidget::DataCursorText(12.5, -3), QStringLiteral("X: 12.5   Y: -3"));
@@ -1462,10 +1447,7 @@ private slots:
     {
         QTemporaryDir dir;
         ChartWidget w;
-        w.setRepaintInterval(0);
-        w.resize(600, 300);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(Shown(w, 600, 300));
         for (int i = 1; i <= 100; ++i)
             w.append(0, i, i * 10);
         QString answer;
