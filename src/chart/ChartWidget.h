@@ -17,7 +17,6 @@
 #include <QPen>
 #include <QFont>
 #include <QImage>
-#include <QPixmap>
 #include <QWidget>
 
 #include <functional>
