@@ -1,0 +1,251 @@
+#include "app/MainUnit.h"
+
+#include "app/ScopeExit.h"
+#include "chart/ChartWidget.h"
+#include "chart/SampleDataFile.h"
+#include "chart/SmoothingFilter.h"
+#include "io/SettingsKeys.h"
+#include "ui_MainUnit.h"
+#include "widgets/Prompter.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProgressDialog>
+
+// The main window's work on the samples: clearing, smoothing, export and
+// import, and the recording journal's restore after a crash.
+
+namespace
+{
+namespace Keys = SettingsKeys;
+
+QString FilterClassPrefix()
+{
+    return QCoreApplication::translate("TfrmMain", "滤波级数：");
+}
+const QString ExportFilter = QStringLiteral("Text File (*.txt)");
+QString ImportFilter()
+{
+    return QCoreApplication::translate("TfrmMain", "文本文件(*.txt)");
+}
+const QString DataFileSuffix = QStringLiteral("txt");
+
+constexpr int FileProgressShowAfterMs = 500; // quick exports and imports show no progress window
+constexpr int FileProgressEventsEveryMs = 50;
+constexpr int FileProgressSteps = 1000;
+
+/// The progress window of a long export or import. Keeps the program
+/// responsive: every FileProgressEventsEveryMs (and at the first report) it
+/// updates the bar and handles the waiting events, among them the Cancel
+/// button.
+class FileProgress
+{
+public:
+    FileProgress(QWidget *parent, const QString &label)
+        : m_dialog(label, QCoreApplication::translate("TfrmMain", "取消"), 0, FileProgressSteps, parent)
+    {
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(FileProgressShowAfterMs);
+        m_dialog.setAutoReset(false);
+        m_dialog.setAutoClose(false);
+    }
+
+    /// The callback for the sample-data functions; false once cancelled.
+    SampleProgress callback()
+    {
+        return [this](qint64 done, qint64 total) { return report(done, total); };
+    }
+
+private:
+    bool report(qint64 done, qint64 total)
+    {
+        if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < FileProgressEventsEveryMs)
+            return !m_dialog.wasCanceled();
+        m_sinceEvents.start();
+        const double part = total > 0 ? double(done) / double(total) : 0.0;
+        m_dialog.setValue(int(part * FileProgressSteps));
+        QCoreApplication::processEvents();
+        return !m_dialog.wasCanceled();
+    }
+
+    QProgressDialog m_dialog;
+    QElapsedTimer m_sinceEvents;
+};
+} // namespace
+
+// --- Recording journal -----------------------------------------------------
+
+void TfrmMain::OfferJournalRestore()
+{
+    // A journal nobody holds: the run that wrote it did not end normally.
+    if (!m_journal.claimLeftover())
+        return;
+    const RecordingJournal::ReadResult found = RecordingJournal::Read(m_journal.path());
+    if (found.samples == 0) {
+        m_journal.remove();
+        return;
+    }
+    const auto timeText = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    };
+    const QString question =
+        tr("上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。是否恢复到曲线中？")
+            .arg(found.samples)
+            .arg(timeText(found.firstMs), timeText(found.lastMs));
+    if (!Prompts().askYesNo(this, tr("提示"), question)) {
+        m_journal.remove();
+        return;
+    }
+    // The samples go back to channel 0 with their X and values as plotted;
+    // the journal goes on after them, holding what the chart holds.
+    ChartChannel &samples = m_ui->pltMain->data().channel(ChartWidget::SampleChannel);
+    std::vector<double> x, y;
+    bool complete = true;
+    m_ui->pltMain->suspendRepaint();
+    try {
+        RecordingJournal::Read(m_journal.path(), [&](const RecordingJournal::Block &block) {
+            const std::size_t n = block.values.size();
+            x.resize(n);
+            y.resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                x[i] = double(block.firstX + qint64(i));
+                y[i] = ModuleSession::DisplayValueOf(block.values[i], block.decimal);
+            }
+            samples.appendRange(x.data(), y.data(), qsizetype(n));
+            return true;
+        });
+    } catch (const std::bad_alloc &) {
+        complete = false;
+    }
+    m_ui->pltMain->resumeRepaint();
+    // Short of memory, the journal keeps the samples the chart could not
+    // take; new ones are counted on after them either way.
+    m_sampleCount = std::max(m_sampleCount, found.lastX);
+    m_journal.adopt(found.validBytes);
+    if (!complete)
+        Prompts().showError(this, tr("内存不足：记录中的采样未能全部恢复到曲线中。"));
+}
+
+void TfrmMain::JournalWriteFailed(const QString &reason)
+{
+    // The notice waits until the handler that recorded the sample has ended.
+    QTimer::singleShot(0, this, [this, reason] {
+        Prompts().showError(
+            this, tr("记录文件 %1 无法写入：\n%2\n\n曲线照常记录，但程序意外退出时这些采样可能无法恢复。")
+                      .arg(QDir::toNativeSeparators(m_journal.path()), reason));
+    });
+}
+
+// --- Sample data -----------------------------------------------------------
+
+void TfrmMain::btnClearClick()
+{
+    m_ui->pltMain->clearAll();
+    m_sampleCount = 0;
+    m_journal.remove();
+}
+
+void TfrmMain::mnuClearDataClick()
+{
+    btnClearClick();
+}
+
+// --- Sample data -----------------------------------------------------------
+
+void TfrmMain::btnFilterClick()
+{
+    if (!ApplySmoothing(*m_smoothing, m_ui->tbFilterClass->value(), m_ui->pltMain->data()))
+        Prompts().showError(this, tr("内存不足：滤波未能完成，滤波曲线不完整。"));
+}
+
+void TfrmMain::tbFilterClassChange()
+{
+    m_ui->sttFilterClass->setText(FilterClassPrefix() + QString::number(m_ui->tbFilterClass->value()));
+    btnFilterClick();
+}
+
+void TfrmMain::ckbViewMarkerClick()
+{
+    const bool visible = m_ui->ckbViewMarker->isChecked();
+    for (int channel = 0; channel < m_ui->pltMain->channelCount(); ++channel)
+        m_ui->pltMain->setMarkersVisible(channel, visible);
+    m_settings.WriteBool(Keys::SectionRuntime, Keys::KeyViewDataMarker, visible);
+}
+
+void TfrmMain::ExportData()
+{
+    if (m_fileWorkRunning)
+        return;
+    const QString name = Prompts().saveFileName(this, ExportFilter, DataFileSuffix);
+    if (name.isEmpty())
+        return;
+    m_fileWorkRunning = true;
+    const ScopeExit done([this] { m_fileWorkRunning = false; });
+    // The file holds the samples there are now; those arriving while it is
+    // written stay in the chart (and the journal) only. A cancelled export
+    // says nothing: the target is as it was.
+    const qint64 samplesBefore = m_sampleCount;
+    QString error;
+    FileProgress progress(this, tr("正在导出数据..."));
+    const SampleFileResult written =
+        WriteSampleDataFile(m_ui->pltMain->data(), name, progress.callback(), &error);
+    if (written == SampleFileResult::Failed)
+        Prompts().showError(this, QLatin1String(SaveDataErrorPrefix) + error);
+    else if (written == SampleFileResult::Done && m_sampleCount == samplesBefore)
+        m_journal.remove(); // every live sample is in the file
+}
+
+void TfrmMain::btnExportClick()
+{
+    ExportData();
+}
+
+void TfrmMain::E1Click()
+{
+    ExportData();
+}
+
+void TfrmMain::btnLoadDataClick()
+{
+    if (m_fileWorkRunning)
+        return;
+    const QString name = Prompts().openFileName(this, ImportFilter(), DataFileSuffix);
+    if (name.isEmpty())
+        return;
+    m_fileWorkRunning = true;
+    const ScopeExit done([this] { m_fileWorkRunning = false; });
+    ChartWidget *chart = m_ui->pltMain;
+    const qsizetype samplesBefore = chart->count(ChartWidget::SampleChannel);
+    QString error;
+    SampleFileResult read = SampleFileResult::Failed;
+    {
+        // Live samples arriving meanwhile are held (PlotValue) and appended
+        // after the imported points and the mean line.
+        m_importRunning = true;
+        const ScopeExit importEnded([this] { m_importRunning = false; });
+        FileProgress progress(this, tr("正在导入数据..."));
+        chart->suspendRepaint();
+        read = ReadSampleDataFile(chart->data(), name, progress.callback(), &error);
+        chart->resumeRepaint();
+    }
+    if (read == SampleFileResult::Cancelled)
+        Prompts().inform(this, tr("导入已取消：已读入的 %1 个点保留在曲线中，未画均值线。")
+                                   .arg(chart->count(ChartWidget::SampleChannel) - samplesBefore));
+    else if (read == SampleFileResult::Failed || !AppendMeanLine(chart->data(), &error))
+        Prompts().showError(this, QLatin1String(LoadDataErrorPrefix) + error);
+    AppendHeldSamples();
+}
+
+void TfrmMain::AppendHeldSamples()
+{
+    const std::vector<std::pair<double, double>> held = std::exchange(m_heldSamples, {});
+    try {
+        for (const auto &[x, y] : held)
+            m_ui->pltMain->append(ChartWidget::SampleChannel, x, y);
+    } catch (const std::bad_alloc &) {
+        Prompts().showError(this, tr("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
+    }
+}
+
