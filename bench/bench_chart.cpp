@@ -88,8 +88,8 @@ qsizetype SeriesPoints(const ChartWidget &w)
 {
     qsizetype n = 0;
     for (int c = 0; c < w.channelCount(); ++c)
-        for (int line = 0; line < w.lineCount(c); ++line)
-            n += w.linePoints(c, line).size();
+        for (int line = 0; line < w.picture().trace(c).lineCount(); ++line)
+            n += w.picture().trace(c).linePoints(line).size();
     return n;
 }
 
@@ -128,7 +128,7 @@ int main(int argc, char **argv)
 
     // Thinning alone.
     ThinnedTrace trace;
-    const int columns = int(w.plotArea().width() / 2); // as the widget does: 2 px per column
+    const int columns = int(w.view().map().area().width() / 2); // as the widget does: 2 px per column
     std::printf("plot width:                              %d px\n", 2 * columns);
     {
         std::vector<double> live, fit;

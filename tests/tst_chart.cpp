@@ -1,5 +1,7 @@
 #include "chart/ChartData.h"
+#include "chart/ChartPicture.h"
 #include "chart/ChartThinning.h"
+#include "chart/ChartView.h"
 #include "chart/ChartWidget.h"
 #include "chart/SampleDataFile.h"
 #include "chart/SmoothingFilter.h"
@@ -50,14 +52,29 @@ bool InIndexOrder(const ThinnedTrace &t)
 struct AxisShown {
     const ChartWidget *w;
     Qt::Orientation o;
-    double min() const { return w->axisMinimum(o); }
-    double max() const { return w->axisMaximum(o); }
+    double min() const { return w->view().map().minimum(o); }
+    double max() const { return w->view().map().maximum(o); }
     const AxisShown *operator->() const { return this; }
 };
 
 AxisShown Axis(const ChartWidget &w, Qt::Orientation o)
 {
     return {&w, o};
+}
+
+/// Lone points of a trace drawn as markers (without markers they are dots).
+QList<QPointF> LoneMarkers(const ChartWidget &w, int channel)
+{
+    const ChartTrace &t = w.picture().trace(channel);
+    return t.markers ? t.lonePoints() : QList<QPointF>();
+}
+
+/// Whether the chart as drawn has a pixel of `colour` where the value point
+/// (`x`, `y`) is.
+bool DrawnAt(const ChartWidget &w, double x, double y, const QColor &colour)
+{
+    const QImage picture = w.plotView()->grab().toImage();
+    return picture.pixelColor(w.view().map().toPixel(x, y).toPoint()) == colour;
 }
 
 bool SameBits(double a, double b)
@@ -860,6 +877,59 @@ private slots:
         QVERIFY(DrawnExtent(ChartChannel()).isEmpty());
     }
 
+    // ---- view ---------------------------------------------------------------
+
+    // The view alone, without a window: the live range ends at the newest
+    // point of the lead channel, zoom and drag move about the right point,
+    // fit all takes in every channel, and pixels map to values and back.
+    void viewArithmetic()
+    {
+        ChartData data({QStringLiteral("lead"), QStringLiteral("other")});
+        ChartView view(data);
+        view.setArea(QRectF(10, 20, 400, 200));
+        const auto show = [&] { return view.showAxis(Qt::Horizontal) | view.showAxis(Qt::Vertical); };
+        QVERIFY(show());
+        QVERIFY(!show()); // nothing new
+        QCOMPARE(view.map().toPixel(0, 0), QPointF(10, 220));
+        QCOMPARE(view.map().toPixel(ChartView::LiveSpan, ChartView::DefaultYSpan), QPointF(410, 20));
+        QCOMPARE(view.map().toValue(QPointF(210, 120)), QPointF(500, 5000));
+
+        data.append(1, 5000, 17); // not the lead: live stays at the start
+        view.scrollLive();
+        QCOMPARE(view.xMaximum(), ChartView::LiveSpan);
+        data.append(0, 2500, 7);
+        view.scrollLive();
+        QCOMPARE(view.xMinimum(), 1500.0);
+        QCOMPARE(view.xMaximum(), 2500.0);
+
+        view.zoomAt(0.5, 2000, 5000);
+        QVERIFY(!view.isLive());
+        QCOMPARE(view.xMinimum(), 1750.0);
+        QCOMPARE(view.yMaximum(), 7500.0);
+        QVERIFY(show());
+        view.dragBy(QPointF(40, -20)); // a tenth of the width right, a tenth of the height up
+        QCOMPARE(view.xMinimum(), 1700.0);
+        QCOMPARE(view.yMinimum(), 2000.0);
+
+        view.fitAll(); // X of both channels, Y with 5 % of the span either side
+        QCOMPARE(view.xMinimum(), 2500.0);
+        QCOMPARE(view.xMaximum(), 5000.0);
+        QCOMPARE(view.yMinimum(), 6.5);
+        QCOMPARE(view.yMaximum(), 17.5);
+
+        // Live again: the vertical range takes in the values, holds while
+        // they move inside it, shrinks when far too wide.
+        view.followLive();
+        view.followValues({0, 1, 100, 200, 0, 0});
+        const double low = view.yMinimum(), high = view.yMaximum();
+        QVERIFY(low <= 100 && high >= 200 && high - low < 1000);
+        view.followValues({0, 1, 120, 180, 0, 0});
+        QCOMPARE(view.yMinimum(), low);
+        QCOMPARE(view.yMaximum(), high);
+        view.followValues({0, 1, 150, 151, 0, 0});
+        QVERIFY(view.yMaximum() - view.yMinimum() < (high - low) / ChartView::YShrinkRatio);
+    }
+
     // ---- widget -----------------------------------------------------------
 
     void channelsAsConfigured()
@@ -868,13 +938,13 @@ private slots:
         QCOMPARE(w.channelCount(), 3);
         QCOMPARE(w.data().channel(0).title(), QStringLiteral("Channel 1"));
         QCOMPARE(w.data().channel(2).title(), QStringLiteral("Channel 3"));
-        QCOMPARE(w.pen(0).width(), 2);
+        QCOMPARE(w.picture().trace(0).pen.width(), 2);
         // The smoothed trace is yellow, dark enough to stand out on the white plot area.
-        const QColor smoothed = w.pen(1).color();
+        const QColor smoothed = w.picture().trace(1).pen.color();
         QVERIFY(smoothed.hue() >= 40 && smoothed.hue() <= 60);
         QVERIFY(smoothed.lightnessF() < 0.5);
-        QCOMPARE(w.pen(1).width(), 2);
-        QCOMPARE(w.pen(2).color(), QColor(Qt::blue));
+        QCOMPARE(w.picture().trace(1).pen.width(), 2);
+        QCOMPARE(w.picture().trace(2).pen.color(), QColor(Qt::blue));
         QVERIFY(!w.toolbarVisible());
         QVERIFY(!w.dataCursorVisible());
         QVERIFY(w.isLive());
@@ -906,17 +976,17 @@ private slots:
             w.append(0, i, i % 10);
         QVERIFY(w.refresh());
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 1000.0);
-        QCOMPARE(MaxX(w.linePoints(0, 0)), 500.0);
+        QCOMPARE(MaxX(w.picture().trace(0).linePoints(0)), 500.0);
 
         for (int i = 501; i <= 2500; ++i)
             w.append(0, i, i % 10);
         QVERIFY(w.refresh());
         QCOMPARE(Axis(w, Qt::Horizontal)->min(), 1500.0);
         QCOMPARE(Axis(w, Qt::Horizontal)->max(), 2500.0);
-        const QList<QPointF> s = w.linePoints(0, 0);
+        const QList<QPointF> s = w.picture().trace(0).linePoints(0);
         QCOMPARE(MaxX(s), 2500.0);
         QCOMPARE(MinX(s), 1499.0); // one point before the view keeps the line to the edge
-        QVERIFY(s.size() <= 2 * int(w.plotArea().width()) + 4); // about two per pixel
+        QVERIFY(s.size() <= 2 * int(w.view().map().area().width()) + 4); // about two per pixel
 
         // Nothing changed: nothing is handed over again.
         QVERIFY(!w.refresh());
@@ -1108,13 +1178,13 @@ private slots:
         w.setYAxis(0, 1); // ticks 0, 0.2, 0.4 ...
         w.refresh();
         QApplication::processEvents();
-        const QStringList labels = w.axisLabels(Qt::Vertical) + w.axisLabels(Qt::Horizontal);
+        const QStringList labels = w.axes().labels(Qt::Vertical) + w.axes().labels(Qt::Horizontal);
         QVERIFY2(labels.contains(QStringLiteral("0,2")), qPrintable(labels.join(QLatin1Char(' '))));
         QVERIFY2(!labels.join(QString()).contains(QLatin1Char('.')),
                  qPrintable(labels.join(QLatin1Char(' '))));
 
         w.action(ChartWidget::Action::DataCursor)->trigger();
-        const QPoint centre = w.plotArea().center().toPoint();
+        const QPoint centre = w.view().map().area().center().toPoint();
         HoverOver(w.plotView(), centre);
         const QString cursor = w.dataCursorText(); // about X 500, Y 0.5
         QVERIFY2(cursor.contains(QStringLiteral("Y: 0,")) && !cursor.contains(QLatin1Char('.')),
@@ -1133,29 +1203,29 @@ private slots:
         }
         w.refresh();
         // 1..9, the lone 11 and 13..20: two lines and one marker-only point.
-        QCOMPARE(w.lineCount(0), 2);
-        QCOMPARE(w.linePoints(0, 0).size(), 9);
-        QCOMPARE(w.linePoints(0, 1).size(), 8);
-        QCOMPARE(w.lonePoints(0).size(), 0);
+        QCOMPARE(w.picture().trace(0).lineCount(), 2);
+        QCOMPARE(w.picture().trace(0).linePoints(0).size(), 9);
+        QCOMPARE(w.picture().trace(0).linePoints(1).size(), 8);
+        QCOMPARE(LoneMarkers(w, 0).size(), 0);
 
         QVERIFY(!w.markersVisible(0));
         w.setMarkersVisible(0, true);
         QVERIFY(w.markersVisible(0));
         QVERIFY(!w.markersVisible(1));
         QVERIFY(w.refresh());
-        QCOMPARE(w.lonePoints(0).size(), 1);
-        QCOMPARE(w.lonePoints(0).front(), QPointF(550, 11));
+        QCOMPARE(LoneMarkers(w, 0).size(), 1);
+        QCOMPARE(LoneMarkers(w, 0).front(), QPointF(550, 11));
         w.setMarkersVisible(0, false);
         QVERIFY(w.refresh());
-        QCOMPARE(w.lonePoints(0).size(), 0);
+        QCOMPARE(LoneMarkers(w, 0).size(), 0);
 
         // Without the gaps the second piece is emptied, not left behind.
         w.clearChannel(0);
         for (int i = 1; i <= 20; ++i)
             w.append(0, 50 * i, i);
         w.refresh();
-        QCOMPARE(w.lineCount(0), 1);
-        QCOMPARE(w.linePoints(0, 0).size(), 20);
+        QCOMPARE(w.picture().trace(0).lineCount(), 1);
+        QCOMPARE(w.picture().trace(0).linePoints(0).size(), 20);
 
         // A file full of null points: the number of series stays bounded.
         w.clearChannel(0);
@@ -1165,7 +1235,36 @@ private slots:
                 w.markLast(0, PointMark::Null);
         }
         w.refresh();
-        QCOMPARE(w.lineCount(0), ChartWidget::MaxPiecesPerChannel);
+        QCOMPARE(w.picture().trace(0).lineCount(), ChartWidget::MaxPiecesPerChannel);
+    }
+
+    // A single sample, the first after a clear or one between gaps, shows
+    // as a dot in its trace's colour with markers off.
+    void loneSampleIsADot()
+    {
+        ChartWidget w;
+        QVERIFY(Shown(w, 800, 400));
+        const QColor colour = w.picture().trace(ChartWidget::SampleChannel).pen.color();
+        QVERIFY(!w.markersVisible(ChartWidget::SampleChannel));
+        w.append(ChartWidget::SampleChannel, 1, 246.8); // the first reading, live
+        w.refresh();
+        QVERIFY(w.viewYMinimum() < 246.8 && w.viewYMaximum() > 246.8 && w.viewYMaximum() < 1000);
+        QVERIFY(DrawnAt(w, 1, 246.8, colour));
+
+        // (400, 50) alone between two null points, lines at 20 either side.
+        w.clearAll();
+        const double points[][2] = {{100, 20}, {200, 20}, {300, 20}, {400, 50},
+                                    {500, 20}, {600, 20}, {700, 20}};
+        for (const auto &p : points) {
+            w.append(ChartWidget::SampleChannel, p[0], p[1]);
+            if (p[0] == 300 || p[0] == 500)
+                w.markLast(ChartWidget::SampleChannel, PointMark::Null);
+        }
+        w.zoomTo(0, 0, 1000, 100);
+        w.refresh();
+        QVERIFY(DrawnAt(w, 400, 50, colour));
+        QVERIFY(DrawnAt(w, 650, 20, colour));
+        QVERIFY(!DrawnAt(w, 400, 60, colour)); // a dot, not a line to it
     }
 
     void toolbarVisibleAndEnabled()
@@ -1198,13 +1297,13 @@ private slots:
         QVERIFY(w.repaintSuspended());
         QVERIFY(!w.refresh());
         QCOMPARE(w.seriesUpdateCount(), before);
-        QCOMPARE(w.lineCount(0), 0);
+        QCOMPARE(w.picture().trace(0).lineCount(), 0);
         w.resumeRepaint();
         w.resumeRepaint(); // one too many is harmless
         QVERIFY(!w.repaintSuspended());
         QVERIFY(w.refresh());
         QCOMPARE(w.seriesUpdateCount(), before + 1);
-        QCOMPARE(w.linePoints(0, 0).size(), 100);
+        QCOMPARE(w.picture().trace(0).linePoints(0).size(), 100);
     }
 
     void zoomFitAndBackToLive()
@@ -1259,7 +1358,7 @@ private slots:
         QApplication::processEvents();
         w.refresh();
         QWidget *vp = w.plotView();
-        const QPoint centre = w.plotArea().center().toPoint();
+        const QPoint centre = w.view().map().area().center().toPoint();
 
         // Without the pan tool a drag along a line is no box: it changes nothing.
         QTest::mousePress(vp, Qt::LeftButton, {}, centre);
@@ -1269,7 +1368,7 @@ private slots:
 
         w.action(ChartWidget::Action::Pan)->trigger();
         QVERIFY(w.panEnabled());
-        const double width = w.plotArea().width();
+        const double width = w.view().map().area().width();
         QTest::mousePress(vp, Qt::LeftButton, {}, centre);
         QTest::mouseMove(vp, centre + QPoint(int(width / 4), 0));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, centre + QPoint(int(width / 4), 0));
@@ -1313,7 +1412,7 @@ private slots:
         QApplication::processEvents();
         w.refresh();
         QWidget *vp = w.plotView();
-        const QRectF area = w.plotArea();
+        const QRectF area = w.view().map().area();
         // The pixel of a value point, and back.
         const auto at = [&](double x, double y) {
             return QPoint(int(std::lround(area.left() + x / 1000.0 * area.width())),
@@ -1328,7 +1427,7 @@ private slots:
         QVERIFY2(std::abs(w.viewXMinimum() - 200) <= 2 * pixelX && std::abs(w.viewXMaximum() - 500) <= 2 * pixelX,
                  qPrintable(QStringLiteral("%1..%2").arg(w.viewXMinimum()).arg(w.viewXMaximum())));
         QVERIFY(std::abs(w.viewYMinimum() - 20) <= 2 * pixelY && std::abs(w.viewYMaximum() - 80) <= 2 * pixelY);
-        QCOMPARE(w.axisMinimum(Qt::Horizontal), w.viewXMinimum()); // drawn at once
+        QCOMPARE(w.view().map().minimum(Qt::Horizontal), w.viewXMinimum()); // drawn at once
 
         // A click or a box a few pixels high is no box.
         const double xMin = w.viewXMinimum(), yMin = w.viewYMinimum();
@@ -1346,7 +1445,7 @@ private slots:
         };
         w.fitAll(); // empty chart: 0..1000, 0..100
         w.refresh();
-        const QRectF fitted = w.plotArea();
+        const QRectF fitted = w.view().map().area();
         turnWheelAt(QPoint(int(fitted.left()) - 10, int(fitted.center().y()))); // over the vertical axis
         QCOMPARE(w.viewXMinimum(), 0.0);
         QCOMPARE(w.viewXMaximum(), 1000.0);
@@ -1369,7 +1468,7 @@ private slots:
         w.append(ChartWidget::SmoothedChannel, 300, 40.0);
         w.zoomTo(0, 0, 1000, 100);
         w.refresh();
-        const QRectF area = w.plotArea();
+        const QRectF area = w.view().map().area();
         const auto pixel = [&](double x, double y) {
             return QPoint(int(std::lround(area.left() + x / 1000.0 * area.width())),
                           int(std::lround(area.bottom() - y / 100.0 * area.height())));
@@ -1378,7 +1477,7 @@ private slots:
         HoverOver(w.plotView(), pixel(505, 10.5)); // near sample 5 (500, 10.625)
         QCOMPARE(w.dataCursorText(), ChartWidget::DataCursorText(ChartWidget::ChannelName(0), 500, 10.625));
         QVERIFY(w.dataCursorText().contains(QStringLiteral("500")) && w.dataCursorText().contains("10.625"));
-        // A lone point is drawn only as a marker: not there without markers.
+        // A lone point without markers is a small dot, no target for the cursor.
         HoverOver(w.plotView(), pixel(303, 39));
         QVERIFY(!w.dataCursorText().startsWith(ChartWidget::ChannelName(1)));
         w.setMarkersVisible(ChartWidget::SmoothedChannel, true); // shown as a marker
@@ -1407,16 +1506,17 @@ private slots:
         w.zoomTo(0, 0, 1000, 100);
         w.refresh();
         const QImage picture = w.plotView()->grab().toImage();
-        const QRectF area = w.plotArea();
+        const QRectF area = w.view().map().area();
         const auto colourAt = [&](double x, double y) {
             const QPoint p(int(area.left() + x / 1000.0 * area.width()), int(area.bottom() - y / 100.0 * area.height()));
             // The line is two pixels wide: either row of it.
             const QColor c = picture.pixelColor(p);
             return c == QColor(Qt::white) ? picture.pixelColor(p + QPoint(0, 1)) : c;
         };
-        QCOMPARE(colourAt(250, 25), w.pen(ChartWidget::SampleChannel).color());
-        QCOMPARE(colourAt(700, 75), w.pen(ChartWidget::SmoothedChannel).color());
-        QCOMPARE(picture.pixelColor(area.center().toPoint()), w.pen(ChartWidget::MeanChannel).color());
+        QCOMPARE(colourAt(250, 25), w.picture().trace(ChartWidget::SampleChannel).pen.color());
+        QCOMPARE(colourAt(700, 75), w.picture().trace(ChartWidget::SmoothedChannel).pen.color());
+        QCOMPARE(picture.pixelColor(area.center().toPoint()),
+                 w.picture().trace(ChartWidget::MeanChannel).pen.color());
         QCOMPARE(colourAt(730, 55), QColor(Qt::white)); // between grid lines, no channel
     }
 
@@ -1430,7 +1530,7 @@ private slots:
 
         w.action(ChartWidget::Action::DataCursor)->trigger();
         QVERIFY(w.dataCursorVisible());
-        const QPoint centre = w.plotArea().center().toPoint();
+        const QPoint centre = w.view().map().area().center().toPoint();
         HoverOver(w.plotView(), centre);
         const QStringList parts = w.dataCursorText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QCOMPARE(parts.size(), 4);

@@ -6,17 +6,20 @@
 //
 // Data and drawing are apart: appends go straight into the ChartData store
 // and cost O(1); a repaint timer compares the store's revision and the view
-// with what was last drawn and only then thins the visible points
-// (ChartThinning) and has the plot painted. The plot is our own widget drawing
-// those few thousand points with QPainter: no scene, no copies per repaint.
+// with what was last drawn and only then thins the visible points and has
+// the plot painted. The widget joins the parts, each readable on its own:
+//   ChartView     the ranges shown (live, zoom, pan, fit) and value <-> pixel;
+//   ChartPicture  the thinned traces painted into the plot's picture;
+//   ChartAxes     ticks, labels and the plot area's place beside them;
+//   ChartPlot     the surface painted on, and the mouse on it.
+// The plot is our own widget drawing those few thousand points with
+// QPainter: no scene, no copies per repaint.
 
+#include "chart/ChartAxes.h"
 #include "chart/ChartData.h"
-#include "chart/ChartThinning.h"
+#include "chart/ChartPicture.h"
+#include "chart/ChartView.h"
 
-#include <QHash>
-#include <QPen>
-#include <QFont>
-#include <QImage>
 #include <QWidget>
 
 #include <functional>
@@ -39,19 +42,16 @@ public:
     static constexpr int SmoothedChannel = 1;
     static constexpr int MeanChannel = 2;
     /// Width of the horizontal axis in live mode, in samples.
-    static constexpr double LiveSpan = 1000.0;
+    static constexpr double LiveSpan = ChartView::LiveSpan;
     /// Default period of the repaint timer (25 Hz).
     static constexpr int DefaultRepaintIntervalMs = 40;
     /// Default vertical range until setYAxis() is called. The configured range
     /// is shown while live mode has no point in view.
-    static constexpr double DefaultYMinimum = 0.0;
-    static constexpr double DefaultYSpan = 10000.0;
+    static constexpr double DefaultYMinimum = ChartView::DefaultYMinimum;
+    static constexpr double DefaultYSpan = ChartView::DefaultYSpan;
     /// Line pieces of one channel beyond this many (a file with very many
     /// null points in view) are drawn joined in the last piece.
-    static constexpr int MaxPiecesPerChannel = 200;
-    /// Live mode keeps a vertical range that still holds every value in view
-    /// until it is more than this many times the range the values want.
-    static constexpr double YShrinkRatio = 3.0;
+    static constexpr int MaxPiecesPerChannel = ChartTrace::MaxLines;
 
     /// What the picture-saving action asks for a file name; empty: cancelled.
     using FileNamePrompt = std::function<QString(QWidget *parent)>;
@@ -85,8 +85,8 @@ public:
     /// this is the range until a point is in view; from then on the range
     /// follows the values in view.
     void setYAxis(double minimum, double span);
-    double yAxisMinimum() const { return m_yMinimum; }
-    double yAxisSpan() const { return m_ySpan; }
+    double yAxisMinimum() const { return m_view.yAxisMinimum(); }
+    double yAxisSpan() const { return m_view.yAxisSpan(); }
 
     // Toolbar (hidden at start) and data cursor (hidden at start). Hiding or
     // disabling the toolbar takes its tools away: the view goes back to live
@@ -114,11 +114,11 @@ public:
 
     // View. Live mode follows the newest sample (the last point appended to
     // channel 0) and the values in view; zoom, pan and fit leave it.
-    bool isLive() const { return m_live; }
-    double viewXMinimum() const { return m_viewXMin; }
-    double viewXMaximum() const { return m_viewXMax; }
-    double viewYMinimum() const { return m_viewYMin; }
-    double viewYMaximum() const { return m_viewYMax; }
+    bool isLive() const { return m_view.isLive(); }
+    double viewXMinimum() const { return m_view.xMinimum(); }
+    double viewXMaximum() const { return m_view.xMaximum(); }
+    double viewYMinimum() const { return m_view.yMinimum(); }
+    double viewYMaximum() const { return m_view.yMaximum(); }
     void zoomIn();
     void zoomOut();
     /// Zooms by `factor` (< 1 closer) around the value point (`x`, `y`).
@@ -159,28 +159,12 @@ public:
     // What is drawn, for the owner's layout, tests and benchmarks.
     /// The widget the chart is painted in (mouse input, pictures).
     QWidget *plotView() const;
-    /// The plot area inside plotView(), in its coordinates.
-    QRectF plotArea() const;
-    /// The range the axis was last drawn with.
-    double axisMinimum(Qt::Orientation axis) const;
-    double axisMaximum(Qt::Orientation axis) const;
-    /// Tick labels of the axis as drawn, lowest first.
-    QStringList axisLabels(Qt::Orientation axis) const;
-    QPen pen(int channel) const;
-    /// Drawn lines of `channel` (pieces of two or more points, each joined in
-    /// order) and its lone points (pieces of one point, drawn only as markers).
-    int lineCount(int channel) const;
-    QList<QPointF> linePoints(int channel, int line) const;
-    QList<QPointF> lonePoints(int channel) const;
-
-    /// The pixels of the plot's picture while it is drawn.
-    struct Canvas {
-        uchar *bits;
-        qsizetype bytesPerLine;
-        int width;
-        int height;
-        qreal ratio;
-    };
+    /// The ranges shown, and where the plot area lies in plotView().
+    const ChartView &view() const { return m_view; }
+    /// The traces as last thinned and their look, one per channel.
+    const ChartPicture &picture() const { return m_picture; }
+    /// The ticks and labels of the axes as drawn.
+    const ChartAxes &axes() const { return m_axes; }
 
     enum class Action { ZoomIn, ZoomOut, Pan, FitAll, Live, SavePicture, DataCursor };
     QAction *action(Action which) const;
@@ -188,48 +172,17 @@ public:
 private:
     friend class ChartPlot;
 
-    struct Channel {
-        QPen pen;
-        bool markers = false;
-        // What is drawn: the thinned trace, its lines (begin, end in
-        // trace.points) and its lone points (indexes in trace.points).
-        ThinnedTrace trace;
-        std::vector<std::pair<qsizetype, qsizetype>> lines;
-        std::vector<qsizetype> lone;
-        // What the drawing was made from.
-        quint64 drawnRevision = ~quint64(0);
-        double drawnXMin = 0;
-        double drawnXMax = 0;
-        int drawnColumns = 0;
-        bool drawnMarkers = false;
-        ChartRange drawnYExtent{1, -1, 1, -1, 0, 0}; // of what was handed over, in view
-    };
-
-    struct Tick {
-        double value;
-        QString label;
-    };
-
     bool toolsAtHand() const;
     /// Pan and data cursor off, back to live mode.
     void putToolsAway();
     void buildToolBar();
     void setupChannel(int index);
-    void updateChannel(int index, double xMin, double xMax, int columns);
-    void updateTicks(Qt::Orientation axis);
+    /// Takes the view's range on `axis` into the drawing; false when drawn so.
+    bool showAxis(Qt::Orientation axis);
     void layoutPlot();
-    const QImage &labelPicture(const QString &text);
     /// Has the plot drawn anew at the next paint.
     void redraw();
     void paintPlot(QPainter &painter);
-    void paintChannel(QPainter &painter, const Canvas &canvas, const Channel &c) const;
-    void paintAxes(QPainter &painter);
-    QPointF toPixel(double x, double y) const;
-    void liveXRange(double &xMin, double &xMax) const;
-    /// Live mode: the vertical range for the values in view, steady while
-    /// they move inside it.
-    void trackYRange();
-    void setView(double xMin, double xMax, double yMin, double yMax);
     void onTimer();
     void mouseMovedTo(const QPoint &pos);
     void mouseLeft();
@@ -239,40 +192,17 @@ private:
     void panDrag(const QPoint &from, const QPoint &to);
     void wheelAt(const QPoint &pos, double steps);
     void boxZoom(const QRect &box);
-    QPointF valueAt(const QPointF &viewPos) const;
     int plotColumns() const;
 
     ChartData m_data;
+    ChartView m_view{m_data};
+    ChartPicture m_picture{m_data.channelCount()};
+    ChartAxes m_axes;
     QToolBar *m_toolBar = nullptr;
     ChartPlot *m_plot = nullptr;
     QLabel *m_cursorLabel = nullptr;
     QTimer *m_timer = nullptr;
-    std::vector<Channel> m_channels;
     std::vector<QAction *> m_actions;
-    std::vector<Tick> m_xTicks;
-    std::vector<Tick> m_yTicks;
-    QRectF m_plotArea;
-    int m_yLabelWidth = 0;
-    int m_xLabelHalf = 0;
-    QImage m_canvas; // the plot as last drawn
-    bool m_canvasDirty = true;
-    QHash<QString, QImage> m_labelCache;
-    qreal m_labelRatio = 0;
-    QFont m_labelFont;
-
-    double m_yMinimum = DefaultYMinimum;
-    double m_ySpan = DefaultYSpan;
-    bool m_live = true;
-    double m_viewXMin = 0;
-    double m_viewXMax = LiveSpan;
-    double m_viewYMin = DefaultYMinimum;
-    double m_viewYMax = DefaultYMinimum + DefaultYSpan;
-    bool m_yTracking = false; // the live vertical range follows values in view
-    double m_axisXMin = 0;    // ranges last given to the axes
-    double m_axisXMax = 0;
-    double m_axisYMin = 0;
-    double m_axisYMax = 0;
-    bool m_axesSet = false;
 
     int m_suspendDepth = 0;
     quint64 m_seriesUpdates = 0;
