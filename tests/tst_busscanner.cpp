@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace
 {
@@ -106,8 +107,6 @@ private slots:
         session.reply().ReplyValue = 777;
         QSignalSpy addressChanges(&session, &ModuleSession::currentAddressChanged);
         QSignalSpy values(&session, &ModuleSession::valueRead);
-        QSignalSpy waitsTimedOut(&session.link(), &DeviceLink::waitTimedOut);
-        QSignalSpy waitsAborted(&session.link(), &DeviceLink::waitAborted);
         BusScanner scanner(session);
         QCOMPARE(scanner.timeoutMs(), 100);
 
@@ -143,8 +142,6 @@ private slots:
         QCOMPARE(session.CurrentAddress(), Addressed);
         QCOMPARE(addressChanges.size(), 0);
         QCOMPARE(values.size(), 0);
-        QCOMPARE(waitsTimedOut.size(), 0);
-        QCOMPARE(waitsAborted.size(), 0);
         QCOMPARE(session.reply().ReplyCommand, CmdZerO);
         QCOMPARE(session.reply().ReplyValue, 777);
         QVERIFY(session.FollowsReplies());
@@ -261,9 +258,10 @@ private slots:
         QCOMPARE(scanner.start(1, 255), BusScanner::Refusal::Reading);
         session.StopReading();
 
-        session.link().StartTimerWait(); // another window's exchange waits
+        // Another window's request waits for its reply.
+        session.link().Request(LineRequest::For(BuildQueryFrame(99, CmdReadValue)).withTimeout(50), nullptr, {});
         QCOMPARE(scanner.start(1, 255), BusScanner::Refusal::LineBusy);
-        session.link().timerWait().stop();
+        QTRY_VERIFY(!session.link().LineBusy());
 
         QCOMPARE(scanner.start(2, 255), BusScanner::Refusal::None);
         QCOMPARE(scanner.start(2, 255), BusScanner::Refusal::Running);
@@ -284,15 +282,24 @@ private slots:
         QVERIFY(sim.receivedFrames().isEmpty());
         QVERIFY(sim.ok(QStringLiteral("powercycle")));
 
-        // Live reading started during a scan ends it.
+        // The scan holds the line: live reading and other requests are
+        // refused while it runs, and it goes on to its end.
         scanner.setListenMs(0);
-        ScanRecord reading = Scan(scanner, 2, 255, [&](int address) {
-            if (address == 3)
-                session.StartReading();
+        bool readingRefused = false;
+        std::optional<LineOutcome> refused;
+        ScanRecord reading = Scan(scanner, 2, 4, [&](int address) {
+            if (address != 3)
+                return;
+            readingRefused = !session.StartReading();
+            session.link().Request(LineRequest::For(BuildQueryFrame(3, CmdZerO)), &session,
+                                   [&](const LineOutcome &o) { refused = o; });
         });
-        session.StopReading();
-        QCOMPARE(reading.ending, BusScanner::Ending::ReadingStarted);
-        QCOMPARE(reading.asked, (QList<int>{2, 3}));
+        QVERIFY(readingRefused);
+        QVERIFY(!session.IsReading());
+        QTRY_VERIFY(refused.has_value());
+        QCOMPARE(refused->status, LineOutcome::Status::Refused);
+        QCOMPARE(reading.ending, BusScanner::Ending::Completed);
+        QCOMPARE(reading.asked, (QList<int>{2, 3, 4}));
 
         // The port closed during a scan ends it too.
         ScanRecord closed = Scan(scanner, 2, 255, [&](int address) {

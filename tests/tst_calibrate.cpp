@@ -245,19 +245,16 @@ private slots:
         QVERIFY(rig.open(2));
         rig.runDialog([&] {
             rig.load(100);
-            rig.duringPauses = {{},
-                                [&] {
-                                    QVERIFY(rig.sim.ok(QStringLiteral("fault cmd 7")));
-                                    rig.load(999);
-                                },
-                                [&] {
-                                    QVERIFY(rig.sim.ok(QStringLiteral("fault cmd off")));
+            // Measured values sent unasked while a sample is awaited are not samples.
+            rig.duringPauses = {{}, [&] {
+                                    QVERIFY(rig.sim.ok(QStringLiteral("fault late 30")));
+                                    QVERIFY(rig.sim.ok(QStringLiteral("burst 5")));
                                     rig.load(102);
                                 }};
             rig.dialog->btnCalibrateClick();
             QCOMPARE(LinearPointAt(1).AV, 101);
             // A negative "Wait Interval" is no pause.
-            QCOMPARE(rig.pauses, (QList<int>{TfrmCalibrate::SettleBeforeAveragingMs, 0, 0}));
+            QCOMPARE(rig.pauses, (QList<int>{TfrmCalibrate::SettleBeforeAveragingMs, 0}));
         });
     }
 

@@ -433,6 +433,7 @@ void TestDeviceFaults::lostDuringSetAddress()
         rig.killOnReceiving(Bytes(BuildDataFrame(BroadcastAddress, CmdDN, 7)));
     }
     m.btnSetDNClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
     // The address step's success is not the last word when the store step
     // failed; the request never went out, so nothing timed out.
     QCOMPARE(m.ValueText(), QStringLiteral("写入失败！"));
@@ -593,6 +594,7 @@ void TestDeviceFaults::garbageAroundReplies()
     QVERIFY(!link.assembler().inPacket());
     QVERIFY(rig.sim().ok(QStringLiteral("fault clear")));
     m.btnDNClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
     QCOMPARE(m.ValueText(), TextReadOk);
     QCOMPARE(m.reply().ReplyCommand, CmdDN);
     QCOMPARE(m.reply().ReplyValue, qint32(SimAddress));
@@ -655,30 +657,39 @@ void TestDeviceFaults::wrongCheckBytes()
     QVERIFY(rig.sim().ok(QStringLiteral("fault badcheck on")));
     rig.sim().clearLog();
 
-    // Replies are taken as they come: the check byte is not examined.
+    // A reply counts only when its check byte is right: nothing of these
+    // frames is shown, plotted, followed or listed, and they are counted.
     m.SetCurrentAddress(4);
     m.btnDNClick();
-    QCOMPARE(m.ValueText(), TextReadOk);
-    QCOMPARE(m.CurrentAddress(), SimAddress);
+    QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
+    QCOMPARE(m.ValueText(), TextReadTimeout);
+    QCOMPARE(m.CurrentAddress(), DeviceAddress(4));
+    m.SetCurrentAddress(SimAddress);
     m.btnClearClick();
     PollOnce(m);
-    QCOMPARE(m.chart()->count(0), 1);
-    QCOMPARE(m.chart()->y(0, 0), measured / 10.0);
+    QCOMPARE(m.chart()->count(0), 0);
+    QCOMPARE(m.ValueText(), TextReadTimeout);
     rig.runReadAll();
     const QStringList lines = rig.readAllLines();
     QCOMPARE(lines.size(), ParameterCatalogue::Count);
-    for (int row = 1; row < ParameterCatalogue::Count; ++row) {
-        QCOMPARE(lines.at(row), ParameterCatalogue::Name(row) + TextReadOk);
-        QCOMPARE(rig.param->ValueText(row), QString::number(31 * row));
+    for (int row = 0; row < ParameterCatalogue::Count; ++row) {
+        QCOMPARE(lines.at(row), ParameterCatalogue::Name(row) + TextReadTimeout);
+        QCOMPARE(rig.param->ValueText(row), QString());
     }
     rig.closeReadAll();
-    // The module really sent wrong check bytes.
+    // The module really sent wrong check bytes, and each was counted.
     const QList<QByteArray> sent = rig.sim().sentFrames();
     QCOMPARE(sent.size(), 2 + ParameterCatalogue::Count);
     for (const QByteArray &frame : sent)
         QVERIFY(quint8(frame[7]) != XorCheck(reinterpret_cast<const std::uint8_t *>(frame.constData()), 7));
+    QCOMPARE(rig.link().droppedFrames(), quint64(sent.size()));
     QVERIFY(rig.fx.prompts.errors.isEmpty());
-    QCOMPARE(m.state(), TfrmMain::State::PortIdle);
+
+    // Sound replies are taken again at once.
+    QVERIFY(rig.sim().ok(QStringLiteral("fault badcheck off")));
+    PollOnce(m);
+    QCOMPARE(m.chart()->count(0), 1);
+    QCOMPARE(m.chart()->y(0, 0), measured / 10.0);
 }
 
 void TestDeviceFaults::lateReplies()
@@ -717,11 +728,14 @@ void TestDeviceFaults::lateReplies()
     m.SetCurrentAddress(9);
     before = link.replyCount();
     m.btnDNClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
     QCOMPARE(m.ValueText(), TextReadTimeout);
     QCOMPARE(m.CurrentAddress(), DeviceAddress(9));
     QVERIFY(sim.waitUntil([&] { return link.replyCount() > before; }, SoonMs));
-    QCOMPARE(m.CurrentAddress(), SimAddress);
-    QCOMPARE(m.ValueText(), TextReadTimeout); // not a value reply: the text stays
+    // A late answer that is no measured value changes nothing.
+    QCOMPARE(m.CurrentAddress(), DeviceAddress(9));
+    QCOMPARE(m.ValueText(), TextReadTimeout);
+    m.SetCurrentAddress(SimAddress);
     QCOMPARE(m.chart()->count(0), points);
 
     // A read-all on the late module: an answer that lands in a later code's
@@ -793,6 +807,7 @@ void TestDeviceFaults::openCloseCyclesWithTheDeviceComingAndGoing()
         m.btnOpenClick();
         QVERIFY2(m.IsPortOpen(), qPrintable(QStringLiteral("cycle %1").arg(cycle)));
         m.btnDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(m.ValueText(), TextReadOk);
         QCOMPARE(m.CurrentAddress(), DeviceAddress(1 + cycle % 200));
         const qsizetype told = rig.fx.prompts.errors.size();

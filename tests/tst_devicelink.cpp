@@ -3,6 +3,9 @@
 #include "io/OperatorError.h"
 
 #include <QElapsedTimer>
+#include <QList>
+
+#include <optional>
 #include <QTest>
 
 namespace {
@@ -58,13 +61,21 @@ private slots:
         QCOMPARE(c.replies[4].value, 0x3D3D3D3D);
         QCOMPARE(c.replies[5].value, 5);
 
-        // A wrong check byte and a missing "#" are accepted.
-        QByteArray bad = reply(1, 1, 42);
-        bad[7] = 0;
-        bad[8] = 'x';
-        a.feed(bad);
-        QCOMPARE(c.replies.size(), 7);
-        QCOMPARE(c.replies[6].value, 42);
+        // A wrong check byte or a missing "#" drops the frame, counted; the
+        // search goes on inside it, so a reply right behind noise that starts
+        // with "=" is found, and so is one after a lost byte.
+        QByteArray badCheck = reply(1, 1, 42);
+        badCheck[7] = char(badCheck[7] ^ 0x01);
+        QByteArray noHash = reply(1, 1, 43);
+        noHash[8] = 'x';
+        QByteArray lostByte = reply(1, 1, 44);
+        lostByte.remove(4, 1);
+        a.feed(badCheck + reply(1, 1, 45) + noHash + lostByte + reply(1, 1, 46));
+        QCOMPARE(c.replies.size(), 8);
+        QCOMPARE(c.replies[6].value, 45);
+        QCOMPARE(c.replies[7].value, 46);
+        QCOMPARE(a.droppedFrames(), quint64(3));
+        QCOMPARE(a.buffered(), 0);
     }
 
     void assemblerBufferLimit()
@@ -96,103 +107,120 @@ private slots:
         QCOMPARE(c.replies.size(), 3);
     }
 
-    void exchangeAnsweredAndTimedOut()
+    void requestsWaitForTheirOwnReply()
     {
         FakeDevice dev;
         DeviceLink link(nullptr, 100);
         link.attach(&dev);
+        // The module answers a read of its value with its address; anything
+        // else first draws a reply to another request (a stray poll answer).
         dev.setResponder([&](const QByteArray &frame) {
-            if (frame.at(2) == CmdReadValue)
-                dev.deliver(reply(7, 1, -1234));
+            const auto address = std::uint8_t(frame.at(1)), command = std::uint8_t(frame.at(2));
+            if (command != CmdReadValue)
+                dev.deliver(reply(address, CmdReadValue, 1));
+            dev.deliver(reply(address, command, -1234), 10);
         });
+        QList<std::pair<Reply, bool>> handled;
+        connect(&link, &DeviceLink::replyHandled, this,
+                [&](const Reply &r, bool asked) { handled.append({r, asked}); });
 
-        QVERIFY(link.Exchange(BuildQueryFrame(1, CmdReadValue)));
+        QVERIFY(link.Exchange(BuildQueryFrame(7, CmdZerO)));
         QCOMPARE(link.reply().ReplyValue, -1234);
-        QCOMPARE(int(link.reply().ReplyCommand), 1);
+        QCOMPARE(int(link.reply().ReplyCommand), int(CmdZerO));
+        QCOMPARE(handled.size(), 2);
+        QVERIFY(!handled[0].second && handled[1].second); // the stray one ends no wait
         QVERIFY(!link.timerWait().isActive());
-        QCOMPARE(dev.written().constFirst(), DeviceLink::toBytes(BuildQueryFrame(1, CmdReadValue)));
 
+        // A reply from another address than the one asked is not the answer.
+        dev.setResponder([&](const QByteArray &) { dev.deliver(reply(8, CmdZerO, 5)); });
         QElapsedTimer t;
         t.start();
-        QVERIFY(!link.Exchange(BuildQueryFrame(1, CmdZerO)));
+        QVERIFY(!link.Exchange(BuildQueryFrame(7, CmdZerO)));
         QVERIFY(link.reply().ReplyTimedOut);
         QVERIFY(t.elapsed() >= 90);
         QCOMPARE(link.reply().ReplyValue, -1234); // untouched
 
-        // A reply that comes after the time-out still updates the state.
-        QList<Reply> handled;
-        connect(&link, &DeviceLink::replyHandled, this, [&](const Reply &r) { handled << r; });
-        dev.deliver(reply(7, 3, 555));
+        // A broadcast takes the reply of any module to its command.
+        QVERIFY(link.Exchange(BuildQueryFrame(BroadcastAddress, CmdZerO)));
+        QCOMPARE(link.reply().ReplyValue, 5);
+
+        // A reply after the time-out is unasked.
+        dev.setResponder({});
+        handled.clear();
+        QVERIFY(!link.Exchange(BuildQueryFrame(7, CmdZerO)));
+        dev.deliver(reply(7, CmdZerO, 555));
         QTRY_COMPARE(handled.size(), 1);
-        QCOMPARE(link.reply().ReplyValue, 555);
-        QVERIFY(link.reply().ReplyDone);
-        QVERIFY(!link.reply().ReplyTimedOut);
+        QVERIFY(!handled[0].second);
     }
 
-    void abortEndsTheWaitAsAnswered()
-    {
-        FakeDevice dev;
-        DeviceLink link(nullptr, 5000);
-        link.attach(&dev);
-        link.reply().ReplyValue = 99;
-        QTimer::singleShot(20, &link, [&] { link.AbortExchange(); });
-        QElapsedTimer t;
-        t.start();
-        QVERIFY(link.Exchange(BuildQueryFrame(1, CmdReadValue)));
-        QVERIFY(t.elapsed() < 2000);
-        QCOMPARE(link.reply().ReplyValue, 99);
-        QVERIFY(!link.timerWait().isActive());
-    }
-
-    void nestedWaitEndsAtTheOuterDeadline()
+    void oneRequestOnTheLineOperatorsFirst()
     {
         FakeDevice dev;
         DeviceLink link(nullptr, 300);
         link.attach(&dev);
-        bool innerAnswered = true;
-        qint64 innerEndedAt = 0;
-        QElapsedTimer t;
-        t.start();
-        // A second exchange starts 150 ms into the first one's wait; starting
-        // the running TimerWait must not restart it.
-        QTimer::singleShot(150, &link, [&] {
-            innerAnswered = link.Exchange(BuildQueryFrame(1, CmdReadValue));
-            innerEndedAt = t.elapsed();
-        });
-        const bool outerAnswered = link.Exchange(BuildQueryFrame(1, CmdReadValue));
-        QVERIFY(!innerAnswered);
-        QVERIFY(!outerAnswered);
-        QVERIFY2(innerEndedAt >= 280 && innerEndedAt < 420, qPrintable(QString::number(innerEndedAt)));
+        QList<QString> ended;
+        const auto note = [&](const QString &name) {
+            return [&ended, name](const LineOutcome &o) { ended << name + (o.answered() ? "+" : "-"); };
+        };
+        // Nothing answers the first request: the next ones wait for its time-out.
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdReadValue)).asPoll(), &link, note("poll1"));
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdReadValue)).asPoll(), &link, note("poll2"));
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdZerO)), &link, note("op1"));
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdPointCount)), &link, note("op2"));
+        QCOMPARE(dev.written().size(), 1);
+        QTest::qWait(150);
+        QCOMPARE(dev.written().size(), 1);
+
+        // Then each is answered in turn: an operator's request goes before a
+        // waiting poll, but a poll passed over once goes next.
+        dev.setResponder([&](const QByteArray &f) { dev.deliver(reply(1, std::uint8_t(f.at(2)), 0), 5); });
+        QTRY_COMPARE(ended.size(), 4);
+        QCOMPARE(ended, (QList<QString>{"poll1-", "op1+", "poll2+", "op2+"}));
+        QList<std::uint8_t> order;
+        for (const QByteArray &f : dev.written())
+            order << std::uint8_t(f.at(2));
+        QCOMPARE(order, (QList<std::uint8_t>{CmdReadValue, CmdZerO, CmdReadValue, CmdPointCount}));
+
+        // A withdrawn poll never goes out; one on the line keeps it to its end.
+        dev.setResponder({});
+        dev.clearWritten();
+        ended.clear();
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdReadValue)).asPoll(), &link, note("poll3"));
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdReadValue)).asPoll(), &link, note("poll4"));
+        link.CancelPolls();
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdZerO)), &link, note("op3"));
+        QCOMPARE(dev.written().size(), 1);
+        QTRY_COMPARE(ended.size(), 1);
+        QCOMPARE(ended, QList<QString>{"op3-"});
         QCOMPARE(dev.written().size(), 2);
 
-        // One reply ends every nested wait at once.
-        dev.setResponder([&](const QByteArray &frame) {
-            if (dev.written().size() == 4)
-                dev.deliver(reply(1, 1, 8), 30);
-            Q_UNUSED(frame);
-        });
-        QTimer::singleShot(10, &link, [&] { innerAnswered = link.Exchange(BuildQueryFrame(1, CmdReadValue)); });
-        QVERIFY(link.Exchange(BuildQueryFrame(1, CmdReadValue)));
-        QVERIFY(innerAnswered);
+        // Closing the port ends what was asked; the next request has a fresh time-out.
+        ended.clear();
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdZerO)), &link, note("op4"));
+        dev.close();
+        QTRY_COMPARE(ended, QList<QString>{"op4-"});
+        QVERIFY(!link.timerWait().isActive());
     }
 
-    void matchedExchanges()
+    void heldLineRefusesOthers()
     {
         FakeDevice dev;
-        DeviceLink link(nullptr, 200);
+        DeviceLink link(nullptr, 100);
         link.attach(&dev);
-        dev.setResponder([&](const QByteArray &frame) { dev.deliver(reply(1, std::uint8_t(frame.at(2)), 7)); });
-        QVERIFY(link.ExchangeExpecting(BuildQueryFrame(1, CmdZerO)));
-        // A reply to another request (a poll underneath) is not the answer.
-        dev.setResponder([&](const QByteArray &) { dev.deliver(reply(1, CmdReadValue, 5)); });
-        QVERIFY(!link.ExchangeExpecting(BuildQueryFrame(1, CmdZerO)));
-        QVERIFY(!link.ExchangeExpecting(BuildDataFrame(1, CmdZerO, 3)));
-        // An aborted wait saw no reply at all: the earlier matching reply does not count.
-        dev.setResponder({});
-        link.reply().ReplyCommand = CmdZerO;
-        QTimer::singleShot(20, &link, [&] { link.AbortExchange(); });
-        QVERIFY(!link.ExchangeExpecting(BuildQueryFrame(1, CmdZerO)));
-        QVERIFY(link.reply().ReplyDone);
+        int holder = 0, another = 0;
+        QVERIFY(link.Reserve(&holder));
+        QVERIFY(!link.Reserve(&another));
+        std::optional<LineOutcome> other, own;
+        link.Request(LineRequest::For(BuildQueryFrame(1, CmdZerO)), &link, [&](const LineOutcome &o) { other = o; });
+        link.Request(LineRequest::For(BuildQueryFrame(2, CmdDN)).heldBy(&holder).withTimeout(20), &link,
+                     [&](const LineOutcome &o) { own = o; });
+        QTRY_VERIFY(other && own);
+        QCOMPARE(other->status, LineOutcome::Status::Refused);
+        QCOMPARE(other->error, DeviceLink::TextLineHeld());
+        QCOMPARE(own->status, LineOutcome::Status::TimedOut);
+        QCOMPARE(dev.written().size(), 1);
+        link.Release(&holder);
+        QVERIFY(!link.IsReserved());
     }
 
     void writeFailuresAreErrors()
@@ -206,7 +234,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(OperatorError, link.Exchange(BuildQueryFrame(1, CmdReadValue)));
         QVERIFY(!link.timerWait().isActive()); // left as it was
         QVERIFY(link.reply().ReplyDone);
-
+        QVERIFY(!link.LineBusy());
     }
 
     void lostDeviceEndsTheWaitOnce()

@@ -229,7 +229,7 @@ private slots:
         // A frame sent on the closed port is a write error in a dialog; the window stays usable.
         f.prompts.answerYes = true;
         m.btnReportClick();
-        QCOMPARE(f.prompts.errors.size(), 2);
+        QTRY_COMPARE(f.prompts.errors.size(), 2);
         QCOMPARE(describe(enabledOf(m)), PortClosedRow);
     }
 
@@ -260,6 +260,7 @@ private slots:
         QString during;
         QTimer::singleShot(60, &m, [&] { during = describe(enabledOf(m)); });
         m.btnSetDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(during, SettingAddressRow);
         QCOMPARE(describe(enabledOf(m)), PortIdleRow);
 
@@ -276,6 +277,7 @@ private slots:
         TfrmMain &m = f.main();
         f.sim().clearLog();
         m.btnDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(m.ValueText(), ReadOk);
         QCOMPARE(m.CurrentAddress(), DeviceAddress(9));
         QVERIFY(f.sim().waitForReceivedFrames(1));
@@ -286,6 +288,7 @@ private slots:
         f.pauses.clear();
         m.SetCurrentAddress(12);
         m.btnSetDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(m.ValueText(), QStringLiteral("写入成功！"));
         QVERIFY(f.sim().waitForReceivedFrames(2));
         const auto rx = f.sim().receivedFrames();
@@ -299,6 +302,7 @@ private slots:
         QString between;
         SetPauseHook([&](int) { between = m.ValueText(); });
         m.btnSetDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(between, QStringLiteral("设置成功！"));
     }
 
@@ -310,6 +314,7 @@ private slots:
         QVERIFY(f.sim().ok(QStringLiteral("fault silent on")));
         m.SetCurrentAddress(4);
         m.btnDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(m.ValueText(), ReadTimeout);
         QCOMPARE(m.CurrentAddress(), DeviceAddress(4));
 
@@ -317,6 +322,7 @@ private slots:
         QString afterFirst;
         SetPauseHook([&](int) { afterFirst = m.ValueText(); });
         m.btnSetDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QCOMPARE(afterFirst, WriteTimeout);
         QCOMPARE(m.ValueText(), WriteTimeout);
         QVERIFY(f.sim().waitForReceivedFrames(2)); // both steps always run
@@ -363,6 +369,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         m.btnDNClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m.AddressRunActive(), 10000);
         QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(m.ValueText(), ReadTimeout);
         QTRY_COMPARE(f.prompts.errors.size(), 1);

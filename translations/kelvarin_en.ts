@@ -133,6 +133,14 @@ Settings file:
         <source>串口写入失败：%1</source>
         <translation>Writing to the serial port failed: %1</translation>
     </message>
+    <message>
+        <source>总线扫描正在进行，请等扫描结束后再试。</source>
+        <translation>A bus scan is running; please try again when it has ended.</translation>
+    </message>
+    <message>
+        <source>串口已关闭。</source>
+        <translation>The serial port has been closed.</translation>
+    </message>
 </context>
 <context>
     <name>ModuleSession</name>
@@ -751,6 +759,10 @@ The program keeps working, but settings changed during this run may not be saved
 %2
 
 The chart records as usual, but these samples may be lost if the program ends unexpectedly.</translation>
+    </message>
+    <message>
+        <source>丢弃的错误帧：%1</source>
+        <translation>Faulty frames dropped: %1</translation>
     </message>
 </context>
 <context>

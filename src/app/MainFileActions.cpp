@@ -46,7 +46,9 @@ public:
     FileProgress(QWidget *parent, const QString &label)
         : m_dialog(label, QCoreApplication::translate("TfrmMain", "取消"), 0, FileProgressSteps, parent)
     {
-        m_dialog.setWindowModality(Qt::WindowModal);
+        // Nothing else of the program takes input while the file is worked
+        // on: the samples must not change under it.
+        m_dialog.setWindowModality(Qt::ApplicationModal);
         m_dialog.setMinimumDuration(FileProgressShowAfterMs);
         m_dialog.setAutoReset(false);
         m_dialog.setAutoClose(false);
@@ -66,7 +68,10 @@ private:
         m_sinceEvents.start();
         const double part = total > 0 ? double(done) / double(total) : 0.0;
         m_dialog.setValue(int(part * FileProgressSteps));
-        QCoreApplication::processEvents();
+        // Until the window shows, input waits; once it shows, it is modal and
+        // only its Cancel button takes input.
+        QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
         return !m_dialog.wasCanceled();
     }
 
@@ -140,8 +145,22 @@ void TfrmMain::JournalWriteFailed(const QString &reason)
 
 // --- Sample data -----------------------------------------------------------
 
+void TfrmMain::FileWorkBegins()
+{
+    m_fileWorkRunning = true;
+    ApplyState(m_state);
+}
+
+void TfrmMain::FileWorkEnds()
+{
+    m_fileWorkRunning = false;
+    ApplyState(m_state);
+}
+
 void TfrmMain::btnClearClick()
 {
+    if (m_fileWorkRunning)
+        return;
     m_ui->pltMain->clearAll();
     m_sampleCount = 0;
     m_journal.remove();
@@ -156,6 +175,8 @@ void TfrmMain::mnuClearDataClick()
 
 void TfrmMain::btnFilterClick()
 {
+    if (m_fileWorkRunning)
+        return;
     if (!ApplySmoothing(*m_smoothing, m_ui->tbFilterClass->value(), m_ui->pltMain->data()))
         Prompts().showError(this, tr("内存不足：滤波未能完成，滤波曲线不完整。"));
 }
@@ -181,8 +202,8 @@ void TfrmMain::ExportData()
     const QString name = Prompts().saveFileName(this, ExportFilter, DataFileSuffix);
     if (name.isEmpty())
         return;
-    m_fileWorkRunning = true;
-    const ScopeExit done([this] { m_fileWorkRunning = false; });
+    FileWorkBegins();
+    const ScopeExit done([this] { FileWorkEnds(); });
     // The file holds the samples there are now; those arriving while it is
     // written stay in the chart (and the journal) only. A cancelled export
     // says nothing: the target is as it was.
@@ -214,8 +235,8 @@ void TfrmMain::btnLoadDataClick()
     const QString name = Prompts().openFileName(this, ImportFilter(), DataFileSuffix);
     if (name.isEmpty())
         return;
-    m_fileWorkRunning = true;
-    const ScopeExit done([this] { m_fileWorkRunning = false; });
+    FileWorkBegins();
+    const ScopeExit done([this] { FileWorkEnds(); });
     ChartWidget *chart = m_ui->pltMain;
     const qsizetype samplesBefore = chart->count(ChartWidget::SampleChannel);
     QString error;

@@ -3,7 +3,6 @@
 #include "app/AboutBox.h"
 #include "app/BuildInfo.h"
 #include "app/Language.h"
-#include "app/ScopeExit.h"
 #include "bustools/BusScanUnit.h"
 #include "bustools/ProtocolMonitorUnit.h"
 #include "calibration/CalibrateUnit.h"
@@ -124,6 +123,11 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     m_statusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_ui->StatusBar1->addWidget(m_statusPanel0);
     m_ui->StatusBar1->addWidget(m_statusPanel1, 1);
+    // Faulty frames the line brought (noise, a lost byte): shown once there are any.
+    m_droppedFrames = new QLabel(this);
+    m_droppedFrames->setObjectName(QStringLiteral("sttDroppedFrames"));
+    m_droppedFrames->setVisible(false);
+    m_ui->StatusBar1->addPermanentWidget(m_droppedFrames);
 
     // Context menu of the chart area.
     m_popupMenu1 = new QMenu(this);
@@ -203,6 +207,8 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     connect(&m_session, &ModuleSession::pollFailed, this, &TfrmMain::PollFailed);
     connect(&m_session, &ModuleSession::portLost, this, &TfrmMain::PortLost);
     connect(&m_session, &ModuleSession::portClosed, this, [this] { ApplyState(State::PortClosed); });
+    connect(&link(), &DeviceLink::reservationChanged, this, [this] { ApplyState(m_state); });
+    connect(&link(), &DeviceLink::frameDropped, this, &TfrmMain::ShowDroppedFrames);
     m_addressWriteTimer.setSingleShot(true);
     connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
     m_valueTextRefresh.setSingleShot(true);
@@ -445,6 +451,35 @@ void TfrmMain::ApplyState(State state)
     m_ui->mnuEvaluate->setEnabled(idle || settingAddress);
     m_ui->speDN->setEnabled(!reading);
     m_ui->mnuClearData->setEnabled(!reading);
+
+    // While a bus scan holds the line, what would use it is unavailable.
+    if (link().IsReserved()) {
+        for (QWidget *control : {static_cast<QWidget *>(m_ui->btnBeginRead), static_cast<QWidget *>(m_ui->btnSetDN),
+                                 static_cast<QWidget *>(m_ui->btnCalibrate), static_cast<QWidget *>(m_ui->btnZero),
+                                 static_cast<QWidget *>(m_ui->btnDN), static_cast<QWidget *>(m_ui->btnParam)})
+            control->setEnabled(false);
+        m_ui->mnuEvaluate->setEnabled(false);
+    }
+    ShowDroppedFrames();
+    // While an export or import runs, nothing may change the samples under it.
+    const bool filesFree = !m_fileWorkRunning;
+    for (QWidget *control : {static_cast<QWidget *>(m_ui->btnClear), static_cast<QWidget *>(m_ui->btnFilter),
+                             static_cast<QWidget *>(m_ui->tbFilterClass), static_cast<QWidget *>(m_ui->btnLoadData),
+                             static_cast<QWidget *>(m_ui->btnExport)})
+        control->setEnabled(filesFree);
+    m_ui->E1->setEnabled(filesFree);
+    if (!filesFree) {
+        m_ui->mnuClearData->setEnabled(false);
+        if (!reading)
+            m_ui->btnBeginRead->setEnabled(false);
+    }
+}
+
+void TfrmMain::ShowDroppedFrames()
+{
+    const quint64 dropped = link().droppedFrames();
+    m_droppedFrames->setVisible(dropped > 0);
+    m_droppedFrames->setText(tr("丢弃的错误帧：%1").arg(dropped));
 }
 
 // --- Port and address ------------------------------------------------------
@@ -473,46 +508,78 @@ void TfrmMain::cbbPortChange()
 
 void TfrmMain::btnDNClick()
 {
-    Guarded(this, [this] {
-        ReplyState &r = reply();
-        link().SendFrame(BuildQueryFrame(BroadcastAddress, CmdDN));
-        r.ReplyDone = false;
-        r.ReplyTimedOut = false;
-        link().StartTimerWait();
-        link().WaitForReply();
-        SetValueText(r.ReplyTimedOut ? TextReadTimeout() : TextReadOk());
-    });
+    // A broadcast asks every module; the one that answers becomes the current
+    // address (the session follows the reply).
+    if (m_addressRun != AddressRun::None)
+        return;
+    m_addressRun = AddressRun::Reading;
+    link().Request(LineRequest::For(BuildQueryFrame(BroadcastAddress, CmdDN)), this,
+                   [this](const LineOutcome &outcome) {
+                       m_addressRun = AddressRun::None;
+                       if (outcome.answered())
+                           SetValueText(TextReadOk());
+                       else if (outcome.unanswered())
+                           SetValueText(TextReadTimeout());
+                       else
+                           LineRefused(outcome);
+                   });
 }
 
 void TfrmMain::btnSetDNClick()
 {
-    Guarded(this, [this] {
-        SetValueText(QString());
-        const bool wasReading = m_session.IsReading();
-        timerRead().stop();
-        ApplyState(State::SettingAddress);
-        // However the handler ends (a write error included), the window returns to its state.
-        ScopeExit restore([this, wasReading] {
-            if (wasReading && IsPortOpen())
-                m_session.StartReading();
-            ApplyState(wasReading ? State::Reading : State::PortIdle);
-        });
+    if (m_addressRun != AddressRun::None)
+        return;
+    SetValueText(QString());
+    m_addressRun = AddressRun::Setting;
+    m_resumeReading = m_session.IsReading();
+    timerRead().stop();
+    ApplyState(State::SettingAddress);
+    // The new address to every module, a pause, then the store request to
+    // the new address; the window returns to its state however it ends.
+    const DeviceAddress address = CurrentAddress();
+    link().Request(LineRequest::For(BuildDataFrame(BroadcastAddress, CmdDN, address)), this,
+                   [this, address](const LineOutcome &outcome) {
+                       if (!outcome.answered() && !outcome.unanswered()) {
+                           LineRefused(outcome);
+                           return SetAddressEnded();
+                       }
+                       SetValueText(outcome.answered() ? TextSetOk() : TextWriteTimeout());
+                       PauseThen(SetAddressStorePauseMs, this, [this, address] { StoreAddress(address); });
+                   });
+}
 
-        const bool addressSet = link().Exchange(BuildDataFrame(BroadcastAddress, CmdDN, CurrentAddress()));
-        SetValueText(addressSet ? TextSetOk() : TextWriteTimeout());
-        Pause(SetAddressStorePauseMs);
-        bool stored = false;
-        try {
-            stored = link().Exchange(BuildQueryFrame(CurrentAddress(), CmdStore));
-        } catch (...) {
+void TfrmMain::StoreAddress(DeviceAddress address)
+{
+    link().Request(LineRequest::For(BuildQueryFrame(address, CmdStore)), this, [this](const LineOutcome &outcome) {
+        if (outcome.answered() || outcome.unanswered()) {
+            SetValueText(outcome.answered() ? TextWriteOk() : TextWriteTimeout());
+        } else {
             // The store request did not go out (the line lost meanwhile): the
             // success text of the first step must not stay as the last word,
             // and nothing timed out.
             SetValueText(TextWriteFailed());
-            throw;
+            LineRefused(outcome);
         }
-        SetValueText(stored ? TextWriteOk() : TextWriteTimeout());
+        SetAddressEnded();
     });
+}
+
+void TfrmMain::SetAddressEnded()
+{
+    m_addressRun = AddressRun::None;
+    const bool resume = std::exchange(m_resumeReading, false) && IsPortOpen();
+    if (resume && m_session.StartReading())
+        ApplyState(State::Reading);
+    else
+        ApplyState(State::PortIdle);
+}
+
+void TfrmMain::LineRefused(const LineOutcome &outcome)
+{
+    // A lost port is told once, by its own notice.
+    if (outcome.status == LineOutcome::Status::Cancelled || outcome.errorReported)
+        return;
+    Prompts().showError(this, outcome.error);
 }
 
 void TfrmMain::speDNTextChange() { m_session.SetCurrentAddress(m_ui->speDN->clampedValue()); }
@@ -577,8 +644,14 @@ void TfrmMain::SettingsWriteFailed(const QString &filePath, const QString &reaso
 void TfrmMain::btnBeginReadClick()
 {
     if (m_state != State::Reading) {
+        // New samples would change the store under a running export or import.
+        if (m_fileWorkRunning)
+            return;
+        if (!m_session.StartReading()) {
+            Prompts().showError(this, DeviceLink::TextLineHeld());
+            return;
+        }
         ApplyState(State::Reading);
-        m_session.StartReading();
         SetValueText(QString());
     } else {
         StopReading();
@@ -605,7 +678,11 @@ void TfrmMain::btnReportClick()
 {
     if (!Prompts().askYesNo(this, PromptTitle(), TextAutoSendConfirm()))
         return;
-    Guarded(this, [this] { link().SendFrame(BuildQueryFrame(BroadcastAddress, CmdAutoSend)); });
+    link().Request(LineRequest::WriteOnly(BuildQueryFrame(BroadcastAddress, CmdAutoSend)), this,
+                   [this](const LineOutcome &outcome) {
+                       if (!outcome.answered())
+                           LineRefused(outcome);
+                   });
 }
 
 void TfrmMain::mnuEvaluateClick()

@@ -101,6 +101,8 @@ public:
     bool SelectPort(const QString &portName);
 
     State state() const { return m_state; }
+    /// A read or set-address run is waiting for the line or its replies.
+    bool AddressRunActive() const { return m_addressRun != AddressRun::None; }
     /// A live-reading poll has been sent and neither a reply nor the
     /// time-out has ended it yet.
     bool PollPending() const { return m_session.PollPending(); }
@@ -152,17 +154,25 @@ private:
     void speDNTextChange();
     void ShowValueText();
     void ApplyState(State state);
+    void ShowDroppedFrames();
     void ApplyStayOnTop(bool onTop);
     void StopReading();
     void PortLost(const QString &reason);
     void PollFailed(const QString &error, bool reported);
     void SettingsWriteFailed(const QString &filePath, const QString &reason);
     void ExportData();
+    /// An export or import starts or ends: the controls that change the samples follow.
+    void FileWorkBegins();
+    void FileWorkEnds();
     /// Appends the live samples held during an import.
     void AppendHeldSamples();
     void OfferJournalRestore();
     void JournalWriteFailed(const QString &reason);
     void WriteDeviceNumber();
+    void StoreAddress(DeviceAddress address);
+    void SetAddressEnded();
+    /// Tells the operator why a request did not go out (not a time-out).
+    void LineRefused(const LineOutcome &outcome);
     static QStringList itemsOf(const QComboBox *box);
 
     ModuleSession &m_session;
@@ -172,11 +182,15 @@ private:
     std::unique_ptr<SmoothingFilter> m_smoothing;
     QLabel *m_statusPanel0 = nullptr;
     QLabel *m_statusPanel1 = nullptr;
+    QLabel *m_droppedFrames = nullptr;
     QMenu *m_popupMenu1 = nullptr;
     QTimer m_addressWriteTimer;
     QElapsedTimer m_addressWritten;
     QTimer m_valueTextRefresh; ///< spaces the display's text changes
     State m_state = State::PortClosed;
+    enum class AddressRun { None, Reading, Setting };
+    AddressRun m_addressRun = AddressRun::None;
+    bool m_resumeReading = false; ///< reading goes on after the set-address run
     qint64 m_sampleCount = 0;
     bool m_formShown = false;
     bool m_lostNoticePending = false;

@@ -44,7 +44,9 @@ BusScanner::Refusal BusScanner::start(DeviceAddress from, DeviceAddress to)
         return Refusal::PortClosed;
     if (m_session.IsReading())
         return Refusal::Reading;
-    if (m_session.PollPending() || m_session.link().timerWait().isActive())
+    // The scan holds the line for its run: every other request is refused
+    // until it ends, so no poll or window shares the line with it.
+    if (m_session.PollPending() || !m_session.link().Reserve(this))
         return Refusal::LineBusy;
 
     m_from = first;
@@ -88,10 +90,6 @@ void BusScanner::AskNext()
         return Finish(Ending::Completed);
     if (!m_session.IsPortOpen())
         return Finish(Ending::PortFailed);
-    if (m_session.IsReading())
-        return Finish(Ending::ReadingStarted);
-    if (m_session.link().timerWait().isActive())
-        return Finish(Ending::LineBusy);
 
     m_conflictsSeen.reset();
     m_phase = Phase::AskingAddress;
@@ -103,61 +101,65 @@ void BusScanner::AskNext()
 
 void BusScanner::Ask(CommandCode command)
 {
-    // Everything is set before the write: the port may hand over replies
-    // while it writes, and they belong to this question.
     m_sinceAsked.start();
-    m_timer.start(m_timeoutMs);
-    try {
-        m_session.link().SendFrame(BuildQueryFrame(DeviceAddress(m_asked), command));
-    } catch (const std::exception &e) {
-        Finish(Ending::PortFailed, QString::fromStdString(e.what()));
-    }
+    m_answerMs = 0;
+    const LineRequest request = LineRequest::For(BuildQueryFrame(DeviceAddress(m_asked), command))
+                                    .withTimeout(m_timeoutMs)
+                                    .heldBy(this);
+    m_session.link().Request(request, this, [this](const LineOutcome &outcome) { Answered(outcome); });
 }
 
 void BusScanner::TimerExpired()
 {
     switch (m_phase) {
-    case Phase::Idle:
-        return;
     case Phase::Listening:
-        return AskNext();
-    case Phase::AskingAddress:
-        m_unanswered.set(std::size_t(m_asked));
-        ++m_asked;
-        return AskNext();
-    case Phase::ReadingValue:
-        // The module is there; only its value did not come (in time).
-        m_unanswered.set(std::size_t(m_asked));
-        return Found(false, 0);
     case Phase::Settling:
-        ++m_asked;
+        if (m_phase == Phase::Settling)
+            ++m_asked;
         return AskNext();
+    default:
+        return;
     }
 }
 
-void BusScanner::ReplyHandled(const Reply &reply)
+void BusScanner::Answered(const LineOutcome &outcome)
+{
+    if (m_phase != Phase::AskingAddress && m_phase != Phase::ReadingValue)
+        return;
+    switch (outcome.status) {
+    case LineOutcome::Status::Answered:
+        if (m_phase == Phase::ReadingValue)
+            return Found(true, outcome.reply.value);
+        if (m_stopRequested)
+            return Found(false, 0);
+        m_phase = Phase::ReadingValue;
+        return Ask(CmdReadValue);
+    case LineOutcome::Status::TimedOut:
+        m_unanswered.set(std::size_t(m_asked));
+        if (m_phase == Phase::ReadingValue)
+            return Found(false, 0); // the module is there; only its value did not come (in time)
+        ++m_asked;
+        return AskNext();
+    case LineOutcome::Status::Failed:
+    case LineOutcome::Status::Refused:
+    case LineOutcome::Status::Cancelled:
+        return Finish(Ending::PortFailed, outcome.error);
+    }
+}
+
+void BusScanner::ReplyHandled(const Reply &reply, bool asked)
 {
     if (m_phase == Phase::Idle)
         return;
     if (m_phase == Phase::Listening)
         return Finish(Ending::AutoSending);
-    // A live-reading poll's reply: the line is no longer the scan's.
-    if (m_session.IsReading())
-        return Finish(Ending::ReadingStarted);
-    if (reply.address != m_asked)
-        return ReportConflict(reply.address);
-
-    if (m_phase == Phase::AskingAddress && reply.command == CmdDN) {
-        m_answerMs = double(m_sinceAsked.nsecsElapsed()) / 1e6;
-        if (m_stopRequested)
-            return Found(false, 0);
-        m_phase = Phase::ReadingValue;
-        Ask(CmdReadValue);
+    if (asked) {
+        // The answer to the question on the line; its outcome follows.
+        if (reply.command == CmdDN)
+            m_answerMs = double(m_sinceAsked.nsecsElapsed()) / 1e6;
         return;
     }
-    if (m_phase == Phase::ReadingValue && reply.command == CmdReadValue)
-        return Found(true, reply.value);
-    // One more reply from the address asked: a second module answers there.
+    // Another module, a second answer from the address asked, or a late one.
     ReportConflict(reply.address);
 }
 
@@ -188,6 +190,7 @@ void BusScanner::Finish(Ending ending, const QString &detail)
     m_phase = Phase::Idle;
     m_stopRequested = false;
     m_session.SetFollowReplies(true);
+    m_session.link().Release(this);
     ReplyState &state = m_session.reply();
     state.ReplyCommand = m_savedCommand;
     state.ReplyValue = m_savedValue;

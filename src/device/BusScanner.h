@@ -3,17 +3,18 @@
 // CmdDN query to that address), and reads the measured value of every module
 // that answers. Nothing is ever written to a module.
 //
-// The scan drives the session's link without waiting in it: each question has
-// its own time-out timer, and the replies come in through the link's reply
-// signal, so the event loop keeps running and the session's TimerWait is never
-// started. While it runs, replies do not move the session's current address
-// nor show in its value display; the reply state is left as the scan found it.
+// The scan holds the line for its run (every other request is refused until
+// it ends) and asks through the line's queue with its own short time-out;
+// nothing waits. While it runs, replies do not move the session's current
+// address nor show in its value display; the reply state is left as the scan
+// found it.
 //
-// Replies are told apart by the address they carry: only a reply from the
-// address being asked answers the question. A reply from another address is a
-// bus conflict; when that address was asked earlier in this scan and did not
-// answer in time, the reply is that module's late answer.
+// Only a reply from the address being asked, with the command asked for,
+// answers the question. Any other reply is a bus conflict; when it comes from
+// an address asked earlier in this scan that did not answer in time, it is
+// that module's late answer.
 
+#include "device/LineRequest.h"
 #include "device/Protocol.h"
 
 #include <QElapsedTimer>
@@ -113,14 +114,12 @@ signals:
 private:
     enum class Phase { Idle, Listening, AskingAddress, ReadingValue, Settling };
 
-    void ReplyHandled(const Reply &reply);
+    void ReplyHandled(const Reply &reply, bool asked);
+    void Answered(const LineOutcome &outcome);
     void TimerExpired();
     void AskNext();
     /// Sends a query to the address being asked and starts its time-out.
     void Ask(CommandCode command);
-    /// The question of the address being asked is settled; the next one
-    /// follows once the replies that came with the answer are handled.
-    void Settle();
     void Found(bool hasValue, std::int32_t value);
     void ReportConflict(DeviceAddress answered);
     void Finish(Ending ending, const QString &detail = {});

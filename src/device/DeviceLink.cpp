@@ -15,11 +15,13 @@ constexpr int HangUpEmptyReads = 64;
 constexpr int HangUpFailedReads = 3;
 } // namespace
 
-DeviceLink::DeviceLink(QObject *parent, int replyTimeoutMs) : QObject(parent)
+DeviceLink::DeviceLink(QObject *parent, int replyTimeoutMs) : QObject(parent), m_replyTimeoutMs(replyTimeoutMs)
 {
+    m_timerWait.setSingleShot(true);
     m_timerWait.setInterval(replyTimeoutMs);
-    connect(&m_timerWait, &QTimer::timeout, this, &DeviceLink::TimerWaitTimer);
+    connect(&m_timerWait, &QTimer::timeout, this, &DeviceLink::RequestTimedOut);
     m_assembler.setPacketHandler([this](const std::uint8_t *packet) { HandleReply(packet); });
+    m_assembler.setFaultHandler([this](const QByteArray &frame) { emit frameDropped(frame); });
     m_batchTimer.setSingleShot(true);
     m_batchTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_batchTimer, &QTimer::timeout, this, &DeviceLink::endBatch);
@@ -37,7 +39,12 @@ void DeviceLink::attach(QIODevice *device)
         return;
     if (device->isOpen())
         m_openedClock.start();
+    m_assembler.resetDroppedFrames();
     connect(device, &QIODevice::readyRead, this, &DeviceLink::readAvailable);
+    // Closing (or reopening) the port ends what was asked on it: the next
+    // request starts with a fresh time-out.
+    connect(device, &QIODevice::aboutToClose, this,
+            [this] { EndAll(LineOutcome::Status::Cancelled, tr("串口已关闭。"), false); });
     if (auto *port = qobject_cast<QSerialPort *>(device)) {
         connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
             if (error == QSerialPort::ResourceError) {
@@ -106,7 +113,7 @@ void DeviceLink::readAvailable()
 
 bool DeviceLink::batching() const
 {
-    return m_streamBatchMs > 0 && !m_timerWait.isActive() && qobject_cast<QSerialPort *>(m_device.data());
+    return m_streamBatchMs > 0 && !m_inFlight && qobject_cast<QSerialPort *>(m_device.data());
 }
 
 void DeviceLink::endBatch()
@@ -137,7 +144,243 @@ void DeviceLink::readNow()
     m_assembler.feed(piece);
 }
 
+QString DeviceLink::TextLineHeld()
+{
+    return tr("总线扫描正在进行，请等扫描结束后再试。");
+}
+
+// --- The queue -------------------------------------------------------------
+
+quint64 DeviceLink::Request(LineRequest request, QObject *context, LineCallback done)
+{
+    Pending pending{m_nextId++, std::move(request), context, context != nullptr, std::move(done)};
+    const quint64 id = pending.id;
+    if (m_holder && pending.request.holder != m_holder) {
+        Finish(std::move(pending), LineOutcome{LineOutcome::Status::Refused, {}, TextLineHeld(), false});
+    } else if (!isOpen()) {
+        // Closed by the loss of the device: that is told once, with the loss.
+        Finish(std::move(pending), LineOutcome{LineOutcome::Status::Failed, {}, failText(tr("串口未打开。")),
+                                               m_lostReported});
+    } else {
+        m_queue.push_back(std::move(pending));
+        Dispatch();
+    }
+    return id;
+}
+
+void DeviceLink::Cancel(quint64 id)
+{
+    if (m_inFlight && m_inFlight->id == id) {
+        // Its reply may still come: the line stays its own until then.
+        m_inFlight->done = nullptr;
+        return;
+    }
+    std::erase_if(m_queue, [id](const Pending &p) { return p.id == id; });
+}
+
+void DeviceLink::CancelPolls()
+{
+    if (m_inFlight && m_inFlight->request.kind == LineRequest::Kind::Poll)
+        m_inFlight->done = nullptr;
+    std::erase_if(m_queue, [](const Pending &p) { return p.request.kind == LineRequest::Kind::Poll; });
+}
+
+bool DeviceLink::Reserve(const void *holder)
+{
+    if (!holder || m_holder || LineBusy())
+        return false;
+    m_holder = holder;
+    emit reservationChanged(true);
+    return true;
+}
+
+void DeviceLink::Release(const void *holder)
+{
+    if (!holder || m_holder != holder)
+        return;
+    m_holder = nullptr;
+    emit reservationChanged(false);
+    Dispatch();
+}
+
+void DeviceLink::Dispatch()
+{
+    // Dispatch runs again from the outcomes it delivers; the outer call goes on.
+    if (m_dispatching)
+        return;
+    m_dispatching = true;
+    while (!m_inFlight && !m_queue.empty()) {
+        // An operator's request goes before a waiting poll, but a poll that
+        // has let one go first goes next: live reading keeps at least half
+        // its pace under any run of requests.
+        auto next = m_queue.begin();
+        const auto poll = std::find_if(m_queue.begin(), m_queue.end(),
+                                       [](const Pending &p) { return p.request.kind == LineRequest::Kind::Poll; });
+        const auto other = std::find_if(m_queue.begin(), m_queue.end(),
+                                        [](const Pending &p) { return p.request.kind != LineRequest::Kind::Poll; });
+        if (poll != m_queue.end() && other != m_queue.end())
+            next = m_pollPassedOver ? poll : other;
+        const bool isPoll = next->request.kind == LineRequest::Kind::Poll;
+        m_pollPassedOver = !isPoll && poll != m_queue.end();
+        Pending pending = std::move(*next);
+        m_queue.erase(next);
+
+        if (m_holder && pending.request.holder != m_holder) {
+            Finish(std::move(pending), LineOutcome{LineOutcome::Status::Refused, {}, TextLineHeld(), false});
+            continue;
+        }
+        try {
+            WriteFrame(pending.request.frame);
+        } catch (const ReportedError &e) {
+            Finish(std::move(pending),
+                   LineOutcome{LineOutcome::Status::Failed, {}, QString::fromUtf8(e.what()), true});
+            continue;
+        } catch (const std::exception &e) {
+            Finish(std::move(pending),
+                   LineOutcome{LineOutcome::Status::Failed, {}, QString::fromUtf8(e.what()), false});
+            continue;
+        }
+        ++m_requestsSent;
+        if (!pending.request.command) {
+            Finish(std::move(pending), LineOutcome{LineOutcome::Status::Answered, {}, {}, false});
+            continue;
+        }
+        // The time-out runs from the end of the write; a reply the port
+        // already holds is read at once.
+        const int timeoutMs = pending.request.timeoutMs > 0 ? pending.request.timeoutMs : m_replyTimeoutMs;
+        m_inFlight = std::move(pending);
+        m_timerWait.start(timeoutMs);
+        releasePort();
+        if (m_batchTimer.isActive() && m_batchTimer.remainingTime() > 0)
+            m_batchTimer.start(0);
+    }
+    m_dispatching = false;
+}
+
+void DeviceLink::Finish(Pending pending, LineOutcome outcome)
+{
+    // Told from the event loop, never from inside Request or the reply
+    // handler: the caller has its id first, and a callback that asks again
+    // never runs inside the assembler's feed.
+    QMetaObject::invokeMethod(
+        this, [this, pending = std::move(pending), outcome] { Deliver(pending, outcome); }, Qt::QueuedConnection);
+}
+
+void DeviceLink::Deliver(const Pending &pending, const LineOutcome &outcome)
+{
+    if (!pending.done || (pending.hasContext && !pending.context))
+        return;
+    pending.done(outcome);
+}
+
+void DeviceLink::RequestTimedOut()
+{
+    if (!m_inFlight)
+        return;
+    Pending ended = std::move(*m_inFlight);
+    m_inFlight.reset();
+    m_reply.ReplyTimedOut = true;
+    Finish(std::move(ended), LineOutcome{LineOutcome::Status::TimedOut, {}, {}, false});
+    Dispatch();
+}
+
+void DeviceLink::EndAll(LineOutcome::Status status, const QString &error, bool reported)
+{
+    m_timerWait.stop();
+    std::deque<Pending> ended = std::exchange(m_queue, {});
+    if (m_inFlight) {
+        LineOutcome outcome{status, {}, error, reported};
+        outcome.sent = true;
+        Finish(std::move(*m_inFlight), outcome);
+        m_inFlight.reset();
+    }
+    for (Pending &pending : ended)
+        Finish(std::move(pending), LineOutcome{status, {}, error, reported});
+}
+
+void DeviceLink::HandleReply(const std::uint8_t *packet)
+{
+    const Reply reply = DecodeReply(packet);
+    ++m_replyCount;
+    const bool asked = m_inFlight && m_inFlight->request.command == reply.command
+                       && (!m_inFlight->request.from || *m_inFlight->request.from == reply.address);
+    if (!asked) {
+        emit replyHandled(reply, false);
+        return;
+    }
+    m_timerWait.stop();
+    Pending ended = std::move(*m_inFlight);
+    m_inFlight.reset();
+    m_reply.ReplyCommand = reply.command;
+    m_reply.ReplyValue = reply.value;
+    m_reply.ReplyDone = true;
+    m_reply.ReplyTimedOut = false;
+    // A withdrawn request's reply is shown as any unasked one.
+    emit replyHandled(reply, bool(ended.done));
+    Finish(std::move(ended), LineOutcome{LineOutcome::Status::Answered, reply, {}, false});
+    Dispatch();
+}
+
+// --- Blocking helpers --------------------------------------------------------
+
 void DeviceLink::SendFrame(const QByteArray &frame)
+{
+    LineRequest request;
+    request.frame = frame;
+    Exchange(std::move(request));
+}
+
+bool DeviceLink::Exchange(const QByteArray &frame)
+{
+    LineRequest request;
+    request.frame = frame;
+    if (frame.size() > 2) {
+        if (std::uint8_t(frame[1]) != BroadcastAddress)
+            request.from = std::uint8_t(frame[1]);
+        request.command = std::uint8_t(frame[2]);
+    }
+    return Exchange(std::move(request));
+}
+
+bool DeviceLink::Exchange(LineRequest request)
+{
+    std::optional<LineOutcome> outcome;
+    QObject guard;
+    Request(std::move(request), &guard, [&outcome](const LineOutcome &o) { outcome = o; });
+    while (!outcome)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_lastOutcome = *outcome;
+    switch (outcome->status) {
+    case LineOutcome::Status::Answered:
+        // Unasked replies handled meanwhile (automatic sending) may have
+        // overwritten the shared state: the caller reads its own reply.
+        m_reply.ReplyCommand = outcome->reply.command;
+        m_reply.ReplyValue = outcome->reply.value;
+        m_reply.ReplyDone = true;
+        m_reply.ReplyTimedOut = false;
+        return true;
+    case LineOutcome::Status::Failed:
+        // The device went away during the wait: told once, elsewhere; the
+        // caller sees its request unanswered.
+        if (outcome->errorReported && outcome->sent)
+            return false;
+        if (outcome->errorReported)
+            throw ReportedError(outcome->error);
+        throw OperatorError(outcome->error);
+    case LineOutcome::Status::Refused:
+        throw OperatorError(outcome->error);
+    case LineOutcome::Status::TimedOut:
+        m_reply.ReplyTimedOut = true;
+        return false;
+    case LineOutcome::Status::Cancelled:
+        return false;
+    }
+    return false;
+}
+
+// --- Writing and loss --------------------------------------------------------
+
+void DeviceLink::WriteFrame(const QByteArray &frame)
 {
     if (!isOpen())
         failWrite(tr("串口未打开。"));
@@ -166,65 +409,20 @@ void DeviceLink::SendFrame(const QByteArray &frame)
     }
 }
 
+QString DeviceLink::failText(const QString &reason) const
+{
+    if (m_lossUntold)
+        return tr("串口写入失败：设备已断开。");
+    return tr("串口写入失败：%1").arg(reason);
+}
+
 void DeviceLink::failWrite(const QString &reason) const
 {
     // The device went away (perhaps during this very write): the loss is
     // reported once, not once more by every handler it cut short.
     if (m_lossUntold)
-        throw ReportedError(tr("串口写入失败：设备已断开。"));
-    throw OperatorError(tr("串口写入失败：%1").arg(reason));
-}
-
-bool DeviceLink::Exchange(const QByteArray &frame)
-{
-    SendFrame(frame);
-    StartTimerWait();
-    m_reply.ReplyTimedOut = false;
-    m_reply.ReplyDone = false;
-    WaitForReply();
-    return m_reply.ReplyDone;
-}
-
-void DeviceLink::StartTimerWait()
-{
-    if (!m_timerWait.isActive())
-        m_timerWait.start();
-    // A reply is awaited: what the port holds is read at once.
-    releasePort();
-    if (m_batchTimer.isActive() && m_batchTimer.remainingTime() > 0)
-        m_batchTimer.start(0);
-}
-
-void DeviceLink::WaitForReply()
-{
-    while (!m_reply.ReplyDone && !m_reply.ReplyTimedOut)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-void DeviceLink::AbortExchange()
-{
-    m_timerWait.stop();
-    m_reply.ReplyDone = true;
-    emit waitAborted();
-}
-
-void DeviceLink::TimerWaitTimer()
-{
-    m_timerWait.stop();
-    m_reply.ReplyTimedOut = true;
-    emit waitTimedOut();
-}
-
-void DeviceLink::HandleReply(const std::uint8_t *packet)
-{
-    const Reply reply = DecodeReply(packet);
-    ++m_replyCount;
-    m_reply.ReplyCommand = reply.command;
-    m_reply.ReplyValue = reply.value;
-    m_reply.ReplyDone = true;
-    m_timerWait.stop();
-    m_reply.ReplyTimedOut = false;
-    emit replyHandled(reply);
+        throw ReportedError(failText(reason));
+    throw OperatorError(failText(reason));
 }
 
 void DeviceLink::declareDeviceLost(const QString &reason)
@@ -233,9 +431,10 @@ void DeviceLink::declareDeviceLost(const QString &reason)
         return;
     m_lostReported = true;
     m_lossUntold = true;
+    // The requests end as failed (told with the loss), not as cancelled by the close.
+    EndAll(LineOutcome::Status::Failed, failText(reason), true);
     if (m_device && m_device->isOpen())
         m_device->close();
-    m_timerWait.stop();
     m_reply.ReplyTimedOut = true;
     emit deviceLost(reason);
 }

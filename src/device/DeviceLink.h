@@ -1,9 +1,14 @@
 #pragma once
-// The device link: one request at a time over the serial port (or any
-// QIODevice), replies cut by the ReplyAssembler and recorded in the shared
-// reply state, and Exchange waiting for a reply or the time-out while it
-// keeps handling window messages.
+// The device link: the one owner of the line. Every request of the program
+// (polls, buttons, parameter windows, calibration, the bus scan) goes through
+// its queue, and at most one is on the line at any time: the next goes out
+// only when the last one's own reply (its address and command) has come or
+// its time-out has run out. Replies are cut by the ReplyAssembler, which
+// drops frames whose check byte or "#" is wrong. A reply that belongs to no
+// request (automatic sending, a late answer, another module) ends no wait;
+// it is reported as unasked.
 
+#include "device/LineRequest.h"
 #include "device/Protocol.h"
 #include "device/ReplyAssembler.h"
 
@@ -15,7 +20,11 @@
 #include <QPointer>
 #include <QTimer>
 
-/// The outcome of the last exchange and the content of the last reply.
+#include <deque>
+#include <optional>
+
+/// The outcome of the last blocking exchange and the content of the last
+/// reply that answered a request.
 struct ReplyState {
     bool ReplyDone = false;
     bool ReplyTimedOut = false;
@@ -43,42 +52,56 @@ public:
     ReplyState &reply() { return m_reply; }
     const ReplyState &reply() const { return m_reply; }
 
-    /// Writes the frame and returns once it is written. Throws OperatorError
-    /// when the port is closed or the write fails.
+    // --- The queue -------------------------------------------------------------
+    /// Queues a request; returns at once with its id. `done` is called once
+    /// when it ends, from the event loop, unless `context` is gone by then or
+    /// the request was withdrawn with Cancel.
+    quint64 Request(LineRequest request, QObject *context, LineCallback done);
+    /// Withdraws a request: a queued one never goes out; one on the line
+    /// still holds it until its reply or time-out, which then counts as unasked.
+    void Cancel(quint64 id);
+    /// Withdraws every live-reading poll (stopping reading).
+    void CancelPolls();
+    /// Whether a request is on the line, or waits for it.
+    bool LineBusy() const { return m_inFlight.has_value() || !m_queue.empty(); }
+    bool RequestOnLine() const { return m_inFlight.has_value(); }
+    /// Requests sent so far (each frame written counts once).
+    quint64 requestsSent() const { return m_requestsSent; }
+
+    /// Holds the line for `holder` (a bus scan): until Release, every request
+    /// of anybody else is refused. False when held already or not idle.
+    bool Reserve(const void *holder);
+    void Release(const void *holder);
+    bool IsReserved() const { return m_holder != nullptr; }
+    /// Why requests are refused while the line is held.
+    static QString TextLineHeld();
+
+    /// Writes a frame that awaits no reply (a broadcast such as the switch to
+    /// automatic sending) through the queue. Throws OperatorError when the
+    /// port is closed.
     void SendFrame(const QByteArray &frame);
     void SendFrame(const QueryFrame &frame) { SendFrame(toBytes(frame)); }
     void SendFrame(const DataFrame &frame) { SendFrame(toBytes(frame)); }
 
-    /// Sends and waits for a reply or the time-out; true when answered.
-    /// Window messages are handled while waiting, so handlers may nest.
+    /// Sends a request for the frame's own reply and waits for it, handling
+    /// window messages meanwhile; true when its reply came. The reply is in
+    /// reply(). Throws OperatorError when the frame cannot be written or the
+    /// line is held by someone else. For windows not yet moved onto Request.
     bool Exchange(const QByteArray &frame);
-    bool Exchange(const QueryFrame &frame) { return Exchange(toBytes(frame)); }
-    bool Exchange(const DataFrame &frame) { return Exchange(toBytes(frame)); }
+    bool Exchange(const QueryFrame &frame) { return Exchange(LineRequest::For(frame)); }
+    bool Exchange(const DataFrame &frame) { return Exchange(LineRequest::For(frame)); }
+    bool Exchange(LineRequest request);
+    /// How the last Exchange ended (errorReported: the device went away
+    /// meanwhile, which is told once, elsewhere).
+    const LineOutcome &LastOutcome() const { return m_lastOutcome; }
+    /// Same as Exchange: every request is answered by its own reply only.
+    bool ExchangeExpecting(const QueryFrame &frame) { return Exchange(frame); }
+    bool ExchangeExpecting(const DataFrame &frame) { return Exchange(frame); }
 
-    /// An exchange that counts as answered only when the reply carries the
-    /// command code that was asked for (a reply to another request, e.g. a
-    /// live-reading poll running underneath, is treated like a time-out).
-    /// A wait ended without any reply (aborted by stopping live reading)
-    /// does not count either, whatever the last reply carried.
-    bool ExchangeExpecting(const QByteArray &frame, CommandCode expected)
-    {
-        const quint64 before = m_replyCount;
-        return Exchange(frame) && m_replyCount != before && m_reply.ReplyCommand == expected;
-    }
-    bool ExchangeExpecting(const QueryFrame &frame) { return ExchangeExpecting(toBytes(frame), frame[2]); }
-    bool ExchangeExpecting(const DataFrame &frame) { return ExchangeExpecting(toBytes(frame), frame[2]); }
+    /// Ends the waits of live reading (its queued polls are withdrawn).
+    void AbortExchange() { CancelPolls(); }
 
-    /// Starts TimerWait unless it is already running (a nested wait keeps the
-    /// deadline of the outer one).
-    void StartTimerWait();
-    /// Handles window messages until ReplyDone or ReplyTimedOut is set.
-    void WaitForReply();
-    /// Ends a pending wait as answered.
-    void AbortExchange();
-    /// TimerWait expired.
-    void TimerWaitTimer();
-
-    /// Called for each complete reply (the 8 bytes after its "=").
+    /// Called for each complete, whole reply (the 8 bytes after its "=").
     void HandleReply(const std::uint8_t *packet);
 
     /// Re-applies the fixed reply framing; leaves buffered bytes untouched.
@@ -86,10 +109,12 @@ public:
 
     ReplyAssembler &assembler() { return m_assembler; }
     quint64 replyCount() const { return m_replyCount; }
+    /// Frames dropped as faulty (check byte or "#") since the port was opened.
+    quint64 droppedFrames() const { return m_assembler.droppedFrames(); }
     QTimer &timerWait() { return m_timerWait; }
     /// Milliseconds since the device was attached open (the port opened).
     qint64 openedElapsedMs() const { return m_openedClock.isValid() ? m_openedClock.elapsed() : 0; }
-    int replyTimeoutMs() const { return m_timerWait.interval(); }
+    int replyTimeoutMs() const { return m_replyTimeoutMs; }
 
     /// Replies that come less than StreamGapMs apart (automatic sending) are
     /// read together every `ms` instead of one by one: the port keeps what
@@ -114,12 +139,13 @@ public:
     }
 
 signals:
-    /// Emitted after the reply state has been updated.
-    void replyHandled(const Reply &reply);
-    /// TimerWait ran out (every wait in progress ends as timed out).
-    void waitTimedOut();
-    /// AbortExchange ended the waits in progress.
-    void waitAborted();
+    /// A whole reply arrived. `asked`: it answered the request on the line
+    /// (emitted before that request's callback runs).
+    void replyHandled(const Reply &reply, bool asked);
+    /// A faulty frame was dropped (the count is droppedFrames()).
+    void frameDropped(const QByteArray &frame);
+    /// The line was taken or given back by its holder.
+    void reservationChanged(bool reserved);
     void deviceLost(const QString &reason);
 
     // The tap: what goes over the line, for whoever watches it. Emitted only
@@ -130,6 +156,24 @@ signals:
     void bytesRead(const QByteArray &piece);
 
 private:
+    struct Pending {
+        quint64 id = 0;
+        LineRequest request;
+        QPointer<QObject> context;
+        bool hasContext = false;
+        LineCallback done;
+    };
+    /// Sends the next request when the line is free.
+    void Dispatch();
+    /// Ends the request on the line (or a queued one that never went out).
+    void Finish(Pending pending, LineOutcome outcome);
+    void Deliver(const Pending &pending, const LineOutcome &outcome);
+    void RequestTimedOut();
+    /// Ends every request, on the line and queued (port closed or lost).
+    void EndAll(LineOutcome::Status status, const QString &error, bool reported);
+    /// Writes the bytes and returns once they are written; throws
+    /// OperatorError (or ReportedError after a loss) when it cannot.
+    void WriteFrame(const QByteArray &frame);
     void readAvailable();
     void readNow();
     void endBatch();
@@ -140,15 +184,25 @@ private:
     void holdPort(qint64 bytes);
     void releasePort();
     [[noreturn]] void failWrite(const QString &reason) const;
+    QString failText(const QString &reason) const;
     bool isTapped(void (DeviceLink::*signal)(const QByteArray &)) const
     {
         return isSignalConnected(QMetaMethod::fromSignal(signal));
     }
 
+    std::deque<Pending> m_queue;
+    std::optional<Pending> m_inFlight;
+    quint64 m_nextId = 1;
+    LineOutcome m_lastOutcome;
+    quint64 m_requestsSent = 0;
+    bool m_pollPassedOver = false; ///< a waiting poll let an operator request go first
+    bool m_dispatching = false;
+    const void *m_holder = nullptr;
     QPointer<QIODevice> m_device;
     ReplyAssembler m_assembler;
     ReplyState m_reply;
-    QTimer m_timerWait;
+    QTimer m_timerWait; ///< the time-out of the request on the line
+    int m_replyTimeoutMs = DefaultReplyTimeoutMs;
     bool m_lostReported = false;
     bool m_lossUntold = false;
     int m_emptyReads = 0;

@@ -36,8 +36,6 @@ ModuleSession::ModuleSession(int replyTimeoutMs, QObject *parent)
     connect(&m_timerRead, &QTimer::timeout, this, &ModuleSession::TimerReadTimer);
     connect(&m_link, &DeviceLink::replyHandled, this, &ModuleSession::ReplyHandled);
     connect(&m_link, &DeviceLink::deviceLost, this, &ModuleSession::DeviceLost);
-    connect(&m_link, &DeviceLink::waitTimedOut, this, &ModuleSession::PollTimedOut);
-    connect(&m_link, &DeviceLink::waitAborted, this, &ModuleSession::PollEnded);
     m_link.attach(&m_comPort1);
 }
 
@@ -169,59 +167,81 @@ void ModuleSession::DeviceLost(const QString &reason)
 
 // --- Live reading -----------------------------------------------------------------
 
-void ModuleSession::StartReading()
+bool ModuleSession::StartReading()
 {
+    // A bus scan holds the line: reading would lose its first polls.
+    if (m_link.IsReserved())
+        return false;
     m_timerRead.start();
+    return true;
 }
 
 void ModuleSession::StopReading()
 {
-    m_link.AbortExchange();
+    m_link.CancelPolls();
     m_timerRead.stop();
     PollEnded();
 }
 
 void ModuleSession::TimerReadTimer()
 {
-    // At most one poll is outstanding: a tick that comes while the last poll
-    // still waits sends nothing, so a slow module is polled at its own answer
-    // rate and the line is never flooded with requests it cannot answer.
-    //
-    // The poll does not wait here. Its reply (any reply, as for every wait)
-    // or TimerWait running out ends it, so a window opened meanwhile, by
-    // whatever way, never sits on top of a wait of the poll's: the ticks go
-    // on under every dialog.
+    // At most one poll is queued or on the line: a tick that comes while the
+    // last poll still waits sends nothing, so a slow module is polled at its
+    // own answer rate and the line is never flooded with requests it cannot
+    // answer. The poll goes through the line's queue like every request, so
+    // it never shares the line with a window's request; its reply or its
+    // time-out ends it, and nothing waits here.
     if (m_pollPending)
         return;
-    try {
-        m_link.SendFrame(BuildQueryFrame(CurrentAddress(), CmdReadValue));
-        m_pollPending = true;
-        m_link.StartTimerWait();
-    } catch (const std::exception &e) {
-        // A failed write stops reading, so the next tick does not repeat the error.
-        if (IsReading())
-            StopReading();
-        emit pollFailed(QString::fromStdString(e.what()), dynamic_cast<const ReportedError *>(&e) != nullptr);
-    }
+    m_pollPending = true;
+    const quint64 poll = ++m_pollNumber;
+    m_link.Request(LineRequest::For(BuildQueryFrame(CurrentAddress(), CmdReadValue)).asPoll(), this,
+                   [this, poll](const LineOutcome &outcome) {
+                       if (poll == m_pollNumber)
+                           PollEnded(outcome);
+                   });
 }
 
-void ModuleSession::PollTimedOut()
+void ModuleSession::PollEnded(const LineOutcome &outcome)
 {
     if (!m_pollPending)
         return;
     m_pollPending = false;
-    SetValueText(TextReadTimeout());
-    // The wait is over already: nothing to abort.
-    m_timerRead.stop();
-    emit readingTimedOut();
+    switch (outcome.status) {
+    case LineOutcome::Status::Answered:
+    case LineOutcome::Status::Cancelled:
+        return; // the reply is shown as it arrives
+    case LineOutcome::Status::TimedOut:
+        SetValueText(TextReadTimeout());
+        m_timerRead.stop();
+        emit readingTimedOut();
+        return;
+    case LineOutcome::Status::Refused:
+    case LineOutcome::Status::Failed:
+        // A failed write stops reading, so the next tick does not repeat the error.
+        if (IsReading())
+            StopReading();
+        emit pollFailed(outcome.error, outcome.errorReported);
+        return;
+    }
 }
 
-void ModuleSession::ReplyHandled(const Reply &reply)
+void ModuleSession::ReplyHandled(const Reply &reply, bool asked)
 {
-    // Any reply ends every wait in progress, the poll's too.
-    PollEnded();
     if (!m_followReplies)
         return;
+    // An unasked reply (automatic sending, a poll's answer after its
+    // time-out) is shown when it carries a measured value; any other stray
+    // changes nothing.
+    if (!asked && reply.command != CmdReadValue)
+        return;
+    if (!asked) {
+        ReplyState &state = m_link.reply();
+        state.ReplyCommand = reply.command;
+        state.ReplyValue = reply.value;
+        state.ReplyDone = true;
+        state.ReplyTimedOut = false;
+    }
     SetCurrentAddress(reply.address);
     emit addressReplied(reply.address);
     if (reply.command == CmdReadValue) {

@@ -71,13 +71,14 @@ public:
     void ReopenPort();
 
     // --- Live reading -----------------------------------------------------------------
-    void StartReading();
+    /// Starts the polling timer; false (nothing started) while a bus scan holds the line.
+    bool StartReading();
     /// Ends live reading (and any wait in progress, as answered).
     void StopReading();
     bool IsReading() const { return m_timerRead.isActive(); }
     /// One polling tick (the timer's handler).
     void TimerReadTimer();
-    /// A poll has been sent and neither a reply nor the time-out ended it yet.
+    /// A poll is queued or on the line and neither its reply nor its time-out ended it yet.
     bool PollPending() const { return m_pollPending; }
 
 signals:
@@ -99,9 +100,14 @@ signals:
     void portClosed();
 
 private:
-    void ReplyHandled(const Reply &reply);
-    void PollEnded() { m_pollPending = false; }
-    void PollTimedOut();
+    void ReplyHandled(const Reply &reply, bool asked);
+    /// Forgets the poll in progress (stopped, port closed): its outcome no longer counts.
+    void PollEnded()
+    {
+        m_pollPending = false;
+        ++m_pollNumber;
+    }
+    void PollEnded(const LineOutcome &outcome);
     void DeviceLost(const QString &reason);
 
     QSerialPort m_comPort1;
@@ -112,5 +118,6 @@ private:
     QString m_valueText;
     double m_displayValue = 0;
     bool m_pollPending = false;
+    quint64 m_pollNumber = 0; ///< the poll whose outcome counts
     bool m_followReplies = true;
 };

@@ -44,3 +44,9 @@ Reply DecodeReply(const std::uint8_t *packet)
 {
     return Reply{packet[0], packet[1], DecodeValue(packet + 2)};
 }
+
+bool ReplyIsWhole(const std::uint8_t *packet)
+{
+    return (XorCheck(packet, ReplyPacketSize - 2) ^ DataStart) == packet[ReplyPacketSize - 2]
+           && packet[ReplyPacketSize - 1] == FrameEnd;
+}

@@ -84,8 +84,12 @@ struct Reply {
 };
 
 /// Decodes the 8 bytes that follow a reply's "=". Bytes 6 and 7 (check byte
-/// and "#") are not examined: the modules' replies are taken as they come.
+/// and "#") are not examined here: see ReplyIsWhole.
 Reply DecodeReply(const std::uint8_t *packet);
+
+/// Whether the 8 bytes that follow a reply's "=" carry the right check byte
+/// (over "=" and bytes 0..5) and end with "#".
+bool ReplyIsWhole(const std::uint8_t *packet);
 
 /// Big-endian signed 32-bit value at `bytes`.
 std::int32_t DecodeValue(const std::uint8_t *bytes);

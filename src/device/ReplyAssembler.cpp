@@ -1,5 +1,7 @@
 #include "device/ReplyAssembler.h"
 
+#include "device/Protocol.h"
+
 #include <array>
 #include <cstring>
 
@@ -30,8 +32,17 @@ void ReplyAssembler::feed(const char *data, qsizetype size)
             break;
         std::array<std::uint8_t, PacketSize - 1> packet;
         std::memcpy(packet.data(), m_buffer.constData() + head + 1, packet.size());
-        head += PacketSize;
         m_inPacket = false;
+        if (!ReplyIsWhole(packet.data())) {
+            // Noise or a reply with a lost byte: the next reply may start
+            // anywhere after this "=".
+            ++m_dropped;
+            if (m_faultHandler)
+                m_faultHandler(m_buffer.mid(head, PacketSize));
+            head += 1;
+            continue;
+        }
+        head += PacketSize;
         if (m_handler)
             m_handler(packet.data());
     }

@@ -253,7 +253,7 @@ void TfrmSpecialParams::ReadSpecialParams()
                 StepProgress();
             if (!answered) {
                 // A lost device is reported once, elsewhere.
-                if (!link.LossUntold())
+                if (!link.LastOutcome().errorReported)
                     Prompts().inform(this, ReadTimeoutText());
                 return;
             }
@@ -276,7 +276,7 @@ void TfrmSpecialParams::WriteSpecialParams()
             // Taken when the command is sent: the board type may change meanwhile.
             const std::int32_t value = WriteValueFor(CommandCode(code));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
-                if (!link.LossUntold())
+                if (!link.LastOutcome().errorReported)
                     Prompts().inform(this, WriteFailedText());
                 return;
             }
@@ -295,7 +295,7 @@ void TfrmSpecialParams::btnWClick()
         for (int code = FirstOutputCommand; code <= LastOutputCommand; ++code) {
             const std::int32_t value = fieldValue(OutputFieldFor(CommandCode(code)));
             if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
-                if (!link.LossUntold())
+                if (!link.LastOutcome().errorReported)
                     Prompts().inform(this, WriteFailedText());
                 return;
             }
