@@ -679,7 +679,10 @@ void TfrmMain::mnuProtocolMonitorClick() { ShowToolWindow(m_dialogs.monitor); }
 
 void TfrmMain::mnuBusScanClick() { ShowToolWindow(m_dialogs.busScan); }
 
-void TfrmMain::mnuAboutClick() { ShowAbout(this, BuildInfo::Version(), m_settings.filePath()); }
+void TfrmMain::mnuAboutClick()
+{
+    ShowAbout(this, BuildInfo::Version(), m_settings.filePath(), m_settings.unsavedSettings());
+}
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {

@@ -5,6 +5,7 @@
 #include "chart/SampleDataFile.h"
 #include "chart/SampleDataFilePrivate.h"
 #include "io/NumberText.h"
+#include "io/Platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -222,6 +223,10 @@ public:
         for (;;) {
             while (p < m_end && *p != Cr && *p != Lf)
                 ++p;
+            // No line of a sample file comes near the limit: what is longer
+            // is not read any further.
+            if (p - m_next > SampleMaxLineBytes)
+                return lineTooLong();
             // Complete: its end is in the buffer, and a CR is not the last
             // byte read (an LF may follow in the next piece).
             if (m_atEnd || p + 1 < m_end || (p + 1 == m_end && *p == Lf))
@@ -242,6 +247,15 @@ public:
     }
 
 private:
+    bool lineTooLong()
+    {
+        m_readFailed = true;
+        m_readError = QStringLiteral("Line %1 is longer than %2 bytes; no line of sample data is that long.")
+                          .arg(m_lineNumber + 1)
+                          .arg(SampleMaxLineBytes);
+        return false;
+    }
+
     // Keeps the unfinished line, moved to the front, and reads the next piece
     // behind it. A read of nothing is the end of the data.
     bool refill()
@@ -353,11 +367,15 @@ private:
     // that a cancel keeps exactly them. False: cancelled.
     bool rowDone()
     {
-        if (!m_progress || ++m_rows % SampleProgressRows != 0)
+        if (!m_progress)
+            return true;
+        const qint64 position = m_source.position();
+        if (++m_rows % SampleProgressRows != 0 && position - m_reportedBytes < SampleProgressBytes)
             return true;
         for (int c = 0; c < m_data.channelCount(); ++c)
             handOver(c);
-        m_cancelled = !m_progress(std::min(m_source.position(), m_total), m_total);
+        m_reportedBytes = position;
+        m_cancelled = !m_progress(std::min(position, m_total), m_total);
         return !m_cancelled;
     }
 
@@ -477,6 +495,7 @@ private:
     SampleProgress m_progress;
     qint64 m_total = 0;
     qint64 m_rows = 0;
+    qint64 m_reportedBytes = 0; ///< position at the last report
     bool m_cancelled = false;
 };
 
@@ -488,11 +507,11 @@ bool readSampleData(ChartData &data, LineSource &source, const QLocale &locale, 
 SampleFileResult readSampleDataFile(ChartData &data, const QString &path, const SampleProgress &progress,
                                     QString *error, const QLocale &locale, qsizetype chunkBytes)
 {
-    QFile file(path);
-    // Unbuffered: each piece is read straight into the reader's buffer.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return failed(
-            error, QStringLiteral("Cannot open file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    // Unbuffered: each piece is read straight into the reader's buffer. Only
+    // a regular file: a FIFO or a device would never end (or never start).
+    QFile file;
+    if (QString reason; !Platform::OpenRegularFile(path, file, QIODevice::Unbuffered, &reason))
+        return failed(error, reason);
     LineSource source(file, chunkBytes, path);
     return SampleParser(data, source, locale, progress, file.size()).run(error);
 }

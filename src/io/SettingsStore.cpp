@@ -449,6 +449,7 @@ bool SettingsStore::setAside()
     }
     Platform::SyncDirectory(QFileInfo(m_filePath).absolutePath());
     m_keptAside = aside;
+    m_keptAsideReason = m_disk.problemText;
     m_disk.problem = FileProblem::None;
     m_disk.exists = false;
     m_disk.bytes.clear();

@@ -120,6 +120,8 @@ public:
     QString fileProblemText() const { return m_disk.problemText; }
     /// Where a file this program could not read was moved; empty when none was.
     QString keptAsidePath() const { return m_keptAside; }
+    /// Why it was moved (fileProblemText() at that time).
+    QString keptAsideReason() const { return m_keptAsideReason; }
 
     /// Called after every write (or batch commit) that did not reach the
     /// file, with the file's path and the reason; the owner tells the operator.
@@ -208,6 +210,7 @@ private:
 
     QStringList m_refused; ///< "section/key" of values the encoding could not hold
     QString m_keptAside;
+    QString m_keptAsideReason;
 
     std::vector<PendingWrite> m_pending; ///< changes not yet in the file
     int m_batchDepth = 0;                ///< Batch objects alive
