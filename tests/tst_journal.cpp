@@ -220,16 +220,24 @@ private slots:
             QCOMPARE(r.validBytes, validBytes);
         }
 
-        // A damaged byte anywhere: the read stops before its block.
+        // A damaged byte anywhere: its block alone is lost, every other one
+        // is read; between two good blocks the loss is counted exactly.
         for (qint64 at = 0; at < bytes.size(); ++at) {
             QByteArray damaged = bytes;
             damaged[at] = char(damaged[at] ^ 0x10);
             QVERIFY(WriteAll(cut, damaged));
-            std::size_t samples = 0;
-            qint64 validBytes = 0;
-            wholeBefore(at, samples, validBytes);
-            QVERIFY2(ReadSamples(cut) == std::vector<Sample>(all.begin(), all.begin() + qsizetype(samples)),
-                     qPrintable(QStringLiteral("byte %1 damaged").arg(at)));
+            std::size_t block = 0;
+            while (byteEnds[block] <= at)
+                ++block;
+            const std::size_t from = block == 0 ? 0 : blockEnds[block - 1];
+            std::vector<Sample> expected(all.begin(), all.begin() + qsizetype(from));
+            expected.insert(expected.end(), all.begin() + qsizetype(blockEnds[block]), all.end());
+            RecordingJournal::ReadResult r;
+            const QString label = QStringLiteral("byte %1 damaged").arg(at);
+            QVERIFY2(ReadSamples(cut, &r) == expected, qPrintable(label));
+            QCOMPARE(r.damagedBytes, byteEnds[block] - (block == 0 ? 0 : byteEnds[block - 1]));
+            if (block == 1)
+                QCOMPARE(r.lostSamples, qint64(blockEnds[1] - blockEnds[0]));
         }
     }
 
@@ -250,7 +258,7 @@ private slots:
         QVERIFY(QFile::resize(path, goodBytes + 7));
 
         RecordingJournal next(path);
-        QVERIFY(next.claimLeftover());
+        QCOMPARE(next.claimLeftover(), RecordingJournal::Leftover::Claimed);
         const RecordingJournal::ReadResult found = RecordingJournal::Read(path);
         QCOMPARE(found.samples, qint64(a.size()));
         QVERIFY(found.tailDropped());
@@ -265,7 +273,7 @@ private slots:
         // A second program on the same journal neither offers, writes nor removes it.
         {
             RecordingJournal other(path);
-            QVERIFY(!other.claimLeftover());
+            QCOMPARE(other.claimLeftover(), RecordingJournal::Leftover::HeldElsewhere);
             QVERIFY(other.unavailable());
             Append(other, PacedSamples(1, 10, 300, 9));
             QVERIFY(!other.hasPending());
@@ -323,6 +331,7 @@ private slots:
             QVERIFY(torn.open(QIODevice::Append));
             torn.write("KJ\x01\x02", 4);
             torn.close();
+            const QByteArray journalBytes = ReadAll(journalPath);
 
             f.prompts.answerYes = answer;
             TfrmMain &m = f.create();
@@ -331,8 +340,13 @@ private slots:
                      qPrintable(f.prompts.questions.first()));
             const ChartWidget &chart = *m.chart();
             if (!answer) {
+                // Declined: kept aside as it was, not deleted.
                 QCOMPARE(chart.count(ChartWidget::SampleChannel), 0);
                 QVERIFY(!QFileInfo::exists(journalPath));
+                const QStringList kept = QDir(QFileInfo(journalPath).path())
+                                             .entryList({RecordingJournal::FileName + QStringLiteral(".declined-*")});
+                QCOMPARE(kept.size(), 1);
+                QCOMPARE(ReadAll(QFileInfo(journalPath).dir().filePath(kept.first())), journalBytes);
                 continue;
             }
             QCOMPARE(chart.count(ChartWidget::SampleChannel), qsizetype(left.size()));

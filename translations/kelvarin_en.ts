@@ -23,6 +23,49 @@ Readings, charts, calibration and parameter settings for weighing and force tran
 Settings file:
 %2</translation>
     </message>
+    <message>
+        <source>
+
+设置未全部保存，文件中没有：
+%1</source>
+        <translation>
+
+Not all settings were saved; the file lacks:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>AppWindows</name>
+    <message>
+        <source>设置文件 %1 不是本程序能读取的设置文件：
+%2
+
+原文件已原样改名保存为 %3，程序使用默认设置并建立了新的设置文件。</source>
+        <translation>The settings file %1 is not a settings file this program can read:
+%2
+
+The original was kept unchanged as %3; the program uses the default settings and has made a new settings file.</translation>
+    </message>
+    <message>
+        <source>设置文件 %1 无法读取：
+%2
+
+本次运行使用默认设置；该文件保持原样，更改的设置不会保存。</source>
+        <translation>The settings file %1 cannot be read:
+%2
+
+This run uses the default settings; the file is left as it is, and changed settings will not be saved.</translation>
+    </message>
+    <message>
+        <source>设置文件 %1 不是本程序能读取的设置文件：
+%2
+
+本次运行使用默认设置；保存设置之前，原文件会原样改名保存在它旁边。</source>
+        <translation>The settings file %1 is not a settings file this program can read:
+%2
+
+This run uses the default settings; before settings are saved, the original is kept unchanged under another name beside it.</translation>
+    </message>
 </context>
 <context>
     <name>ChartWidget</name>
@@ -265,6 +308,14 @@ The current user may not use this serial port: add the user to the &quot;dialout
     <message>
         <source>无法锁定记录文件 %1。</source>
         <translation>Cannot lock the journal file %1.</translation>
+    </message>
+    <message>
+        <source>记录文件的锁 %1 无法判断（空的、无法读取或来自另一台计算机）。</source>
+        <translation>The journal's lock %1 cannot be judged (empty, unreadable or from another computer).</translation>
+    </message>
+    <message>
+        <source>记录文件 %1 无法改名。</source>
+        <translation>The journal file %1 cannot be renamed.</translation>
     </message>
 </context>
 <context>
@@ -743,8 +794,8 @@ The program keeps working, but settings changed during this run may not be saved
         <translation>&amp;About...</translation>
     </message>
     <message>
-        <source>上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。是否恢复到曲线中？</source>
-        <translation>The last run did not end normally; the journal holds %1 unsaved samples (%2 to %3). Restore them to the chart?</translation>
+        <source>上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。%4是否恢复到曲线中？</source>
+        <translation>The last run did not end normally; the journal holds %1 unsaved samples (%2 to %3). %4Restore them to the chart?</translation>
     </message>
     <message>
         <source>内存不足：记录中的采样未能全部恢复到曲线中。</source>
@@ -763,6 +814,56 @@ The chart records as usual, but these samples may be lost if the program ends un
     <message>
         <source>丢弃的错误帧：%1</source>
         <translation>Faulty frames dropped: %1</translation>
+    </message>
+    <message>
+        <source>记录文件 %1 不是普通文件，未读取，保持原样：
+%2
+
+本次运行不保留记录，程序意外退出时采样无法恢复。</source>
+        <translation>The journal file %1 is not a regular file; it was not read and is left as it is:
+%2
+
+This run keeps no journal: samples cannot be restored if the program ends unexpectedly.</translation>
+    </message>
+    <message>
+        <source>记录文件 %1 正由另一个运行中的程序使用：本次运行不保留记录，程序意外退出时采样无法恢复。</source>
+        <translation>The journal file %1 is in use by another running program: this run keeps no journal, and samples cannot be restored if the program ends unexpectedly.</translation>
+    </message>
+    <message>
+        <source>无法判断记录文件 %1 是否正由另一个程序使用（锁文件 %2 为空、无法读取或来自另一台计算机）。
+
+没有别的程序使用它时，选“是”接管记录文件；选“否”则本次运行不保留记录，程序意外退出时采样无法恢复。</source>
+        <translation>It cannot be judged whether another program uses the journal file %1 (the lock file %2 is empty, unreadable or from another computer).
+
+If no other program uses it, choose Yes to take the journal over; with No this run keeps no journal, and samples cannot be restored if the program ends unexpectedly.</translation>
+    </message>
+    <message>
+        <source>本次运行不保留记录。</source>
+        <translation>This run keeps no journal.</translation>
+    </message>
+    <message>
+        <source>上次运行的记录文件 %1 无法读取：
+%2</source>
+        <translation>The journal of the last run, %1, cannot be read:
+%2</translation>
+    </message>
+    <message>
+        <source>上次运行的记录文件 %1 已损坏，没有可恢复的采样（%2 字节无法读出）。</source>
+        <translation>The journal of the last run, %1, is damaged and holds no samples to restore (%2 bytes cannot be read).</translation>
+    </message>
+    <message>
+        <source>
+该文件已改名保存为 %1。</source>
+        <translation>
+The file was kept as %1.</translation>
+    </message>
+    <message>
+        <source>记录文件有损坏之处，约 %1 个采样因此丢失。</source>
+        <translation>The journal is damaged in places; about %1 samples were lost to the damage. </translation>
+    </message>
+    <message>
+        <source>记录文件有 %1 字节损坏，无法读出。</source>
+        <translation>%1 bytes of the journal are damaged and cannot be read. </translation>
     </message>
 </context>
 <context>

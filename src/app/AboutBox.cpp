@@ -5,7 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
-void ShowAbout(QWidget *parent, const QString &version, const QString &settingsPath)
+void ShowAbout(QWidget *parent, const QString &version, const QString &settingsPath,
+               const QStringList &unsaved)
 {
     const QString title = QCoreApplication::translate("AboutBox", "关于智能变送器数据采集软件");
     const QString text =
@@ -17,5 +18,11 @@ void ShowAbout(QWidget *parent, const QString &version, const QString &settingsP
                                                 "设置文件：\n"
                                                 "%2")
             .arg(version, QDir::toNativeSeparators(settingsPath));
-    Prompts().about(parent, title, text);
+    // A failed write stays told here for the rest of the run, whatever was
+    // written after it.
+    const QString notSaved =
+        unsaved.isEmpty() ? QString()
+                          : QCoreApplication::translate("AboutBox", "\n\n设置未全部保存，文件中没有：\n%1")
+                                .arg(unsaved.join(u'\n'));
+    Prompts().about(parent, title, text + notSaved);
 }

@@ -13,12 +13,54 @@
 #include "parameters/ReadAllParamUnit.h"
 #include "parameters/SpecailParamsUnit.h"
 #include "settings/SystemParamsUnit.h"
+#include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QStandardPaths>
+#include <QTimer>
+
+namespace
+{
+/// Tells the operator what became of a settings file the program could not
+/// use: kept aside under another name, or left as it is with the defaults
+/// in force.
+void TellSettingsFileProblem(QWidget *parent, const SettingsStore &settings)
+{
+    const QString file = QDir::toNativeSeparators(settings.filePath());
+    if (!settings.keptAsidePath().isEmpty()) {
+        Prompts().inform(
+            parent,
+            QCoreApplication::translate("AppWindows",
+                                        "设置文件 %1 不是本程序能读取的设置文件：\n%2\n\n"
+                                        "原文件已原样改名保存为 %3，程序使用默认设置并建立了新的设置文件。")
+                .arg(file, settings.keptAsideReason(), QDir::toNativeSeparators(settings.keptAsidePath())));
+        return;
+    }
+    switch (settings.fileProblem()) {
+    case SettingsStore::FileProblem::None:
+        return;
+    case SettingsStore::FileProblem::NotRegular:
+    case SettingsStore::FileProblem::Unreadable:
+        Prompts().showError(
+            parent, QCoreApplication::translate("AppWindows",
+                                                "设置文件 %1 无法读取：\n%2\n\n"
+                                                "本次运行使用默认设置；该文件保持原样，更改的设置不会保存。")
+                        .arg(file, settings.fileProblemText()));
+        return;
+    case SettingsStore::FileProblem::TooLarge:
+    case SettingsStore::FileProblem::Undecodable:
+        Prompts().inform(parent, QCoreApplication::translate(
+                                     "AppWindows",
+                                     "设置文件 %1 不是本程序能读取的设置文件：\n%2\n\n"
+                                     "本次运行使用默认设置；保存设置之前，原文件会原样改名保存在它旁边。")
+                                     .arg(file, settings.fileProblemText()));
+        return;
+    }
+}
+} // namespace
 
 void AppWindows::ConfigureApplication()
 {
@@ -68,6 +110,10 @@ AppWindows::AppWindows(SettingsFile settings, int replyTimeoutMs)
     m_busScan = new TfrmBusScan(*m_session, m_main);
     m_windows.push_back(m_busScan);
     m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan});
+    // Told once the main window is up (the first events after it is shown).
+    QTimer::singleShot(0, m_main, [main = m_main, settings = m_settings.get()] {
+        TellSettingsFileProblem(main, *settings);
+    });
 }
 
 AppWindows::~AppWindows()

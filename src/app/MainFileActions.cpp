@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProgressDialog>
 
 // The main window's work on the samples: clearing, smoothing, export and
@@ -84,23 +85,84 @@ private:
 
 void TfrmMain::OfferJournalRestore()
 {
+    using Leftover = RecordingJournal::Leftover;
+    const QString journalFile = QDir::toNativeSeparators(m_journal.path());
     // A journal nobody holds: the run that wrote it did not end normally.
-    if (!m_journal.claimLeftover())
+    bool owned = false;
+    switch (m_journal.claimLeftover()) {
+    case Leftover::None:
         return;
+    case Leftover::Claimed:
+        owned = true;
+        break;
+    case Leftover::NotRegular:
+        Prompts().showError(this,
+                            tr("记录文件 %1 不是普通文件，未读取，保持原样：\n%2\n\n本次运行不保留记录，"
+                               "程序意外退出时采样无法恢复。")
+                                .arg(journalFile, m_journal.lastError()));
+        return;
+    case Leftover::HeldElsewhere:
+        Prompts().inform(this, tr("记录文件 %1 正由另一个运行中的程序使用：本次运行不保留记录，"
+                                  "程序意外退出时采样无法恢复。")
+                                   .arg(journalFile));
+        return;
+    case Leftover::LockUnjudged:
+        // Empty (a power cut right after it was made), unreadable, or from
+        // another computer: only the operator can tell whether it is in use.
+        if (Prompts().askYesNo(this, tr("提示"),
+                               tr("无法判断记录文件 %1 是否正由另一个程序使用（锁文件 %2 "
+                                  "为空、无法读取或来自另一台计算机）。"
+                                  "\n\n没有别的程序使用它时，选“是”接管记录文件；选“否”则本次运行不保留记录，"
+                                  "程序意外退出时采样无法恢复。")
+                                   .arg(journalFile, QDir::toNativeSeparators(m_journal.lockPath())))) {
+            owned = m_journal.takeOverLock();
+            if (!owned)
+                Prompts().showError(this, m_journal.lastError() + u'\n' + tr("本次运行不保留记录。"));
+        }
+        if (!owned)
+            m_journal.runWithout();
+        if (!QFileInfo(m_journal.path()).isFile())
+            return;
+        break;
+    }
+
+    // Not owned: another program may hold it; its samples are still offered,
+    // but the file is left exactly as it is.
     const RecordingJournal::ReadResult found = RecordingJournal::Read(m_journal.path());
+    if (!found.opened) {
+        Prompts().showError(this, tr("上次运行的记录文件 %1 无法读取：\n%2")
+                                      .arg(QDir::toNativeSeparators(m_journal.path()), found.error));
+        return;
+    }
     if (found.samples == 0) {
-        m_journal.remove();
+        if (found.fileBytes == 0) {
+            m_journal.remove(); // nothing was recorded
+            return;
+        }
+        // Nothing left to restore: kept aside, never deleted.
+        const QString kept = owned ? m_journal.setAside(QStringLiteral("damaged")) : QString();
+        Prompts().showError(
+            this, tr("上次运行的记录文件 %1 已损坏，没有可恢复的采样（%2 字节无法读出）。")
+                          .arg(QDir::toNativeSeparators(m_journal.path()))
+                          .arg(found.damagedBytes) +
+                      (kept.isEmpty() ? QString()
+                                      : tr("\n该文件已改名保存为 %1。").arg(QDir::toNativeSeparators(kept))));
         return;
     }
     const auto timeText = [](qint64 ms) {
         return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     };
+    QString damage;
+    if (found.lostSamples > 0)
+        damage = tr("记录文件有损坏之处，约 %1 个采样因此丢失。").arg(found.lostSamples);
+    else if (found.damagedBytes > 0)
+        damage = tr("记录文件有 %1 字节损坏，无法读出。").arg(found.damagedBytes);
     const QString question =
-        tr("上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。是否恢复到曲线中？")
+        tr("上次运行未正常结束，记录中有 %1 个未保存的采样（%2 至 %3）。%4是否恢复到曲线中？")
             .arg(found.samples)
-            .arg(timeText(found.firstMs), timeText(found.lastMs));
+            .arg(timeText(found.firstMs), timeText(found.lastMs), damage);
     if (!Prompts().askYesNo(this, tr("提示"), question)) {
-        m_journal.remove();
+        m_journal.setAside(QStringLiteral("declined")); // kept for a few runs, in case
         return;
     }
     // The samples go back to channel 0 with their X and values as plotted;
@@ -128,7 +190,8 @@ void TfrmMain::OfferJournalRestore()
     // Short of memory, the journal keeps the samples the chart could not
     // take; new ones are counted on after them either way.
     m_sampleCount = std::max(m_sampleCount, found.lastX);
-    m_journal.adopt(found.validBytes);
+    if (owned)
+        m_journal.adopt(found.validBytes);
     if (!complete)
         Prompts().showError(this, tr("内存不足：记录中的采样未能全部恢复到曲线中。"));
 }
@@ -269,4 +332,3 @@ void TfrmMain::AppendHeldSamples()
         Prompts().showError(this, tr("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
     }
 }
-

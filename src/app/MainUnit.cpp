@@ -247,11 +247,9 @@ void TfrmMain::FormCreate()
     CurrentSettings &now = current();
 
     now.ComPort = ini.ReadString(Keys::SectionCommunication, Keys::KeyComPort, Keys::DefaultComPort);
-    now.AverageCount = ini.ReadInteger(Keys::SectionFilter, Keys::KeyAverageCount, Keys::DefaultAverageCount);
-    now.ReadInterval =
-        ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyReadInterval, Keys::DefaultReadInterval);
-    now.WaitInterval =
-        ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyWaitInterval, Keys::DefaultWaitInterval);
+    now.AverageCount = ini.Read(Keys::AverageCount);
+    now.ReadInterval = ini.Read(Keys::ReadInterval);
+    now.WaitInterval = ini.Read(Keys::WaitInterval);
     SetReadInterval(now.ReadInterval);
 
     now.StayOnTop = ini.ReadBool(Keys::SectionSystemParameters, Keys::KeyStayOnTop, Keys::DefaultStayOnTop);
@@ -259,10 +257,10 @@ void TfrmMain::FormCreate()
 
     now.MeasureUnit =
         ini.ReadString(Keys::SectionSystemParameters, Keys::KeyMeasureUnit, Keys::DefaultMeasureUnit);
-    now.Decimal = ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyDecimal, Keys::DefaultDecimal);
+    now.Decimal = ini.Read(Keys::Decimal);
 
-    now.YMin = ini.ReadFloat(Keys::SectionSystemParameters, Keys::KeyYMin, Keys::DefaultYMin);
-    now.YMax = ini.ReadFloat(Keys::SectionSystemParameters, Keys::KeyYMax, Keys::DefaultYMax);
+    now.YMin = ini.Read(Keys::YMin);
+    now.YMax = ini.Read(Keys::YMax);
     ApplyYRange(now.YMin, now.YMax);
 
     if (!ini.SectionExists(Keys::SectionSystem)) {
@@ -301,9 +299,8 @@ void TfrmMain::FormShow()
         m_ui->cbbPort->setCurrentIndex(saved);
 
     m_sampleCount = 0;
-    now.Baud = ini.ReadInteger(Keys::SectionSystemParameters, Keys::KeyBaud, Keys::DefaultBaud);
-    SetCurrentAddress(
-        ini.ReadInteger(Keys::SectionDefault, Keys::KeyDeviceNumber, Keys::DefaultDeviceNumber));
+    now.Baud = ini.Read(Keys::Baud);
+    SetCurrentAddress(ini.Read(Keys::DeviceNumber));
 
     reply().ReplyValue = 0;
     ShowValue();
@@ -759,7 +756,10 @@ void TfrmMain::mnuProtocolMonitorClick() { ShowToolWindow(m_dialogs.monitor); }
 
 void TfrmMain::mnuBusScanClick() { ShowToolWindow(m_dialogs.busScan); }
 
-void TfrmMain::mnuAboutClick() { ShowAbout(this, BuildInfo::Version(), m_settings.filePath()); }
+void TfrmMain::mnuAboutClick()
+{
+    ShowAbout(this, BuildInfo::Version(), m_settings.filePath(), m_settings.unsavedSettings());
+}
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {

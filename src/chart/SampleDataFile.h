@@ -39,14 +39,21 @@ inline constexpr char LoadDataErrorPrefix[] = "Error Loading Data - ";
 /// (or one line, when a line is longer) at a time, whatever the file's size.
 inline constexpr qsizetype SampleReadChunkBytes = qsizetype(1) << 20;
 
+/// Longest line an import reads: far more than any sample file's line (a
+/// few dozen cells of numbers). A longer line is an error at that line, found
+/// after reading at most this much of it.
+inline constexpr qsizetype SampleMaxLineBytes = qsizetype(1) << 20;
+
 /// Progress of a long export or import: `done` of `total` (rows for an
-/// export, bytes for an import). Called every SampleProgressRows rows and
-/// once more at the end with done == total; the values never go back.
-/// Returning false cancels the work.
+/// export, bytes for an import). Called every SampleProgressRows rows (an
+/// import also after every SampleProgressBytes bytes, however few lines they
+/// hold) and once more at the end with done == total; the values never go
+/// back. Returning false cancels the work.
 using SampleProgress = std::function<bool(qint64 done, qint64 total)>;
 
-/// How often the progress is reported, in rows.
+/// How often the progress is reported, in rows, and for an import in bytes.
 inline constexpr qint64 SampleProgressRows = 4096;
+inline constexpr qint64 SampleProgressBytes = qint64(1) << 20;
 
 enum class SampleFileResult { Done, Failed, Cancelled };
 
@@ -85,6 +92,8 @@ bool ReadSampleData(ChartData &data, QIODevice &device, const QLocale &locale, Q
                     qsizetype chunkBytes = SampleReadChunkBytes);
 
 /// Import: reads the file at path piece by piece as ReadSampleData does.
+/// Only a regular file is read; anything else at path (a directory, a FIFO,
+/// a device) is refused with a reason naming it.
 bool ReadSampleDataFile(ChartData &data, const QString &path, QString *error,
                         const QLocale &locale = QLocale(), qsizetype chunkBytes = SampleReadChunkBytes);
 

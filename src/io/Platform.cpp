@@ -1,5 +1,6 @@
 #include "io/Platform.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -109,6 +110,143 @@ bool NameUnnamedFile(int handle, const QString &temporary, const QString &target
     *error = QStringLiteral("Files without a name are not offered here.");
     return false;
 #endif
+}
+
+#ifdef Q_OS_UNIX
+namespace
+{
+FileKind kindOfMode(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return FileKind::Regular;
+    if (S_ISDIR(mode))
+        return FileKind::Directory;
+    if (S_ISFIFO(mode))
+        return FileKind::Fifo;
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return FileKind::Device;
+    if (S_ISSOCK(mode))
+        return FileKind::Socket;
+    return FileKind::Unknown;
+}
+} // namespace
+#endif
+
+FileKind KindOf(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileKind::Missing : FileKind::Unknown;
+    return kindOfMode(status.st_mode);
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileKind::Missing;
+    return info.isFile() ? FileKind::Regular : info.isDir() ? FileKind::Directory : FileKind::Unknown;
+#endif
+}
+
+QString KindText(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::Missing:
+        return QStringLiteral("missing");
+    case FileKind::Regular:
+        return QStringLiteral("a regular file");
+    case FileKind::Directory:
+        return QStringLiteral("a directory");
+    case FileKind::Fifo:
+        return QStringLiteral("a FIFO");
+    case FileKind::Device:
+        return QStringLiteral("a device");
+    case FileKind::Socket:
+        return QStringLiteral("a socket");
+    case FileKind::Unknown:
+        break;
+    }
+    return QStringLiteral("not a file");
+}
+
+namespace
+{
+bool refuse(const QString &path, FileKind kind, QString *error)
+{
+    if (error)
+        *error = QStringLiteral("\"%1\" is not a regular file (it is %2).")
+                     .arg(QDir::toNativeSeparators(path), KindText(kind));
+    return false;
+}
+} // namespace
+
+bool OpenRegularFile(const QString &path, QFile &file, QIODevice::OpenMode mode, QString *error)
+{
+    const FileKind kind = KindOf(path);
+    if (kind != FileKind::Regular && kind != FileKind::Missing && kind != FileKind::Unknown)
+        return refuse(path, kind, error);
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = QStringLiteral("Cannot open file \"%1\": %2")
+                         .arg(QDir::toNativeSeparators(path), qt_error_string(errno));
+        return false;
+    }
+    struct stat status {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return refuse(path, kindOfMode(status.st_mode), error);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly | mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (error)
+            *error = QStringLiteral("Cannot open file \"%1\": %2")
+                         .arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+#else
+    if (kind != FileKind::Regular)
+        return refuse(path, kind, error);
+    file.setFileName(path);
+    if (file.open(QIODevice::ReadOnly | mode))
+        return true;
+    if (error)
+        *error = QStringLiteral("Cannot open file \"%1\": %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
+    return false;
+#endif
+}
+
+ReadOutcome ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes, QString *error)
+{
+    bytes.clear();
+    const FileKind kind = KindOf(path);
+    if (kind == FileKind::Missing)
+        return ReadOutcome::Missing;
+    QFile file;
+    if (!OpenRegularFile(path, file, QIODevice::NotOpen, error))
+        return kind == FileKind::Regular || kind == FileKind::Unknown ? ReadOutcome::Failed
+                                                                      : ReadOutcome::NotRegular;
+    // One byte more than allowed tells a file that grew meanwhile.
+    if (file.size() > maxBytes || (bytes = file.read(maxBytes + 1)).size() > maxBytes) {
+        bytes.clear();
+        if (error)
+            *error = QStringLiteral("\"%1\" is larger than %2 bytes; it was not read.")
+                         .arg(QDir::toNativeSeparators(path))
+                         .arg(maxBytes);
+        return ReadOutcome::TooLarge;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("Cannot read file \"%1\": %2")
+                         .arg(QDir::toNativeSeparators(path), file.errorString());
+        return ReadOutcome::Failed;
+    }
+    return ReadOutcome::Read;
 }
 
 void CloseHandle(int handle)

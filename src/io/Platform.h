@@ -5,10 +5,13 @@
 // where a call is not offered, a portable Qt way (or nothing, for hints) is
 // used, chosen when the program is built.
 
+#include <QIODevice>
 #include <QString>
 #include <QtGlobal>
 
 #include <cstddef>
+
+class QFile;
 
 namespace Platform
 {
@@ -36,6 +39,24 @@ int OpenUnnamedFile(const QString &directory, const QString &permissionsOf);
 bool NameUnnamedFile(int handle, const QString &temporary, const QString &target, QString *error);
 
 void CloseHandle(int handle);
+
+/// What a path names, symbolic links followed.
+enum class FileKind { Missing, Regular, Directory, Fifo, Device, Socket, Unknown };
+FileKind KindOf(const QString &path);
+/// "a directory", "a FIFO", ...: for texts that say why a path was refused.
+QString KindText(FileKind kind);
+
+/// Opens `path` for reading (`mode` adds flags such as Unbuffered) only when
+/// it is a regular file; a FIFO, a device, a directory or a socket in its
+/// place is refused before it is opened, and the open itself never waits (a
+/// FIFO swapped in meanwhile is found by the open handle and refused too).
+/// False with the reason, naming the file, in `error`.
+bool OpenRegularFile(const QString &path, QFile &file, QIODevice::OpenMode mode, QString *error);
+
+enum class ReadOutcome { Read, Missing, NotRegular, TooLarge, Failed };
+/// Reads a whole regular file of at most `maxBytes` (more is not read at
+/// all: TooLarge). Anything but Read and Missing gives the reason in `error`.
+ReadOutcome ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray &bytes, QString *error);
 
 /// Flushes what was written through `handle` to the disk.
 bool SyncHandle(int handle, QString *error);

@@ -27,16 +27,30 @@
 // but the last). The samples of a block have consecutive X (first X, +1, ...)
 // and one decimal; a new block starts when either breaks.
 //
-// Reading stops at the first block that runs past the end of the file or
-// does not check out (magic, bounds, CRC, payload): a torn or damaged tail is
-// dropped, never read as values.
+// Reading takes every block that checks out (magic, bounds, CRC, payload);
+// damaged bytes are never read as values. After a block that does not check
+// out, reading goes on at the next place where a whole, sound block starts,
+// so damage costs the samples of the damaged blocks only. The result says
+// how many bytes were damaged and about how many samples they held (the gap
+// in X between the good blocks around them, or the count in a damaged
+// block's header at the start or the end; never more than the bytes could
+// hold). Only a regular file is read: a FIFO or a device in the journal's
+// place is never opened.
 //
 // One program at a time: the journal is claimed with a lock file beside it
 // ("Data.journal.lock", released at the end of the run). A program that finds
 // it held by another one that runs keeps no journal in this run and never
-// touches that file. The lock is taken only when there is a journal to take
-// over or a first sample to write, so a run that records nothing leaves no
-// file behind, whatever way it ends.
+// touches that file. A lock that cannot be judged (empty, as a power cut
+// right after its creation leaves it; unreadable; written on another host) is
+// the operator's to judge: claimLeftover() says so, and takeOverLock() or
+// runWithout() follow. The lock is taken only when there is a journal or a
+// lock to look at, or a first sample to write, so a run that records nothing
+// leaves no file behind, whatever way it ends.
+//
+// A journal of an earlier run is never cut or removed before the operator
+// has answered the offer to restore it: one declined, or one with nothing
+// left to restore, is renamed beside it (setAside(), at most KeptAsideFiles
+// of each kind are kept).
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -83,8 +97,10 @@ public:
         qint64 lastX = 0;
         qint64 firstMs = 0;
         qint64 lastMs = 0;
-        qint64 validBytes = 0; ///< the whole blocks' length: the file's good part
+        qint64 validBytes = 0; ///< end of the last good block: the part to go on after
         qint64 fileBytes = 0;
+        qint64 damagedBytes = 0; ///< bytes in no good block
+        qint64 lostSamples = 0;  ///< about how many samples the damaged bytes held
         bool tailDropped() const { return validBytes < fileBytes; }
         QString error; ///< why the file could not be read
     };
@@ -97,6 +113,10 @@ public:
 
     /// The journal's place: "Data.journal" in the directory of the settings file.
     static QString PathBeside(const QString &settingsFilePath);
+    /// One block as append() and flush() write it (for tests and fuzzing):
+    /// consecutive X from firstX, one time per value.
+    static QByteArray EncodeBlock(qint64 firstX, int decimal, const std::vector<qint32> &values,
+                                  const std::vector<qint64> &wallMs);
 
     explicit RecordingJournal(const QString &path, QObject *parent = nullptr);
     /// Writes what is still in memory; the file stays (a program that ends
@@ -137,11 +157,31 @@ public:
     /// new file at the next sample.
     void remove();
 
-    /// At start: whether a journal of an earlier run is there to be offered.
-    /// When there is one, no running program holds it and this one has not
-    /// recorded into it yet, claims it (true);
-    /// the caller then reads it and either adopt()s or remove()s it.
-    bool claimLeftover();
+    enum class Leftover {
+        None,          ///< no journal of an earlier run
+        Claimed,       ///< there is one, and this program now holds it
+        HeldElsewhere, ///< a running program holds the journal: this run keeps none
+        LockUnjudged,  ///< the lock cannot be judged: takeOverLock() or runWithout()
+        NotRegular,    ///< something else than a file in its place: this run keeps none
+    };
+    /// At start, before the first sample: looks at the journal and its lock.
+    /// A journal no running program holds is claimed (Claimed); the caller
+    /// then reads it and adopt()s it, or setAside()s or remove()s it. A lock
+    /// left by a program that no longer runs is taken over (None or Claimed).
+    Leftover claimLeftover();
+    /// Takes a lock that could not be judged (the operator said no program
+    /// uses the journal); true when this program holds it now.
+    bool takeOverLock();
+    /// Records no journal in this run (the file and the lock stay as they are).
+    void runWithout();
+    static constexpr int KeptAsideFiles = 3;
+    /// Renames the claimed journal to "<journal>.<kind>-<yyyyMMdd-HHmmss>",
+    /// drops the oldest of that kind beyond KeptAsideFiles, and goes on with a
+    /// new file at the next sample. The new name, or empty when the journal is
+    /// not this program's or the rename failed (lastError()).
+    QString setAside(const QString &kind);
+    /// The lock file's path.
+    QString lockPath() const { return m_path + LockSuffix; }
     /// Goes on recording into the claimed leftover journal: its good part,
     /// `validBytes` long (ReadResult::validBytes, or the end of the last block
     /// taken over), is kept and anything after it cut off.
@@ -186,6 +226,8 @@ private:
         m_payload.push_back(std::uint8_t(v));
     }
     bool claim();
+    enum class LockState { Taken, HeldElsewhere, Unjudged, Failed };
+    LockState tryLock();
     bool openFile();
     bool fail(const QString &reason);
 
@@ -197,6 +239,7 @@ private:
     bool m_enabled = true;
     bool m_unavailable = false;
     bool m_failing = false;
+    bool m_toldUnavailable = false;
     bool m_ownsFile = false; ///< the file at m_path is this program's to write and remove
     qint64 m_goodBytes = 0;  ///< length of the file's whole blocks
     QString m_lastError;

@@ -8,12 +8,19 @@
 
 #include <QLatin1String>
 #include <QString>
+#include <QtGlobal>
 
 namespace SettingsKeys
 {
 
 /// Name of the settings file in the executable's directory.
 inline constexpr QLatin1String FileName{"Data.ini"};
+/// Largest settings file the program reads. What it writes is about a
+/// kilobyte (a few dozen keys, values of at most 2047 characters); a file of
+/// more than a mebibyte is something else in its place (a log, a data file)
+/// and is not read: reading it would cost memory and time at every check for
+/// changes.
+inline constexpr qint64 MaxFileBytes = qint64(1) << 20;
 
 // Sections.
 inline constexpr QLatin1String SectionCommunication{"Communication Parameters"};
@@ -54,6 +61,50 @@ inline constexpr int DefaultBaud = 9600;
 // "Default"
 inline constexpr QLatin1String KeyDeviceNumber{"Device Number"};
 inline constexpr int DefaultDeviceNumber = 1;
+
+// The numbers the program runs on, with the range it can use. The file may
+// hold anything (it is edited by hand, copied, damaged): SettingsStore::Read
+// gives the default for text that is no number and brings a number outside
+// the range to its nearest end, so no stored value can stop, freeze or flood
+// the program. Every reader of these keys goes through them.
+struct IntegerSetting {
+    QLatin1String section;
+    QLatin1String key;
+    int defaultValue;
+    int minimum;
+    int maximum;
+};
+struct FloatSetting {
+    QLatin1String section;
+    QLatin1String key;
+    double defaultValue;
+    double minimum;
+    double maximum;
+};
+
+/// Samples averaged per calibration point: at least one to divide by; a
+/// thousand at the default pause is over three minutes of a modal run.
+inline constexpr IntegerSetting AverageCount{SectionFilter, KeyAverageCount, DefaultAverageCount, 1, 1000};
+/// Polling period in ms: the system-parameters dialog's range.
+inline constexpr IntegerSetting ReadInterval{SectionSystemParameters, KeyReadInterval, DefaultReadInterval,
+                                             20, 1000000000};
+/// Pause in ms between the exchanges of a calibration. The pause blocks the
+/// window, so it is kept below the few seconds after which the program would
+/// look hung.
+inline constexpr IntegerSetting WaitInterval{SectionSystemParameters, KeyWaitInterval, DefaultWaitInterval, 0,
+                                             5000};
+/// Decimals of the value display: the system-parameters dialog's range.
+inline constexpr IntegerSetting Decimal{SectionSystemParameters, KeyDecimal, DefaultDecimal, 0, 4};
+/// Ends of the chart's vertical axis: far beyond any value a module sends
+/// (a 32-bit integer), small enough that their difference stays finite.
+inline constexpr double YLimit = 1e12;
+inline constexpr FloatSetting YMin{SectionSystemParameters, KeyYMin, DefaultYMin, -YLimit, YLimit};
+inline constexpr FloatSetting YMax{SectionSystemParameters, KeyYMax, DefaultYMax, -YLimit, YLimit};
+/// Line speed in bits per second, any rate (not only the dialog's list):
+/// from the slowest to the fastest rate serial drivers offer.
+inline constexpr IntegerSetting Baud{SectionSystemParameters, KeyBaud, DefaultBaud, 50, 4000000};
+/// Bus address: the address field's range (0 is the broadcast address).
+inline constexpr IntegerSetting DeviceNumber{SectionDefault, KeyDeviceNumber, DefaultDeviceNumber, 0, 255};
 
 // "Runtime"
 inline constexpr QLatin1String KeyViewDataMarker{"ViewDataMarker"};

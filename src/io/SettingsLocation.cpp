@@ -15,16 +15,16 @@ constexpr QLatin1String ProbePattern{".Data.ini.probe-XXXXXX"};
 // The copy is completed under this name and only then given the file's name.
 constexpr QLatin1String SeedName{".Data.ini.seed"};
 
+// Only a regular file of a size the program writes is copied: a FIFO or a
+// device in its place is never opened, a huge file never read.
 bool ReadWhole(const QString &path, QByteArray &bytes, QString &problem)
 {
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        problem = QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    QString reason;
+    if (Platform::ReadRegularFile(path, SettingsKeys::MaxFileBytes, bytes, &reason) ==
+        Platform::ReadOutcome::Read)
+        return true;
+    problem = QStringLiteral("cannot read \"%1\": %2").arg(path, reason);
+    return false;
 }
 
 /// Creates `target` with `bytes` unless it exists. True when `target` exists

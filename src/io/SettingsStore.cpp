@@ -3,171 +3,42 @@
 #include "io/FileReplacement.h"
 #include "io/NumberText.h"
 #include "io/Platform.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsText.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
+#include <algorithm>
 #include <cmath>
-#include <limits>
+
+using namespace SettingsText;
 
 namespace
 {
-
-constexpr QChar CommentSemicolon = u';';
-constexpr QChar CommentHash = u'#';
-constexpr QChar SectionOpen = u'[';
-constexpr QChar SectionClose = u']';
-constexpr QChar KeyValueSeparator = u'=';
-constexpr QChar Quote = u'"';
-constexpr QChar HexDollarPrefix = u'$';
-constexpr QStringView HexPrefix = u"0x"; // compared regardless of case
 constexpr QStringView CrLf = u"\r\n";
 constexpr QStringView Lf = u"\n";
 constexpr QStringView Cr = u"\r";
-constexpr QByteArrayView Utf8ByteOrderMark{"\xEF\xBB\xBF", 3};
-constexpr const char *Gb18030Name = "GB18030";
-constexpr char16_t LastLatin1Character = 0xFF;
-constexpr int DecimalBase = 10;
-constexpr int HexBase = 16;
-constexpr qint64 IntegerMagnitudeLimit = qint64(std::numeric_limits<int>::max()) + 1;
+constexpr QLatin1String SetAsideInfix{".unreadable-"};
+constexpr QLatin1String SetAsideStamp{"yyyyMMdd-HHmmss"};
 
 bool sameName(QStringView a, QStringView b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-/// ASCII digit value in the given base, -1 for anything else.
-int digitValue(QChar c, int base)
+QString keyName(const QString &section, const QString &key)
 {
-    const char16_t u = c.unicode();
-    int digit = -1;
-    if (u >= u'0' && u <= u'9')
-        digit = u - u'0';
-    else if (u >= u'a' && u <= u'f')
-        digit = u - u'a' + DecimalBase;
-    else if (u >= u'A' && u <= u'F')
-        digit = u - u'A' + DecimalBase;
-    return digit < base ? digit : -1;
+    return section + u'/' + key;
 }
-
-/// Whole number in decimal, or hexadecimal after "0x", "0X" or "$", with an
-/// optional sign in front. Fails on anything else and on values beyond int.
-bool parseInteger(QStringView text, int &result)
-{
-    QStringView t = text.trimmed();
-    bool negative = false;
-    if (!t.isEmpty() && (t.front() == u'-' || t.front() == u'+')) {
-        negative = t.front() == u'-';
-        t = t.sliced(1);
-    }
-    int base = DecimalBase;
-    if (t.startsWith(HexPrefix, Qt::CaseInsensitive)) {
-        base = HexBase;
-        t = t.sliced(HexPrefix.size());
-    } else if (t.startsWith(HexDollarPrefix)) {
-        base = HexBase;
-        t = t.sliced(1);
-    }
-    if (t.isEmpty())
-        return false;
-    qint64 magnitude = 0;
-    for (const QChar c : t) {
-        const int digit = digitValue(c, base);
-        if (digit < 0)
-            return false;
-        magnitude = magnitude * base + digit;
-        if (magnitude > IntegerMagnitudeLimit)
-            return false;
-    }
-    const qint64 value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
-        return false;
-    result = int(value);
-    return true;
-}
-
-/// Removes one pair of double quotes around an already trimmed value.
-QString unquote(QStringView trimmed)
-{
-    if (trimmed.size() >= 2 && trimmed.front() == Quote && trimmed.back() == Quote)
-        return trimmed.sliced(1, trimmed.size() - 2).toString();
-    return trimmed.toString();
-}
-
-/// The text written after "=": quoted when reading would otherwise change it.
-QString quoteIfNeeded(const QString &value)
-{
-    const bool outerBlanks = !value.isEmpty() && (value.front().isSpace() || value.back().isSpace());
-    const bool looksQuoted = value.size() >= 2 && value.front() == Quote && value.back() == Quote;
-    if (outerBlanks || looksQuoted)
-        return Quote + value + Quote;
-    return value;
-}
-
-/// At most MaxStringLength code units, never splitting a surrogate pair.
-QString cutString(const QString &value)
-{
-    if (value.size() <= SettingsStore::MaxStringLength)
-        return value;
-    qsizetype length = SettingsStore::MaxStringLength;
-    if (value.at(length - 1).isHighSurrogate())
-        --length;
-    return value.left(length);
-}
-
-bool hasLineBreak(const QString &text)
-{
-    return text.contains(u'\r') || text.contains(u'\n');
-}
-
-QString checkSectionName(const QString &section)
-{
-    if (section.isEmpty() || section != section.trimmed())
-        return QStringLiteral("section name \"%1\" is empty or has blanks at either end").arg(section);
-    if (hasLineBreak(section) || section.contains(SectionClose))
-        return QStringLiteral("section name \"%1\" contains a line break or \"]\"").arg(section);
-    return {};
-}
-
-QString checkKeyName(const QString &key)
-{
-    if (key.isEmpty() || key != key.trimmed())
-        return QStringLiteral("key \"%1\" is empty or has blanks at either end").arg(key);
-    if (hasLineBreak(key) || key.contains(KeyValueSeparator))
-        return QStringLiteral("key \"%1\" contains a line break or \"=\"").arg(key);
-    const QChar first = key.front();
-    if (first == SectionOpen || first == CommentSemicolon || first == CommentHash)
-        return QStringLiteral("key \"%1\" would read as a section or comment").arg(key);
-    return {};
-}
-
 } // namespace
 
 SettingsStore::SettingsStore(const QString &filePath) : m_filePath(filePath)
 {
     syncWithDisk();
-}
-
-bool SettingsStore::encodeText(const QString &text, Encoding encoding, QByteArray &bytes)
-{
-    if (encoding == Encoding::Latin1) {
-        // Qt's Latin-1 encoder turns what it cannot store into "?" without an error.
-        for (const QChar c : text) {
-            if (c.unicode() > LastLatin1Character)
-                return false;
-        }
-        bytes += text.toLatin1();
-        return true;
-    }
-    QStringEncoder encoder = encoding == Encoding::Gb18030
-                                 ? QStringEncoder(Gb18030Name, QStringConverter::Flag::Stateless)
-                                 : QStringEncoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    bytes += encoder.encode(text);
-    return !encoder.hasError();
 }
 
 // ---- reading ---------------------------------------------------------------
@@ -176,7 +47,7 @@ QString SettingsStore::ReadString(const QString &section, const QString &key, co
 {
     refreshIfChanged();
     const Line *line = findKey(section, key);
-    return line ? cutString(line->value) : def;
+    return line ? CutString(line->value, MaxStringLength) : def;
 }
 
 int SettingsStore::ReadInteger(const QString &section, const QString &key, int def) const
@@ -184,7 +55,7 @@ int SettingsStore::ReadInteger(const QString &section, const QString &key, int d
     refreshIfChanged();
     const Line *line = findKey(section, key);
     int value = 0;
-    return line && parseInteger(line->value, value) ? value : def;
+    return line && ParseInteger(line->value, value) ? value : def;
 }
 
 bool SettingsStore::ReadBool(const QString &section, const QString &key, bool def) const
@@ -192,7 +63,7 @@ bool SettingsStore::ReadBool(const QString &section, const QString &key, bool de
     refreshIfChanged();
     const Line *line = findKey(section, key);
     int value = 0;
-    return line && parseInteger(line->value, value) ? value != 0 : def;
+    return line && ParseInteger(line->value, value) ? value != 0 : def;
 }
 
 double SettingsStore::ReadFloat(const QString &section, const QString &key, double def) const
@@ -203,6 +74,30 @@ double SettingsStore::ReadFloat(const QString &section, const QString &key, doub
     if (line && ParseLocaleDouble(line->value, value, QLocale()) && std::isfinite(value))
         return value;
     return def;
+}
+
+int SettingsStore::Read(const SettingsKeys::IntegerSetting &setting) const
+{
+    return std::clamp(ReadInteger(setting.section, setting.key, setting.defaultValue), setting.minimum,
+                      setting.maximum);
+}
+
+double SettingsStore::Read(const SettingsKeys::FloatSetting &setting) const
+{
+    return std::clamp(ReadFloat(setting.section, setting.key, setting.defaultValue), setting.minimum,
+                      setting.maximum);
+}
+
+QStringList SettingsStore::unsavedSettings() const
+{
+    QStringList keys = m_refused;
+    if (m_batchDepth == 0) {
+        for (const PendingWrite &pending : m_pending) {
+            if (!keys.contains(keyName(pending.section, pending.key), Qt::CaseInsensitive))
+                keys << keyName(pending.section, pending.key);
+        }
+    }
+    return keys;
 }
 
 bool SettingsStore::SectionExists(const QString &section) const
@@ -266,10 +161,10 @@ bool SettingsStore::WriteFloat(const QString &section, const QString &key, doubl
 
 bool SettingsStore::writeValue(const QString &section, const QString &key, const QString &value)
 {
-    QString problem = checkSectionName(section);
+    QString problem = CheckSectionName(section);
     if (problem.isEmpty())
-        problem = checkKeyName(key);
-    if (problem.isEmpty() && hasLineBreak(value))
+        problem = CheckKeyName(key);
+    if (problem.isEmpty() && HasLineBreak(value))
         problem = QStringLiteral("%1/%2: a value cannot contain a line break").arg(section, key);
     if (!problem.isEmpty()) {
         m_lastError = problem;
@@ -277,18 +172,22 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
     }
 
     // Take in what another program may have changed, so it is not overwritten.
-    const bool fileReadable = syncWithDisk();
+    const bool fileWritable = syncWithDisk();
 
     // Names too: a pending write that cannot be encoded would make every
     // later write fail.
-    if (QByteArray probe; !encodeText(section, m_doc.encoding, probe) ||
-                          !encodeText(key, m_doc.encoding, probe) ||
-                          !encodeText(value, m_doc.encoding, probe)) {
-        m_lastError =
+    // Such a value is lost for good: the operator is told, and the key
+    // stays among the unsaved ones until a value of it is stored.
+    if (QByteArray probe; !EncodeText(section, m_doc.encoding, probe) ||
+                          !EncodeText(key, m_doc.encoding, probe) ||
+                          !EncodeText(value, m_doc.encoding, probe)) {
+        if (!m_refused.contains(keyName(section, key), Qt::CaseInsensitive))
+            m_refused << keyName(section, key);
+        return failed(
             QStringLiteral("%1/%2: the name or value cannot be stored in the file's character encoding")
-                .arg(section, key);
-        return false;
+                .arg(section, key));
     }
+    m_refused.removeAll(keyName(section, key));
 
     const PendingWrite write{section, key, value};
     apply(write);
@@ -306,18 +205,26 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
         m_lastError.clear();
         return true;
     }
-    return writePending(fileReadable);
+    return writePending(fileWritable);
 }
 
-bool SettingsStore::writePending(bool fileReadable)
+bool SettingsStore::writePending(bool fileWritable)
 {
-    if (!fileReadable)
-        return failed(QStringLiteral("%1 exists but cannot be read; it is left as it is").arg(m_filePath));
+    if (!fileWritable)
+        return failed(
+            m_disk.problem == FileProblem::Unreadable
+                ? QStringLiteral("%1 exists but cannot be read; it is left as it is").arg(m_filePath)
+                : m_disk.problemText + QStringLiteral(" It is left as it is."));
+    // A file this program cannot read is kept, byte for byte, under another
+    // name before a new one takes its place.
+    if ((m_disk.problem == FileProblem::TooLarge || m_disk.problem == FileProblem::Undecodable) &&
+        !setAside())
+        return failed(m_lastError);
 
     QByteArray bytes;
     if (QString error; !encode(bytes, error))
         return failed(error);
-    if (m_disk.exists && bytes == m_disk.bytes) {
+    if (m_disk.exists && m_disk.problem == FileProblem::None && bytes == m_disk.bytes) {
         m_pending.clear();
         m_lastError.clear();
         return true;
@@ -373,7 +280,7 @@ void SettingsStore::apply(const PendingWrite &write) const
                 qsizetype valueStart = line.text.indexOf(KeyValueSeparator) + 1;
                 while (valueStart < line.text.size() && line.text.at(valueStart).isSpace())
                     ++valueStart;
-                line.text = line.text.left(valueStart) + quoteIfNeeded(write.value);
+                line.text = line.text.left(valueStart) + QuoteIfNeeded(write.value);
                 line.value = write.value;
                 return;
             }
@@ -382,7 +289,7 @@ void SettingsStore::apply(const PendingWrite &write) const
         }
     }
 
-    Line keyLine{LineKind::Key, write.key + KeyValueSeparator + quoteIfNeeded(write.value), write.key,
+    Line keyLine{LineKind::Key, write.key + KeyValueSeparator + QuoteIfNeeded(write.value), write.key,
                  write.value};
     if (insertAfter >= 0) {
         lines.insert(lines.begin() + insertAfter + 1, std::move(keyLine));
@@ -413,9 +320,9 @@ bool SettingsStore::encode(QByteArray &bytes, QString &error) const
     }
 
     bytes.clear();
-    if (m_doc.encoding == Encoding::Utf8 && m_doc.byteOrderMark)
-        bytes += Utf8ByteOrderMark;
-    if (!encodeText(text, m_doc.encoding, bytes)) {
+    if (m_doc.byteOrderMark)
+        bytes += ByteOrderMark(m_doc.encoding);
+    if (!EncodeText(text, m_doc.encoding, bytes)) {
         error = QStringLiteral("%1: the settings cannot be stored in the file's character encoding")
                     .arg(m_filePath);
         return false;
@@ -423,13 +330,13 @@ bool SettingsStore::encode(QByteArray &bytes, QString &error) const
     if (m_doc.encoding != Encoding::Utf8) {
         Encoding readAs = Encoding::Utf8;
         bool byteOrderMark = false;
-        if (decodeFile(bytes, readAs, byteOrderMark) != text) {
+        if (QString readBack; !Decode(bytes, readBack, readAs, byteOrderMark) || readBack != text) {
             // Read back, these bytes would give other text: keep the text and
             // write it in UTF-8, which always reads back as written.
             m_doc.encoding = Encoding::Utf8;
             m_doc.byteOrderMark = false;
             bytes.clear();
-            if (!encodeText(text, Encoding::Utf8, bytes)) {
+            if (!EncodeText(text, Encoding::Utf8, bytes)) {
                 error = QStringLiteral("%1: the settings cannot be stored in UTF-8").arg(m_filePath);
                 return false;
             }
@@ -455,7 +362,8 @@ bool SettingsStore::commit(const QByteArray &bytes)
         return false;
     }
 
-    m_disk.readable = true;
+    m_disk.problem = FileProblem::None;
+    m_disk.problemText.clear();
     m_disk.exists = true;
     m_disk.bytes = bytes;
     m_disk.stamp = stampOnDisk();
@@ -480,69 +388,76 @@ void SettingsStore::refreshIfChanged() const
 bool SettingsStore::syncWithDisk() const
 {
     // The stamp is taken first: a change made while reading shows up as a
-    // different stamp at the next check.
+    // different stamp at the next check. Only a regular file of a size this
+    // program writes is read (Platform::ReadRegularFile): a FIFO or a device
+    // in its place never blocks or floods it.
     const DiskStamp stamp = stampOnDisk();
     QByteArray bytes;
-    bool exists = false;
-    QFile file(m_filePath);
-    if (file.open(QIODevice::ReadOnly)) {
-        bytes = file.readAll();
-        exists = true;
-        if (file.error() != QFileDevice::NoError) {
-            m_disk.readable = false;
-            m_disk.stamp = stamp;
-            return false;
-        }
-    } else if (QFileInfo::exists(m_filePath)) {
-        m_disk.readable = false;
+    QString reason;
+    const Platform::ReadOutcome outcome =
+        Platform::ReadRegularFile(m_filePath, SettingsKeys::MaxFileBytes, bytes, &reason);
+    FileProblem problem = FileProblem::None;
+    if (outcome == Platform::ReadOutcome::NotRegular)
+        problem = FileProblem::NotRegular;
+    else if (outcome == Platform::ReadOutcome::Failed)
+        problem = FileProblem::Unreadable;
+    else if (outcome == Platform::ReadOutcome::TooLarge)
+        problem = FileProblem::TooLarge;
+    if (problem == FileProblem::NotRegular || problem == FileProblem::Unreadable) {
+        m_disk.problem = problem;
+        m_disk.problemText = reason;
         m_disk.stamp = stamp;
         return false;
     }
 
-    const bool firstLoad = m_doc.lines.empty() && !m_disk.exists && m_disk.bytes.isEmpty();
-    if (firstLoad || !m_disk.readable || exists != m_disk.exists || bytes != m_disk.bytes) {
-        parse(bytes);
+    const bool exists = outcome != Platform::ReadOutcome::Missing;
+    Document doc;
+    QString text;
+    if (problem == FileProblem::None && !Decode(bytes, text, doc.encoding, doc.byteOrderMark)) {
+        problem = FileProblem::Undecodable;
+        reason = QStringLiteral("\"%1\" is not text in an encoding this program reads.")
+                     .arg(QDir::toNativeSeparators(m_filePath));
+    }
+    const bool firstLoad = !m_loaded;
+    if (firstLoad || problem != m_disk.problem || exists != m_disk.exists || bytes != m_disk.bytes) {
+        // A file that cannot be read is left out: the defaults apply.
+        if (problem == FileProblem::None)
+            parse(text, doc);
+        m_doc = std::move(doc);
         for (const PendingWrite &pending : m_pending)
             apply(pending);
     }
-    m_disk.readable = true;
+    m_loaded = true;
+    m_disk.problem = problem;
+    m_disk.problemText = reason;
     m_disk.exists = exists;
     m_disk.bytes = bytes;
     m_disk.stamp = stamp;
     return true;
 }
 
-QString SettingsStore::decodeFile(const QByteArray &bytes, Encoding &encoding, bool &byteOrderMark)
+bool SettingsStore::setAside()
 {
-    QByteArrayView data(bytes);
-    byteOrderMark = data.startsWith(Utf8ByteOrderMark);
-    if (byteOrderMark)
-        data = data.sliced(Utf8ByteOrderMark.size());
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(data);
-    encoding = Encoding::Utf8;
-    if (!utf8.hasError())
-        return text;
-
-    byteOrderMark = false;
-    QStringDecoder gb18030(Gb18030Name, QStringConverter::Flag::Stateless);
-    if (gb18030.isValid()) {
-        text = gb18030.decode(bytes);
-        if (!gb18030.hasError()) {
-            encoding = Encoding::Gb18030;
-            return text;
-        }
+    const QString stamp = QDateTime::currentDateTime().toString(SetAsideStamp);
+    QString aside = m_filePath + SetAsideInfix + stamp;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = m_filePath + SetAsideInfix + stamp + u'-' + QString::number(n);
+    if (!QFile::rename(m_filePath, aside)) {
+        m_lastError = QStringLiteral("%1 cannot be read and cannot be kept aside as %2; it is left as it is")
+                          .arg(QDir::toNativeSeparators(m_filePath), QDir::toNativeSeparators(aside));
+        return false;
     }
-    // Some other legacy encoding: keep every byte as it is.
-    encoding = Encoding::Latin1;
-    return QString::fromLatin1(bytes);
+    Platform::SyncDirectory(QFileInfo(m_filePath).absolutePath());
+    m_keptAside = aside;
+    m_keptAsideReason = m_disk.problemText;
+    m_disk.problem = FileProblem::None;
+    m_disk.exists = false;
+    m_disk.bytes.clear();
+    return true;
 }
 
-void SettingsStore::parse(const QByteArray &bytes) const
+void SettingsStore::parse(const QString &text, Document &doc)
 {
-    Document doc;
-    const QString text = decodeFile(bytes, doc.encoding, doc.byteOrderMark);
-
     bool lineEndSeen = false;
     qsizetype lineStart = 0;
     const qsizetype length = text.size();
@@ -563,7 +478,7 @@ void SettingsStore::parse(const QByteArray &bytes) const
             if (!key.isEmpty()) {
                 line.kind = LineKind::Key;
                 line.name = key.toString();
-                line.value = unquote(QStringView(line.text).sliced(separator + 1).trimmed());
+                line.value = Unquote(QStringView(line.text).sliced(separator + 1).trimmed());
             }
         }
         doc.lines.push_back(std::move(line));
@@ -584,6 +499,4 @@ void SettingsStore::parse(const QByteArray &bytes) const
     }
     if (lineStart < length)
         addLine(lineStart, length);
-
-    m_doc = std::move(doc);
 }

@@ -9,7 +9,20 @@
 //   UTF-8 is read as GB18030 and stays GB18030 when rewritten. Should a rewrite
 //   in the legacy encoding read back as other text (once the bytes that told
 //   it apart are gone, what is left may pass for UTF-8), the file is written
-//   in UTF-8 instead.
+//   in UTF-8 instead. A file starting with a UTF-16 byte order mark (as some
+//   editors save) is read as UTF-16 and rewritten in it, with the same mark.
+//
+// Files the program did not write
+// - Only a regular file of at most SettingsKeys::MaxFileBytes is read. In
+//   its place, a directory, FIFO, device or socket is never opened and never
+//   replaced (reads give their defaults, writes fail); so is a file that
+//   cannot be read.
+// - A larger file, or one whose bytes are no text (NUL or control
+//   characters, broken UTF-16), is not read either (the defaults apply). It
+//   is never overwritten: the first write renames it to
+//   "Data.ini.unreadable-<yyyyMMdd-HHmmss>" beside it (keptAsidePath()),
+//   then writes a new file.
+// - fileProblem() tells what was found, for the owner to tell the operator.
 // - Section and key names match regardless of letter case; blanks around "=",
 //   around a key and inside the brackets of a section name are ignored.
 // - Lines starting with ";" or "#" are comments. There are no comments after a
@@ -35,16 +48,22 @@
 //   ".Data.ini.saving" beside it, which the next write takes over).
 // - A failed write returns false and gives the reason in lastError(). The new
 //   value stays in memory (later reads return it) and is written again with the
-//   next write that succeeds.
+//   next write that succeeds. A value the file's encoding cannot hold is
+//   refused (reads keep the old value); either failure is reported to the
+//   write-failure handler, and unsavedSettings() names the keys whose values
+//   are not in the file, a refused one until a value of the key is stored.
 // - Writes made while a Batch lives are kept in memory (reads see them at
 //   once) and reach the file together in one replacement when the batch is
 //   committed or ends: a crash leaves all of them in the file or none.
 // - Nothing throws. Use from one thread only.
 
 #include "io/Platform.h"
+#include "io/SettingsKeys.h"
+#include "io/SettingsText.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -79,11 +98,30 @@ public:
     /// separator of QLocale(). Infinities and NaN are refused.
     bool WriteFloat(const QString &section, const QString &key, double value);
 
+    /// A number of the key table, brought into its range (see
+    /// SettingsKeys::IntegerSetting): the default for a missing or unreadable
+    /// value, the nearest end of the range for one outside it.
+    int Read(const SettingsKeys::IntegerSetting &setting) const;
+    double Read(const SettingsKeys::FloatSetting &setting) const;
+
     /// True when the section holds at least one key.
     bool SectionExists(const QString &section) const;
 
     /// Why the last write failed; empty after a write that succeeded.
     QString lastError() const { return m_lastError; }
+    /// "section/key" of every value not in the file: refused ones, and those
+    /// waiting after a failed write.
+    QStringList unsavedSettings() const;
+
+    /// What was found at the file's place at the last look.
+    enum class FileProblem { None, NotRegular, Unreadable, TooLarge, Undecodable };
+    FileProblem fileProblem() const { return m_disk.problem; }
+    /// The reason, naming the file; empty without a problem.
+    QString fileProblemText() const { return m_disk.problemText; }
+    /// Where a file this program could not read was moved; empty when none was.
+    QString keptAsidePath() const { return m_keptAside; }
+    /// Why it was moved (fileProblemText() at that time).
+    QString keptAsideReason() const { return m_keptAsideReason; }
 
     /// Called after every write (or batch commit) that did not reach the
     /// file, with the file's path and the reason; the owner tells the operator.
@@ -123,7 +161,7 @@ private:
         QString name;  ///< section name or key, trimmed
         QString value; ///< key lines: the value, unquoted
     };
-    enum class Encoding { Utf8, Gb18030, Latin1 };
+    using Encoding = SettingsText::Encoding;
     enum class LineEnd { CrLf, Lf, Cr };
     struct PendingWrite {
         QString section;
@@ -134,19 +172,18 @@ private:
     using DiskStamp = Platform::FileStamp;
 
     bool writeValue(const QString &section, const QString &key, const QString &value);
-    bool writePending(bool fileReadable);
+    bool writePending(bool fileWritable);
+    bool setAside();
     bool failed(QString reason);
     void refreshIfChanged() const;
     bool syncWithDisk() const;
-    void parse(const QByteArray &bytes) const;
+    struct Document;
+    static void parse(const QString &text, Document &doc);
     bool encode(QByteArray &bytes, QString &error) const;
     bool commit(const QByteArray &bytes);
     void apply(const PendingWrite &write) const;
     const Line *findKey(const QString &section, const QString &key) const;
     DiskStamp stampOnDisk() const;
-    static bool encodeText(const QString &text, Encoding encoding, QByteArray &bytes);
-    /// The file's text, with the encoding and byte order mark it was found in.
-    static QString decodeFile(const QByteArray &bytes, Encoding &encoding, bool &byteOrderMark);
 
     QString m_filePath;
 
@@ -162,12 +199,18 @@ private:
 
     // What the file held when this store last read or wrote it.
     struct DiskState {
-        bool readable = true; ///< false while the file exists but cannot be read
+        FileProblem problem = FileProblem::None;
+        QString problemText;
         bool exists = false;
         QByteArray bytes;
         DiskStamp stamp;
     };
     mutable DiskState m_disk;
+    mutable bool m_loaded = false; ///< the file has been looked at once
+
+    QStringList m_refused; ///< "section/key" of values the encoding could not hold
+    QString m_keptAside;
+    QString m_keptAsideReason;
 
     std::vector<PendingWrite> m_pending; ///< changes not yet in the file
     int m_batchDepth = 0;                ///< Batch objects alive

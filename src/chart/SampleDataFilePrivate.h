@@ -1,0 +1,61 @@
+#pragma once
+// What the sample-data reader and writer share: the file's fixed texts, the
+// buffers they take (with the limit tests set), the plain-ASCII number style
+// of a locale and the failure helpers. Only the chart's sample-data sources
+// include this.
+
+#include "chart/SampleDataFile.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <cstddef>
+#include <memory>
+#include <new>
+
+namespace SampleDataDetail
+{
+
+constexpr char Tab = '\t';
+constexpr char Comma = ',';
+constexpr char Dot = '.';
+constexpr char XSuffix[] = "(X)";
+
+/// Largest buffer the reader or the writer may take; negative: any (see
+/// SetSampleBufferLimit).
+qsizetype bufferLimit();
+
+/// The reader's and the writer's buffers, uninitialised. Fails with
+/// std::bad_alloc like any allocation, and also when the buffer is larger
+/// than the limit set for tests.
+template <typename T> std::unique_ptr<T[]> takeBuffer(qsizetype count)
+{
+    const qsizetype limit = bufferLimit();
+    if (limit >= 0 && count > limit / qsizetype(sizeof(T)))
+        throw std::bad_alloc();
+    return std::make_unique_for_overwrite<T[]>(std::size_t(count));
+}
+
+/// How a locale writes numbers, when it writes them in plain ASCII: digits
+/// 0-9, "-" and "+", a one-character decimal separator and "e" or "E".
+struct AsciiNumberStyle {
+    bool usable = false;
+    char decimalPoint = Dot;
+    char exponent = 'e';
+};
+
+inline bool isAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+AsciiNumberStyle asciiNumberStyle(const QLocale &locale);
+
+QString nativePath(const QString &path);
+/// Sets *error (when given) to reason; returns false.
+bool failWith(QString *error, const QString &reason);
+bool outOfMemory(QString *error);
+/// Sets *error (when given) to reason; returns SampleFileResult::Failed.
+SampleFileResult failed(QString *error, const QString &reason);
+
+} // namespace SampleDataDetail
