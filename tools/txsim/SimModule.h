@@ -28,6 +28,7 @@ struct ModuleFaults {
     std::optional<CommandCode> replaceCommand; ///< answer with this command byte
     int strayBytes = 0;                        ///< bytes without "=" sent before each reply
     bool badCheck = false;                     ///< corrupt the check byte of each reply
+    bool noise = false;                        ///< a reply-like frame with a wrong check byte before each reply
     std::bitset<256> mutedQueries;             ///< no reply to a query frame with this code
     std::bitset<256> mutedData;                ///< no reply to a data frame with this code
 };

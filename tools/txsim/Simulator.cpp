@@ -321,6 +321,8 @@ void Simulator::answer(Slot &slot, Reply reply, TimePoint now)
     if (faults.badCheck)
         pending.frame[CheckOffset] ^= BadCheckMask;
     pending.stray = strayBytes(faults.strayBytes);
+    if (faults.noise)
+        appendNoise(pending.stray, reply.address, reply.command);
     if (faults.lateMs > 0)
         m_late.emplace(now + std::chrono::milliseconds(faults.lateMs), std::move(pending));
     else
@@ -337,6 +339,14 @@ void Simulator::sendReply(const PendingReply &reply)
     if (m_log)
         print("TX " + HexText(reply.frame.data(), reply.frame.size()));
     queueOutput(reply.frame.data(), reply.frame.size());
+}
+
+void Simulator::appendNoise(std::vector<std::uint8_t> &bytes, DeviceAddress address, CommandCode command)
+{
+    // Looks like the reply that follows, with a value of its own and a wrong check byte.
+    DataFrame noise = BuildDataFrame(address, command, NoiseValue);
+    noise[CheckOffset] ^= BadCheckMask;
+    bytes.insert(bytes.end(), noise.begin(), noise.end());
 }
 
 std::vector<std::uint8_t> Simulator::strayBytes(int count)
@@ -376,6 +386,8 @@ void Simulator::sendAutoValues(TimePoint now)
                 if (module.faults().badCheck)
                     pending.frame[CheckOffset] ^= BadCheckMask;
                 pending.stray = strayBytes(module.faults().strayBytes);
+                if (module.faults().noise)
+                    appendNoise(pending.stray, module.address(), CmdReadValue);
                 sendReply(pending);
             }
             slot.nextAutoSend += period;
@@ -675,6 +687,10 @@ std::string Simulator::controlFault(const std::vector<std::string> &words)
             faults.badCheck = number != 0;
             return "OK";
         }
+        if (kind == "noise" && ParseSwitch(value, number)) {
+            faults.noise = number != 0;
+            return "OK";
+        }
         if (kind == "late" && ParseInteger(value, 0, MaxLateMs, number)) {
             faults.lateMs = static_cast<int>(number);
             return "OK";
@@ -708,6 +724,6 @@ std::string Simulator::controlFault(const std::vector<std::string> &words)
         if (frames == "query" || frames == "data" || frames == "both" || frames == "off")
             return "OK";
     }
-    return "ERR fault silent on|off, late MS, cmd N|off, stray N, badcheck on|off, "
+    return "ERR fault silent on|off, late MS, cmd N|off, stray N, badcheck on|off, noise on|off, "
            "mute CODE query|data|both|off, clear";
 }

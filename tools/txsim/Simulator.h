@@ -73,6 +73,9 @@ private:
     bool clientAttached() const { return !m_clientsKnown || m_clients > 0; }
     std::size_t pendingOutput() const { return m_out.size() - m_outHead; }
     std::vector<std::uint8_t> strayBytes(int count);
+    void appendNoise(std::vector<std::uint8_t> &bytes, DeviceAddress address, CommandCode command);
+    /// The value noise frames carry (999.9 kg at one decimal).
+    static constexpr std::int32_t NoiseValue = 9999;
 
     // Control side.
     void readControl();
