@@ -1,6 +1,7 @@
 #include "FakeDevice.h"
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
+#include "device/BusScanner.h"
 #include "ui_MainUnit.h"
 
 #include <QDialog>
@@ -357,6 +358,73 @@ private slots:
             QCOMPARE(m.chart()->x(0, i), double(i + 1));
         QCOMPARE(m.SampleCount(), qint64(points));
         QCOMPARE(m.state(), TfrmMain::State::PortIdle);
+    }
+
+    void noiseIsNeitherShownNorPlotted()
+    {
+        // Before every reply the line brings nine bytes that look like one
+        // (from "=", value 999.9) but carry a wrong check byte.
+        MainFixture f;
+        QVERIFY(f.connect({QStringLiteral("--load"), QStringLiteral("1234")}));
+        TfrmMain &m = f.main();
+        const double measured = f.sim().command(QStringLiteral("get 1")).section(u' ', 1).toInt() / 10.0;
+        QVERIFY(f.sim().ok(QStringLiteral("fault noise on")));
+        m.SetReadInterval(20);
+        m.btnClearClick();
+        m.btnBeginReadClick();
+        QTRY_VERIFY(m.chart()->count(0) >= 20);
+        m.btnBeginReadClick();
+        QTRY_VERIFY(!m.PollPending() && !m.link().LineBusy());
+        const qsizetype points = m.chart()->count(0);
+        for (qsizetype i = 0; i < points; ++i)
+            QCOMPARE(m.chart()->y(0, i), measured);
+        QVERIFY2(!m.ValueText().contains(QStringLiteral("999.9")), qPrintable(m.ValueText()));
+        // Each faulty frame is counted where the operator looks.
+        QVERIFY(m.link().droppedFrames() >= quint64(points));
+        const auto *dropped = m.findChild<QLabel *>(QStringLiteral("sttDroppedFrames"));
+        QVERIFY(dropped && !dropped->isHidden());
+        QVERIFY(dropped->text().endsWith(QString::number(m.link().droppedFrames())));
+        QVERIFY(f.prompts.errors.isEmpty());
+    }
+
+    void busScanHoldsTheLine()
+    {
+        MainFixture f;
+        QVERIFY(f.connect({QStringLiteral("--address"), QStringLiteral("3")}));
+        TfrmMain &m = f.main();
+        Ui::TfrmMain *u = m.ui();
+        m.SetCurrentAddress(3);
+        BusScanner scanner(f.session());
+        scanner.setListenMs(0);
+        scanner.setTimeoutMs(BusScanner::MinTimeoutMs);
+        QList<DeviceAddress> conflicts;
+        connect(&scanner, &BusScanner::conflict, this,
+                [&](DeviceAddress, DeviceAddress answered) { conflicts << answered; });
+        QCOMPARE(scanner.start(1, 40), BusScanner::Refusal::None);
+        // What would use the line is unavailable; reaching it anyway is refused with a word.
+        QVERIFY(!u->btnDN->isEnabled() && !u->btnBeginRead->isEnabled() && !u->btnSetDN->isEnabled());
+        QVERIFY(!u->btnZero->isEnabled() && !u->btnCalibrate->isEnabled() && !u->btnParam->isEnabled());
+        m.btnBeginReadClick();
+        QVERIFY(!m.session().IsReading());
+        m.btnDNClick();
+        QTRY_VERIFY(!m.AddressRunActive());
+        QTRY_COMPARE(f.prompts.errors, (QStringList{DeviceLink::TextLineHeld(), DeviceLink::TextLineHeld()}));
+        QVERIFY(m.ValueText() != ReadOk);
+        QTRY_VERIFY_WITH_TIMEOUT(!scanner.isRunning(), 10000);
+        QVERIFY(conflicts.isEmpty());
+        QCOMPARE(describe(enabledOf(m)), PortIdleRow);
+
+        // Afterwards both work, and the first reading is shown and plotted.
+        m.SetCurrentAddress(9);
+        m.btnDNClick();
+        QTRY_VERIFY(!m.AddressRunActive());
+        QCOMPARE(m.ValueText(), ReadOk);
+        QCOMPARE(m.CurrentAddress(), DeviceAddress(3));
+        m.btnClearClick();
+        m.btnBeginReadClick();
+        QTRY_COMPARE(m.chart()->count(0), 1);
+        QVERIFY(m.ValueText().endsWith(QStringLiteral("kg")));
+        m.btnBeginReadClick();
     }
 
     void pulledDeviceEndsTheWait()

@@ -834,6 +834,51 @@ private slots:
         QCOMPARE(f.prompts.messages.size(), 1);
     }
 
+    void nothingChangesTheSamplesUnderAFileAction()
+    {
+        MainFixture f;
+        QVERIFY(f.connect());
+        TfrmMain &m = f.main();
+        Ui::TfrmMain *u = m.ui();
+        ChartWidget *chart = m.chart();
+        m.current().Decimal = 0;
+        m.reply().ReplyValue = 5;
+        const int rows = 3 * SampleProgressRows;
+        for (int i = 0; i < rows; ++i)
+            m.PlotValue();
+        // At the first progress report the operator clicks everything that
+        // would change the samples, and presses the clear shortcut on the chart.
+        const auto pressAll = [&] {
+            QTimer::singleShot(0, &m, [&] {
+                for (QWidget *w : {static_cast<QWidget *>(u->btnClear), static_cast<QWidget *>(u->btnFilter),
+                                   static_cast<QWidget *>(u->btnLoadData), static_cast<QWidget *>(u->btnBeginRead),
+                                   static_cast<QWidget *>(u->btnExport)})
+                    QTest::mouseClick(w, Qt::LeftButton);
+                u->mnuClearData->trigger();
+                QTest::keyClick(u->tbFilterClass, Qt::Key_Right);
+            });
+        };
+        QTemporaryDir dir;
+        f.prompts.saveName = dir.filePath(QStringLiteral("out.txt"));
+        f.prompts.openName = writeFile(dir, QStringLiteral("in.txt"), samplesFile(rows));
+        pressAll();
+        m.btnExportClick();
+        QCOMPARE(fileBytes(f.prompts.saveName).count('\n'), qsizetype(rows + 1)); // header and every sample
+        QCOMPARE(chart->count(0), qsizetype(rows));
+        QCOMPARE(chart->count(1), 0);
+        QVERIFY(!m.session().IsReading());
+
+        pressAll();
+        m.btnLoadDataClick();
+        QCOMPARE(chart->count(0), qsizetype(2 * rows));
+        QCOMPARE(chart->count(1), 0);
+        QCOMPARE(chart->count(2), 2);
+        QVERIFY(!m.session().IsReading());
+        QVERIFY(f.prompts.errors.isEmpty());
+        // Afterwards every control is there again.
+        QVERIFY(u->btnClear->isEnabled() && u->btnFilter->isEnabled() && u->btnBeginRead->isEnabled());
+    }
+
     void numbersRoundTrip_data()
     {
         // Finnish (minus sign U+2212) and Bangla (own digits) take the

@@ -974,6 +974,10 @@ The file was kept as %1.</translation>
         <source>结束符</source>
         <translation>Terminator</translation>
     </message>
+    <message>
+        <source>　丢弃的错误帧：%1</source>
+        <translation>   Faulty frames dropped: %1</translation>
+    </message>
 </context>
 <context>
     <name>TfrmReadAllParam</name>

@@ -335,6 +335,9 @@ void TfrmProtocolMonitor::UpdateCounts()
                        .arg(m_unframed)
                        .arg(m_model.rowCount())
                        .arg(DroppedRows());
+    // Frames the program dropped as faulty (the rows marked red are the same frames as seen on the line).
+    if (const quint64 faulty = m_session.link().droppedFrames(); faulty > 0)
+        text += tr("　丢弃的错误帧：%1").arg(faulty);
     if (m_paused)
         text += tr("　已暂停，%1 行待显示").arg(m_held.size());
     // The status bar paints the text itself: no layout pass per tick.
