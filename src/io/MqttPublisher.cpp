@@ -139,11 +139,17 @@ QByteArray MqttPublisher::formatFixed(qint64 rawValue, int decimals)
 QByteArray MqttPublisher::formatTimestamp(const QDateTime &ts)
 {
     const QDateTime local = (ts.isValid() ? ts : QDateTime::currentDateTime()).toLocalTime();
+    int year = 0, month = 0, day = 0;
+    local.date().getDate(&year, &month, &day);
+    const QTime time = local.time();
     const int offset = local.offsetFromUtc();
     const int absolute = std::abs(offset);
-    return local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz")).toLatin1() + (offset < 0 ? '-' : '+') +
-           QByteArray::number(absolute / SecondsPerHour).rightJustified(2, '0') + ':' +
-           QByteArray::number(absolute % SecondsPerHour / SecondsPerMinute).rightJustified(2, '0');
+    char text[48];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", year, month,
+                                     day, time.hour(), time.minute(), time.second(), time.msec(),
+                                     offset < 0 ? '-' : '+', absolute / SecondsPerHour,
+                                     absolute % SecondsPerHour / SecondsPerMinute);
+    return QByteArray(text, std::clamp(length, 0, int(sizeof text) - 1));
 }
 
 MqttPublisher::MqttPublisher(const Options &options, QObject *parent) : QObject(parent), m_options(options)
@@ -315,17 +321,27 @@ void MqttPublisher::publishValue(int address, qint64 rawValue, int decimals, con
                                  const QDateTime &ts)
 {
     announce(address, unit);
-    QByteArray payload = "{\"value\": " + formatFixed(rawValue, decimals) +
-                         ", \"raw\": " + QByteArray::number(rawValue) + ", \"unit\": " + JsonString(unit) +
-                         ", \"ts\": \"" + formatTimestamp(ts) + "\"}";
-    enqueueThrottled({stateTopic(address).toUtf8(), std::move(payload)});
+    Reading reading{{}, address, rawValue, decimals, 0, unit, ts};
+    if (admit(m_valueSlots[address], reading))
+        enqueue(toMessage(reading));
 }
 
 void MqttPublisher::publishChannel(const QString &name, double value, const QString &unit, const QDateTime &ts)
 {
-    QByteArray payload = "{\"value\": " + JsonNumber(value) + ", \"unit\": " + JsonString(unit) +
-                         ", \"ts\": \"" + formatTimestamp(ts) + "\"}";
-    enqueueThrottled({topicBase() + "/channel/" + TopicLevel(name) + "/state", std::move(payload)});
+    Reading reading{name, 0, 0, 0, value, unit, ts};
+    if (admit(m_channelSlots[name], reading))
+        enqueue(toMessage(reading));
+}
+
+MqttPublisher::Message MqttPublisher::toMessage(const Reading &r) const
+{
+    const QByteArray tail = ", \"unit\": " + JsonString(r.unit) + ", \"ts\": \"" + formatTimestamp(r.ts) + "\"}";
+    if (!r.channel.isEmpty()) {
+        return {topicBase() + "/channel/" + TopicLevel(r.channel) + "/state",
+                "{\"value\": " + JsonNumber(r.value) + tail};
+    }
+    return {stateTopic(r.address).toUtf8(),
+            "{\"value\": " + formatFixed(r.raw, r.decimals) + ", \"raw\": " + QByteArray::number(r.raw) + tail};
 }
 
 void MqttPublisher::publishAlarm(const QString &name, const QString &text, bool active, const QDateTime &ts)
@@ -355,27 +371,26 @@ void MqttPublisher::announce(int address, const QString &unit)
     enqueue({"homeassistant/sensor/" + id + "/config", std::move(payload)});
 }
 
-void MqttPublisher::enqueueThrottled(Message message)
+bool MqttPublisher::admit(ThrottleSlot &slot, Reading &reading)
 {
-    if (m_options.maxRatePerTopic <= 0) {
-        enqueue(std::move(message));
-        return;
-    }
+    if (m_options.maxRatePerTopic <= 0)
+        return true;
     const qint64 interval = MsPerSecond / m_options.maxRatePerTopic;
     const qint64 now = m_clock.elapsed();
-    ThrottleSlot &slot = m_slots[message.topic];
     if (!slot.waiting && (!slot.sentOnce || now - slot.lastSentMs >= interval)) {
         slot.sentOnce = true;
         slot.lastSentMs = now;
-        enqueue(std::move(message));
-        return;
+        return true;
     }
-    if (slot.waiting)
-        ++m_throttled;
-    slot.waiting = std::move(message);
-    const qint64 due = std::max<qint64>(0, slot.lastSentMs + interval - now);
-    if (!m_throttleTimer.isActive() || m_throttleTimer.remainingTime() > due)
-        m_throttleTimer.start(int(due));
+    if (slot.waiting) {
+        ++m_throttled; // the timer is already set for it
+    } else {
+        const qint64 due = std::max<qint64>(0, slot.lastSentMs + interval - now);
+        if (!m_throttleTimer.isActive() || m_throttleTimer.remainingTime() > due)
+            m_throttleTimer.start(int(due));
+    }
+    slot.waiting = std::move(reading);
+    return false;
 }
 
 void MqttPublisher::releaseDueSlots()
@@ -383,19 +398,23 @@ void MqttPublisher::releaseDueSlots()
     const qint64 interval = MsPerSecond / std::max(1, m_options.maxRatePerTopic);
     const qint64 now = m_clock.elapsed();
     qint64 next = -1;
-    for (ThrottleSlot &slot : m_slots) {
-        if (!slot.waiting)
-            continue;
-        if (now - slot.lastSentMs >= interval) {
-            slot.lastSentMs = now;
-            Message message = std::move(*slot.waiting);
-            slot.waiting.reset();
-            enqueue(std::move(message));
-        } else {
-            const qint64 due = slot.lastSentMs + interval - now;
-            next = next < 0 ? due : std::min(next, due);
+    const auto release = [&](auto &table) {
+        for (ThrottleSlot &slot : table) {
+            if (!slot.waiting)
+                continue;
+            if (now - slot.lastSentMs >= interval) {
+                slot.lastSentMs = now;
+                const Reading reading = std::move(*slot.waiting);
+                slot.waiting.reset();
+                enqueue(toMessage(reading));
+            } else {
+                const qint64 due = slot.lastSentMs + interval - now;
+                next = next < 0 ? due : std::min(next, due);
+            }
         }
-    }
+    };
+    release(m_valueSlots);
+    release(m_channelSlots);
     if (next >= 0)
         m_throttleTimer.start(int(next));
 }

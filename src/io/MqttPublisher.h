@@ -127,16 +127,28 @@ private:
         QByteArray topic;
         QByteArray payload;
     };
+    /// A module's value or a channel's, kept as given until it is sent: the
+    /// payload is made only for the values that go out.
+    struct Reading {
+        QString channel; ///< empty: the value of module `address`
+        int address = 0;
+        qint64 raw = 0;
+        int decimals = 0;
+        double value = 0;
+        QString unit;
+        QDateTime ts;
+    };
     struct ThrottleSlot {
         qint64 lastSentMs = 0;
         bool sentOnce = false;
-        std::optional<Message> waiting;
+        std::optional<Reading> waiting;
     };
 
     void connectToBroker();
     void scheduleReconnect();
     void enqueue(Message message);
-    void enqueueThrottled(Message message);
+    bool admit(ThrottleSlot &slot, Reading &reading);
+    Message toMessage(const Reading &reading) const;
     void releaseDueSlots();
     void flushQueue();
     void publishAvailability(const char *state);
@@ -173,7 +185,8 @@ private:
 
     std::deque<Message> m_queue;
     QSet<int> m_inFlight;
-    QHash<QByteArray, ThrottleSlot> m_slots;
+    QHash<int, ThrottleSlot> m_valueSlots;
+    QHash<QString, ThrottleSlot> m_channelSlots;
     QHash<int, QString> m_announcedUnits; ///< discovery sent on this connection
     quint64 m_published = 0;
     quint64 m_dropped = 0;
