@@ -133,7 +133,8 @@ int Latency(const MosquittoBroker &broker)
     RunFor(LatencyValues * LatencyTickMs + DrainMs);
     std::vector<double> microseconds;
     for (const ReceivedMessage &message : subscriber.messages()) {
-        const int raw = QJsonDocument::fromJson(message.payload).object().value(QLatin1String("raw")).toInt(-1);
+        const int raw =
+            QJsonDocument::fromJson(message.payload).object().value(QLatin1String("raw")).toInt(-1);
         if (raw >= 0 && raw < next)
             microseconds.push_back(double(message.receivedNs - sentNs[raw]) / 1000);
     }
@@ -141,8 +142,9 @@ int Latency(const MosquittoBroker &broker)
         std::printf("latency: nothing received\n");
         return 1;
     }
-    std::printf("latency publishValue -> subscriber: median %.0f us, worst %.0f us (%zu of %d values received)\n",
-                Median(microseconds), Max(microseconds), microseconds.size(), next);
+    std::printf(
+        "latency publishValue -> subscriber: median %.0f us, worst %.0f us (%zu of %d values received)\n",
+        Median(microseconds), Max(microseconds), microseconds.size(), next);
     return 0;
 }
 } // namespace

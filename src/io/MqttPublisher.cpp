@@ -145,10 +145,10 @@ QByteArray MqttPublisher::formatTimestamp(const QDateTime &ts)
     const int offset = local.offsetFromUtc();
     const int absolute = std::abs(offset);
     char text[48];
-    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", year, month,
-                                     day, time.hour(), time.minute(), time.second(), time.msec(),
-                                     offset < 0 ? '-' : '+', absolute / SecondsPerHour,
-                                     absolute % SecondsPerHour / SecondsPerMinute);
+    const int length =
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", year, month, day,
+                      time.hour(), time.minute(), time.second(), time.msec(), offset < 0 ? '-' : '+',
+                      absolute / SecondsPerHour, absolute % SecondsPerHour / SecondsPerMinute);
     return QByteArray(text, std::clamp(length, 0, int(sizeof text) - 1));
 }
 
@@ -234,11 +234,12 @@ bool MqttPublisher::start()
     mosquitto_disconnect_callback_set(m_mosq, &MqttPublisher::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttPublisher::onPublish);
     const QByteArray will = availabilityTopic().toUtf8();
-    int rc = mosquitto_will_set(m_mosq, will.constData(), int(std::strlen(Offline)), Offline, m_options.qos, true);
+    int rc =
+        mosquitto_will_set(m_mosq, will.constData(), int(std::strlen(Offline)), Offline, m_options.qos, true);
     if (rc == MOSQ_ERR_SUCCESS && !m_address.username.isEmpty()) {
-        rc = mosquitto_username_pw_set(m_mosq, m_address.username.toUtf8().constData(),
-                                       m_address.password.isEmpty() ? nullptr
-                                                                    : m_address.password.toUtf8().constData());
+        rc = mosquitto_username_pw_set(
+            m_mosq, m_address.username.toUtf8().constData(),
+            m_address.password.isEmpty() ? nullptr : m_address.password.toUtf8().constData());
     }
     if (rc == MOSQ_ERR_SUCCESS && m_address.tls) {
         const QByteArray caFile = QFile::encodeName(m_options.caFile);
@@ -326,7 +327,8 @@ void MqttPublisher::publishValue(int address, qint64 rawValue, int decimals, con
         enqueue(toMessage(reading));
 }
 
-void MqttPublisher::publishChannel(const QString &name, double value, const QString &unit, const QDateTime &ts)
+void MqttPublisher::publishChannel(const QString &name, double value, const QString &unit,
+                                   const QDateTime &ts)
 {
     Reading reading{name, 0, 0, 0, value, unit, ts};
     if (admit(m_channelSlots[name], reading))
@@ -335,13 +337,14 @@ void MqttPublisher::publishChannel(const QString &name, double value, const QStr
 
 MqttPublisher::Message MqttPublisher::toMessage(const Reading &r) const
 {
-    const QByteArray tail = ", \"unit\": " + JsonString(r.unit) + ", \"ts\": \"" + formatTimestamp(r.ts) + "\"}";
+    const QByteArray tail =
+        ", \"unit\": " + JsonString(r.unit) + ", \"ts\": \"" + formatTimestamp(r.ts) + "\"}";
     if (!r.channel.isEmpty()) {
         return {topicBase() + "/channel/" + TopicLevel(r.channel) + "/state",
                 "{\"value\": " + JsonNumber(r.value) + tail};
     }
-    return {stateTopic(r.address).toUtf8(),
-            "{\"value\": " + formatFixed(r.raw, r.decimals) + ", \"raw\": " + QByteArray::number(r.raw) + tail};
+    return {stateTopic(r.address).toUtf8(), "{\"value\": " + formatFixed(r.raw, r.decimals) +
+                                                ", \"raw\": " + QByteArray::number(r.raw) + tail};
 }
 
 void MqttPublisher::publishAlarm(const QString &name, const QString &text, bool active, const QDateTime &ts)
@@ -359,15 +362,14 @@ void MqttPublisher::announce(int address, const QString &unit)
     if (known != m_announcedUnits.constEnd() && *known == unit)
         return;
     m_announcedUnits.insert(address, unit);
-    const QByteArray id = IdPart(m_options.topicPrefix) + '_' + IdPart(m_options.line) + '_' +
-                          QByteArray::number(address);
+    const QByteArray id =
+        IdPart(m_options.topicPrefix) + '_' + IdPart(m_options.line) + '_' + QByteArray::number(address);
     const QString name = QStringLiteral("%1 %2 %3").arg(m_options.topicPrefix, m_options.line).arg(address);
-    QByteArray payload = "{\"name\": " + JsonString(name) +
-                         ", \"state_topic\": " + JsonString(stateTopic(address)) +
-                         ", \"value_template\": \"{{ value_json.value }}\"" +
-                         ", \"unit_of_measurement\": " + JsonString(unit) +
-                         ", \"availability_topic\": " + JsonString(availabilityTopic()) +
-                         ", \"unique_id\": \"" + id + "\"}";
+    QByteArray payload =
+        "{\"name\": " + JsonString(name) + ", \"state_topic\": " + JsonString(stateTopic(address)) +
+        ", \"value_template\": \"{{ value_json.value }}\"" +
+        ", \"unit_of_measurement\": " + JsonString(unit) +
+        ", \"availability_topic\": " + JsonString(availabilityTopic()) + ", \"unique_id\": \"" + id + "\"}";
     enqueue({"homeassistant/sensor/" + id + "/config", std::move(payload)});
 }
 
@@ -451,8 +453,8 @@ void MqttPublisher::flushQueue()
 
 void MqttPublisher::publishAvailability(const char *state)
 {
-    mosquitto_publish(m_mosq, nullptr, availabilityTopic().toUtf8().constData(), int(std::strlen(state)), state,
-                      m_options.qos, true);
+    mosquitto_publish(m_mosq, nullptr, availabilityTopic().toUtf8().constData(), int(std::strlen(state)),
+                      state, m_options.qos, true);
     updateWriteNotifier();
 }
 

@@ -61,10 +61,10 @@ public:
     struct Options {
         /// mqtt://[user[:password]@]host[:port] or mqtts://... (TLS).
         QString brokerUrl = QStringLiteral("mqtt://localhost");
-        QString clientId;  ///< empty: "kelvarin-<line>-<process id>"
-        QString username;  ///< overrides the URL's when not empty
-        QString password;  ///< overrides the URL's when not empty
-        QString caFile;    ///< mqtts: CA certificates (PEM); empty: the system's
+        QString clientId; ///< empty: "kelvarin-<line>-<process id>"
+        QString username; ///< overrides the URL's when not empty
+        QString password; ///< overrides the URL's when not empty
+        QString caFile;   ///< mqtts: CA certificates (PEM); empty: the system's
         QString line = QStringLiteral("line1");
         QString topicPrefix = QStringLiteral("kelvarin");
         int keepaliveSeconds = 30; ///< at least 5

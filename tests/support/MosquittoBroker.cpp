@@ -110,11 +110,14 @@ MqttSubscriber::~MqttSubscriber()
     mosquitto_disconnect(m_mosq);
     mosquitto_loop_stop(m_mosq, false);
     mosquitto_destroy(m_mosq);
+    mosquitto_lib_cleanup();
 }
 
 bool MqttSubscriber::start(int port, const QByteArray &filter)
 {
-    mosquitto_lib_init(); // counted by the library; the publisher's own call stays valid
+    if (m_mosq)
+        return false;
+    mosquitto_lib_init(); // counted by the library, as is the cleanup
     m_mosq = mosquitto_new(nullptr, true, this);
     mosquitto_message_callback_set(m_mosq, &MqttSubscriber::onMessage);
     mosquitto_subscribe_callback_set(m_mosq, &MqttSubscriber::onSubscribe);
@@ -158,9 +161,9 @@ void MqttSubscriber::onMessage(mosquitto *, void *self, const mosquitto_message 
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
     const std::lock_guard lock(subscriber->m_mutex);
-    subscriber->m_messages.append({QByteArray(message->topic),
-                                   QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-                                   message->retain, now});
+    subscriber->m_messages.append(
+        {QByteArray(message->topic),
+         QByteArray(static_cast<const char *>(message->payload), message->payloadlen), message->retain, now});
 }
 
 void MqttSubscriber::onSubscribe(mosquitto *, void *self, int, int, const int *)
