@@ -169,12 +169,17 @@ MqttPublisher::MqttPublisher(const Options &options, QObject *parent) : QObject(
     m_readNotifier = new QSocketNotifier(QSocketNotifier::Read, this);
     m_writeNotifier = new QSocketNotifier(QSocketNotifier::Write, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_read(m_mosq, 1);
+        if (m_connecting)
+            completeConnection(); // a failed connect also reads as readable: take its error
+        else
+            mosquitto_loop_read(m_mosq, 1);
         afterLibraryCall();
     });
     connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_write(m_mosq, 1);
-        m_connecting = false; // a socket being connected turns writable once, connected or failed
+        if (m_connecting)
+            completeConnection();
+        else
+            mosquitto_loop_write(m_mosq, 1);
         afterLibraryCall();
     });
 }
@@ -276,6 +281,18 @@ void MqttPublisher::connectToBroker()
     m_connecting = true;
     setNotifierSocket(mosquitto_socket(m_mosq));
     updateWriteNotifier();
+}
+
+void MqttPublisher::completeConnection()
+{
+    // The library finishes the TCP connection (or reports its failure with
+    // the socket's error) when asked to write, once the socket says it is done.
+    pollfd done{mosquitto_socket(m_mosq), POLLOUT, 0};
+    if (::poll(&done, 1, 0) <= 0)
+        return;
+    m_connecting = false;
+    errno = 0;
+    mosquitto_loop_write(m_mosq, 1);
 }
 
 void MqttPublisher::scheduleReconnect()

@@ -145,6 +145,7 @@ private:
     };
 
     void connectToBroker();
+    void completeConnection();
     void scheduleReconnect();
     void enqueue(Message message);
     bool admit(ThrottleSlot &slot, Reading &reading);
