@@ -32,6 +32,13 @@
 //   timer for reconnecting with back-off (reconnectMinMs doubling up to
 //   reconnectMaxMs). The connection is made without blocking; only the
 //   resolution of a host name (not an address) may take the resolver's time.
+// - Signals are emitted outside libmosquitto's callbacks, so a slot may call
+//   any function of the publisher (stop() included); delete it from a slot
+//   only with deleteLater().
+//
+// Use: fill Options, construct, start(); publish as values come; stop() (or
+// destroy) at the end. connectedChanged()/statusText() feed a status line;
+// the counters tell what was lost.
 
 #include <QByteArray>
 #include <QDateTime>
