@@ -203,6 +203,37 @@ The current user may not use this serial port: add the user to the &quot;dialout
     </message>
 </context>
 <context>
+    <name>MqttPublisher</name>
+    <message>
+        <source>已连接</source>
+        <translation>Connected</translation>
+    </message>
+    <message>
+        <source>未连接：%1</source>
+        <translation>Not connected: %1</translation>
+    </message>
+    <message>
+        <source>未启动</source>
+        <translation>not started</translation>
+    </message>
+    <message>
+        <source>代理地址无效：%1</source>
+        <translation>invalid broker address: %1</translation>
+    </message>
+    <message>
+        <source>无法读取证书文件：%1</source>
+        <translation>cannot read the CA file: %1</translation>
+    </message>
+    <message>
+        <source>正在连接 %1</source>
+        <translation>connecting to %1</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>stopped</translation>
+    </message>
+</context>
+<context>
     <name>ParameterCatalogue</name>
     <message>
         <source>设备编号(DN)</source>
