@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test suite headless; then the
-# same suites again under AddressSanitizer/UndefinedBehaviorSanitizer, with a
-# bounded run of every fuzz target (scripts/sanitize.sh; SKIP_SANITIZE=1 skips it).
+# Installs what is needed, builds Release and runs every test suite headless;
+# then the sanitizer pass (scripts/sanitize.sh: the suites of what reads bytes
+# and files under AddressSanitizer/UndefinedBehaviorSanitizer on Xvfb, and a
+# bounded run of every fuzz target; SKIP_SANITIZE=1 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
