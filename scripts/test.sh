@@ -21,7 +21,8 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
     # Its own process group (setsid), so it can be raised and stopped whole.
     SANITIZE_STEP=build setsid nice -n 19 bash scripts/sanitize.sh >"$SANITIZE_BUILD_DIR/build.log" 2>&1 &
     sanitizer_build=$!
-    trap 'kill -- -$sanitizer_build 2>/dev/null || true' EXIT
+    trap 'kill -- -"$sanitizer_build" 2>/dev/null || true' EXIT
+    trap 'exit 130' INT TERM
 fi
 
 bash scripts/build.sh
