@@ -92,6 +92,18 @@ struct Rig {
         for (qsizetype i = 1; i < codes.size(); ++i)
             duringPauses.push_back([this, c = codes[i]] { load(c); });
         dialog->btnCalibrateClick();
+        QVERIFY(settled());
+    }
+    /// Lets the dialog's run (averaging, end sequence) go to its end.
+    bool settled()
+    {
+        return QTest::qWaitFor([this] { return !dialog->RunInProgress(); }, 5000);
+    }
+    /// One idle tick, to the end of its request.
+    bool tick()
+    {
+        dialog->TimerTmpReadTimer();
+        return QTest::qWaitFor([this] { return !dialog->TickPending(); }, 5000);
     }
     /// Requests the module received, without the idle ticks' AD and value reads.
     QList<QByteArray> writesSoFar()
@@ -252,6 +264,7 @@ private slots:
                                     rig.load(102);
                                 }};
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QCOMPARE(LinearPointAt(1).AV, 101);
             // A negative "Wait Interval" is no pause.
             QCOMPARE(rig.pauses, (QList<int>{TfrmCalibrate::SettleBeforeAveragingMs, 0}));
@@ -281,6 +294,7 @@ private slots:
                                     checked = true;
                                 }};
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QVERIFY(checked);
             QCOMPARE(LinearPointAt(2).AV, 3);
             QVERIFY(rig.btnNextPoint()->isEnabled());
@@ -290,6 +304,7 @@ private slots:
             rig.dialog->btnNextPointClick();
             QVERIFY(rig.sim.ok(QStringLiteral("fault silent on")));
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("读取超时！"));
             QVERIFY(!rig.btnNextPoint()->isEnabled());
             QVERIFY(rig.btnEnd()->isEnabled());
@@ -318,6 +333,7 @@ private slots:
             rig.sim.clearLog();
             rig.pauses.clear();
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QVERIFY(!rig.dialog->isVisible());
             QVERIFY(!rig.dialog->timerTmpRead().isActive());
         });
@@ -365,6 +381,7 @@ private slots:
             QVERIFY(rig.sim.ok(fault));
             rig.sim.clearLog();
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("写入失败！"));
             QVERIFY(!rig.dialog->isVisible());
             QVERIFY(!rig.dialog->timerTmpRead().isActive());
@@ -398,6 +415,7 @@ private slots:
                                 [&] { QVERIFY(rig.sim.ok(QStringLiteral("fault cmd 1"))); },
                                 [&] { afterCount = rig.main->ValueText(); }};
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QVERIFY(!rig.dialog->isVisible());
         });
         QCOMPARE(afterCount, QStringLiteral("写入失败！"));
@@ -411,17 +429,16 @@ private slots:
 
     void closingDuringTheEndSequenceTellsTheOperator_data()
     {
-        QTest::addColumn<int>("closeInPause"); // the pause of the end sequence before the wait
+        QTest::addColumn<int>("awaitedIndex"); // the request of the end sequence being awaited, from 1
         QTest::addColumn<QString>("told");
         QTest::addColumn<int>("framesSent");
-        // Pauses: 100 before the table, 20 after each write, 100 before the store.
         QTest::newRow("waiting for PVP1") << 2 << "标定未完成：标定表未保存到模块。" << 2;
         QTest::newRow("waiting for PointCount") << 5 << "标定未完成：标定表未保存到模块。" << 5;
         QTest::newRow("waiting for the store") << 6 << "标定未完成：模块未确认保存标定表。" << 6;
     }
     void closingDuringTheEndSequenceTellsTheOperator()
     {
-        QFETCH(int, closeInPause);
+        QFETCH(int, awaitedIndex);
         QFETCH(QString, told);
         QFETCH(int, framesSent);
         Rig rig;
@@ -431,22 +448,27 @@ private slots:
             rig.dialog->btnNextPointClick();
             rig.calibrate({6, 6}, 125000);
             rig.dialog->timerTmpRead().stop();
-            // The module does not answer the request after that pause; the
-            // operator closes the dialog while it is awaited.
-            const QList<CommandCode> requests{CmdAVP(1), CmdPVP(1),     CmdAVP(2),
-                                              CmdPVP(2), CmdPointCount, CmdStore};
-            const CommandCode awaited = requests.at(closeInPause - 1);
-            QVERIFY(
-                rig.sim.ok(QStringLiteral("fault mute %1 %2")
-                               .arg(awaited)
-                               .arg(awaited == CmdStore ? QStringLiteral("query") : QStringLiteral("data"))));
-            rig.duringPauses.clear();
-            for (int i = 1; i < closeInPause; ++i)
-                rig.duringPauses.push_back({});
-            rig.duringPauses.push_back(
-                [&] { QTimer::singleShot(0, rig.dialog.get(), [&] { rig.dialog->close(); }); });
+            // The module does not answer that request; the operator closes
+            // the dialog as soon as the module has received it.
+            const QList<QByteArray> requests{
+                bytes(BuildDataFrame(ModuleAddress, CmdAVP(1), 5)),
+                bytes(BuildDataFrame(ModuleAddress, CmdPVP(1), 0)),
+                bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 6)),
+                bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 125000)),
+                bytes(BuildDataFrame(ModuleAddress, CmdPointCount, 2)),
+                bytes(BuildQueryFrame(ModuleAddress, CmdStore))};
+            const QByteArray awaited = requests.at(awaitedIndex - 1);
+            QVERIFY(rig.sim.ok(QStringLiteral("fault mute %1 %2")
+                                   .arg(int(awaited[2]))
+                                   .arg(awaitedIndex == 6 ? QStringLiteral("query") : QStringLiteral("data"))));
+            const QString received = QStringLiteral("RX ") + Hex(awaited);
+            QObject::connect(&rig.sim, &TxSim::lineReceived, rig.dialog.get(), [&](const QString &line) {
+                if (line.startsWith(received))
+                    rig.dialog->close();
+            });
             rig.sim.clearLog();
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QVERIFY(!rig.dialog->isVisible());
             QVERIFY(!QApplication::overrideCursor());
         });
@@ -465,18 +487,18 @@ private slots:
         rig.runDialog([&] {
             rig.dialog->timerTmpRead().stop();
             QVERIFY(ReadAdNext);
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("4242"));
             QVERIFY(!ReadAdNext);
-            rig.dialog->TimerTmpReadTimer(); // measured value, as a plain integer
+            QVERIFY(rig.tick()); // measured value, as a plain integer
             QCOMPARE(rig.main->ValueText(), QStringLiteral("4242"));
             QVERIFY(ReadAdNext);
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QVERIFY(!ReadAdNext);
 
             // Unanswered: the same request again next time.
             QVERIFY(rig.sim.ok(QStringLiteral("fault silent on")));
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QCOMPARE(rig.main->ValueText(), QStringLiteral("读取超时！"));
             QVERIFY(!ReadAdNext);
             QVERIFY(rig.sim.ok(QStringLiteral("fault silent off")));
@@ -512,6 +534,7 @@ private slots:
             rig.load(50);
             rig.duringPauses = {{}, [&] { rig.dialog->close(); }};
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QCOMPARE(CalibratedCount, 0);
             QCOMPARE(LinearPointAt(1).AV, 0);
             QVERIFY(!rig.dialog->timerTmpRead().isActive());
@@ -538,7 +561,7 @@ private slots:
         });
         watcher.start();
         OpenCalibration(*rig.dialog);
-        QVERIFY(ticking);
+        QTRY_VERIFY(ticking);
         QVERIFY(!rig.dialog->isVisible());
         QVERIFY(!rig.dialog->timerTmpRead().isActive());
     }
@@ -550,14 +573,14 @@ private slots:
         rig.runDialog([&] {
             rig.dialog->timerTmpRead().start();
             rig.sim.kill();
-            rig.dialog->TimerTmpReadTimer();
-            QVERIFY(!rig.dialog->timerTmpRead().isActive());
+            QVERIFY(rig.tick());
+            QTRY_VERIFY(!rig.dialog->timerTmpRead().isActive());
             // The loss is reported once, by the main window.
             QTRY_COMPARE(rig.prompts.errors.size(), 1);
             QVERIFY(rig.prompts.errors.first().startsWith(QStringLiteral("串口连接已断开")));
             // Once the port is closed, ticks do nothing at all.
             QTRY_VERIFY(!rig.main->IsPortOpen());
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QCOMPARE(rig.prompts.errors.size(), 1);
         });
     }

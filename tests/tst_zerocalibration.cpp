@@ -47,6 +47,12 @@ struct Rig {
         return connected && main->state() == TfrmMain::State::PortIdle;
     }
     QAbstractButton *btnZero() const { return main->findChild<QAbstractButton *>(QStringLiteral("btnZero")); }
+    /// Presses btnZero and lets the run go to its end (the busy cursor lasts as long).
+    bool zero()
+    {
+        main->btnZeroClick();
+        return QTest::qWaitFor([] { return !QApplication::overrideCursor(); }, 5000);
+    }
 
     /// Frames the module received up to now: a marker query is sent and
     /// awaited, so every earlier frame is in the log (the marker is left out).
@@ -94,7 +100,7 @@ private slots:
         QVERIFY(rig.sim.ok(QStringLiteral("load %1").arg(load)));
         rig.sim.clearLog();
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QCOMPARE(rig.prompts.questions,
                  QStringList{QStringLiteral("即将标定传感器零点，请去掉传感器上的所有附加载荷")});
@@ -119,7 +125,7 @@ private slots:
         rig.prompts.answerYes = false;
         rig.sim.clearLog();
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QCOMPARE(rig.prompts.questions.size(), 1);
         QVERIFY(rig.framesSoFar().isEmpty());
@@ -158,7 +164,7 @@ private slots:
             QVERIFY(rig.sim.ok(fault));
         rig.sim.clearLog();
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QCOMPARE(rig.main->ValueText(), shown);
         const QList<QByteArray> frames = rig.framesSoFar();
@@ -177,7 +183,7 @@ private slots:
         rig.setSetting(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyWaitInterval,
                        QStringLiteral("-50"));
         QVERIFY(rig.open());
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
         QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
         QCOMPARE(rig.pauses, QList<int>{0});
         // The setting itself is left as the operator wrote it.
@@ -196,7 +202,7 @@ private slots:
             rig.sim.kill();
         });
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QVERIFY(busyMeanwhile);
         QVERIFY(!QApplication::overrideCursor());
