@@ -2,6 +2,7 @@
 #include "app/MainUnit.h"
 #include "calibration/CalibrateUnit.h"
 #include "device/DeviceLink.h"
+#include "device/ModuleSession.h"
 #include "device/Pause.h"
 #include "io/SettingsKeys.h"
 #include "io/SettingsStore.h"
@@ -121,6 +122,7 @@ struct Rig {
         return frames;
     }
 
+    DeviceLink &link() { return main->link(); }
     template <typename T> T *child(const char *name) const
     {
         return dialog->findChild<T *>(QLatin1String(name));
@@ -450,17 +452,17 @@ private slots:
             rig.dialog->timerTmpRead().stop();
             // The module does not answer that request; the operator closes
             // the dialog as soon as the module has received it.
-            const QList<QByteArray> requests{
-                bytes(BuildDataFrame(ModuleAddress, CmdAVP(1), 5)),
-                bytes(BuildDataFrame(ModuleAddress, CmdPVP(1), 0)),
-                bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 6)),
-                bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 125000)),
-                bytes(BuildDataFrame(ModuleAddress, CmdPointCount, 2)),
-                bytes(BuildQueryFrame(ModuleAddress, CmdStore))};
+            const QList<QByteArray> requests{bytes(BuildDataFrame(ModuleAddress, CmdAVP(1), 5)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdPVP(1), 0)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 6)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 125000)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdPointCount, 2)),
+                                             bytes(BuildQueryFrame(ModuleAddress, CmdStore))};
             const QByteArray awaited = requests.at(awaitedIndex - 1);
-            QVERIFY(rig.sim.ok(QStringLiteral("fault mute %1 %2")
-                                   .arg(int(awaited[2]))
-                                   .arg(awaitedIndex == 6 ? QStringLiteral("query") : QStringLiteral("data"))));
+            QVERIFY(
+                rig.sim.ok(QStringLiteral("fault mute %1 %2")
+                               .arg(int(awaited[2]))
+                               .arg(awaitedIndex == 6 ? QStringLiteral("query") : QStringLiteral("data"))));
             const QString received = QStringLiteral("RX ") + Hex(awaited);
             QObject::connect(&rig.sim, &TxSim::lineReceived, rig.dialog.get(), [&](const QString &line) {
                 if (line.startsWith(received))
@@ -541,6 +543,92 @@ private slots:
             QVERIFY(!QApplication::overrideCursor());
         });
         QVERIFY(rig.storedSetting(SettingsKeys::LinearPointSection(1), SettingsKeys::KeyAV).isEmpty());
+    }
+
+    void faultyRepliesAreNeverTaken_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("answered");
+        // A reply-like frame with a wrong check byte and the value 9999 before every reply.
+        QTest::newRow("noise before every reply") << "fault noise on" << true;
+        // Every reply itself has a wrong check byte: nothing is answered.
+        QTest::newRow("every reply corrupted") << "fault badcheck on" << false;
+    }
+    void faultyRepliesAreNeverTaken()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, answered);
+        Rig rig;
+        QVERIFY(rig.open(2));
+        const QString noise = QStringLiteral("9999");
+        QStringList shown;
+        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+                         [&](const QString &text) { shown << text; });
+        rig.runDialog([&] {
+            rig.dialog->timerTmpRead().stop();
+            rig.load(321);
+            QVERIFY(rig.sim.ok(fault));
+            QVERIFY(rig.tick());
+            QVERIFY(rig.tick());
+            QCOMPARE(rig.sttAV()->text(), answered ? QStringLiteral("321") : QStringLiteral("读取超时！"));
+            rig.calibrate({10, 12}, 0);
+            if (!answered) {
+                QCOMPARE(rig.sttAV()->text(), QStringLiteral("读取超时！"));
+                QCOMPARE(CalibratedCount, 0);
+                return;
+            }
+            QCOMPARE(rig.sttAV()->text(), QStringLiteral("11"));
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({500000, 500002}, 250000);
+            rig.dialog->timerTmpRead().stop();
+            rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
+        });
+        QVERIFY(!shown.contains(noise));
+        QVERIFY(rig.link().droppedFrames() > 0);
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        if (!answered) {
+            QVERIFY(rig.storedSetting(SettingsKeys::LinearPointSection(1), SettingsKeys::KeyAV).isEmpty());
+            QCOMPARE(rig.writesSoFar().size(),
+                     1); // the ZerO write; its acknowledgement came before the fault
+            return;
+        }
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("标定成功！"));
+        for (const auto &[code, value] : {std::pair{5, 11}, {14, 0}, {6, 500001}, {15, 250000}, {4, 2}})
+            QCOMPARE(rig.sim.command(QStringLiteral("get %1").arg(code)), QStringLiteral("OK %1").arg(value));
+    }
+
+    void underLiveReadingOfALateModuleEveryStepIsAnswered()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault late 40")));
+        QStringList shown;
+        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+                         [&](const QString &text) { shown << text; });
+        // Live reading (every 100 ms) goes on under the modal dialog, its idle
+        // ticks, both averagings and the end sequence.
+        rig.main->btnBeginReadClick();
+        rig.runDialog([&] {
+            rig.calibrate({100, 100}, 0);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({600000, 600000}, 300000);
+            QCOMPARE(CalibratedCount, 2);
+            rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
+            QVERIFY(!rig.dialog->isVisible());
+        });
+        QCOMPARE(rig.main->state(), TfrmMain::State::Reading);
+        rig.main->btnBeginReadClick();
+        for (const char *text : {"设置成功！", "写入成功！", "标定成功！"})
+            QVERIFY2(shown.contains(QString::fromUtf8(text)), text);
+        for (const char *text : {"读取超时！", "写入失败！", "标定失败！"})
+            QVERIFY2(!shown.contains(QString::fromUtf8(text)), text);
+        QVERIFY(!rig.sim.waitForLine(QStringLiteral("STORED")).isEmpty());
+        for (const auto &[code, value] :
+             {std::pair{3, 0}, {5, 100}, {14, 0}, {6, 600000}, {15, 300000}, {4, 2}})
+            QCOMPARE(rig.sim.command(QStringLiteral("get %1").arg(code)), QStringLiteral("OK %1").arg(value));
+        QVERIFY(rig.prompts.errors.isEmpty());
     }
 
     void realModalShowingStartsAndStopsTheTicks()

@@ -2,6 +2,7 @@
 #include "app/MainUnit.h"
 #include "calibration/ZeroCalibration.h"
 #include "device/DeviceLink.h"
+#include "device/ModuleSession.h"
 #include "device/Pause.h"
 #include "io/SettingsKeys.h"
 #include "io/SettingsStore.h"
@@ -80,12 +81,17 @@ private slots:
         QTest::addColumn<qint32>("pvp2");
         QTest::addColumn<qint32>("load");
         QTest::addColumn<qint32>("written");
+        QTest::addColumn<QString>("fault");
         // The simulator measures table(load) - ZerO; its default table is the
         // identity up to PVP2 at AD code 1000000.
-        QTest::newRow("1000 + 250") << 1000 << 1000000 << 1250 << 1250;
-        QTest::newRow("1000 - 300") << 1000 << 1000000 << 700 << 700;
+        QTest::newRow("1000 + 250") << 1000 << 1000000 << 1250 << 1250 << QString();
+        QTest::newRow("1000 - 300") << 1000 << 1000000 << 700 << 700 << QString();
         // table(1073741824) = 2^31, so the module measures 1.
-        QTest::newRow("wraps") << 2147483647 << 2000000 << 1073741824 << std::numeric_limits<qint32>::min();
+        QTest::newRow("wraps") << 2147483647 << 2000000 << 1073741824 << std::numeric_limits<qint32>::min()
+                               << QString();
+        // A reply-like frame with a wrong check byte and the value 9999 comes
+        // before every reply: neither read may take it.
+        QTest::newRow("noise before every reply") << 1000 << 1000000 << 1250 << 1250 << "fault noise on";
     }
     void writesTheWrappedSum()
     {
@@ -93,15 +99,20 @@ private slots:
         QFETCH(qint32, pvp2);
         QFETCH(qint32, load);
         QFETCH(qint32, written);
+        QFETCH(QString, fault);
         Rig rig;
         QVERIFY(rig.open());
         QVERIFY(rig.sim.ok(QStringLiteral("param 3 %1").arg(zero)));
         QVERIFY(rig.sim.ok(QStringLiteral("param 15 %1").arg(pvp2)));
         QVERIFY(rig.sim.ok(QStringLiteral("load %1").arg(load)));
+        if (!fault.isEmpty())
+            QVERIFY(rig.sim.ok(fault));
         rig.sim.clearLog();
 
         QVERIFY(rig.zero());
 
+        // Each of the three replies came after its noise frame, which was dropped.
+        QCOMPARE(rig.main->link().droppedFrames(), quint64(fault.isEmpty() ? 0 : 3));
         QCOMPARE(rig.prompts.questions,
                  QStringList{QStringLiteral("即将标定传感器零点，请去掉传感器上的所有附加载荷")});
         QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
@@ -114,6 +125,46 @@ private slots:
         QCOMPARE(rig.pauses, QList<int>{SettingsKeys::DefaultWaitInterval});
         QVERIFY(rig.btnZero()->isEnabled());
         QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(rig.prompts.errors.isEmpty());
+    }
+
+    void underLiveReadingOfALateModuleEveryStepIsAnswered()
+    {
+        Rig rig;
+        QVERIFY(rig.open());
+        QVERIFY(rig.sim.ok(QStringLiteral("param 3 1000")));
+        QVERIFY(rig.sim.ok(QStringLiteral("load 1250")));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault late 40")));
+        QStringList shown;
+        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+                         [&](const QString &text) { shown << text; });
+        rig.sim.clearLog();
+        const auto polls = [&rig] {
+            int count = 0;
+            for (const QByteArray &frame : rig.sim.receivedFrames())
+                count += frame[2] == char(CmdReadValue);
+            return count;
+        };
+        // Live reading (every 100 ms) runs before, under and after the calibration.
+        rig.main->btnBeginReadClick();
+        QVERIFY(rig.sim.waitUntil([&] { return polls() >= 1; }, 5000));
+        rig.main->btnZeroClick();
+        QVERIFY(QTest::qWaitFor([] { return !QApplication::overrideCursor(); }, 5000));
+        QVERIFY(rig.sim.waitUntil([&] { return polls() >= 3; }, 5000)); // its own value read counts once
+
+        QCOMPARE(rig.main->state(), TfrmMain::State::Reading);
+        QVERIFY(shown.contains(QStringLiteral("设置成功！")));
+        for (const char *failure : {"读取超时！", "写入失败！"})
+            QVERIFY2(!shown.contains(QString::fromUtf8(failure)), failure);
+        rig.main->btnBeginReadClick();
+        QCOMPARE(rig.sim.command(QStringLiteral("get 3")), QStringLiteral("OK 1250"));
+        QList<QByteArray> calibration;
+        for (const QByteArray &frame : rig.sim.receivedFrames()) {
+            if (frame[2] != char(CmdReadValue))
+                calibration << frame;
+        }
+        QCOMPARE(calibration, (QList<QByteArray>{bytes(BuildQueryFrame(ModuleAddress, CmdZerO)),
+                                                 bytes(BuildDataFrame(ModuleAddress, CmdZerO, 1250))}));
         QVERIFY(rig.prompts.errors.isEmpty());
     }
 
@@ -141,6 +192,7 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("framesSent");
         QTest::newRow("silent module") << "fault silent on" << false << "读取超时！" << 1;
+        QTest::newRow("every reply corrupted") << "fault badcheck on" << false << "读取超时！" << 1;
         // A reply carrying another command byte is no zero value: nothing is
         // written.
         QTest::newRow("other command byte") << "fault cmd 7" << false << "读取超时！" << 1;

@@ -404,6 +404,7 @@ void TfrmCalibrate::TableEnded(CalibrationRun::Ending ending)
     if (storing)
         m_session.SetValueText(ending == Ending::Done ? TextCalibrationOk() : TextCalibrationFailed());
     else
-        m_ui->sttAV->setText(TextWriteFailed()); // the remaining points, PointCount and the store are not sent
-    close(); // stops TimerTmpRead again
+        m_ui->sttAV->setText(
+            TextWriteFailed()); // the remaining points, PointCount and the store are not sent
+    close();                    // stops TimerTmpRead again
 }

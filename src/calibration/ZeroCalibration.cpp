@@ -86,7 +86,8 @@ void RunZeroCalibration(ModuleSession &session, QWidget *parent,
 {
     // The run lives with the window that started it (or with the session).
     QObject *owner = parent ? static_cast<QObject *>(parent) : &session;
-    for (const ZeroCalibrationRun *run : owner->findChildren<ZeroCalibrationRun *>(Qt::FindDirectChildrenOnly)) {
+    for (const ZeroCalibrationRun *run :
+         owner->findChildren<ZeroCalibrationRun *>(Qt::FindDirectChildrenOnly)) {
         if (run->isRunning())
             return;
     }
@@ -100,8 +101,8 @@ void RunZeroCalibration(ModuleSession &session, QWidget *parent,
         running(true);
     session.SetValueText(TextBusy());
     QObject::connect(run, &ZeroCalibrationRun::finished, run,
-                     [run, busy, running, &session, dialogParent = QPointer<QWidget>(parent)](
-                         ZeroCalibrationRun::Ending ending) {
+                     [run, busy, running, &session,
+                      dialogParent = QPointer<QWidget>(parent)](ZeroCalibrationRun::Ending ending) {
                          run->deleteLater();
                          if (running)
                              running(false);

@@ -81,8 +81,8 @@ void CalibrationRun::WriteNext()
     const int k = int(m_written / 2) + 1;
     const LinearPoint &point = m_points[m_written / 2];
     const bool av = m_written % 2 == 0;
-    const DataFrame frame = BuildDataFrame(session().CurrentAddress(), av ? CmdAVP(k) : CmdPVP(k),
-                                           av ? point.AV : point.PV);
+    const DataFrame frame =
+        BuildDataFrame(session().CurrentAddress(), av ? CmdAVP(k) : CmdPVP(k), av ? point.AV : point.PV);
     Ask(LineRequest::For(frame), [this](StepEnding ending, const Reply &) {
         ending = TableStep(ending);
         if (ending != StepEnding::Answered)

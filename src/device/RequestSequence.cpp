@@ -14,7 +14,10 @@ StepEnding JudgeStep(const LineOutcome &outcome)
     return StepEnding::Failed;
 }
 
-RequestSequence::RequestSequence(ModuleSession &session, QObject *parent) : QObject(parent), m_session(session) {}
+RequestSequence::RequestSequence(ModuleSession &session, QObject *parent)
+    : QObject(parent), m_session(session)
+{
+}
 
 RequestSequence::~RequestSequence()
 {
