@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -23,6 +24,21 @@
 namespace
 {
 constexpr DeviceAddress ModuleAddress = 1;
+
+/// Handles events until `condition` holds (false after `timeoutMs`); wakes
+/// at every event, so a run of many short steps is followed closely.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // WaitForMoreEvents returns at least this often
+    wake.start(10);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 QByteArray bytes(const QueryFrame &f)
 {
@@ -98,13 +114,13 @@ struct Rig {
     /// Lets the dialog's run (averaging, end sequence) go to its end.
     bool settled()
     {
-        return QTest::qWaitFor([this] { return !dialog->RunInProgress(); }, 5000);
+        return WaitFor([this] { return !dialog->RunInProgress(); });
     }
     /// One idle tick, to the end of its request.
     bool tick()
     {
         dialog->TimerTmpReadTimer();
-        return QTest::qWaitFor([this] { return !dialog->TickPending(); }, 5000);
+        return WaitFor([this] { return !dialog->TickPending(); });
     }
     /// Requests the module received, without the idle ticks' AD and value reads.
     QList<QByteArray> writesSoFar()

@@ -9,11 +9,30 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 namespace
 {
 constexpr DeviceAddress ModuleAddress = 1;
+
+/// Handles events until `condition` holds (false after `timeoutMs`); wakes
+/// at every event, so a run of many short steps is followed closely.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // WaitForMoreEvents returns at least this often
+    wake.start(10);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 QByteArray bytes(const QueryFrame &f)
 {
@@ -52,7 +71,7 @@ struct Rig {
     bool zero()
     {
         main->btnZeroClick();
-        return QTest::qWaitFor([] { return !QApplication::overrideCursor(); }, 5000);
+        return WaitFor([] { return !QApplication::overrideCursor(); });
     }
 
     /// Frames the module received up to now: a marker query is sent and
@@ -149,7 +168,7 @@ private slots:
         rig.main->btnBeginReadClick();
         QVERIFY(rig.sim.waitUntil([&] { return polls() >= 1; }, 5000));
         rig.main->btnZeroClick();
-        QVERIFY(QTest::qWaitFor([] { return !QApplication::overrideCursor(); }, 5000));
+        QVERIFY(WaitFor([] { return !QApplication::overrideCursor(); }));
         QVERIFY(rig.sim.waitUntil([&] { return polls() >= 3; }, 5000)); // its own value read counts once
 
         QCOMPARE(rig.main->state(), TfrmMain::State::Reading);
