@@ -173,6 +173,7 @@ void TfrmCalibrate::ShowClosingMessage()
     if (!m_closingMessage.isEmpty())
         Prompts().showError(parentWidget(), std::exchange(m_closingMessage, QString()));
 }
+
 void TfrmCalibrate::FormShow()
 {
     for (int k = FirstPoint; k <= LastPoint; ++k) {
