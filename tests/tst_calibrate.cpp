@@ -2,6 +2,7 @@
 #include "app/MainUnit.h"
 #include "calibration/CalibrateUnit.h"
 #include "device/DeviceLink.h"
+#include "device/ModuleSession.h"
 #include "device/Pause.h"
 #include "io/SettingsKeys.h"
 #include "io/SettingsStore.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -22,6 +24,21 @@
 namespace
 {
 constexpr DeviceAddress ModuleAddress = 1;
+
+/// Handles events until `condition` holds (false after `timeoutMs`); wakes
+/// at every event, so a run of many short steps is followed closely.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // WaitForMoreEvents returns at least this often
+    wake.start(10);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 QByteArray bytes(const QueryFrame &f)
 {
@@ -92,6 +109,18 @@ struct Rig {
         for (qsizetype i = 1; i < codes.size(); ++i)
             duringPauses.push_back([this, c = codes[i]] { load(c); });
         dialog->btnCalibrateClick();
+        QVERIFY(settled());
+    }
+    /// Lets the dialog's run (averaging, end sequence) go to its end.
+    bool settled()
+    {
+        return WaitFor([this] { return !dialog->RunInProgress(); });
+    }
+    /// One idle tick, to the end of its request.
+    bool tick()
+    {
+        dialog->TimerTmpReadTimer();
+        return WaitFor([this] { return !dialog->TickPending(); });
     }
     /// Requests the module received, without the idle ticks' AD and value reads.
     QList<QByteArray> writesSoFar()
@@ -109,6 +138,7 @@ struct Rig {
         return frames;
     }
 
+    DeviceLink &link() { return main->link(); }
     template <typename T> T *child(const char *name) const
     {
         return dialog->findChild<T *>(QLatin1String(name));
@@ -252,6 +282,7 @@ private slots:
                                     rig.load(102);
                                 }};
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QCOMPARE(LinearPointAt(1).AV, 101);
             // A negative "Wait Interval" is no pause.
             QCOMPARE(rig.pauses, (QList<int>{TfrmCalibrate::SettleBeforeAveragingMs, 0}));
@@ -281,6 +312,7 @@ private slots:
                                     checked = true;
                                 }};
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QVERIFY(checked);
             QCOMPARE(LinearPointAt(2).AV, 3);
             QVERIFY(rig.btnNextPoint()->isEnabled());
@@ -290,6 +322,7 @@ private slots:
             rig.dialog->btnNextPointClick();
             QVERIFY(rig.sim.ok(QStringLiteral("fault silent on")));
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("读取超时！"));
             QVERIFY(!rig.btnNextPoint()->isEnabled());
             QVERIFY(rig.btnEnd()->isEnabled());
@@ -318,6 +351,7 @@ private slots:
             rig.sim.clearLog();
             rig.pauses.clear();
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QVERIFY(!rig.dialog->isVisible());
             QVERIFY(!rig.dialog->timerTmpRead().isActive());
         });
@@ -365,6 +399,7 @@ private slots:
             QVERIFY(rig.sim.ok(fault));
             rig.sim.clearLog();
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("写入失败！"));
             QVERIFY(!rig.dialog->isVisible());
             QVERIFY(!rig.dialog->timerTmpRead().isActive());
@@ -398,6 +433,7 @@ private slots:
                                 [&] { QVERIFY(rig.sim.ok(QStringLiteral("fault cmd 1"))); },
                                 [&] { afterCount = rig.main->ValueText(); }};
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QVERIFY(!rig.dialog->isVisible());
         });
         QCOMPARE(afterCount, QStringLiteral("写入失败！"));
@@ -411,17 +447,16 @@ private slots:
 
     void closingDuringTheEndSequenceTellsTheOperator_data()
     {
-        QTest::addColumn<int>("closeInPause"); // the pause of the end sequence before the wait
+        QTest::addColumn<int>("awaitedIndex"); // the request of the end sequence being awaited, from 1
         QTest::addColumn<QString>("told");
         QTest::addColumn<int>("framesSent");
-        // Pauses: 100 before the table, 20 after each write, 100 before the store.
         QTest::newRow("waiting for PVP1") << 2 << "标定未完成：标定表未保存到模块。" << 2;
         QTest::newRow("waiting for PointCount") << 5 << "标定未完成：标定表未保存到模块。" << 5;
         QTest::newRow("waiting for the store") << 6 << "标定未完成：模块未确认保存标定表。" << 6;
     }
     void closingDuringTheEndSequenceTellsTheOperator()
     {
-        QFETCH(int, closeInPause);
+        QFETCH(int, awaitedIndex);
         QFETCH(QString, told);
         QFETCH(int, framesSent);
         Rig rig;
@@ -431,22 +466,27 @@ private slots:
             rig.dialog->btnNextPointClick();
             rig.calibrate({6, 6}, 125000);
             rig.dialog->timerTmpRead().stop();
-            // The module does not answer the request after that pause; the
-            // operator closes the dialog while it is awaited.
-            const QList<CommandCode> requests{CmdAVP(1), CmdPVP(1),     CmdAVP(2),
-                                              CmdPVP(2), CmdPointCount, CmdStore};
-            const CommandCode awaited = requests.at(closeInPause - 1);
+            // The module does not answer that request; the operator closes
+            // the dialog as soon as the module has received it.
+            const QList<QByteArray> requests{bytes(BuildDataFrame(ModuleAddress, CmdAVP(1), 5)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdPVP(1), 0)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdAVP(2), 6)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdPVP(2), 125000)),
+                                             bytes(BuildDataFrame(ModuleAddress, CmdPointCount, 2)),
+                                             bytes(BuildQueryFrame(ModuleAddress, CmdStore))};
+            const QByteArray awaited = requests.at(awaitedIndex - 1);
             QVERIFY(
                 rig.sim.ok(QStringLiteral("fault mute %1 %2")
-                               .arg(awaited)
-                               .arg(awaited == CmdStore ? QStringLiteral("query") : QStringLiteral("data"))));
-            rig.duringPauses.clear();
-            for (int i = 1; i < closeInPause; ++i)
-                rig.duringPauses.push_back({});
-            rig.duringPauses.push_back(
-                [&] { QTimer::singleShot(0, rig.dialog.get(), [&] { rig.dialog->close(); }); });
+                               .arg(int(awaited[2]))
+                               .arg(awaitedIndex == 6 ? QStringLiteral("query") : QStringLiteral("data"))));
+            const QString received = QStringLiteral("RX ") + Hex(awaited);
+            QObject::connect(&rig.sim, &TxSim::lineReceived, rig.dialog.get(), [&](const QString &line) {
+                if (line.startsWith(received))
+                    rig.dialog->close();
+            });
             rig.sim.clearLog();
             rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
             QVERIFY(!rig.dialog->isVisible());
             QVERIFY(!QApplication::overrideCursor());
         });
@@ -465,18 +505,18 @@ private slots:
         rig.runDialog([&] {
             rig.dialog->timerTmpRead().stop();
             QVERIFY(ReadAdNext);
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QCOMPARE(rig.sttAV()->text(), QStringLiteral("4242"));
             QVERIFY(!ReadAdNext);
-            rig.dialog->TimerTmpReadTimer(); // measured value, as a plain integer
+            QVERIFY(rig.tick()); // measured value, as a plain integer
             QCOMPARE(rig.main->ValueText(), QStringLiteral("4242"));
             QVERIFY(ReadAdNext);
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QVERIFY(!ReadAdNext);
 
             // Unanswered: the same request again next time.
             QVERIFY(rig.sim.ok(QStringLiteral("fault silent on")));
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QCOMPARE(rig.main->ValueText(), QStringLiteral("读取超时！"));
             QVERIFY(!ReadAdNext);
             QVERIFY(rig.sim.ok(QStringLiteral("fault silent off")));
@@ -512,12 +552,99 @@ private slots:
             rig.load(50);
             rig.duringPauses = {{}, [&] { rig.dialog->close(); }};
             rig.dialog->btnCalibrateClick();
+            QVERIFY(rig.settled());
             QCOMPARE(CalibratedCount, 0);
             QCOMPARE(LinearPointAt(1).AV, 0);
             QVERIFY(!rig.dialog->timerTmpRead().isActive());
             QVERIFY(!QApplication::overrideCursor());
         });
         QVERIFY(rig.storedSetting(SettingsKeys::LinearPointSection(1), SettingsKeys::KeyAV).isEmpty());
+    }
+
+    void faultyRepliesAreNeverTaken_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("answered");
+        // A reply-like frame with a wrong check byte and the value 9999 before every reply.
+        QTest::newRow("noise before every reply") << "fault noise on" << true;
+        // Every reply itself has a wrong check byte: nothing is answered.
+        QTest::newRow("every reply corrupted") << "fault badcheck on" << false;
+    }
+    void faultyRepliesAreNeverTaken()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, answered);
+        Rig rig;
+        QVERIFY(rig.open(2));
+        const QString noise = QStringLiteral("9999");
+        QStringList shown;
+        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+                         [&](const QString &text) { shown << text; });
+        rig.runDialog([&] {
+            rig.dialog->timerTmpRead().stop();
+            rig.load(321);
+            QVERIFY(rig.sim.ok(fault));
+            QVERIFY(rig.tick());
+            QVERIFY(rig.tick());
+            QCOMPARE(rig.sttAV()->text(), answered ? QStringLiteral("321") : QStringLiteral("读取超时！"));
+            rig.calibrate({10, 12}, 0);
+            if (!answered) {
+                QCOMPARE(rig.sttAV()->text(), QStringLiteral("读取超时！"));
+                QCOMPARE(CalibratedCount, 0);
+                return;
+            }
+            QCOMPARE(rig.sttAV()->text(), QStringLiteral("11"));
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({500000, 500002}, 250000);
+            rig.dialog->timerTmpRead().stop();
+            rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
+        });
+        QVERIFY(!shown.contains(noise));
+        QVERIFY(rig.link().droppedFrames() > 0);
+        QVERIFY(rig.sim.ok(QStringLiteral("fault clear")));
+        if (!answered) {
+            QVERIFY(rig.storedSetting(SettingsKeys::LinearPointSection(1), SettingsKeys::KeyAV).isEmpty());
+            QCOMPARE(rig.writesSoFar().size(),
+                     1); // the ZerO write; its acknowledgement came before the fault
+            return;
+        }
+        QCOMPARE(rig.main->ValueText(), QStringLiteral("标定成功！"));
+        for (const auto &[code, value] : {std::pair{5, 11}, {14, 0}, {6, 500001}, {15, 250000}, {4, 2}})
+            QCOMPARE(rig.sim.command(QStringLiteral("get %1").arg(code)), QStringLiteral("OK %1").arg(value));
+    }
+
+    void underLiveReadingOfALateModuleEveryStepIsAnswered()
+    {
+        Rig rig;
+        QVERIFY(rig.open(2));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault late 40")));
+        QStringList shown;
+        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+                         [&](const QString &text) { shown << text; });
+        // Live reading (every 100 ms) goes on under the modal dialog, its idle
+        // ticks, both averagings and the end sequence.
+        rig.main->btnBeginReadClick();
+        rig.runDialog([&] {
+            rig.calibrate({100, 100}, 0);
+            rig.dialog->btnNextPointClick();
+            rig.calibrate({600000, 600000}, 300000);
+            QCOMPARE(CalibratedCount, 2);
+            rig.dialog->btnEndClick();
+            QVERIFY(rig.settled());
+            QVERIFY(!rig.dialog->isVisible());
+        });
+        QCOMPARE(rig.main->state(), TfrmMain::State::Reading);
+        rig.main->btnBeginReadClick();
+        for (const char *text : {"设置成功！", "写入成功！", "标定成功！"})
+            QVERIFY2(shown.contains(QString::fromUtf8(text)), text);
+        for (const char *text : {"读取超时！", "写入失败！", "标定失败！"})
+            QVERIFY2(!shown.contains(QString::fromUtf8(text)), text);
+        QVERIFY(!rig.sim.waitForLine(QStringLiteral("STORED")).isEmpty());
+        for (const auto &[code, value] :
+             {std::pair{3, 0}, {5, 100}, {14, 0}, {6, 600000}, {15, 300000}, {4, 2}})
+            QCOMPARE(rig.sim.command(QStringLiteral("get %1").arg(code)), QStringLiteral("OK %1").arg(value));
+        QVERIFY(rig.prompts.errors.isEmpty());
     }
 
     void realModalShowingStartsAndStopsTheTicks()
@@ -538,7 +665,7 @@ private slots:
         });
         watcher.start();
         OpenCalibration(*rig.dialog);
-        QVERIFY(ticking);
+        QTRY_VERIFY(ticking);
         QVERIFY(!rig.dialog->isVisible());
         QVERIFY(!rig.dialog->timerTmpRead().isActive());
     }
@@ -550,14 +677,14 @@ private slots:
         rig.runDialog([&] {
             rig.dialog->timerTmpRead().start();
             rig.sim.kill();
-            rig.dialog->TimerTmpReadTimer();
-            QVERIFY(!rig.dialog->timerTmpRead().isActive());
+            QVERIFY(rig.tick());
+            QTRY_VERIFY(!rig.dialog->timerTmpRead().isActive());
             // The loss is reported once, by the main window.
             QTRY_COMPARE(rig.prompts.errors.size(), 1);
             QVERIFY(rig.prompts.errors.first().startsWith(QStringLiteral("串口连接已断开")));
             // Once the port is closed, ticks do nothing at all.
             QTRY_VERIFY(!rig.main->IsPortOpen());
-            rig.dialog->TimerTmpReadTimer();
+            QVERIFY(rig.tick());
             QCOMPARE(rig.prompts.errors.size(), 1);
         });
     }

@@ -192,6 +192,11 @@ struct Rig {
     }
 
     void runCalibration(const std::function<void()> &script) { RunCalibrationDialog(*calibrate, script); }
+    /// Lets the calibration dialog's run go to its end.
+    bool calibrationSettled()
+    {
+        return sim().waitUntil([this] { return !calibrate->RunInProgress(); }, SoonMs);
+    }
     template <typename T> T *calibrateChild(const char *name) const
     {
         return calibrate->findChild<T *>(QLatin1String(name));
@@ -358,8 +363,10 @@ void TestDeviceFaults::lostDuringCalibrationEnd()
     bool ended = false;
     rig.runCalibration([&] {
         rig.calibrate->btnCalibrateClick();
+        QVERIFY(rig.calibrationSettled());
         rig.calibrate->btnNextPointClick();
         rig.calibrate->btnCalibrateClick();
+        QVERIFY(rig.calibrationSettled());
         QCOMPARE(CalibratedCount, 2);
         if (where == QLatin1String("write")) {
             rig.killInPause(2); // the pause after AVP1
@@ -370,6 +377,7 @@ void TestDeviceFaults::lostDuringCalibrationEnd()
             rig.killOnReceiving(Bytes(BuildDataFrame(SimAddress, code, value)));
         }
         rig.calibrate->btnEndClick();
+        QVERIFY(rig.calibrationSettled());
         ended = true;
         // The end sequence failed and closed the dialog.
         QVERIFY(!rig.calibrate->isVisible());

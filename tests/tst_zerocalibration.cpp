@@ -2,17 +2,37 @@
 #include "app/MainUnit.h"
 #include "calibration/ZeroCalibration.h"
 #include "device/DeviceLink.h"
+#include "device/ModuleSession.h"
 #include "device/Pause.h"
 #include "io/SettingsKeys.h"
 #include "io/SettingsStore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 namespace
 {
 constexpr DeviceAddress ModuleAddress = 1;
+
+/// Handles events until `condition` holds (false after `timeoutMs`); wakes
+/// at every event, so a run of many short steps is followed closely.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // WaitForMoreEvents returns at least this often
+    wake.start(10);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 QByteArray bytes(const QueryFrame &f)
 {
@@ -47,6 +67,12 @@ struct Rig {
         return connected && main->state() == TfrmMain::State::PortIdle;
     }
     QAbstractButton *btnZero() const { return main->findChild<QAbstractButton *>(QStringLiteral("btnZero")); }
+    /// Presses btnZero and lets the run go to its end (the busy cursor lasts as long).
+    bool zero()
+    {
+        main->btnZeroClick();
+        return WaitFor([] { return !QApplication::overrideCursor(); });
+    }
 
     /// Frames the module received up to now: a marker query is sent and
     /// awaited, so every earlier frame is in the log (the marker is left out).
@@ -74,12 +100,17 @@ private slots:
         QTest::addColumn<qint32>("pvp2");
         QTest::addColumn<qint32>("load");
         QTest::addColumn<qint32>("written");
+        QTest::addColumn<QString>("fault");
         // The simulator measures table(load) - ZerO; its default table is the
         // identity up to PVP2 at AD code 1000000.
-        QTest::newRow("1000 + 250") << 1000 << 1000000 << 1250 << 1250;
-        QTest::newRow("1000 - 300") << 1000 << 1000000 << 700 << 700;
+        QTest::newRow("1000 + 250") << 1000 << 1000000 << 1250 << 1250 << QString();
+        QTest::newRow("1000 - 300") << 1000 << 1000000 << 700 << 700 << QString();
         // table(1073741824) = 2^31, so the module measures 1.
-        QTest::newRow("wraps") << 2147483647 << 2000000 << 1073741824 << std::numeric_limits<qint32>::min();
+        QTest::newRow("wraps") << 2147483647 << 2000000 << 1073741824 << std::numeric_limits<qint32>::min()
+                               << QString();
+        // A reply-like frame with a wrong check byte and the value 9999 comes
+        // before every reply: neither read may take it.
+        QTest::newRow("noise before every reply") << 1000 << 1000000 << 1250 << 1250 << "fault noise on";
     }
     void writesTheWrappedSum()
     {
@@ -87,15 +118,20 @@ private slots:
         QFETCH(qint32, pvp2);
         QFETCH(qint32, load);
         QFETCH(qint32, written);
+        QFETCH(QString, fault);
         Rig rig;
         QVERIFY(rig.open());
         QVERIFY(rig.sim.ok(QStringLiteral("param 3 %1").arg(zero)));
         QVERIFY(rig.sim.ok(QStringLiteral("param 15 %1").arg(pvp2)));
         QVERIFY(rig.sim.ok(QStringLiteral("load %1").arg(load)));
+        if (!fault.isEmpty())
+            QVERIFY(rig.sim.ok(fault));
         rig.sim.clearLog();
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
+        // Each of the three replies came after its noise frame, which was dropped.
+        QCOMPARE(rig.main->link().droppedFrames(), quint64(fault.isEmpty() ? 0 : 3));
         QCOMPARE(rig.prompts.questions,
                  QStringList{QStringLiteral("即将标定传感器零点，请去掉传感器上的所有附加载荷")});
         QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
@@ -111,6 +147,46 @@ private slots:
         QVERIFY(rig.prompts.errors.isEmpty());
     }
 
+    void underLiveReadingOfALateModuleEveryStepIsAnswered()
+    {
+        Rig rig;
+        QVERIFY(rig.open());
+        QVERIFY(rig.sim.ok(QStringLiteral("param 3 1000")));
+        QVERIFY(rig.sim.ok(QStringLiteral("load 1250")));
+        QVERIFY(rig.sim.ok(QStringLiteral("fault late 40")));
+        QStringList shown;
+        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+                         [&](const QString &text) { shown << text; });
+        rig.sim.clearLog();
+        const auto polls = [&rig] {
+            int count = 0;
+            for (const QByteArray &frame : rig.sim.receivedFrames())
+                count += frame[2] == char(CmdReadValue);
+            return count;
+        };
+        // Live reading (every 100 ms) runs before, under and after the calibration.
+        rig.main->btnBeginReadClick();
+        QVERIFY(rig.sim.waitUntil([&] { return polls() >= 1; }, 5000));
+        rig.main->btnZeroClick();
+        QVERIFY(WaitFor([] { return !QApplication::overrideCursor(); }));
+        QVERIFY(rig.sim.waitUntil([&] { return polls() >= 3; }, 5000)); // its own value read counts once
+
+        QCOMPARE(rig.main->state(), TfrmMain::State::Reading);
+        QVERIFY(shown.contains(QStringLiteral("设置成功！")));
+        for (const char *failure : {"读取超时！", "写入失败！"})
+            QVERIFY2(!shown.contains(QString::fromUtf8(failure)), failure);
+        rig.main->btnBeginReadClick();
+        QCOMPARE(rig.sim.command(QStringLiteral("get 3")), QStringLiteral("OK 1250"));
+        QList<QByteArray> calibration;
+        for (const QByteArray &frame : rig.sim.receivedFrames()) {
+            if (frame[2] != char(CmdReadValue))
+                calibration << frame;
+        }
+        QCOMPARE(calibration, (QList<QByteArray>{bytes(BuildQueryFrame(ModuleAddress, CmdZerO)),
+                                                 bytes(BuildDataFrame(ModuleAddress, CmdZerO, 1250))}));
+        QVERIFY(rig.prompts.errors.isEmpty());
+    }
+
     void cancelSendsNothing()
     {
         Rig rig;
@@ -119,7 +195,7 @@ private slots:
         rig.prompts.answerYes = false;
         rig.sim.clearLog();
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QCOMPARE(rig.prompts.questions.size(), 1);
         QVERIFY(rig.framesSoFar().isEmpty());
@@ -135,6 +211,7 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("framesSent");
         QTest::newRow("silent module") << "fault silent on" << false << "读取超时！" << 1;
+        QTest::newRow("every reply corrupted") << "fault badcheck on" << false << "读取超时！" << 1;
         // A reply carrying another command byte is no zero value: nothing is
         // written.
         QTest::newRow("other command byte") << "fault cmd 7" << false << "读取超时！" << 1;
@@ -158,7 +235,7 @@ private slots:
             QVERIFY(rig.sim.ok(fault));
         rig.sim.clearLog();
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QCOMPARE(rig.main->ValueText(), shown);
         const QList<QByteArray> frames = rig.framesSoFar();
@@ -177,7 +254,7 @@ private slots:
         rig.setSetting(SettingsKeys::SectionSystemParameters, SettingsKeys::KeyWaitInterval,
                        QStringLiteral("-50"));
         QVERIFY(rig.open());
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
         QCOMPARE(rig.main->ValueText(), QStringLiteral("设置成功！"));
         QCOMPARE(rig.pauses, QList<int>{0});
         // The setting itself is left as the operator wrote it.
@@ -196,7 +273,7 @@ private slots:
             rig.sim.kill();
         });
 
-        rig.main->btnZeroClick();
+        QVERIFY(rig.zero());
 
         QVERIFY(busyMeanwhile);
         QVERIFY(!QApplication::overrideCursor());

@@ -1,8 +1,6 @@
 #include "calibration/CalibrateUnit.h"
 
-#include "calibration/ZeroCalibration.h"
 #include "device/ModuleSession.h"
-#include "device/Pause.h"
 #include "io/SettingsKeys.h"
 #include "io/SettingsStore.h"
 #include "ui_CalibrateUnit.h"
@@ -14,6 +12,8 @@
 #include <QShowEvent>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 std::array<LinearPoint, CalibrationPointCount> LinearPoints{};
 int CurrentPoint = 0;
@@ -74,76 +74,22 @@ QString TextStoreNotConfirmed()
     return QCoreApplication::translate("TfrmCalibrate", "标定未完成：模块未确认保存标定表。");
 }
 
-/// An exchange of the end sequence. Only the module's acknowledgement (a reply
-/// carrying the request's command byte) counts as answered: a reply to another
-/// request arriving meanwhile, or a wait ended by closing the dialog, does
-/// not. A port that went away meanwhile counts as not answered (the loss is
-/// reported once, elsewhere), so the sequence takes its failure path and the
-/// dialog closes.
-template <typename Frame> bool EndExchange(DeviceLink &link, const Frame &frame)
-{
-    try {
-        return link.ExchangeExpecting(frame);
-    } catch (const ReportedError &) {
-        return false;
-    }
-}
-
 /// "Average Count" as used: at least one sample per point.
 int AverageCount(const ModuleSession &session)
 {
     return std::max(1, session.current().AverageCount);
 }
 
-/// Remembers the enabled state of the buttons that must not act while a point
-/// is averaged, disables them, and puts the remembered states back on leaving.
-class ButtonsLock
-{
-public:
-    ButtonsLock(QWidget *a, QWidget *b)
-        : m_a(a), m_b(b), m_aEnabled(a->isEnabled()), m_bEnabled(b->isEnabled())
-    {
-        m_a->setEnabled(false);
-        m_b->setEnabled(false);
-    }
-    ~ButtonsLock() { release(); }
-    ButtonsLock(const ButtonsLock &) = delete;
-    ButtonsLock &operator=(const ButtonsLock &) = delete;
-    void release()
-    {
-        if (m_released)
-            return;
-        m_released = true;
-        m_a->setEnabled(m_aEnabled);
-        m_b->setEnabled(m_bEnabled);
-    }
-
-private:
-    QWidget *m_a;
-    QWidget *m_b;
-    bool m_aEnabled;
-    bool m_bEnabled;
-    bool m_released = false;
-};
 } // namespace
 
 void OpenCalibration(TfrmCalibrate &dialog)
 {
-    ModuleSession &session = dialog.session();
-    bool cleared = false;
-    Guarded(dialog.parentWidget(), [&] {
-        session.link().ReapplyFraming();
-        session.SetValueText(QString());
-        // Only the module's acknowledgement of this write opens the dialog.
-        cleared = session.link().ExchangeExpecting(BuildDataFrame(session.CurrentAddress(), CmdZerO, 0));
-        session.SetValueText(cleared ? TextSetOk() : TextWriteFailed());
-    });
-    if (cleared)
-        ShowModal(&dialog);
+    dialog.Open();
 }
 
 TfrmCalibrate::TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QWidget *parent)
-    : QDialog(parent), m_session(session), m_settings(settings), m_ui(std::make_unique<Ui::TfrmCalibrate>())
+    : QDialog(parent), m_session(session), m_settings(settings), m_ui(std::make_unique<Ui::TfrmCalibrate>()),
+      m_run(session)
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -156,11 +102,29 @@ TfrmCalibrate::TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QW
     connect(m_ui->btnCalibrate, &QPushButton::clicked, this, &TfrmCalibrate::btnCalibrateClick);
     connect(m_ui->btnNextPoint, &QPushButton::clicked, this, &TfrmCalibrate::btnNextPointClick);
     connect(m_ui->btnEnd, &QPushButton::clicked, this, &TfrmCalibrate::btnEndClick);
+    connect(&m_run, &CalibrationRun::finished, this, &TfrmCalibrate::RunFinished);
+    connect(&m_run, &CalibrationRun::sampling, this, [this] { m_session.SetValueText(TextBusy()); });
+    connect(&m_run, &CalibrationRun::sampleTaken, this,
+            [this] { m_ui->pbrRead->setValue(m_ui->pbrRead->value() + 1); });
+    connect(&m_run, &CalibrationRun::countWritten, this,
+            [this](bool answered) { m_session.SetValueText(answered ? TextWriteOk() : TextWriteFailed()); });
 }
 
 TfrmCalibrate::~TfrmCalibrate()
 {
     m_timerTmpRead.stop();
+    if (m_tickPending)
+        m_session.link().Cancel(m_tickId);
+}
+
+void TfrmCalibrate::Open()
+{
+    if (m_run.isRunning() || isVisible())
+        return;
+    m_session.link().ReapplyFraming();
+    m_session.SetValueText(QString());
+    m_work = Work::Opening;
+    m_run.clearZero();
 }
 
 bool TfrmCalibrate::CurrentPointGreyed() const
@@ -193,6 +157,7 @@ void TfrmCalibrate::closeEvent(QCloseEvent *event)
 {
     FormClose();
     QDialog::closeEvent(event);
+    ShowClosingMessage();
 }
 
 void TfrmCalibrate::done(int result)
@@ -200,6 +165,13 @@ void TfrmCalibrate::done(int result)
     // Escape and the window's own closing both end here.
     FormClose();
     QDialog::done(result);
+    ShowClosingMessage();
+}
+
+void TfrmCalibrate::ShowClosingMessage()
+{
+    if (!m_closingMessage.isEmpty())
+        Prompts().showError(parentWidget(), std::exchange(m_closingMessage, QString()));
 }
 
 void TfrmCalibrate::FormShow()
@@ -226,8 +198,19 @@ void TfrmCalibrate::FormShow()
 void TfrmCalibrate::FormClose()
 {
     m_closed = true;
+    StopTicks();
+    // A run cut short ends here; what it leaves undone is told once the
+    // dialog is hidden.
+    m_run.cancel();
+}
+
+void TfrmCalibrate::StopTicks()
+{
     m_timerTmpRead.stop();
-    m_session.link().AbortExchange();
+    if (m_tickPending) {
+        m_tickPending = false;
+        m_session.link().Cancel(m_tickId);
+    }
 }
 
 void TfrmCalibrate::TimerTmpReadTimer()
@@ -237,112 +220,143 @@ void TfrmCalibrate::TimerTmpReadTimer()
         m_timerTmpRead.stop(); // the port went away; the operator has been told
         return;
     }
-    Guarded(this, [&] {
-        const CommandCode command = ReadAdNext ? CmdReadAdCode : CmdReadValue;
-        bool answered = false;
-        try {
-            answered = link.Exchange(BuildQueryFrame(m_session.CurrentAddress(), command));
-        } catch (...) {
-            // No further ticks into a failing port while the error is shown.
-            m_timerTmpRead.stop();
-            throw;
-        }
-        if (answered) {
-            const QString value = QString::number(link.reply().ReplyValue);
-            if (link.reply().ReplyCommand == CmdReadAdCode)
-                m_ui->sttAV->setText(value);
-            else
-                m_session.SetValueText(value);
-            ReadAdNext = !ReadAdNext;
-        } else if (ReadAdNext) {
-            m_ui->sttAV->setText(TextReadTimeout());
-        } else {
-            m_session.SetValueText(TextReadTimeout());
-        }
-    });
+    // One tick at a time: the next asks once the last one's request has ended.
+    if (m_tickPending)
+        return;
+    const CommandCode command = ReadAdNext ? CmdReadAdCode : CmdReadValue;
+    m_tickPending = true;
+    m_tickId = link.Request(LineRequest::For(BuildQueryFrame(m_session.CurrentAddress(), command)), this,
+                            [this](const LineOutcome &outcome) {
+                                m_tickPending = false;
+                                TickEnded(outcome);
+                            });
 }
 
-bool TfrmCalibrate::AveragePoint(std::int64_t &average)
+void TfrmCalibrate::TickEnded(const LineOutcome &outcome)
 {
-    DeviceLink &link = m_session.link();
-    const int count = AverageCount(m_session);
-    Pause(SettleBeforeAveragingMs);
-    std::int64_t sum = 0;
-    int samples = 0;
-    m_session.SetValueText(TextBusy());
-    for (;;) {
-        if (m_closed)
-            return false;
-        const bool answered = link.Exchange(BuildQueryFrame(m_session.CurrentAddress(), CmdReadAdCode));
-        if (m_closed)
-            return false; // closed while waiting (that wait ended as answered): the
-                          // point is given up
-        if (!answered) {
-            m_ui->sttAV->setText(TextReadTimeout());
-            return false;
-        }
-        if (link.reply().ReplyCommand == CmdReadAdCode) {
-            sum += link.reply().ReplyValue;
-            if (++samples == count)
-                break;
-            m_ui->pbrRead->setValue(m_ui->pbrRead->value() + 1);
-        }
-        Pause(WaitIntervalMs(m_session));
+    switch (JudgeStep(outcome)) {
+    case StepEnding::Answered: {
+        const QString value = QString::number(outcome.reply.value);
+        if (outcome.reply.command == CmdReadAdCode)
+            m_ui->sttAV->setText(value);
+        else
+            m_session.SetValueText(value);
+        ReadAdNext = !ReadAdNext;
+        return;
     }
-    average = sum / count; // truncates toward zero
-    return true;
+    case StepEnding::Unanswered:
+        // The same request again next time.
+        if (ReadAdNext)
+            m_ui->sttAV->setText(TextReadTimeout());
+        else
+            m_session.SetValueText(TextReadTimeout());
+        return;
+    case StepEnding::Failed:
+        // No further ticks into a failing port while the error is shown.
+        m_timerTmpRead.stop();
+        if (!outcome.errorReported)
+            Prompts().showError(this, outcome.error);
+        return;
+    }
 }
 
 void TfrmCalibrate::btnCalibrateClick()
 {
-    Guarded(this, [&] {
-        SetCurrentPointGreyed(true);
-        m_ui->pbrRead->setMaximum(AverageCount(m_session) - 1);
-        m_ui->pbrRead->setValue(0);
-        m_timerTmpRead.stop();
-        m_session.link().AbortExchange();
+    if (m_run.isRunning())
+        return;
+    SetCurrentPointGreyed(true);
+    m_ui->pbrRead->setMaximum(AverageCount(m_session) - 1);
+    m_ui->pbrRead->setValue(0);
+    // A tick still waiting is withdrawn; the samples queue behind whatever
+    // is on the line.
+    StopTicks();
+    m_ui->btnCalibrate->setEnabled(false);
+    m_ui->sttAV->clear();
+    m_busy.emplace();
+    m_nextWasEnabled = m_ui->btnNextPoint->isEnabled();
+    m_endWasEnabled = m_ui->btnEnd->isEnabled();
+    m_ui->btnNextPoint->setEnabled(false);
+    m_ui->btnEnd->setEnabled(false);
+    m_work = Work::Averaging;
+    m_run.averagePoint(AverageCount(m_session), WaitIntervalMs(m_session));
+}
 
-        m_ui->btnCalibrate->setEnabled(false);
-        m_ui->sttAV->clear();
-        BusyCursor busy;
-        ButtonsLock lock(m_ui->btnNextPoint, m_ui->btnEnd);
-        struct Restore {
-            TfrmCalibrate *dialog;
-            ~Restore()
-            {
-                dialog->m_ui->btnCalibrate->setEnabled(true);
-                // The busy text goes with the averaging, however it ended (a
-                // lost port or a closed dialog leaves no tick to replace it).
-                if (dialog->m_session.ValueText() == TextBusy())
-                    dialog->m_session.SetValueText(QString());
-            }
-        } restore{this};
+void TfrmCalibrate::RestoreButtons()
+{
+    m_ui->btnNextPoint->setEnabled(m_nextWasEnabled);
+    m_ui->btnEnd->setEnabled(m_endWasEnabled);
+}
 
-        std::int64_t average = 0;
-        if (!AveragePoint(average)) {
-            if (!m_closed)
-                StartTmpRead();
-            return;
-        }
-        m_ui->sttAV->setText(QString::number(average));
+void TfrmCalibrate::RunFinished(CalibrationRun::Ending ending)
+{
+    switch (m_work) {
+    case Work::Opening:
+        return Opened(ending);
+    case Work::Averaging:
+        return PointEnded(ending);
+    case Work::Ending:
+        return TableEnded(ending);
+    }
+}
 
-        LinearPoint &point = LinearPointAt(CurrentPoint);
-        point.PV = m_ui->spePV->clampedValue();
-        point.AV = static_cast<std::int32_t>(average); // a mean of 32-bit codes fits
-        const QString section = SettingsKeys::LinearPointSection(CurrentPoint);
-        m_settings.WriteInteger(section, SettingsKeys::KeyPV, point.PV);
-        m_settings.WriteInteger(section, SettingsKeys::KeyAV, point.AV);
+void TfrmCalibrate::ShowFailure(QWidget *parent)
+{
+    if (!m_run.failureReported())
+        Prompts().showError(parent, m_run.failureText());
+}
 
-        lock.release();
-        m_ui->btnNextPoint->setEnabled(CurrentPoint < LastPoint);
-        if (CurrentPoint > FirstPoint)
-            m_ui->btnEnd->setEnabled(true);
-        CalibratedCount = CurrentPoint;
-        StartTmpRead();
-        busy.restore();
-        m_ui->btnCalibrate->setText(CaptionRecalibrate());
-        SetCurrentPointGreyed(false);
-    });
+void TfrmCalibrate::Opened(CalibrationRun::Ending ending)
+{
+    if (ending == CalibrationRun::Ending::Failed)
+        return ShowFailure(parentWidget());
+    // Only the module's acknowledgement of this write opens the dialog.
+    const bool cleared = ending == CalibrationRun::Ending::Done;
+    m_session.SetValueText(cleared ? TextSetOk() : TextWriteFailed());
+    if (cleared)
+        ShowModal(this);
+}
+
+void TfrmCalibrate::PointEnded(CalibrationRun::Ending ending)
+{
+    m_ui->btnCalibrate->setEnabled(true);
+    // The busy text goes with the averaging, however it ended (a lost port
+    // or a closed dialog leaves no tick to replace it).
+    if (m_session.ValueText() == TextBusy())
+        m_session.SetValueText(QString());
+    if (ending == CalibrationRun::Ending::Done)
+        return PointAveraged();
+    // Nothing is stored; the point keeps its earlier state, caption and grey number.
+    RestoreButtons();
+    m_busy.reset();
+    if (ending == CalibrationRun::Ending::Unanswered) {
+        m_ui->sttAV->setText(TextReadTimeout());
+        if (!m_closed)
+            StartTmpRead();
+    } else if (ending == CalibrationRun::Ending::Failed) {
+        ShowFailure(this);
+    }
+}
+
+void TfrmCalibrate::PointAveraged()
+{
+    const std::int32_t average = m_run.average();
+    m_ui->sttAV->setText(QString::number(average));
+    LinearPoint &point = LinearPointAt(CurrentPoint);
+    point.PV = m_ui->spePV->clampedValue();
+    point.AV = average;
+    const QString section = SettingsKeys::LinearPointSection(CurrentPoint);
+    m_settings.WriteInteger(section, SettingsKeys::KeyPV, point.PV);
+    m_settings.WriteInteger(section, SettingsKeys::KeyAV, point.AV);
+
+    RestoreButtons();
+    m_ui->btnNextPoint->setEnabled(CurrentPoint < LastPoint);
+    if (CurrentPoint > FirstPoint)
+        m_ui->btnEnd->setEnabled(true);
+    CalibratedCount = CurrentPoint;
+    StartTmpRead();
+    m_busy.reset();
+    m_ui->btnCalibrate->setText(CaptionRecalibrate());
+    SetCurrentPointGreyed(false);
 }
 
 void TfrmCalibrate::btnNextPointClick()
@@ -359,61 +373,39 @@ void TfrmCalibrate::btnNextPointClick()
     m_ui->btnCalibrate->setText(CaptionCalibrate());
 }
 
-bool TfrmCalibrate::WritePointTable()
-{
-    DeviceLink &link = m_session.link();
-    for (int k = FirstPoint; k <= CalibratedCount; ++k) {
-        const LinearPoint &point = LinearPointAt(k);
-        if (!EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdAVP(k), point.AV)) || m_closed)
-            return false;
-        Pause(EndWritePauseMs);
-        if (!EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdPVP(k), point.PV)) || m_closed)
-            return false;
-        Pause(EndWritePauseMs);
-    }
-    return true;
-}
-
 void TfrmCalibrate::btnEndClick()
 {
-    Guarded(this, [&] {
-        DeviceLink &link = m_session.link();
-        m_timerTmpRead.stop();
-        link.AbortExchange();
-        BusyCursor busy;
-        Pause(EndStartPauseMs);
+    if (m_run.isRunning())
+        return;
+    StopTicks();
+    m_busy.emplace();
+    m_work = Work::Ending;
+    std::vector<LinearPoint> points;
+    for (int k = FirstPoint; k <= CalibratedCount; ++k)
+        points.push_back(LinearPointAt(k));
+    m_run.writeTable(std::move(points));
+}
 
-        if (!WritePointTable()) {
-            if (m_closed) {
-                // Closed by the operator meanwhile: nothing further is sent.
-                busy.restore();
-                Prompts().showError(parentWidget(), TextTableNotStored());
-                return;
-            }
-            m_ui->sttAV->setText(TextWriteFailed());
-            busy.restore();
-            close();
-            return;
-        }
-
-        const bool counted =
-            EndExchange(link, BuildDataFrame(m_session.CurrentAddress(), CmdPointCount, CalibratedCount));
-        m_session.SetValueText(counted ? TextWriteOk() : TextWriteFailed());
-        if (m_closed) {
-            busy.restore();
-            Prompts().showError(parentWidget(), TextTableNotStored());
-            return;
-        }
-        Pause(EndStorePauseMs);
-        const bool stored = EndExchange(link, BuildQueryFrame(m_session.CurrentAddress(), CmdStore));
-        m_session.SetValueText(stored ? TextCalibrationOk() : TextCalibrationFailed());
-        busy.restore();
-        if (m_closed && !stored) {
-            // The store request went out, but the dialog was closed before
-            // the module acknowledged it.
-            Prompts().showError(parentWidget(), TextStoreNotConfirmed());
-            return;
-        }
-        close(); // stops TimerTmpRead again
-    });
+void TfrmCalibrate::TableEnded(CalibrationRun::Ending ending)
+{
+    using Ending = CalibrationRun::Ending;
+    m_busy.reset();
+    const bool storing = m_run.phase() == CalibrationRun::Phase::Storing;
+    switch (ending) {
+    case Ending::Cancelled:
+        // Closed by the operator meanwhile: nothing further is sent.
+        m_closingMessage = storing ? TextStoreNotConfirmed() : TextTableNotStored();
+        return;
+    case Ending::Failed:
+        return ShowFailure(this);
+    case Ending::Done:
+    case Ending::Unanswered:
+        break;
+    }
+    if (storing)
+        m_session.SetValueText(ending == Ending::Done ? TextCalibrationOk() : TextCalibrationFailed());
+    else
+        m_ui->sttAV->setText(
+            TextWriteFailed()); // the remaining points, PointCount and the store are not sent
+    close();                    // stops TimerTmpRead again
 }

@@ -2,8 +2,12 @@
 // The multi-point calibration: the main window's "多段标定(&M)" button clears
 // the module's zero value and opens the dialog "正在标定", which averages the
 // module's AD code for each load point the operator sets up and finally writes
-// the point table, the point count and a store request to the module.
+// the point table, the point count and a store request to the module. The
+// sequences themselves are device/CalibrationRun; the dialog starts them,
+// shows their progress and outcome, and cancels them when it is closed.
 
+#include "calibration/ZeroCalibration.h"
+#include "device/CalibrationRun.h"
 #include "device/Protocol.h"
 
 #include <QDialog>
@@ -12,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class ModuleSession;
 class SettingsStore;
@@ -20,13 +25,6 @@ namespace Ui
 {
 class TfrmCalibrate;
 }
-
-/// One calibration point: averaged AD code and the output value that belongs to
-/// it.
-struct LinearPoint {
-    std::int32_t AV = 0;
-    std::int32_t PV = 0;
-};
 
 // Calibration state for the whole program run; kept between openings of the
 // dialog. Point k (1..9) is LinearPoints[k - 1].
@@ -47,8 +45,9 @@ inline LinearPoint &LinearPointAt(int k)
 class TfrmCalibrate;
 
 /// Handler body of the main window's btnCalibrate: writes ZerO = 0 to the
-/// module at the session's current address and, when that is answered, shows
-/// `dialog` modally. Never throws.
+/// module at the session's current address and returns at once; when the
+/// write is acknowledged, `dialog` is shown modally. Never throws; does
+/// nothing while the dialog is shown or a run of it lasts.
 void OpenCalibration(TfrmCalibrate &dialog);
 
 class TfrmCalibrate : public QDialog
@@ -56,10 +55,10 @@ class TfrmCalibrate : public QDialog
     Q_OBJECT
 public:
     static constexpr int TmpReadIntervalMs = 100;
-    static constexpr int SettleBeforeAveragingMs = 200;
-    static constexpr int EndStartPauseMs = 100;
-    static constexpr int EndWritePauseMs = 20;
-    static constexpr int EndStorePauseMs = 100;
+    static constexpr int SettleBeforeAveragingMs = CalibrationRun::SettleBeforeAveragingMs;
+    static constexpr int EndStartPauseMs = CalibrationRun::TableStartPauseMs;
+    static constexpr int EndWritePauseMs = CalibrationRun::TableWritePauseMs;
+    static constexpr int EndStorePauseMs = CalibrationRun::StorePauseMs;
     static constexpr int PVMin = 0;
     static constexpr int PVMax = 1000000;
 
@@ -73,6 +72,13 @@ public:
     QTimer &timerTmpRead() { return m_timerTmpRead; }
     /// True while sttCurrentPoint shows the not-yet-calibrated (grey) colour.
     bool CurrentPointGreyed() const;
+    /// The zero write before showing, a point's averaging or the end sequence is running.
+    bool RunInProgress() const { return m_run.isRunning(); }
+    /// An idle tick's request waits for the line or its reply.
+    bool TickPending() const { return m_tickPending; }
+
+    /// Starts the opening: the ZerO = 0 write, then the modal dialog.
+    void Open();
 
 public slots:
     void FormShow();
@@ -90,16 +96,38 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    /// What the run in progress (or the last one) does for the dialog.
+    enum class Work { Opening, Averaging, Ending };
+
     void SetCurrentPointGreyed(bool grey);
     void StartTmpRead();
-    bool AveragePoint(std::int64_t &average);
-    bool WritePointTable();
+    /// Stops the idle ticks and withdraws the request of one still waiting.
+    void StopTicks();
+    void TickEnded(const LineOutcome &outcome);
+    void RunFinished(CalibrationRun::Ending ending);
+    void Opened(CalibrationRun::Ending ending);
+    void PointEnded(CalibrationRun::Ending ending);
+    void PointAveraged();
+    void TableEnded(CalibrationRun::Ending ending);
+    /// Shows a failed request's reason over `parent`, unless it is told elsewhere.
+    void ShowFailure(QWidget *parent);
+    /// Puts back the states btnNextPoint and btnEnd had before the averaging.
+    void RestoreButtons();
+    /// Tells the operator, once the dialog is hidden, what its closing cut short.
+    void ShowClosingMessage();
 
     ModuleSession &m_session;
     SettingsStore &m_settings;
     std::unique_ptr<Ui::TfrmCalibrate> m_ui;
     QTimer m_timerTmpRead;
-    /// Set when the dialog closes, cleared when it is shown: a handler whose
-    /// wait the closing interrupted stops instead of going on unseen.
+    CalibrationRun m_run;
+    Work m_work = Work::Opening;
+    quint64 m_tickId = 0;
+    bool m_tickPending = false;
+    std::optional<BusyCursor> m_busy;
+    bool m_nextWasEnabled = false;
+    bool m_endWasEnabled = false;
+    QString m_closingMessage;
+    /// Set when the dialog closes, cleared when it is shown.
     bool m_closed = true;
 };

@@ -1,15 +1,16 @@
 #include "calibration/ZeroCalibration.h"
 
 #include "device/ModuleSession.h"
-#include "device/Pause.h"
-#include "device/Protocol.h"
+#include "device/ZeroCalibrationRun.h"
 #include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QPointer>
+#include <QWidget>
 
 #include <algorithm>
-#include <cstdint>
+#include <memory>
 
 namespace
 {
@@ -38,68 +39,27 @@ QString TextWriteFailed()
     return QCoreApplication::translate("ZeroCalibration", "写入失败！");
 }
 
-/// On leaving, clears a busy text still shown (the run was cut short by a
-/// failed write).
-/// Tells the caller the run is on (it keeps its button disabled) and, on
-/// leaving, that it ended; a busy text still shown then (the run was cut short
-/// by a failed write) is cleared.
-class RunningGuard
+/// Shows how the run ended in the session's status text; a failure that is
+/// not told elsewhere goes to the standard error dialog over `parent`.
+void ShowEnding(ModuleSession &session, const ZeroCalibrationRun &run, ZeroCalibrationRun::Ending ending,
+                QWidget *parent)
 {
-public:
-    RunningGuard(ModuleSession &session, const std::function<void(bool)> &running)
-        : m_session(session), m_running(running)
-    {
-        if (m_running)
-            m_running(true);
+    using Ending = ZeroCalibrationRun::Ending;
+    switch (ending) {
+    case Ending::Written:
+        return session.SetValueText(TextWriteOk());
+    case Ending::ReadUnanswered:
+        return session.SetValueText(TextReadTimeout());
+    case Ending::WriteUnanswered:
+        return session.SetValueText(TextWriteFailed());
+    case Ending::Failed:
+    case Ending::Cancelled:
+        break;
     }
-    ~RunningGuard()
-    {
-        if (m_running)
-            m_running(false);
-        if (m_session.ValueText() == TextBusy())
-            m_session.SetValueText(QString());
-    }
-    RunningGuard(const RunningGuard &) = delete;
-    RunningGuard &operator=(const RunningGuard &) = delete;
-
-private:
-    ModuleSession &m_session;
-    const std::function<void(bool)> &m_running;
-};
-
-/// Sum of two 32-bit values with two's-complement wrap-around.
-std::int32_t WrappingSum(std::int32_t a, std::int32_t b)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-
-void ZeroCalibrationSequence(ModuleSession &session)
-{
-    DeviceLink &link = session.link();
-    session.SetValueText(TextBusy());
-
-    // A reply carrying another command byte answered some other request (a
-    // poll running underneath, a stray reply): it is no zero value, so the
-    // read counts as failed rather than as 0.
-    if (!link.ExchangeExpecting(BuildQueryFrame(session.CurrentAddress(), CmdZerO))) {
-        session.SetValueText(TextReadTimeout());
-        return;
-    }
-    const std::int32_t oldZero = link.reply().ReplyValue;
-
-    Pause(WaitIntervalMs(session));
-
-    if (!link.ExchangeExpecting(BuildQueryFrame(session.CurrentAddress(), CmdReadValue))) {
-        session.SetValueText(TextReadTimeout());
-        return;
-    }
-    const std::int32_t measured = link.reply().ReplyValue;
-
-    const std::int32_t newZero = WrappingSum(oldZero, measured);
-    // Only the module's acknowledgement of this write (command byte 3) is a
-    // success; a reply to another request arriving meanwhile is not.
-    const bool written = link.ExchangeExpecting(BuildDataFrame(session.CurrentAddress(), CmdZerO, newZero));
-    session.SetValueText(written ? TextWriteOk() : TextWriteFailed());
+    if (session.ValueText() == TextBusy())
+        session.SetValueText(QString());
+    if (ending == Ending::Failed && !run.failureReported())
+        Prompts().showError(parent, run.failureText());
 }
 } // namespace
 
@@ -124,14 +84,30 @@ int WaitIntervalMs(const ModuleSession &session)
 void RunZeroCalibration(ModuleSession &session, QWidget *parent,
                         const std::function<void(bool running)> &running)
 {
-    Guarded(parent, [&] {
-        if (!Prompts().askOkCancel(parent, ConfirmTitle(), ConfirmText()))
+    // The run lives with the window that started it (or with the session).
+    QObject *owner = parent ? static_cast<QObject *>(parent) : &session;
+    for (const ZeroCalibrationRun *run :
+         owner->findChildren<ZeroCalibrationRun *>(Qt::FindDirectChildrenOnly)) {
+        if (run->isRunning())
             return;
-        session.link().ReapplyFraming();
-        // Declared inside the guarded body: both are restored before an error
-        // dialog is shown.
-        RunningGuard guard(session, running);
-        BusyCursor busy;
-        ZeroCalibrationSequence(session);
-    });
+    }
+    if (!Prompts().askOkCancel(parent, ConfirmTitle(), ConfirmText()))
+        return;
+    session.link().ReapplyFraming();
+    auto *run = new ZeroCalibrationRun(session, owner);
+    // Both end with the run, whichever way it ends (also when its owner goes first).
+    auto busy = std::make_shared<BusyCursor>();
+    if (running)
+        running(true);
+    session.SetValueText(TextBusy());
+    QObject::connect(run, &ZeroCalibrationRun::finished, run,
+                     [run, busy, running, &session,
+                      dialogParent = QPointer<QWidget>(parent)](ZeroCalibrationRun::Ending ending) {
+                         run->deleteLater();
+                         if (running)
+                             running(false);
+                         busy->restore();
+                         ShowEnding(session, *run, ending, dialogParent);
+                     });
+    run->start(WaitIntervalMs(session));
 }

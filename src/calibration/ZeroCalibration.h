@@ -10,13 +10,16 @@ class ModuleSession;
 class QWidget;
 
 /// Handler body of the main window's btnZero (the window keeps the button
-/// disabled while it runs). Asks for confirmation, then reads ZerO and the
-/// measured value of the module at the session's current address and writes
-/// their 32-bit sum as ZerO. Outcome texts go to the session's status text; a
-/// serial failure is shown in the standard error dialog over `parent`. Never
-/// throws. The cursor is restored, and the busy text cleared, on every ending.
-/// `running` (when given) is told true once the operator confirmed and false
-/// when the run ends, before any error dialog: the caller locks its button.
+/// disabled while it runs). Asks for confirmation, then starts the zero
+/// calibration (device/ZeroCalibrationRun) of the module at the session's
+/// current address and returns at once; the run goes on from the event loop.
+/// Outcome texts go to the session's status text; a request that cannot go
+/// out is shown in the standard error dialog over `parent`. Never throws. The
+/// busy cursor is shown while the run lasts, and the busy text cleared, on
+/// every ending. `running` (when given) is told true once the operator
+/// confirmed and false when the run ends, before any error dialog: the caller
+/// locks its button. A second call while a run of the same window lasts does
+/// nothing.
 void RunZeroCalibration(ModuleSession &session, QWidget *parent,
                         const std::function<void(bool running)> &running = {});
 

@@ -75,6 +75,8 @@ void RunCalibrationDialog(TfrmCalibrate &dialog, const std::function<void()> &sc
         return d->result();
     });
     OpenCalibration(dialog);
+    // The dialog is shown once the module acknowledged the ZerO write.
+    (void)QTest::qWaitFor([&dialog] { return !dialog.RunInProgress(); }, 4 * DeviceLink::DefaultReplyTimeoutMs);
     SetModalHook({});
 }
 

@@ -269,6 +269,7 @@ bool Run::calibration(AppWindows &app)
     });
     m_sim.ok(QStringLiteral("load %1").arg(EmptyScaleLoad));
     main.btnCalibrateClick();
+    WaitUntil(m_sim, [&] { return !dialog.RunInProgress(); }); // the ZerO write, then the dialog
     SetModalHook({});
     if (!dialog.isVisible())
         return fail("the calibration dialog did not open");
@@ -276,10 +277,12 @@ bool Run::calibration(AppWindows &app)
     // Point 1, the empty scale (its proposed value 0), then point 2 under the
     // reference weight.
     dialog.btnCalibrateClick();
+    WaitUntil(m_sim, [&] { return !dialog.RunInProgress(); });
     dialog.btnNextPointClick();
     m_sim.ok(QStringLiteral("load %1").arg(ReferenceLoad));
     pv->setClampedValue(ReferencePV);
     dialog.btnCalibrateClick();
+    WaitUntil(m_sim, [&] { return !dialog.RunInProgress(); });
     if (!finish->isEnabled())
         return fail("the calibration points were not taken");
     const bool saved = save(&dialog, QStringLiteral("calibration"));
