@@ -421,6 +421,8 @@ void TfrmMain::ApplyState(State state)
             control->setEnabled(false);
         m_ui->mnuEvaluate->setEnabled(false);
     }
+    if (m_zeroRunning)
+        m_ui->btnZero->setEnabled(false);
     ShowDroppedFrames();
     // While an export or import runs, nothing may change the samples under it.
     const bool filesFree = !m_fileWorkRunning;
@@ -503,11 +505,12 @@ void TfrmMain::btnSystemParamsClick()
 
 void TfrmMain::btnZeroClick()
 {
-    // The button stays disabled while the calibration runs; afterwards it
-    // gets the state the table gives it (reading may have been started, or the
-    // port lost, while an exchange waited).
+    // The button stays disabled while the calibration runs, whatever else
+    // changes the window's state meanwhile; afterwards it gets the state the
+    // table gives it (reading may have been started, or the port lost).
     RunZeroCalibration(m_session, this, [this](bool running) {
-        m_ui->btnZero->setEnabled(!running && m_state == State::PortIdle);
+        m_zeroRunning = running;
+        ApplyState(m_state);
     });
 }
 

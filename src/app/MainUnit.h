@@ -191,6 +191,7 @@ private:
     enum class AddressRun { None, Reading, Setting };
     AddressRun m_addressRun = AddressRun::None;
     bool m_resumeReading = false; ///< reading goes on after the set-address run
+    bool m_zeroRunning = false;   ///< a zero calibration runs
     qint64 m_sampleCount = 0;
     bool m_formShown = false;
     bool m_lostNoticePending = false;
