@@ -55,7 +55,8 @@ private:
         m_sim.waitUntil([&] { return process.state() == QProcess::NotRunning; }, RunTimeoutMs);
         Result result;
         result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        result.lines =
+            QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         result.error = QString::fromUtf8(process.readAllStandardError());
         return result;
     }
@@ -131,18 +132,20 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QByteArray>("frame"); // empty: nothing may be sent
-        QTest::newRow("get ZerO") << QStringList{"get", "--code", "ZerO", "--access-code", "59"} << 0 << "1000"
-                                  << QByteArray::fromHex("3F01033D23");
+        QTest::newRow("get ZerO") << QStringList{"get", "--code", "ZerO", "--access-code", "59"} << 0
+                                  << "1000" << QByteArray::fromHex("3F01033D23");
         QTest::newRow("set -1, factory code")
             << QStringList{"set", "--code", "3", "--value", "-1", "--access-code", "284163"} << 0 << ""
             << Hex("3D0103FFFFFFFF3F23");
-        QTest::newRow("set hex") << QStringList{"set", "--code", "PVP1", "--value", "0x1F", "--access-code", "59"}
+        QTest::newRow("set hex") << QStringList{"set",  "--code",        "PVP1", "--value",
+                                                "0x1F", "--access-code", "59"}
                                  << 0 << "" << Hex("3D010E0000001F2D23");
         QTest::newRow("no code, no terminal") << QStringList{"get", "--code", "3"} << 6 << "" << QByteArray();
-        QTest::newRow("leading zero") << QStringList{"get", "--code", "3", "--access-code", "059"} << 6 << ""
-                                      << QByteArray();
-        QTest::newRow("special level") << QStringList{"set", "--code", "3", "--value", "1", "--access-code", "705"}
-                                       << 6 << "" << QByteArray();
+        QTest::newRow("leading zero")
+            << QStringList{"get", "--code", "3", "--access-code", "059"} << 6 << "" << QByteArray();
+        QTest::newRow("special level")
+            << QStringList{"set", "--code", "3", "--value", "1", "--access-code", "705"} << 6 << ""
+            << QByteArray();
     }
     void param()
     {
@@ -151,7 +154,8 @@ private slots:
         QFETCH(QString, output);
         QFETCH(QByteArray, frame);
         QVERIFY(m_sim.ok(QStringLiteral("param 3 1000")));
-        const Result r = Run(QStringList{"param"} + arguments + QStringList{"--port", "PORT", "--address", "1"});
+        const Result r =
+            Run(QStringList{"param"} + arguments + QStringList{"--port", "PORT", "--address", "1"});
         QCOMPARE(r.code, code);
         QCOMPARE(r.lines.join(QLatin1Char('\n')), output);
         QCOMPARE(Received(), frame.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{frame});
@@ -165,17 +169,24 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::newRow("address 300") << QStringList{"read", "--port", "PORT", "--address", "300"} << 2;
         QTest::newRow("no port") << QStringList{"read", "--address", "1"} << 2;
-        QTest::newRow("missing port") << QStringList{"read", "--port", "/dev/no-such-port", "--address", "1"} << 2;
+        QTest::newRow("missing port")
+            << QStringList{"read", "--port", "/dev/no-such-port", "--address", "1"} << 2;
         QTest::newRow("count abc") << QStringList{"read", "--port", "PORT", "-a", "1", "--count", "abc"} << 2;
-        QTest::newRow("format xml") << QStringList{"read", "--port", "PORT", "-a", "1", "--format", "xml"} << 2;
+        QTest::newRow("format xml") << QStringList{"read", "--port", "PORT", "-a", "1", "--format", "xml"}
+                                    << 2;
         QTest::newRow("count and duration")
             << QStringList{"read", "--port", "PORT", "-a", "1", "--count", "1", "--duration", "1"} << 2;
-        QTest::newRow("bad broker") << QStringList{"read", "--port", "PORT", "-a", "1", "--mqtt", "http://x"} << 2;
-        QTest::newRow("value abc") << QStringList{"param", "set", "--port", "PORT", "-a", "1", "--code", "3",
+        QTest::newRow("bad broker") << QStringList{"read", "--port", "PORT", "-a", "1", "--mqtt", "http://x"}
+                                    << 2;
+        QTest::newRow("value abc") << QStringList{"param",   "set", "--port",        "PORT",
+                                                  "-a",      "1",   "--code",        "3",
                                                   "--value", "abc", "--access-code", "59"}
                                    << 2;
-        QTest::newRow("code 23") << QStringList{"param", "get", "--port", "PORT", "-a", "1", "--code", "23"} << 2;
-        QTest::newRow("one point") << QStringList{"calibrate", "--port", "PORT", "-a", "1", "--points", "5:10"} << 2;
+        QTest::newRow("code 23") << QStringList{"param", "get", "--port", "PORT", "-a", "1", "--code", "23"}
+                                 << 2;
+        QTest::newRow("one point") << QStringList{"calibrate", "--port",   "PORT", "-a",
+                                                  "1",         "--points", "5:10"}
+                                   << 2;
         QTest::newRow("scan 5..4") << QStringList{"scan", "--port", "PORT", "--from", "5", "--to", "4"} << 2;
         QTest::newRow("unknown") << QStringList{"watch", "--port", "PORT"} << 2;
     }
@@ -191,7 +202,8 @@ private slots:
         // The same refusal in Chinese under a Chinese locale.
         const Result zh = Run(arguments, {QStringLiteral("LC_ALL=zh_CN.UTF-8")});
         QCOMPARE(zh.code, code);
-        QVERIFY2(zh.error != r.error && zh.error.contains(QRegularExpression(QStringLiteral("[\\x{4e00}-\\x{9fff}]"))),
+        QVERIFY2(zh.error != r.error &&
+                     zh.error.contains(QRegularExpression(QStringLiteral("[\\x{4e00}-\\x{9fff}]"))),
                  qPrintable(zh.error));
     }
 
@@ -210,7 +222,8 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("frames");
         QTest::newRow("read") << QStringList{"read", "--count", "1"} << 4 << 1;
-        QTest::newRow("set") << QStringList{"param", "set", "--code", "3", "--value", "5", "--access-code", "59"}
+        QTest::newRow("set") << QStringList{"param",   "set", "--code",        "3",
+                                            "--value", "5",   "--access-code", "59"}
                              << 5 << 1;
         QTest::newRow("zero: no write") << QStringList{"zero"} << 4 << 1;
     }
@@ -248,12 +261,14 @@ private slots:
         const Result r = Run({"zero", "--port", "PORT", "--address", "1", "--wait", "10"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.lines, QStringList{"1250"});
-        QCOMPARE(Received(), (QList<QByteArray>{Hex("3F01033D23"), Hex("3F01013F23"), Hex("3D0103000004E2D923")}));
+        QCOMPARE(Received(),
+                 (QList<QByteArray>{Hex("3F01033D23"), Hex("3F01013F23"), Hex("3D0103000004E2D923")}));
     }
 
     void calibrateWritesTheTable()
     {
-        const Result r = Run({"calibrate", "--port", "PORT", "-a", "1", "--points", "100:0,5000:1000,9000:2000"});
+        const Result r =
+            Run({"calibrate", "--port", "PORT", "-a", "1", "--points", "100:0,5000:1000,9000:2000"});
         QCOMPARE(r.code, 0);
         // ZerO 0, then AVPn and PVPn in turn, PointCount 3, the store.
         QCOMPARE(Received(), (QList<QByteArray>{Hex("3D0103000000003F23"), Hex("3D0105000000645D23"),
@@ -266,7 +281,8 @@ private slots:
     void calibrationStopsAtAnUnansweredWrite()
     {
         QVERIFY(m_sim.ok(QStringLiteral("fault mute 15 data")));
-        const Result r = Run({"calibrate", "--port", "PORT", "-a", "1", "--timeout", "150", "--points", "1:2,3:4,5:6"});
+        const Result r =
+            Run({"calibrate", "--port", "PORT", "-a", "1", "--timeout", "150", "--points", "1:2,3:4,5:6"});
         QCOMPARE(r.code, 5);
         QCOMPARE(Received().size(), 5); // ZerO, AVP1, PVP1, AVP2, PVP2: no PointCount, no store
     }
@@ -294,7 +310,8 @@ private slots:
         const Result r = Run({"read", "--port", "PORT", "-a", "7", "--count", "3", "--mqtt", broker.url()});
         QCOMPARE(r.code, 0);
         QTRY_COMPARE(subscriber.payloads("kelvarin/line1/7/state").size(), 3);
-        const QJsonObject o = QJsonDocument::fromJson(subscriber.payloads("kelvarin/line1/7/state").last()).object();
+        const QJsonObject o =
+            QJsonDocument::fromJson(subscriber.payloads("kelvarin/line1/7/state").last()).object();
         QCOMPARE(o.value(QLatin1String("value")).toDouble(), 246.8);
         QCOMPARE(o.value(QLatin1String("raw")).toInt(), 2468);
     }

@@ -41,7 +41,8 @@ qint64 Integer(const QCommandLineParser &parser, const QString &name, qint64 min
     if (!ok)
         ThrowBadArgument(KelvarinCli::tr("%1: \"%2\" is not a whole number.").arg(Dashed(name), text));
     if (value < min || value > max)
-        ThrowBadArgument(KelvarinCli::tr("%1: %2 is outside %3..%4.").arg(Dashed(name)).arg(value).arg(min).arg(max));
+        ThrowBadArgument(
+            KelvarinCli::tr("%1: %2 is outside %3..%4.").arg(Dashed(name)).arg(value).arg(min).arg(max));
     return value;
 }
 
@@ -70,7 +71,8 @@ QString Port(const QCommandLineParser &parser)
 {
     const QString name = parser.value(QStringLiteral("port"));
     if (name.isEmpty())
-        ThrowBadArgument(KelvarinCli::tr("--port is needed: the serial port of the line, e.g. /dev/ttyUSB0."));
+        ThrowBadArgument(
+            KelvarinCli::tr("--port is needed: the serial port of the line, e.g. /dev/ttyUSB0."));
     // A bare name ("ttyUSB0") is a device in /dev, as the serial port takes it.
     const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
     if (!QFileInfo::exists(path))

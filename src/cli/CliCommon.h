@@ -52,7 +52,8 @@ namespace CliOptions
 {
 /// The value of option `name` as a whole number in min..max, or `fallback`
 /// when the option is not given.
-qint64 Integer(const QCommandLineParser &parser, const QString &name, qint64 min, qint64 max, qint64 fallback);
+qint64 Integer(const QCommandLineParser &parser, const QString &name, qint64 min, qint64 max,
+               qint64 fallback);
 /// A whole number, decimal or hexadecimal after "0x" (read as the 32-bit
 /// pattern the module stores), for a parameter value.
 std::int32_t ParameterValue(const QString &option, const QString &text);

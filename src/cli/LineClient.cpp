@@ -40,9 +40,9 @@ void LineClient::open()
     try {
         m_session.OpenPort(m_line.port);
     } catch (const OperatorError &error) {
-        throw CliError(ExitCode::PortUnavailable,
-                       KelvarinCli::tr("Cannot open the port %1: %2")
-                           .arg(m_line.port, error.message().simplified()));
+        throw CliError(
+            ExitCode::PortUnavailable,
+            KelvarinCli::tr("Cannot open the port %1: %2").arg(m_line.port, error.message().simplified()));
     }
 }
 
@@ -79,9 +79,11 @@ LineOutcome LineClient::require(LineRequest request, ExitCode timeoutCode, const
     case LineOutcome::Status::Cancelled:
         return outcome;
     case LineOutcome::Status::TimedOut:
-        throw CliError(timeoutCode, KelvarinCli::tr("%1: no answer within %2 ms.").arg(what).arg(m_line.replyTimeoutMs));
+        throw CliError(timeoutCode,
+                       KelvarinCli::tr("%1: no answer within %2 ms.").arg(what).arg(m_line.replyTimeoutMs));
     case LineOutcome::Status::Failed:
-        throw CliError(ExitCode::PortUnavailable, KelvarinCli::tr("%1: %2").arg(what, outcome.error.simplified()));
+        throw CliError(ExitCode::PortUnavailable,
+                       KelvarinCli::tr("%1: %2").arg(what, outcome.error.simplified()));
     case LineOutcome::Status::Refused:
         break;
     }

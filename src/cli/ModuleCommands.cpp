@@ -34,14 +34,16 @@ CommandCode ParameterCode(const QString &text)
         return CmdPointCount;
     if (const auto match = point.match(name); match.hasMatch()) {
         const int k = match.captured(2).toInt();
-        return match.captured(1).compare(QLatin1String("AVP"), Qt::CaseInsensitive) == 0 ? CmdAVP(k) : CmdPVP(k);
+        return match.captured(1).compare(QLatin1String("AVP"), Qt::CaseInsensitive) == 0 ? CmdAVP(k)
+                                                                                         : CmdPVP(k);
     }
     bool ok = false;
     const int code = name.toInt(&ok);
     if (!ok || code < FirstGeneralParam || code > LastGeneralParam)
-        ThrowBadArgument(KelvarinCli::tr("--code: \"%1\" is no general parameter (2..22, or DN, ZerO, PointCount, "
-                                         "AVP1..AVP9, PVP1..PVP9).")
-                             .arg(text));
+        ThrowBadArgument(
+            KelvarinCli::tr("--code: \"%1\" is no general parameter (2..22, or DN, ZerO, PointCount, "
+                            "AVP1..AVP9, PVP1..PVP9).")
+                .arg(text));
     return CommandCode(code);
 }
 
@@ -52,9 +54,10 @@ void CheckAccess(const QCommandLineParser &parser)
     QString code = parser.value(QStringLiteral("access-code"));
     if (!parser.isSet(QStringLiteral("access-code"))) {
         if (!Platform::IsTerminal(StdIn) || !Platform::ReadSecretLine(KelvarinCli::tr("Access code: "), code))
-            throw CliError(ExitCode::AccessDenied,
-                           KelvarinCli::tr("The parameters need the access code: give --access-code, or run on a "
-                                           "terminal to be asked for it."));
+            throw CliError(
+                ExitCode::AccessDenied,
+                KelvarinCli::tr("The parameters need the access code: give --access-code, or run on a "
+                                "terminal to be asked for it."));
     }
     // Compared exactly, as the parameter windows compare it.
     if (code != UserAccessCode && code != FactoryAccessCode)
@@ -83,7 +86,8 @@ std::vector<Point> Points(const QCommandLineParser &parser)
         const Point point{CliOptions::ParameterValue(QStringLiteral("points"), pair[0]),
                           CliOptions::ParameterValue(QStringLiteral("points"), pair[1])};
         if (point.pv < 0 || point.pv > MaxPV)
-            ThrowBadArgument(KelvarinCli::tr("--points: the output value %1 is outside 0..%2.").arg(point.pv).arg(MaxPV));
+            ThrowBadArgument(
+                KelvarinCli::tr("--points: the output value %1 is outside 0..%2.").arg(point.pv).arg(MaxPV));
         points.push_back(point);
     }
     return points;
@@ -104,19 +108,23 @@ LineRequest Query(DeviceAddress address, CommandCode command)
 
 void DeclareParam(QCommandLineParser &parser)
 {
-    parser.addPositionalArgument(QStringLiteral("action"), KelvarinCli::tr("get or set"), QStringLiteral("get|set"));
+    parser.addPositionalArgument(QStringLiteral("action"), KelvarinCli::tr("get or set"),
+                                 QStringLiteral("get|set"));
     CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
     CliOptions::AddAddressOption(parser);
-    parser.addOption({QStringLiteral("code"),
-                      KelvarinCli::tr("General parameter: 2..22, or DN, ZerO, PointCount, AVP1..AVP9, PVP1..PVP9."),
-                      KelvarinCli::tr("code")});
-    parser.addOption({QStringLiteral("value"),
-                      KelvarinCli::tr("Value to set: a 32-bit whole number, decimal or hexadecimal after 0x."),
-                      KelvarinCli::tr("value")});
-    parser.addOption({QStringLiteral("access-code"),
-                      KelvarinCli::tr("The user's or factory access code. Without it the code is asked for on the "
-                                      "terminal; with no terminal the command is refused."),
-                      KelvarinCli::tr("code")});
+    parser.addOption(
+        {QStringLiteral("code"),
+         KelvarinCli::tr("General parameter: 2..22, or DN, ZerO, PointCount, AVP1..AVP9, PVP1..PVP9."),
+         KelvarinCli::tr("code")});
+    parser.addOption(
+        {QStringLiteral("value"),
+         KelvarinCli::tr("Value to set: a 32-bit whole number, decimal or hexadecimal after 0x."),
+         KelvarinCli::tr("value")});
+    parser.addOption(
+        {QStringLiteral("access-code"),
+         KelvarinCli::tr("The user's or factory access code. Without it the code is asked for on the "
+                         "terminal; with no terminal the command is refused."),
+         KelvarinCli::tr("code")});
 }
 
 ExitCode RunParam(const QCommandLineParser &parser)
@@ -146,7 +154,8 @@ ExitCode RunParam(const QCommandLineParser &parser)
         client.require(Write(address, code, value), ExitCode::NotAcknowledged, what);
         CliOutput::Progress(KelvarinCli::tr("Written."));
     } else {
-        CliOutput::Data(QString::number(client.require(Query(address, code), ExitCode::NoAnswer, what).reply.value));
+        CliOutput::Data(
+            QString::number(client.require(Query(address, code), ExitCode::NoAnswer, what).reply.value));
     }
     return ExitCode::Success;
 }
@@ -157,11 +166,12 @@ void DeclareZero(QCommandLineParser &parser)
 {
     CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
     CliOptions::AddAddressOption(parser);
-    parser.addOption({QStringLiteral("wait"),
-                      KelvarinCli::tr("Pause in milliseconds between reading the zero value and the measured value "
-                                      "(default %1).")
-                          .arg(DefaultWaitIntervalMs),
-                      KelvarinCli::tr("ms")});
+    parser.addOption(
+        {QStringLiteral("wait"),
+         KelvarinCli::tr("Pause in milliseconds between reading the zero value and the measured value "
+                         "(default %1).")
+             .arg(DefaultWaitIntervalMs),
+         KelvarinCli::tr("ms")});
 }
 
 ExitCode RunZero(const QCommandLineParser &parser)
@@ -175,14 +185,18 @@ ExitCode RunZero(const QCommandLineParser &parser)
     // The module's zero value plus what it measures unloaded becomes its new
     // zero value (32-bit, wrapping); a read that times out leaves it untouched.
     const std::int32_t zero =
-        client.require(Query(address, CmdZerO), ExitCode::NoAnswer, KelvarinCli::tr("Reading the zero value")).reply.value;
-    client.sleep(waitMs);
-    const std::int32_t measured =
-        client.require(Query(address, CmdReadValue), ExitCode::NoAnswer, KelvarinCli::tr("Reading the measured value"))
+        client.require(Query(address, CmdZerO), ExitCode::NoAnswer, KelvarinCli::tr("Reading the zero value"))
             .reply.value;
+    client.sleep(waitMs);
+    const std::int32_t measured = client
+                                      .require(Query(address, CmdReadValue), ExitCode::NoAnswer,
+                                               KelvarinCli::tr("Reading the measured value"))
+                                      .reply.value;
     const auto sum = std::int32_t(std::uint32_t(zero) + std::uint32_t(measured));
-    client.require(Write(address, CmdZerO, sum), ExitCode::NotAcknowledged, KelvarinCli::tr("Writing the zero value"));
-    CliOutput::Progress(KelvarinCli::tr("Zero value %1 + measured %2 = %3 written.").arg(zero).arg(measured).arg(sum));
+    client.require(Write(address, CmdZerO, sum), ExitCode::NotAcknowledged,
+                   KelvarinCli::tr("Writing the zero value"));
+    CliOutput::Progress(
+        KelvarinCli::tr("Zero value %1 + measured %2 = %3 written.").arg(zero).arg(measured).arg(sum));
     CliOutput::Data(QString::number(sum));
     return ExitCode::Success;
 }
@@ -193,10 +207,11 @@ void DeclareCalibrate(QCommandLineParser &parser)
 {
     CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
     CliOptions::AddAddressOption(parser);
-    parser.addOption({QStringLiteral("points"),
-                      KelvarinCli::tr("Calibration points in order, \"AV:PV,AV:PV,...\" (2..9): the AD code of each "
-                                      "load and the output value that belongs to it (0..1000000)."),
-                      KelvarinCli::tr("points")});
+    parser.addOption(
+        {QStringLiteral("points"),
+         KelvarinCli::tr("Calibration points in order, \"AV:PV,AV:PV,...\" (2..9): the AD code of each "
+                         "load and the output value that belongs to it (0..1000000)."),
+         KelvarinCli::tr("points")});
 }
 
 ExitCode RunCalibrate(const QCommandLineParser &parser)
@@ -210,7 +225,8 @@ ExitCode RunCalibrate(const QCommandLineParser &parser)
     client.open();
     // The zero value is cleared first; then the table, its size and the
     // closing store, with the module's pauses between them.
-    client.require(Write(address, CmdZerO, 0), ExitCode::NotAcknowledged, KelvarinCli::tr("Clearing the zero value"));
+    client.require(Write(address, CmdZerO, 0), ExitCode::NotAcknowledged,
+                   KelvarinCli::tr("Clearing the zero value"));
     client.sleep(TableStartPauseMs);
     for (int n = 1; n <= int(points.size()); ++n) {
         const Point &point = points[std::size_t(n - 1)];
@@ -224,12 +240,15 @@ ExitCode RunCalibrate(const QCommandLineParser &parser)
     // A PointCount without answer does not stop the closing store.
     const LineOutcome count = client.ask(Write(address, CmdPointCount, std::int32_t(points.size())));
     if (!count.answered() && !LineClient::stopRequested())
-        CliOutput::Error(KelvarinCli::tr("Writing PointCount: no answer within %1 ms.").arg(line.replyTimeoutMs));
+        CliOutput::Error(
+            KelvarinCli::tr("Writing PointCount: no answer within %1 ms.").arg(line.replyTimeoutMs));
     client.sleep(StorePauseMs);
-    client.require(Query(address, CmdStore), ExitCode::NotAcknowledged, KelvarinCli::tr("Storing the calibration"));
+    client.require(Query(address, CmdStore), ExitCode::NotAcknowledged,
+                   KelvarinCli::tr("Storing the calibration"));
     if (!count.answered())
-        throw CliError(ExitCode::NotAcknowledged, KelvarinCli::tr("The calibration was stored, but PointCount was "
-                                                                  "not acknowledged."));
+        throw CliError(ExitCode::NotAcknowledged,
+                       KelvarinCli::tr("The calibration was stored, but PointCount was "
+                                       "not acknowledged."));
     CliOutput::Progress(KelvarinCli::tr("Calibration of %1 points stored.").arg(points.size()));
     return ExitCode::Success;
 }

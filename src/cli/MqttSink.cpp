@@ -18,9 +18,10 @@ void MqttSink::AddOptions(QCommandLineParser &parser)
                       KelvarinCli::tr("Also publish every value to this MQTT broker: "
                                       "mqtt://[user[:password]@]host[:port] or mqtts://..."),
                       KelvarinCli::tr("url")});
-    parser.addOption({QStringLiteral("mqtt-line"),
-                      KelvarinCli::tr("Line name in the MQTT topics (default line1): kelvarin/<line>/<address>/state."),
-                      KelvarinCli::tr("name"), QStringLiteral("line1")});
+    parser.addOption(
+        {QStringLiteral("mqtt-line"),
+         KelvarinCli::tr("Line name in the MQTT topics (default line1): kelvarin/<line>/<address>/state."),
+         KelvarinCli::tr("name"), QStringLiteral("line1")});
 }
 
 std::unique_ptr<MqttSink> MqttSink::FromOptions(const QCommandLineParser &parser)
@@ -31,8 +32,9 @@ std::unique_ptr<MqttSink> MqttSink::FromOptions(const QCommandLineParser &parser
     options.brokerUrl = parser.value(QStringLiteral("mqtt"));
     options.line = parser.value(QStringLiteral("mqtt-line"));
     if (!MqttPublisher::parseBrokerUrl(options.brokerUrl))
-        ThrowBadArgument(KelvarinCli::tr("--mqtt: \"%1\" is no broker URL (mqtt://host[:port] or mqtts://...).")
-                             .arg(options.brokerUrl));
+        ThrowBadArgument(
+            KelvarinCli::tr("--mqtt: \"%1\" is no broker URL (mqtt://host[:port] or mqtts://...).")
+                .arg(options.brokerUrl));
     if (options.line.isEmpty())
         ThrowBadArgument(KelvarinCli::tr("--mqtt-line: the line name is empty."));
     return std::unique_ptr<MqttSink>(new MqttSink(options));

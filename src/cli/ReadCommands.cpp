@@ -98,15 +98,20 @@ ExitCode RunScan(const QCommandLineParser &parser)
         if (mqtt)
             mqtt->publish(sample, format);
     });
-    QObject::connect(&scanner, &BusScanner::conflict, [](DeviceAddress asked, DeviceAddress answered, bool late) {
-        CliOutput::Error(late ? KelvarinCli::tr("While %1 was asked, a late answer came from %2.").arg(asked).arg(answered)
-                              : KelvarinCli::tr("Bus conflict: while %1 was asked, an answer came from %2.")
-                                    .arg(asked)
-                                    .arg(answered));
-    });
+    QObject::connect(
+        &scanner, &BusScanner::conflict, [](DeviceAddress asked, DeviceAddress answered, bool late) {
+            CliOutput::Error(
+                late ? KelvarinCli::tr("While %1 was asked, a late answer came from %2.")
+                           .arg(asked)
+                           .arg(answered)
+                     : KelvarinCli::tr("Bus conflict: while %1 was asked, an answer came from %2.")
+                           .arg(asked)
+                           .arg(answered));
+        });
     QObject::connect(&scanner, &BusScanner::asking, [](DeviceAddress address, int index, int count) {
         if (index % ScanProgressEvery == 0)
-            CliOutput::Progress(KelvarinCli::tr("Asking address %1 (%2 of %3)...").arg(address).arg(index + 1).arg(count));
+            CliOutput::Progress(
+                KelvarinCli::tr("Asking address %1 (%2 of %3)...").arg(address).arg(index + 1).arg(count));
     });
     std::optional<BusScanner::Ending> ending;
     QString detail;
@@ -124,15 +129,18 @@ ExitCode RunScan(const QCommandLineParser &parser)
     case BusScanner::Ending::Stopped:
         break;
     case BusScanner::Ending::AutoSending:
-        throw CliError(ExitCode::Failure, KelvarinCli::tr("Modules are sending values on their own (automatic "
-                                                          "sending): switch them off and on, then scan again."));
+        throw CliError(ExitCode::Failure,
+                       KelvarinCli::tr("Modules are sending values on their own (automatic "
+                                       "sending): switch them off and on, then scan again."));
     case BusScanner::Ending::PortFailed:
-        throw CliError(ExitCode::PortUnavailable, KelvarinCli::tr("The scan ended: %1").arg(detail.simplified()));
+        throw CliError(ExitCode::PortUnavailable,
+                       KelvarinCli::tr("The scan ended: %1").arg(detail.simplified()));
     default:
         throw CliError(ExitCode::Failure, KelvarinCli::tr("The scan ended early."));
     }
     if (found == 0)
-        throw CliError(ExitCode::NoAnswer, KelvarinCli::tr("No module answered at addresses %1..%2.").arg(from).arg(to));
+        throw CliError(ExitCode::NoAnswer,
+                       KelvarinCli::tr("No module answered at addresses %1..%2.").arg(from).arg(to));
     return Finish(mqtt.get(), ExitCode::Success);
 }
 
@@ -161,8 +169,8 @@ ExitCode RunRead(const QCommandLineParser &parser)
         ThrowBadArgument(KelvarinCli::tr("--count and --duration exclude each other."));
     const qint64 count = CliOptions::Integer(parser, QStringLiteral("count"), 1, MaxCount, 0);
     const std::optional<qint64> durationMs = DurationMs(parser);
-    const int intervalMs = int(
-        CliOptions::Integer(parser, QStringLiteral("interval"), 0, MaxIntervalMs, CurrentSettings{}.ReadInterval));
+    const int intervalMs = int(CliOptions::Integer(parser, QStringLiteral("interval"), 0, MaxIntervalMs,
+                                                   CurrentSettings{}.ReadInterval));
     const SampleFormat format = SampleFormat::FromOptions(parser);
     const auto mqtt = MqttSink::FromOptions(parser);
 
@@ -173,7 +181,8 @@ ExitCode RunRead(const QCommandLineParser &parser)
         mqtt->start();
     if (!format.header().isEmpty())
         CliOutput::Data(format.header());
-    const QDeadlineTimer end = durationMs ? QDeadlineTimer(*durationMs) : QDeadlineTimer(QDeadlineTimer::Forever);
+    const QDeadlineTimer end =
+        durationMs ? QDeadlineTimer(*durationMs) : QDeadlineTimer(QDeadlineTimer::Forever);
     for (qint64 read = 0; count == 0 || read < count; ++read) {
         const QDeadlineTimer next(intervalMs);
         const LineOutcome outcome =
@@ -187,7 +196,8 @@ ExitCode RunRead(const QCommandLineParser &parser)
             mqtt->publish(sample, format);
         if (end.hasExpired() || (count != 0 && read + 1 >= count))
             break;
-        const qint64 pause = durationMs ? std::min(next.remainingTime(), end.remainingTime()) : next.remainingTime();
+        const qint64 pause =
+            durationMs ? std::min(next.remainingTime(), end.remainingTime()) : next.remainingTime();
         if (!client.sleep(int(pause)) || end.hasExpired())
             break;
     }
@@ -200,9 +210,11 @@ namespace
 {
 QString MonitorLine(const TrafficRow &row)
 {
-    const QString time = QDateTime::fromMSecsSinceEpoch(row.stamp.wallMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    const QString time =
+        QDateTime::fromMSecsSinceEpoch(row.stamp.wallMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     const QString since = QString::number(double(row.stamp.sinceOpenMs) / MsPerSecond, 'f', 3);
-    const QString direction = row.direction == TrafficRow::Direction::Sent ? QStringLiteral("TX") : QStringLiteral("RX");
+    const QString direction =
+        row.direction == TrafficRow::Direction::Sent ? QStringLiteral("TX") : QStringLiteral("RX");
     QStringList fields{since, time, direction};
     if (!row.isFrame()) {
         fields << QStringLiteral("-") << QStringLiteral("unframed") << QStringLiteral("-");
@@ -215,7 +227,8 @@ QString MonitorLine(const TrafficRow &row)
     }
     fields << (row.isFrame() ? (row.checkOk ? QStringLiteral("check-ok") : QStringLiteral("check-BAD"))
                              : QStringLiteral("-"))
-           << (row.isFrame() ? (row.endOk ? QStringLiteral("end-ok") : QStringLiteral("end-BAD")) : QStringLiteral("-"))
+           << (row.isFrame() ? (row.endOk ? QStringLiteral("end-ok") : QStringLiteral("end-BAD"))
+                             : QStringLiteral("-"))
            << HexBytes(row.raw);
     return fields.join(QLatin1Char('\t'));
 }
@@ -244,7 +257,9 @@ ExitCode RunMonitor(const QCommandLineParser &parser)
     DeviceLink &link = client.session().link();
     TrafficDecoder decoder;
     TrafficRows rows;
-    const auto stamp = [&link] { return TrafficStamp{link.openedElapsedMs(), QDateTime::currentMSecsSinceEpoch()}; };
+    const auto stamp = [&link] {
+        return TrafficStamp{link.openedElapsedMs(), QDateTime::currentMSecsSinceEpoch()};
+    };
     QObject::connect(&link, &DeviceLink::bytesRead, [&](const QByteArray &piece) {
         decoder.feedRead(piece, stamp(), rows);
         PrintRows(rows);
@@ -270,6 +285,7 @@ ExitCode RunMonitor(const QCommandLineParser &parser)
     decoder.flush(rows);
     PrintRows(rows);
     if (lost)
-        throw CliError(ExitCode::PortUnavailable, KelvarinCli::tr("The port went away: %1").arg(reason.simplified()));
+        throw CliError(ExitCode::PortUnavailable,
+                       KelvarinCli::tr("The port went away: %1").arg(reason.simplified()));
     return ExitCode::Success;
 }

@@ -2,7 +2,8 @@
 // Measured values as the tool prints them, in three formats:
 //   text  2026-12-10 08:00:00.123  1  2468  246.8 kg
 //   csv   time,epoch_ms,address,raw,value,unit  (a header line first)
-//   json  {"ts":"2026-12-10T08:00:00.123+08:00","epoch_ms":...,"address":1,"raw":2468,"value":246.8,"unit":"kg"}
+//   json
+//   {"ts":"2026-12-10T08:00:00.123+08:00","epoch_ms":...,"address":1,"raw":2468,"value":246.8,"unit":"kg"}
 //         (one object per line)
 // The value is the raw value divided by 10^decimals, written with exactly
 // that many decimals and "." as separator, computed from the integer. The

@@ -90,15 +90,18 @@ ExitCode Run(const QStringList &arguments)
             // The parser names the program by the path it was started with.
             QString text = parser.helpText();
             text.replace(0, text.indexOf(QLatin1Char('\n')),
-                         KelvarinCli::tr("Usage: kelvarin-cli %1 [options] %2").arg(name, QLatin1String(command.usage)));
+                         KelvarinCli::tr("Usage: kelvarin-cli %1 [options] %2")
+                             .arg(name, QLatin1String(command.usage)));
             std::fputs((text + QLatin1Char('\n') + ExitCodeHelp()).toLocal8Bit().constData(), stdout);
             return ExitCode::Success;
         }
         if (QString(command.usage).isEmpty() && !parser.positionalArguments().isEmpty())
-            ThrowBadArgument(KelvarinCli::tr("Unexpected argument: %1").arg(parser.positionalArguments().first()));
+            ThrowBadArgument(
+                KelvarinCli::tr("Unexpected argument: %1").arg(parser.positionalArguments().first()));
         return command.run(parser);
     }
-    ThrowBadArgument(KelvarinCli::tr("Unknown subcommand \"%1\"; \"kelvarin-cli --help\" lists them.").arg(name));
+    ThrowBadArgument(
+        KelvarinCli::tr("Unknown subcommand \"%1\"; \"kelvarin-cli --help\" lists them.").arg(name));
 }
 } // namespace
 

@@ -338,7 +338,8 @@ void MqttPublisher::stop()
 bool MqttPublisher::hasPending() const
 {
     const auto waiting = [](const auto &table) {
-        return std::any_of(table.begin(), table.end(), [](const ThrottleSlot &slot) { return slot.waiting.has_value(); });
+        return std::any_of(table.begin(), table.end(),
+                           [](const ThrottleSlot &slot) { return slot.waiting.has_value(); });
     };
     return !m_queue.empty() || !m_inFlight.isEmpty() || waiting(m_valueSlots) || waiting(m_channelSlots);
 }

@@ -6,9 +6,9 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <csignal>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
