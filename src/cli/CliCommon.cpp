@@ -1,6 +1,5 @@
 #include "cli/CliCommon.h"
 
-#include "device/DeviceLink.h"
 #include "device/ModuleSession.h"
 #include "io/Platform.h"
 

@@ -14,8 +14,6 @@
 
 namespace
 {
-constexpr char Version[] = "1.4";
-
 /// Chinese when the first locale variable that is set (LANGUAGE, LC_ALL,
 /// LC_MESSAGES, LANG, in this order) starts with "zh".
 bool WantsChinese()
@@ -70,7 +68,7 @@ ExitCode Run(const QStringList &arguments)
         return name.isEmpty() ? ExitCode::BadArguments : ExitCode::Success;
     }
     if (name == QLatin1String("--version")) {
-        CliOutput::Data(QStringLiteral("kelvarin-cli ") + QLatin1String(Version));
+        CliOutput::Data(QStringLiteral("kelvarin-cli ") + QLatin1String(KELVARIN_VERSION));
         return ExitCode::Success;
     }
     for (const Subcommand &command : Subcommands()) {
