@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests, the demo and the package
-# (scripts/package.sh) need.
+# Installs the Debian 12 packages the build, the tests and the demo need;
+#   --packaging    also what scripts/package.sh needs (dpkg-dev, lintian, ...)
+#   --screenshots  also what scripts/screenshots.sh needs (ImageMagick)
+# Runs apt-get as root, through sudo otherwise; does nothing when all are there.
 set -euo pipefail
 
 PACKAGES=(
     cmake g++ ninja-build
     qt6-base-dev qt6-serialport-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev libqt6opengl6-dev
-    fonts-wqy-microhei xvfb xauth xdotool imagemagick
+    fonts-wqy-microhei xvfb xauth
     clang-14 libclang-rt-14-dev
-    dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
     libmosquitto-dev pkg-config mosquitto mosquitto-clients
 )
+for group in "$@"; do
+    case "$group" in
+        --packaging) PACKAGES+=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin file) ;;
+        --screenshots) PACKAGES+=(imagemagick xdotool) ;;
+        *) echo "install-deps: unknown option $group" >&2; exit 2 ;;
+    esac
+done
 
 # The MQTT suite and benchmark start their own broker on a free port; the
 # system service the mosquitto package starts when it is installed is not
@@ -30,11 +38,12 @@ if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
 fi
 
+# One dpkg-query for all of them (it names the installed ones).
+installed="$(dpkg-query -W -f='${Package} ${Status}\n' "${PACKAGES[@]}" 2>/dev/null |
+    awk '$NF == "installed" && $(NF-1) == "ok" {print $1}' || true)"
 missing=()
 for p in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
+    grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 
 if [ "${#missing[@]}" -eq 0 ]; then

@@ -6,10 +6,11 @@
 # Exits non-zero on a build failure, a missing file or an error of a checker
 # (their warnings are printed).
 #
-#   sudo bash scripts/package.sh
-#   sudo apt install ./build/kelvarin_*.deb
+#   bash scripts/package.sh              (a user other than root: sudo bash ...)
+#   apt install ./build/kelvarin_*.deb
 #
-# SKIP_DEPS=1 skips scripts/install-deps.sh.
+# SKIP_DEPS=1 skips scripts/install-deps.sh --packaging (the packaging tools
+# are installed here only, not for building and testing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT="$PWD"
@@ -19,7 +20,7 @@ APP_ID="io.github.kelvarin.Kelvarin"
 ICON_SIZES=(16 22 24 32 48 64 128 256)
 
 if [ "${SKIP_DEPS:-0}" != 1 ]; then
-    bash scripts/install-deps.sh
+    bash scripts/install-deps.sh --packaging
 fi
 
 # Debian's hardening flags (as a Debian build would use them); no debug

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds Release, starts the module simulator on a
-# pseudo-terminal and the program with that port preselected.
+# Installs what is needed, builds Release (the program and the simulator
+# only), starts the module simulator on a pseudo-terminal and the program with
+# that port preselected.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 export BUILD_DIR="${BUILD_DIR:-build}"
-bash scripts/build.sh
+BUILD_TARGETS="kelvarin txsim" bash scripts/build.sh
 
+BUILD_DIR="$(cd "$BUILD_DIR" && pwd)"
 APP_DIR="$BUILD_DIR/src/app"
-PORT_LINK="$PWD/$BUILD_DIR/ttyTXSIM"
+PORT_LINK="$BUILD_DIR/ttyTXSIM"
 rm -f "$PORT_LINK"
 
 # The simulator reads control lines on its standard input; a FIFO keeps it
 # open for as long as the program runs (see README for the commands).
-CONTROL="$PWD/$BUILD_DIR/txsim.control"
+CONTROL="$BUILD_DIR/txsim.control"
 rm -f "$CONTROL"
 mkfifo "$CONTROL"
 "$BUILD_DIR/tools/txsim/txsim" --link "$PORT_LINK" --load 2500 --noise 3 <"$CONTROL" &

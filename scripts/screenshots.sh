@@ -6,9 +6,9 @@
 # against the module simulator (tools/screenshots starts it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --screenshots
 export BUILD_DIR="${BUILD_DIR:-build}"
-bash scripts/build.sh
+BUILD_TARGETS="screenshots txsim" bash scripts/build.sh
 
 OUTPUT_DIR="${OUTPUT_DIR:-docs}"
 mkdir -p "$OUTPUT_DIR"
