@@ -55,10 +55,12 @@ fail() {
 listing="$(dpkg-deb -c "$DEB" | awk '{print $NF}')"
 expected=(
     ./usr/bin/kelvarin
+    ./usr/bin/kelvarin-cli
     "./usr/share/applications/$APP_ID.desktop"
     "./usr/share/metainfo/$APP_ID.metainfo.xml"
     "./usr/share/icons/hicolor/scalable/apps/$APP_ID.svg"
     ./usr/share/man/man1/kelvarin.1.gz
+    ./usr/share/man/man1/kelvarin-cli.1.gz
     ./usr/share/doc/kelvarin/copyright
     ./usr/share/doc/kelvarin/changelog.Debian.gz
     ./usr/share/lintian/overrides/kelvarin

@@ -335,6 +335,15 @@ void MqttPublisher::stop()
     setStatus(false, tr("已停止"));
 }
 
+bool MqttPublisher::hasPending() const
+{
+    const auto waiting = [](const auto &table) {
+        return std::any_of(table.begin(), table.end(),
+                           [](const ThrottleSlot &slot) { return slot.waiting.has_value(); });
+    };
+    return !m_queue.empty() || !m_inFlight.isEmpty() || waiting(m_valueSlots) || waiting(m_channelSlots);
+}
+
 void MqttPublisher::publishValue(int address, qint64 rawValue, int decimals, const QString &unit,
                                  const QDateTime &ts)
 {

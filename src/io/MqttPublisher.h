@@ -115,6 +115,9 @@ public:
     quint64 droppedCount() const { return m_dropped; }     ///< oldest dropped from a full backlog
     quint64 throttledCount() const { return m_throttled; } ///< replaced by a newer value before their slot
     int backlogSize() const { return int(m_queue.size()); }
+    /// Whether anything given is not yet acknowledged by the broker: queued,
+    /// in flight, or waiting for its rate slot.
+    bool hasPending() const;
 
     QString stateTopic(int address) const;
     QString availabilityTopic() const;

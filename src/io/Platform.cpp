@@ -6,11 +6,15 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
+
+#include <cstdio>
 
 #include <cstdint>
 
@@ -283,6 +287,96 @@ void SyncDirectory(const QString &directory)
     }
 #else
     Q_UNUSED(directory);
+#endif
+}
+
+bool IsTerminal(int fd)
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(fd) == 1;
+#else
+    Q_UNUSED(fd);
+    return false;
+#endif
+}
+
+bool ReadSecretLine(const QString &prompt, QString &line)
+{
+#ifdef Q_OS_UNIX
+    if (!IsTerminal(STDIN_FILENO))
+        return false;
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    termios saved{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        silent.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    QByteArray bytes;
+    char c = 0;
+    ssize_t got = 0;
+    while ((got = ::read(STDIN_FILENO, &c, 1)) == 1 && c != '\n')
+        bytes.append(c);
+    if (quiet)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    line = QString::fromLocal8Bit(bytes);
+    return got == 1 || !bytes.isEmpty();
+#else
+    Q_UNUSED(prompt);
+    Q_UNUSED(line);
+    return false;
+#endif
+}
+
+#ifdef Q_OS_UNIX
+namespace
+{
+int stopPipeWrite = -1;
+
+extern "C" void WriteStopByte(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipeWrite, &byte, 1);
+    errno = saved;
+}
+} // namespace
+#endif
+
+int CatchStopSignals()
+{
+#ifdef Q_OS_UNIX
+    int ends[2];
+    if (stopPipeWrite >= 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    stopPipeWrite = ends[1];
+    struct sigaction action {
+    };
+    action.sa_handler = WriteStopByte;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    return ends[0];
+#else
+    return -1;
+#endif
+}
+
+bool TakeStopSignals(int handle)
+{
+#ifdef Q_OS_UNIX
+    char bytes[64];
+    bool any = false;
+    while (::read(handle, bytes, sizeof bytes) > 0)
+        any = true;
+    return any;
+#else
+    Q_UNUSED(handle);
+    return false;
 #endif
 }
 } // namespace Platform

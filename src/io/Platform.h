@@ -62,4 +62,18 @@ ReadOutcome ReadRegularFile(const QString &path, qint64 maxBytes, QByteArray &by
 bool SyncHandle(int handle, QString *error);
 /// Makes the latest renames in `directory` durable.
 void SyncDirectory(const QString &directory);
+
+// --- For a command-line program ----------------------------------------------
+/// Whether the standard stream `fd` (0 input, 1 output, 2 error) is a terminal.
+bool IsTerminal(int fd);
+/// Writes `prompt` to standard error and reads one line from the terminal on
+/// standard input with its echo off (restored afterwards). False when standard
+/// input is no terminal or the input ended.
+bool ReadSecretLine(const QString &prompt, QString &line);
+/// Catches SIGINT and SIGTERM from now on: each one writes a byte to a pipe
+/// whose read end (non-blocking, for a socket notifier) is returned; -1 where
+/// the system offers no such pipe. Once per process.
+int CatchStopSignals();
+/// Empties the pipe of CatchStopSignals; true when a signal came.
+bool TakeStopSignals(int handle);
 } // namespace Platform

@@ -1,0 +1,254 @@
+// The subcommands that write to a module: param, zero, calibrate.
+
+#include "cli/LineClient.h"
+#include "cli/Subcommands.h"
+#include "device/AccessCodes.h"
+#include "io/Platform.h"
+
+#include <QRegularExpression>
+
+namespace
+{
+constexpr int StdIn = 0;
+constexpr int MinPoints = 2;
+constexpr int MaxPV = 1000000;
+/// Pauses of the calibration table's end sequence, in milliseconds.
+constexpr int TableStartPauseMs = 100;
+constexpr int PointPauseMs = 20;
+constexpr int StorePauseMs = 100;
+constexpr int DefaultWaitIntervalMs = 200;
+constexpr int MaxWaitIntervalMs = 5000;
+
+/// A general parameter by its code (2..22) or short name (DN, ZerO,
+/// PointCount, AVP1..AVP9, PVP1..PVP9; any case).
+CommandCode ParameterCode(const QString &text)
+{
+    static const QRegularExpression point(QStringLiteral("^(AVP|PVP)([1-9])$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QString name = text.trimmed();
+    if (name.compare(QLatin1String("DN"), Qt::CaseInsensitive) == 0)
+        return CmdDN;
+    if (name.compare(QLatin1String("ZerO"), Qt::CaseInsensitive) == 0)
+        return CmdZerO;
+    if (name.compare(QLatin1String("PointCount"), Qt::CaseInsensitive) == 0)
+        return CmdPointCount;
+    if (const auto match = point.match(name); match.hasMatch()) {
+        const int k = match.captured(2).toInt();
+        return match.captured(1).compare(QLatin1String("AVP"), Qt::CaseInsensitive) == 0 ? CmdAVP(k)
+                                                                                         : CmdPVP(k);
+    }
+    bool ok = false;
+    const int code = name.toInt(&ok);
+    if (!ok || code < FirstGeneralParam || code > LastGeneralParam)
+        ThrowBadArgument(
+            KelvarinCli::tr("--code: \"%1\" is no general parameter (2..22, or DN, ZerO, PointCount, "
+                            "AVP1..AVP9, PVP1..PVP9).")
+                .arg(text));
+    return CommandCode(code);
+}
+
+/// The user's or the factory's access code, from --access-code or asked for
+/// on the terminal; CliError(AccessDenied) otherwise.
+void CheckAccess(const QCommandLineParser &parser)
+{
+    QString code = parser.value(QStringLiteral("access-code"));
+    if (!parser.isSet(QStringLiteral("access-code"))) {
+        if (!Platform::IsTerminal(StdIn) || !Platform::ReadSecretLine(KelvarinCli::tr("Access code: "), code))
+            throw CliError(
+                ExitCode::AccessDenied,
+                KelvarinCli::tr("The parameters need the access code: give --access-code, or run on a "
+                                "terminal to be asked for it."));
+    }
+    // Compared exactly, as the parameter windows compare it.
+    if (code != UserAccessCode && code != FactoryAccessCode)
+        throw CliError(ExitCode::AccessDenied, KelvarinCli::tr("Wrong access code."));
+}
+
+struct Point {
+    std::int32_t av = 0;
+    std::int32_t pv = 0;
+};
+
+/// --points "AV:PV,AV:PV,...": 2..9 points, AD code and output value each.
+std::vector<Point> Points(const QCommandLineParser &parser)
+{
+    const QString text = parser.value(QStringLiteral("points"));
+    const QStringList items = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (items.size() < MinPoints || items.size() > CalibrationPointCount)
+        ThrowBadArgument(KelvarinCli::tr("--points: give %1 to %2 points as AV:PV, separated by commas.")
+                             .arg(MinPoints)
+                             .arg(CalibrationPointCount));
+    std::vector<Point> points;
+    for (const QString &item : items) {
+        const QStringList pair = item.split(QLatin1Char(':'));
+        if (pair.size() != 2)
+            ThrowBadArgument(KelvarinCli::tr("--points: \"%1\" is not AV:PV.").arg(item));
+        const Point point{CliOptions::ParameterValue(QStringLiteral("points"), pair[0]),
+                          CliOptions::ParameterValue(QStringLiteral("points"), pair[1])};
+        if (point.pv < 0 || point.pv > MaxPV)
+            ThrowBadArgument(
+                KelvarinCli::tr("--points: the output value %1 is outside 0..%2.").arg(point.pv).arg(MaxPV));
+        points.push_back(point);
+    }
+    return points;
+}
+
+LineRequest Write(DeviceAddress address, CommandCode command, std::int32_t value)
+{
+    return LineRequest::For(BuildDataFrame(address, command, value));
+}
+
+LineRequest Query(DeviceAddress address, CommandCode command)
+{
+    return LineRequest::For(BuildQueryFrame(address, command));
+}
+} // namespace
+
+// --- param --------------------------------------------------------------------------
+
+void DeclareParam(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("action"), KelvarinCli::tr("get or set"),
+                                 QStringLiteral("get|set"));
+    CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
+    CliOptions::AddAddressOption(parser);
+    parser.addOption(
+        {QStringLiteral("code"),
+         KelvarinCli::tr("General parameter: 2..22, or DN, ZerO, PointCount, AVP1..AVP9, PVP1..PVP9."),
+         KelvarinCli::tr("code")});
+    parser.addOption(
+        {QStringLiteral("value"),
+         KelvarinCli::tr("Value to set: a 32-bit whole number, decimal or hexadecimal after 0x."),
+         KelvarinCli::tr("value")});
+    parser.addOption(
+        {QStringLiteral("access-code"),
+         KelvarinCli::tr("The user's or factory access code. Without it the code is asked for on the "
+                         "terminal; with no terminal the command is refused."),
+         KelvarinCli::tr("code")});
+}
+
+ExitCode RunParam(const QCommandLineParser &parser)
+{
+    const QStringList actions = parser.positionalArguments();
+    if (actions.size() != 1 || (actions[0] != QLatin1String("get") && actions[0] != QLatin1String("set")))
+        ThrowBadArgument(KelvarinCli::tr("param needs one action: get or set."));
+    const bool set = actions[0] == QLatin1String("set");
+    const CliOptions::Line line = CliOptions::LineOf(parser);
+    const DeviceAddress address = CliOptions::Address(parser);
+    if (!parser.isSet(QStringLiteral("code")))
+        ThrowBadArgument(KelvarinCli::tr("--code is needed."));
+    const CommandCode code = ParameterCode(parser.value(QStringLiteral("code")));
+    std::int32_t value = 0;
+    if (set && !parser.isSet(QStringLiteral("value")))
+        ThrowBadArgument(KelvarinCli::tr("param set needs --value."));
+    if (!set && parser.isSet(QStringLiteral("value")))
+        ThrowBadArgument(KelvarinCli::tr("param get takes no --value."));
+    if (set)
+        value = CliOptions::ParameterValue(QStringLiteral("value"), parser.value(QStringLiteral("value")));
+    CheckAccess(parser);
+
+    LineClient client(line);
+    client.open();
+    const QString what = KelvarinCli::tr("Parameter %1 of address %2").arg(code).arg(address);
+    if (set) {
+        client.require(Write(address, code, value), ExitCode::NotAcknowledged, what);
+        CliOutput::Progress(KelvarinCli::tr("Written."));
+    } else {
+        CliOutput::Data(
+            QString::number(client.require(Query(address, code), ExitCode::NoAnswer, what).reply.value));
+    }
+    return ExitCode::Success;
+}
+
+// --- zero ---------------------------------------------------------------------------
+
+void DeclareZero(QCommandLineParser &parser)
+{
+    CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
+    CliOptions::AddAddressOption(parser);
+    parser.addOption(
+        {QStringLiteral("wait"),
+         KelvarinCli::tr("Pause in milliseconds between reading the zero value and the measured value "
+                         "(default %1).")
+             .arg(DefaultWaitIntervalMs),
+         KelvarinCli::tr("ms")});
+}
+
+ExitCode RunZero(const QCommandLineParser &parser)
+{
+    const CliOptions::Line line = CliOptions::LineOf(parser);
+    const DeviceAddress address = CliOptions::Address(parser);
+    const int waitMs =
+        int(CliOptions::Integer(parser, QStringLiteral("wait"), 0, MaxWaitIntervalMs, DefaultWaitIntervalMs));
+    LineClient client(line);
+    client.open();
+    // The module's zero value plus what it measures unloaded becomes its new
+    // zero value (32-bit, wrapping); a read that times out leaves it untouched.
+    const std::int32_t zero =
+        client.require(Query(address, CmdZerO), ExitCode::NoAnswer, KelvarinCli::tr("Reading the zero value"))
+            .reply.value;
+    client.sleep(waitMs);
+    const std::int32_t measured = client
+                                      .require(Query(address, CmdReadValue), ExitCode::NoAnswer,
+                                               KelvarinCli::tr("Reading the measured value"))
+                                      .reply.value;
+    const auto sum = std::int32_t(std::uint32_t(zero) + std::uint32_t(measured));
+    client.require(Write(address, CmdZerO, sum), ExitCode::NotAcknowledged,
+                   KelvarinCli::tr("Writing the zero value"));
+    CliOutput::Progress(
+        KelvarinCli::tr("Zero value %1 + measured %2 = %3 written.").arg(zero).arg(measured).arg(sum));
+    CliOutput::Data(QString::number(sum));
+    return ExitCode::Success;
+}
+
+// --- calibrate ------------------------------------------------------------------------
+
+void DeclareCalibrate(QCommandLineParser &parser)
+{
+    CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
+    CliOptions::AddAddressOption(parser);
+    parser.addOption(
+        {QStringLiteral("points"),
+         KelvarinCli::tr("Calibration points in order, \"AV:PV,AV:PV,...\" (2..9): the AD code of each "
+                         "load and the output value that belongs to it (0..1000000)."),
+         KelvarinCli::tr("points")});
+}
+
+ExitCode RunCalibrate(const QCommandLineParser &parser)
+{
+    const CliOptions::Line line = CliOptions::LineOf(parser);
+    const DeviceAddress address = CliOptions::Address(parser);
+    if (!parser.isSet(QStringLiteral("points")))
+        ThrowBadArgument(KelvarinCli::tr("--points is needed."));
+    const std::vector<Point> points = Points(parser);
+    LineClient client(line);
+    client.open();
+    // The zero value is cleared first; then the table, its size and the
+    // closing store, with the module's pauses between them.
+    client.require(Write(address, CmdZerO, 0), ExitCode::NotAcknowledged,
+                   KelvarinCli::tr("Clearing the zero value"));
+    client.sleep(TableStartPauseMs);
+    for (int n = 1; n <= int(points.size()); ++n) {
+        const Point &point = points[std::size_t(n - 1)];
+        client.require(Write(address, CmdAVP(n), point.av), ExitCode::NotAcknowledged,
+                       KelvarinCli::tr("Writing AVP%1").arg(n));
+        client.sleep(PointPauseMs);
+        client.require(Write(address, CmdPVP(n), point.pv), ExitCode::NotAcknowledged,
+                       KelvarinCli::tr("Writing PVP%1").arg(n));
+        client.sleep(PointPauseMs);
+    }
+    // A PointCount without answer does not stop the closing store.
+    const LineOutcome count = client.ask(Write(address, CmdPointCount, std::int32_t(points.size())));
+    if (!count.answered() && !LineClient::stopRequested())
+        CliOutput::Error(
+            KelvarinCli::tr("Writing PointCount: no answer within %1 ms.").arg(line.replyTimeoutMs));
+    client.sleep(StorePauseMs);
+    client.require(Query(address, CmdStore), ExitCode::NotAcknowledged,
+                   KelvarinCli::tr("Storing the calibration"));
+    if (!count.answered())
+        throw CliError(ExitCode::NotAcknowledged,
+                       KelvarinCli::tr("The calibration was stored, but PointCount was "
+                                       "not acknowledged."));
+    CliOutput::Progress(KelvarinCli::tr("Calibration of %1 points stored.").arg(points.size()));
+    return ExitCode::Success;
+}
