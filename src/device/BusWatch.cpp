@@ -1,0 +1,187 @@
+#include "device/BusWatch.h"
+
+#include "device/DeviceLink.h"
+
+#include <QDateTime>
+
+#include <cmath>
+
+namespace
+{
+/// Beyond the time-outs a poll may wait for: the request on the line before it.
+constexpr int StallMarginMs = 1000;
+} // namespace
+
+BusWatch::BusWatch(DeviceLink &link, QObject *parent) : QObject(parent), m_link(link)
+{
+    m_nextRound.setSingleShot(true);
+    m_nextRound.setTimerType(Qt::PreciseTimer);
+    connect(&m_nextRound, &QTimer::timeout, this, &BusWatch::startRound);
+    m_stall.setSingleShot(true);
+    connect(&m_stall, &QTimer::timeout, this, &BusWatch::pollStalled);
+}
+
+BusWatch::~BusWatch()
+{
+    stop();
+}
+
+double BusWatch::DisplayValue(std::int32_t raw, int decimals)
+{
+    return decimals > 0 ? double(raw) / std::pow(10.0, decimals) : double(raw);
+}
+
+void BusWatch::setModules(const QList<WatchModule> &modules)
+{
+    const bool wasRunning = m_running;
+    stop();
+    m_modules = modules;
+    m_status.assign(std::size_t(modules.size()), WatchModuleStatus{});
+    m_statistics.assign(std::size_t(modules.size()), WatchStatistics{});
+    for (WatchStatistics &statistics : m_statistics)
+        statistics.setWindowMs(m_statisticsWindowMs);
+    m_round = 0;
+    if (wasRunning)
+        start();
+}
+
+void BusWatch::setStatisticsWindowMs(qint64 ms)
+{
+    m_statisticsWindowMs = ms;
+    for (WatchStatistics &statistics : m_statistics)
+        statistics.setWindowMs(ms);
+}
+
+bool BusWatch::start()
+{
+    if (m_running)
+        return true;
+    if (m_modules.isEmpty() || !m_link.isOpen() || m_link.IsReserved())
+        return false;
+    m_running = true;
+    startRound();
+    return true;
+}
+
+void BusWatch::stop()
+{
+    m_running = false;
+    m_nextRound.stop();
+    m_stall.stop();
+    if (m_pollId != 0)
+        m_link.Cancel(m_pollId);
+    m_pollId = 0;
+}
+
+void BusWatch::startRound()
+{
+    if (!m_running)
+        return;
+    m_roundClock.start();
+    m_index = -1;
+    pollNext();
+}
+
+bool BusWatch::dueThisRound(int index) const
+{
+    const WatchModuleStatus &status = m_status[std::size_t(index)];
+    return status.state != WatchState::Lost || (m_round - status.lostSinceRound) % quint64(m_lostRetry) == 0;
+}
+
+void BusWatch::pollNext()
+{
+    do
+        ++m_index;
+    while (m_index < m_modules.size() && !dueThisRound(m_index));
+    if (m_index >= m_modules.size())
+        return finishRound();
+
+    const LineRequest request = LineRequest::For(BuildQueryFrame(m_modules[m_index].address, CmdReadValue))
+                                    .asPoll()
+                                    .withTimeout(m_timeoutMs);
+    // The id is known only once Request returns; the outcome always comes later.
+    const quint64 id = m_link.Request(request, this, [this](const LineOutcome &outcome) { polled(outcome); });
+    m_pollId = id;
+    m_stall.start(m_link.replyTimeoutMs() + m_timeoutMs + StallMarginMs);
+}
+
+void BusWatch::pollStalled()
+{
+    if (!m_running || m_pollId == 0)
+        return;
+    m_link.Cancel(m_pollId);
+    m_pollId = 0;
+    pollNext();
+}
+
+void BusWatch::polled(const LineOutcome &outcome)
+{
+    if (!m_running || m_pollId == 0)
+        return;
+    m_stall.stop();
+    m_pollId = 0;
+    const int index = m_index;
+    WatchModuleStatus &status = m_status[std::size_t(index)];
+    switch (outcome.status) {
+    case LineOutcome::Status::Answered: {
+        const WatchModule &module = m_modules[index];
+        status.hasValue = true;
+        status.raw = outcome.reply.value;
+        status.value = DisplayValue(status.raw, module.decimals);
+        status.timeMs = QDateTime::currentMSecsSinceEpoch();
+        ++status.answers;
+        status.missedInRow = 0;
+        m_statistics[std::size_t(index)].add(status.timeMs, status.value);
+        setState(index, WatchState::Ok);
+        emit valueRead(index, status.raw, status.value, status.timeMs);
+        break;
+    }
+    case LineOutcome::Status::TimedOut:
+        ++status.timeouts;
+        ++status.missedInRow;
+        if (status.state == WatchState::Lost)
+            break; // asked on its retry round, still silent
+        if (status.missedInRow >= m_lostAfter) {
+            status.lostSinceRound = m_round;
+            setState(index, WatchState::Lost);
+        } else {
+            setState(index, WatchState::Late);
+        }
+        break;
+    case LineOutcome::Status::Cancelled:
+        // The port was reopened under the poll: not the module's miss.
+        if (m_link.isOpen())
+            break;
+        [[fallthrough]];
+    case LineOutcome::Status::Failed:
+    case LineOutcome::Status::Refused:
+        stop();
+        emit failed(outcome.error, outcome.errorReported);
+        return;
+    }
+    if (m_running && m_pollId == 0)
+        pollNext();
+}
+
+void BusWatch::setState(int index, WatchState state)
+{
+    WatchModuleStatus &status = m_status[std::size_t(index)];
+    if (status.state == state)
+        return;
+    status.state = state;
+    emit stateChanged(index, state);
+}
+
+void BusWatch::finishRound()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (WatchStatistics &statistics : m_statistics)
+        statistics.advanceTo(now);
+    ++m_round;
+    emit roundCompleted(m_round, now);
+    if (!m_running || m_nextRound.isActive())
+        return;
+    // Through the event loop even at interval 0: a round that asks nobody
+    // (every module lost and not due) must not call the next one directly.
+    m_nextRound.start(int(std::max<qint64>(0, m_intervalMs - m_roundClock.elapsed())));
+}
