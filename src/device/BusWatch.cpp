@@ -59,6 +59,8 @@ bool BusWatch::start()
     if (m_modules.isEmpty() || !m_link.isOpen() || m_link.IsReserved())
         return false;
     m_running = true;
+    m_clock.start();
+    m_roundStartNs = 0;
     startRound();
     return true;
 }
@@ -77,7 +79,6 @@ void BusWatch::startRound()
 {
     if (!m_running)
         return;
-    m_roundClock.start();
     m_index = -1;
     pollNext();
 }
@@ -181,7 +182,12 @@ void BusWatch::finishRound()
     emit roundCompleted(m_round, now);
     if (!m_running || m_nextRound.isActive())
         return;
+    // Rounds start on a fixed beat from the first one, so the time a timer
+    // fires late is not added to every round; a round that overran its
+    // interval is followed at once and the beat starts anew from there.
+    const qint64 nowNs = m_clock.nsecsElapsed();
+    m_roundStartNs = std::max(m_roundStartNs + qint64(m_intervalMs) * 1000000, nowNs);
     // Through the event loop even at interval 0: a round that asks nobody
     // (every module lost and not due) must not call the next one directly.
-    m_nextRound.start(int(std::max<qint64>(0, m_intervalMs - m_roundClock.elapsed())));
+    m_nextRound.start(int((m_roundStartNs - nowNs + 999999) / 1000000));
 }

@@ -132,10 +132,11 @@ private:
     int m_lostRetry = DefaultLostRetry;
 
     bool m_running = false;
-    quint64 m_round = 0;  ///< rounds completed
-    int m_index = -1;     ///< module asked in the current round
-    quint64 m_pollId = 0; ///< the request on the line (0: none)
-    QElapsedTimer m_roundClock;
+    quint64 m_round = 0;       ///< rounds completed
+    int m_index = -1;          ///< module asked in the current round
+    quint64 m_pollId = 0;      ///< the request on the line (0: none)
+    QElapsedTimer m_clock;     ///< since the start
+    qint64 m_roundStartNs = 0; ///< when the round in progress was due to start
     QTimer m_nextRound;
     /// The link withdraws every poll when live reading stops: a poll whose
     /// outcome never comes is given up after this, and the round goes on.

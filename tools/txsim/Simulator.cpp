@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -159,6 +160,10 @@ void Simulator::removeLink()
 
 int Simulator::run()
 {
+    // Replies due at a set time (an answer delay, a paced line) go out then:
+    // without the default 50 us of slack the kernel may add to every wake-up.
+    if (m_pacer.active() || m_options.answerDelayMs > 0)
+        ::prctl(PR_SET_TIMERSLACK, 1UL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
