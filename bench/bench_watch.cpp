@@ -117,7 +117,7 @@ Figures Run(BusWatch &watch, TxSim &sim, int intervalMs)
 
 void Print(const char *what, const Figures &f)
 {
-    std::printf("%-22s %6.2f rounds/s  samples %llu (expected %llu)  timeouts %llu  misassigned %llu  "
+    std::printf("%-22s %6.2f rounds/s  samples %llu (rounds x 32: %llu)  timeouts %llu  misassigned %llu  "
                 "CPU %.2f %% of a core (simulator %.2f %%)\n",
                 what, f.roundsPerSecond, static_cast<unsigned long long>(f.tally.samples),
                 static_cast<unsigned long long>(f.tally.rounds * Modules),

@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <cmath>
+#include <memory>
 
 namespace
 {
@@ -70,16 +71,16 @@ void BusWatch::stop()
     m_running = false;
     m_nextRound.stop();
     m_stall.stop();
-    if (m_pollId != 0)
-        m_link.Cancel(m_pollId);
-    m_pollId = 0;
+    for (const Asked &asked : m_asked)
+        m_link.Cancel(asked.id);
+    m_asked.clear();
 }
 
 void BusWatch::startRound()
 {
     if (!m_running)
         return;
-    m_index = -1;
+    m_next = 0;
     pollNext();
 }
 
@@ -91,37 +92,46 @@ bool BusWatch::dueThisRound(int index) const
 
 void BusWatch::pollNext()
 {
-    do
-        ++m_index;
-    while (m_index < m_modules.size() && !dueThisRound(m_index));
-    if (m_index >= m_modules.size())
-        return finishRound();
-
-    const LineRequest request = LineRequest::For(BuildQueryFrame(m_modules[m_index].address, CmdReadValue))
-                                    .asPoll()
-                                    .withTimeout(m_timeoutMs);
-    // The id is known only once Request returns; the outcome always comes later.
-    const quint64 id = m_link.Request(request, this, [this](const LineOutcome &outcome) { polled(outcome); });
-    m_pollId = id;
-    m_stall.start(m_link.replyTimeoutMs() + m_timeoutMs + StallMarginMs);
+    while (m_running && m_asked.size() < PollsAhead) {
+        while (m_next < m_modules.size() && !dueThisRound(m_next))
+            ++m_next;
+        if (m_next >= m_modules.size())
+            break;
+        const int index = m_next++;
+        const LineRequest request = LineRequest::For(BuildQueryFrame(m_modules[index].address, CmdReadValue))
+                                        .asPoll()
+                                        .withTimeout(m_timeoutMs);
+        // The outcome always comes later (from the event loop), so the id is known by then.
+        auto id = std::make_shared<quint64>(0);
+        *id = m_link.Request(request, this, [this, id](const LineOutcome &outcome) { polled(*id, outcome); });
+        m_asked.push_back(Asked{*id, index});
+        if (m_asked.size() == 1)
+            m_stall.start(m_link.replyTimeoutMs() + m_timeoutMs + StallMarginMs);
+    }
+    if (m_running && m_asked.empty())
+        finishRound();
 }
 
 void BusWatch::pollStalled()
 {
-    if (!m_running || m_pollId == 0)
+    if (!m_running || m_asked.empty())
         return;
-    m_link.Cancel(m_pollId);
-    m_pollId = 0;
+    m_link.Cancel(m_asked.front().id);
+    m_asked.pop_front();
     pollNext();
 }
 
-void BusWatch::polled(const LineOutcome &outcome)
+void BusWatch::polled(quint64 id, const LineOutcome &outcome)
 {
-    if (!m_running || m_pollId == 0)
+    // Polls end in the order they were asked: the link keeps its polls in order.
+    if (!m_running || m_asked.empty() || m_asked.front().id != id)
         return;
-    m_stall.stop();
-    m_pollId = 0;
-    const int index = m_index;
+    const int index = m_asked.front().index;
+    m_asked.pop_front();
+    if (m_asked.empty())
+        m_stall.stop();
+    else
+        m_stall.start(m_link.replyTimeoutMs() + m_timeoutMs + StallMarginMs);
     WatchModuleStatus &status = m_status[std::size_t(index)];
     switch (outcome.status) {
     case LineOutcome::Status::Answered: {
@@ -160,8 +170,7 @@ void BusWatch::polled(const LineOutcome &outcome)
         emit failed(outcome.error, outcome.errorReported);
         return;
     }
-    if (m_running && m_pollId == 0)
-        pollNext();
+    pollNext();
 }
 
 void BusWatch::setState(int index, WatchState state)

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <deque>
 #include <vector>
 
 class DeviceLink;
@@ -113,8 +114,10 @@ signals:
 
 private:
     void startRound();
+    /// Asks the next modules due, keeping PollsAhead polls with the link;
+    /// ends the round once every due module has been asked and answered.
     void pollNext();
-    void polled(const LineOutcome &outcome);
+    void polled(quint64 id, const LineOutcome &outcome);
     void pollStalled();
     void finishRound();
     /// Whether module `index` is asked in the current round.
@@ -132,9 +135,17 @@ private:
     int m_lostRetry = DefaultLostRetry;
 
     bool m_running = false;
-    quint64 m_round = 0;       ///< rounds completed
-    int m_index = -1;          ///< module asked in the current round
-    quint64 m_pollId = 0;      ///< the request on the line (0: none)
+    quint64 m_round = 0; ///< rounds completed
+    struct Asked {
+        quint64 id = 0;
+        int index = 0;
+    };
+    /// Two polls are handed to the link at a time: the next one waits in its
+    /// queue and goes out the moment the reply to the one on the line is in,
+    /// without waiting for this object to handle that reply first.
+    static constexpr std::size_t PollsAhead = 2;
+    std::deque<Asked> m_asked; ///< polls with the link, oldest (on the line) first
+    int m_next = 0;            ///< the module to consider next in the round
     QElapsedTimer m_clock;     ///< since the start
     qint64 m_roundStartNs = 0; ///< when the round in progress was due to start
     QTimer m_nextRound;
