@@ -97,7 +97,7 @@ public:
     const std::vector<WatchModuleStatus> &statuses() const { return m_status; }
     const WatchModuleStatus &status(int index) const { return m_status[std::size_t(index)]; }
     const WatchStatistics &statistics(int index) const { return m_statistics[std::size_t(index)]; }
-    /// Rounds completed since the start.
+    /// Rounds completed since the modules were set.
     quint64 rounds() const { return m_round; }
 
     /// The display value of a raw value with `decimals` decimals.

@@ -16,7 +16,7 @@ void WatchStatistics::setWindowMs(qint64 ms)
     m_windowFirst = m_next;
     m_minQueue.clear();
     m_maxQueue.clear();
-    while (m_windowFirst > oldest && at(m_windowFirst - 1).timeMs > m_lastTimeMs - m_windowMs)
+    while (m_windowFirst > oldest && at(m_windowFirst - 1).timeMs > m_endMs - m_windowMs)
         --m_windowFirst;
     for (std::uint64_t s = m_windowFirst; s < m_next; ++s) {
         while (!m_minQueue.empty() && at(m_minQueue.back()).value >= at(s).value)
@@ -32,7 +32,7 @@ void WatchStatistics::setWindowMs(qint64 ms)
 void WatchStatistics::clear()
 {
     m_next = m_count = m_windowFirst = 0;
-    m_lastTimeMs = 0;
+    m_lastTimeMs = m_endMs = 0;
     m_minQueue.clear();
     m_maxQueue.clear();
     recompute();
@@ -57,6 +57,7 @@ void WatchStatistics::add(qint64 timeMs, double value)
         m_ring.push_back(Sample{timeMs, value});
     ++m_count;
     m_lastTimeMs = timeMs;
+    m_endMs = std::max(m_endMs, timeMs);
 
     const double n = double(m_next - m_windowFirst);
     const double delta = value - m_mean;
@@ -68,12 +69,13 @@ void WatchStatistics::add(qint64 timeMs, double value)
     while (!m_maxQueue.empty() && at(m_maxQueue.back()).value <= value)
         m_maxQueue.pop_back();
     m_maxQueue.push_back(sequence);
-    evictBefore(timeMs - m_windowMs);
+    evictBefore(m_endMs - m_windowMs);
 }
 
 void WatchStatistics::advanceTo(qint64 nowMs)
 {
-    evictBefore(nowMs - m_windowMs);
+    m_endMs = std::max(m_endMs, nowMs);
+    evictBefore(m_endMs - m_windowMs);
 }
 
 void WatchStatistics::evictBefore(qint64 timeMs)

@@ -81,6 +81,7 @@ private:
     std::uint64_t m_count = 0; ///< samples held in the ring
     qint64 m_windowMs = DefaultWindowMs;
     qint64 m_lastTimeMs = 0;
+    qint64 m_endMs = 0; ///< where the window ends: the newest sample, or a later advanceTo()
 
     // The window: samples m_windowFirst .. m_next - 1.
     std::uint64_t m_windowFirst = 0;
