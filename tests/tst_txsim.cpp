@@ -435,6 +435,57 @@ private slots:
         QCOMPARE(m_line->exchange(Query(1, CmdDN)).address, 1);
     }
 
+    void modulesPlayValuePatterns()
+    {
+        QVERIFY(restart({"--modules", "3", "--load", "5000"}));
+        QCOMPARE(m_sim->command("modules"), QStringLiteral("OK 1 2 3"));
+        for (const char *bad :
+             {"pattern", "pattern wobble", "pattern sine 5", "pattern sine 5 0", "pattern ramp x 10",
+              "pattern steps 100 50", "pattern steps 100 50 0", "pattern constant 1"})
+            QVERIFY2(m_sim->command(bad).startsWith("ERR"), bad);
+        // Sine 1000 around the load, steps of 100 (three, then again), a ramp up by 1000.
+        QVERIFY(m_sim->ok("module 1") && m_sim->ok("pattern sine 1000 200"));
+        QVERIFY(m_sim->ok("module 2") && m_sim->ok("pattern steps 100 40 3"));
+        QVERIFY(m_sim->ok("module 3") && m_sim->ok("pattern ramp 1000 100"));
+        QSet<std::int32_t> steps;
+        std::int32_t sineLow = 5000, sineHigh = 5000, rampLow = 6000, rampHigh = 5000;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 400) {
+            const std::int32_t sine = m_line->exchange(Query(1, CmdReadValue)).value;
+            const std::int32_t ramp = m_line->exchange(Query(3, CmdReadValue)).value;
+            QVERIFY(sine >= 4000 && sine <= 6000);
+            QVERIFY(ramp >= 5000 && ramp < 6000);
+            sineLow = std::min(sineLow, sine);
+            sineHigh = std::max(sineHigh, sine);
+            rampLow = std::min(rampLow, ramp);
+            rampHigh = std::max(rampHigh, ramp);
+            steps << m_line->exchange(Query(2, CmdReadValue)).value;
+            QTest::qWait(3);
+        }
+        QVERIFY(sineLow < 4500 && sineHigh > 5500);
+        QVERIFY(rampLow < 5300 && rampHigh > 5700);
+        QCOMPARE(steps, (QSet<std::int32_t>{5000, 5100, 5200}));
+        QVERIFY(m_sim->ok("module 1") && m_sim->ok("pattern constant"));
+        QCOMPARE(m_line->exchange(Query(1, CmdReadValue)).value, 5000);
+    }
+
+    void baudPacesRepliesLikeTheLine()
+    {
+        // 2400 baud: 10 bits a byte, 4.17 ms; a query and its reply, 14 bytes, 58 ms.
+        QVERIFY(restart({"--modules", "2", "--baud", "2400", "--answer-delay", "20"}));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(m_line->exchange(Query(2, CmdDN)).address, 2);
+        QVERIFY2(clock.elapsed() >= 58 + 20, qPrintable(QString::number(clock.elapsed())));
+        // Both modules answer a broadcast, one after the other on the line: 5 + 9 + 9 bytes.
+        clock.start();
+        m_line->send(Query(BroadcastAddress, CmdDN));
+        QCOMPARE(Decode(m_line->read(ReplyFrameSize)).address, 1);
+        QCOMPARE(Decode(m_line->read(ReplyFrameSize)).address, 2);
+        QVERIFY2(clock.elapsed() >= 95 + 20, qPrintable(QString::number(clock.elapsed())));
+    }
+
     void faultCommandByte()
     {
         QVERIFY(m_sim->ok("fault cmd 7"));

@@ -124,6 +124,40 @@ inline constexpr QLatin1String LanguageChinese{"zh_CN"};
 inline constexpr QLatin1String LanguageEnglish{"en"};
 inline constexpr QLatin1String DefaultLanguage = LanguageChinese;
 
+// "Watch" (added later: files without it read as an empty watch). The watch
+// of several modules on the line. Values are fields separated by ";":
+//   Module<n>=address;name;decimals;unit;charted     e.g. Module1=3;左前;1;kg;1
+//   Channel<n>=kind;members;name;unit                e.g. Channel1=sum;1,2,3,4;总重;kg
+//     kind sum, mean or diff (first member minus second); members are module
+//     numbers n of the Module<n> keys, separated by ","
+//   Limit.<name>=low;high                            e.g. Limit.总重=0;20000
+//     a channel's (module's or computed channel's) limits; an empty side has none
+// n counts from 1; a missing or empty key is skipped. Names lose ";", "=",
+// "[", "]" and control characters, and are cut to WatchNameLength characters.
+// On reading, every number is brought into range: an address into 1..255,
+// decimals into Decimal's range, charted is 0 or 1 (any other number is 1);
+// an entry without a usable address, a second entry of the same address, a
+// channel without enough usable members and a limit that is no number are
+// left out (the limit's other side still counts).
+inline constexpr QLatin1String SectionWatch{"Watch"};
+inline constexpr QLatin1String KeyWatchModulePrefix{"Module"};
+inline constexpr QLatin1String KeyWatchChannelPrefix{"Channel"};
+inline constexpr QLatin1String KeyWatchLimitPrefix{"Limit."};
+inline constexpr QLatin1String WatchKindSum{"sum"};
+inline constexpr QLatin1String WatchKindMean{"mean"};
+inline constexpr QLatin1String WatchKindDifference{"diff"};
+inline constexpr int WatchModulesMax = 255;
+inline constexpr int WatchChannelsMax = 32;
+inline constexpr int WatchNameLength = 32;
+/// Time from the start of one round to the start of the next, ms; 0: as fast as the line allows.
+inline constexpr IntegerSetting WatchInterval{SectionWatch, QLatin1String("Interval"), 0, 0, 3600000};
+/// Time-out of each module's poll, ms: the bus scan's range.
+inline constexpr IntegerSetting WatchTimeout{SectionWatch, QLatin1String("Timeout"), 200, 20, 2000};
+/// Polls missed in a row before a module counts as lost.
+inline constexpr IntegerSetting WatchLostAfter{SectionWatch, QLatin1String("LostAfter"), 3, 1, 1000};
+/// A lost module is asked every this many rounds.
+inline constexpr IntegerSetting WatchLostRetry{SectionWatch, QLatin1String("LostRetry"), 10, 1, 10000};
+
 // "LinearPoint"k, k = 1..9
 inline constexpr int LinearPointFirst = 1;
 inline constexpr int LinearPointLast = 9;

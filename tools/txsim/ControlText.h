@@ -7,9 +7,11 @@
 #include <vector>
 
 inline constexpr const char *ControlHelpText =
-    "module A | modules | load N | noise A | param CODE VALUE | get CODE | autorate HZ | "
+    "module A | modules | load N | noise A | pattern constant|sine AMP MS|ramp SPAN MS|steps H MS N | "
+    "param CODE VALUE | get CODE | autorate HZ | "
     "autosend on|off | burst N | powercycle | log on|off | fault silent on|off | fault late MS | "
-    "fault cmd N|off | fault stray N | fault badcheck on|off | fault noise on|off | fault mute CODE query|data|both|off | "
+    "fault cmd N|off | fault stray N | fault badcheck on|off | fault noise on|off | fault mute CODE "
+    "query|data|both|off | "
     "fault clear | raw HEX.. | quit";
 
 /// "3F 00 02 3D 23": upper-case hexadecimal bytes separated by blanks.

@@ -60,12 +60,18 @@ void SimModule::setParameter(CommandCode code, std::int32_t value)
     m_params[code] = value;
 }
 
+std::int32_t SimModule::currentLoad() const
+{
+    return ClampToInt32(std::int64_t(m_load) + m_pattern.offsetAt(m_patternUs));
+}
+
 std::int32_t SimModule::sampleAdCode()
 {
+    const std::int32_t load = currentLoad();
     if (m_noise == 0)
-        return m_load;
+        return load;
     std::uniform_int_distribution<std::int32_t> offset(-m_noise, m_noise);
-    return ClampToInt32(std::int64_t(m_load) + offset(m_random));
+    return ClampToInt32(std::int64_t(load) + offset(m_random));
 }
 
 std::int32_t SimModule::measuredValue(std::int32_t adCode) const

@@ -3,6 +3,7 @@
 // parameters, the raw AD code that follows the load on its sensor, the measured
 // value computed from the calibration table, and the faults a test can switch on.
 
+#include "ValuePattern.h"
 #include "device/Protocol.h"
 
 #include <array>
@@ -28,9 +29,9 @@ struct ModuleFaults {
     std::optional<CommandCode> replaceCommand; ///< answer with this command byte
     int strayBytes = 0;                        ///< bytes without "=" sent before each reply
     bool badCheck = false;                     ///< corrupt the check byte of each reply
-    bool noise = false;                        ///< a reply-like frame with a wrong check byte before each reply
-    std::bitset<256> mutedQueries;             ///< no reply to a query frame with this code
-    std::bitset<256> mutedData;                ///< no reply to a data frame with this code
+    bool noise = false;            ///< a reply-like frame with a wrong check byte before each reply
+    std::bitset<256> mutedQueries; ///< no reply to a query frame with this code
+    std::bitset<256> mutedData;    ///< no reply to a data frame with this code
 };
 
 /// What handling one request did.
@@ -74,10 +75,17 @@ public:
 
     void setLoad(std::int32_t adCode) { m_load = adCode; }
     std::int32_t load() const { return m_load; }
+    /// The load's own movement (constant unless set), timed from `patternTime`.
+    void setPattern(const ValuePattern &pattern) { m_pattern = pattern; }
+    const ValuePattern &pattern() const { return m_pattern; }
+    /// How long the pattern has run, in microseconds; set before each sample.
+    void setPatternTime(std::int64_t elapsedUs) { m_patternUs = elapsedUs; }
+    /// The load with the pattern's offset at the pattern time.
+    std::int32_t currentLoad() const;
     void setNoise(std::int32_t amplitude) { m_noise = amplitude < 0 ? 0 : amplitude; }
     std::int32_t noise() const { return m_noise; }
 
-    /// AD code as sampled now: the load plus uniform noise of +-noise counts.
+    /// AD code as sampled now: the current load plus uniform noise of +-noise counts.
     std::int32_t sampleAdCode();
     /// Measured value for an AD code: the calibration table interpolated, minus ZerO.
     std::int32_t measuredValue(std::int32_t adCode) const;
@@ -94,6 +102,8 @@ private:
     DeviceAddress m_address = 1;
     std::array<std::int32_t, MaxCommandCode + 1> m_params{};
     std::int32_t m_load = 0;
+    ValuePattern m_pattern;
+    std::int64_t m_patternUs = 0;
     std::int32_t m_noise = 0;
     bool m_autoSending = false;
     ModuleFaults m_faults;

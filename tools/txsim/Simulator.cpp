@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@ constexpr long long MaxLateMs = 600000;
 constexpr long long MaxStrayBytes = 4096;
 constexpr long long MaxBurst = 1000000000LL;
 constexpr long long MaxAddress = 255;
+constexpr std::size_t MaxLateReplies = 100000; ///< automatic sending pauses while this many wait for the line
 constexpr std::uint32_t StrayMultiplier = 1103515245u;
 constexpr std::uint32_t StrayIncrement = 12345u;
 constexpr int StrayShift = 16;
@@ -58,7 +60,7 @@ long long ToNs(std::chrono::steady_clock::duration d)
 
 Simulator::Simulator(SimulatorOptions options)
     : m_options(std::move(options)), m_autoRateHz(m_options.autoRateHz), m_log(m_options.log),
-      m_strayState(m_options.seed)
+      m_pacer(m_options.baud), m_strayState(m_options.seed)
 {
     if (m_options.addresses.empty())
         m_options.addresses.push_back(DefaultModuleAddress);
@@ -67,6 +69,7 @@ Simulator::Simulator(SimulatorOptions options)
         Slot slot{SimModule(address, seed++), {}};
         slot.module.setLoad(m_options.load);
         slot.module.setNoise(m_options.noise);
+        slot.module.faults().lateMs = m_options.answerDelayMs;
         m_slots.push_back(std::move(slot));
     }
 }
@@ -157,6 +160,10 @@ void Simulator::removeLink()
 
 int Simulator::run()
 {
+    // Replies due at a set time (an answer delay, a paced line) go out then:
+    // without the default 50 us of slack the kernel may add to every wake-up.
+    if (m_pacer.active() || m_options.answerDelayMs > 0)
+        ::prctl(PR_SET_TIMERSLACK, 1UL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -245,8 +252,16 @@ long long Simulator::pollTimeoutNs(TimePoint now) const
 void Simulator::runTimers(TimePoint now)
 {
     while (!m_late.empty() && m_late.begin()->first <= now) {
-        sendReply(m_late.begin()->second);
-        m_late.erase(m_late.begin());
+        auto due = m_late.extract(m_late.begin());
+        PendingReply &reply = due.mapped();
+        if (reply.paced) {
+            // Its turn on the line: it has arrived once its bytes have gone over it.
+            reply.paced = false;
+            due.key() = m_pacer.send(due.key(), reply.stray.size() + reply.frame.size());
+            m_late.insert(std::move(due));
+        } else {
+            sendReply(reply);
+        }
     }
     sendAutoValues(now);
     const auto gap = std::chrono::milliseconds(m_options.frameGapMs);
@@ -300,18 +315,28 @@ void Simulator::dispatch(const RequestFrame &frame, TimePoint now)
     std::stable_sort(reached.begin(), reached.end(),
                      [](const Slot *a, const Slot *b) { return a->module.address() < b->module.address(); });
 
+    // On a paced line the module hears the request once its last byte has come.
+    const TimePoint heard =
+        now + m_pacer.wireTime(frame.kind == FrameKind::Query ? QueryFrameSize : DataFrameSize);
     for (Slot *slot : reached) {
+        advancePattern(*slot, now);
         const RequestOutcome outcome = slot->module.handle(frame);
         if (outcome.autoSendStarted)
             startAutoSend(*slot, now);
         if (outcome.stored)
             print("STORED " + std::to_string(slot->module.address()));
         if (outcome.reply && !slot->module.faults().silent && !slot->module.isMuted(frame))
-            answer(*slot, *outcome.reply, now);
+            answer(*slot, *outcome.reply, heard);
     }
 }
 
-void Simulator::answer(Slot &slot, Reply reply, TimePoint now)
+void Simulator::advancePattern(Slot &slot, TimePoint now)
+{
+    slot.module.setPatternTime(
+        std::chrono::duration_cast<std::chrono::microseconds>(now - slot.patternStart).count());
+}
+
+void Simulator::answer(Slot &slot, Reply reply, TimePoint ready)
 {
     const ModuleFaults &faults = slot.module.faults();
     if (faults.replaceCommand)
@@ -323,10 +348,16 @@ void Simulator::answer(Slot &slot, Reply reply, TimePoint now)
     pending.stray = strayBytes(faults.strayBytes);
     if (faults.noise)
         appendNoise(pending.stray, reply.address, reply.command);
-    if (faults.lateMs > 0)
-        m_late.emplace(now + std::chrono::milliseconds(faults.lateMs), std::move(pending));
+    schedule(std::move(pending), ready + std::chrono::milliseconds(faults.lateMs), Clock::now());
+}
+
+void Simulator::schedule(PendingReply reply, TimePoint ready, TimePoint now)
+{
+    reply.paced = m_pacer.active();
+    if (reply.paced || ready > now)
+        m_late.emplace(ready, std::move(reply));
     else
-        sendReply(pending);
+        sendReply(reply);
 }
 
 void Simulator::sendReply(const PendingReply &reply)
@@ -379,7 +410,9 @@ void Simulator::sendAutoValues(TimePoint now)
         while (slot.nextAutoSend <= now) {
             SimModule &module = slot.module;
             // A module that is silenced, or a line nobody drains, loses these values.
-            if (!module.faults().silent && pendingOutput() < MaxPendingOutput) {
+            if (!module.faults().silent && pendingOutput() < MaxPendingOutput &&
+                m_late.size() < MaxLateReplies) {
+                advancePattern(slot, now);
                 const std::int32_t value = module.measuredValue(module.sampleAdCode());
                 PendingReply pending;
                 pending.frame = BuildDataFrame(module.address(), CmdReadValue, value);
@@ -388,7 +421,7 @@ void Simulator::sendAutoValues(TimePoint now)
                 pending.stray = strayBytes(module.faults().strayBytes);
                 if (module.faults().noise)
                     appendNoise(pending.stray, module.address(), CmdReadValue);
-                sendReply(pending);
+                schedule(std::move(pending), now, now);
             }
             slot.nextAutoSend += period;
             if (++sent >= MaxAutoSendCatchUp) {
@@ -600,14 +633,24 @@ void Simulator::handleControl(const std::string &line, TimePoint now)
     if (command == "get" && words.size() == 2) {
         if (!ParseInteger(words[1], 0, MaxCommandCode, number))
             return print("ERR code must be 0, 1, 2..22 or 25..45");
+        advancePattern(*slot, now);
         const SimModule &module = slot->module;
         if (number == CmdReadAdCode)
-            return print("OK " + std::to_string(module.load()));
+            return print("OK " + std::to_string(module.currentLoad()));
         if (number == CmdReadValue)
-            return print("OK " + std::to_string(module.measuredValue(module.load())));
+            return print("OK " + std::to_string(module.measuredValue(module.currentLoad())));
         if (!IsParameterCode(static_cast<int>(number)))
             return print("ERR code must be 0, 1, 2..22 or 25..45");
         return print("OK " + std::to_string(module.parameter(static_cast<CommandCode>(number))));
+    }
+    if (command == "pattern" && words.size() >= 2) {
+        ValuePattern pattern;
+        std::string error;
+        if (!ValuePattern::Parse({words.begin() + 1, words.end()}, pattern, error))
+            return print("ERR " + error);
+        slot->module.setPattern(pattern);
+        slot->patternStart = now;
+        return print("OK");
     }
     if (command == "autorate" && words.size() == 2) {
         double rate = 0;

@@ -4,6 +4,7 @@
 // Everything runs in one poll() loop over the pty master, stdin and timers.
 
 #include "FrameReader.h"
+#include "LinePacer.h"
 #include "SimModule.h"
 
 #include <chrono>
@@ -27,6 +28,8 @@ struct SimulatorOptions {
     std::int32_t load = 0;
     std::int32_t noise = 0;
     int frameGapMs = DefaultFrameGapMs; ///< an incomplete frame is given up after this quiet time
+    int baud = 0;                       ///< pace the replies like a line at this rate; 0: at once
+    int answerDelayMs = 0;              ///< every module's answer delay at the start ("fault late")
 };
 
 class Simulator
@@ -51,18 +54,23 @@ private:
     struct Slot {
         SimModule module;
         TimePoint nextAutoSend{};
+        TimePoint patternStart{};
     };
     struct PendingReply {
         std::vector<std::uint8_t> stray;
         DataFrame frame{};
+        bool paced = false; ///< due: it starts on the line then (it arrives after its wire time)
     };
 
     // Line side.
     void readLine(TimePoint now);
     void handleItem(const FrameReader::Item &item, TimePoint now);
     void dispatch(const RequestFrame &frame, TimePoint now);
-    void answer(Slot &slot, Reply reply, TimePoint now);
+    void answer(Slot &slot, Reply reply, TimePoint ready);
+    /// Sends a reply that is ready at `ready` (at once, later, or paced on the line).
+    void schedule(PendingReply reply, TimePoint ready, TimePoint now);
     void sendReply(const PendingReply &reply);
+    void advancePattern(Slot &slot, TimePoint now);
     void sendAutoValues(TimePoint now);
     void startAutoSend(Slot &slot, TimePoint now);
     void refillBurst();
@@ -108,6 +116,7 @@ private:
     TimePoint m_lastReceived{};
 
     std::multimap<TimePoint, PendingReply> m_late;
+    LinePacer m_pacer;
 
     std::vector<std::uint8_t> m_out;
     std::size_t m_outHead = 0;

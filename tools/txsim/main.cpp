@@ -17,10 +17,15 @@ constexpr int ExitNoTerminal = 1;
 constexpr long long MaxAddress = 255;
 constexpr long long MaxMilliseconds = 3600000;
 constexpr double MaxAutoRateHz = 1e6;
+constexpr long long MaxBaud = 4000000;
+constexpr long long MaxAnswerDelayMs = 600000;
 
 const char UsageText[] =
     "usage: txsim [options]\n"
     "  --address N      play a module at bus address N (repeatable; default one module at 1)\n"
+    "  --modules N      play modules at addresses 1..N (besides those of --address)\n"
+    "  --baud B         pace the replies like a line at B baud (10 bits a byte; default: at once)\n"
+    "  --answer-delay MS  every module answers MS ms after the request (as \"fault late MS\")\n"
     "  --link PATH      create a symbolic link PATH to the pseudo-terminal (removed on exit)\n"
     "  --exit-on-eof    exit when stdin ends (default: keep running)\n"
     "  --auto-rate HZ   values per second in automatic sending (default 10)\n"
@@ -66,6 +71,22 @@ int main(int argc, char **argv)
             if (!value || !ParseInteger(value, 0, MaxAddress, number))
                 return Usage("--address needs 0..255");
             options.addresses.push_back(static_cast<DeviceAddress>(number));
+        } else if (option == "--modules") {
+            const char *value = needValue();
+            if (!value || !ParseInteger(value, 1, MaxAddress, number))
+                return Usage("--modules needs 1..255");
+            for (long long address = 1; address <= number; ++address)
+                options.addresses.push_back(static_cast<DeviceAddress>(address));
+        } else if (option == "--baud") {
+            const char *value = needValue();
+            if (!value || !ParseInteger(value, 1, MaxBaud, number))
+                return Usage("--baud needs 1..4000000");
+            options.baud = static_cast<int>(number);
+        } else if (option == "--answer-delay") {
+            const char *value = needValue();
+            if (!value || !ParseInteger(value, 0, MaxAnswerDelayMs, number))
+                return Usage("--answer-delay needs 0..600000 ms");
+            options.answerDelayMs = static_cast<int>(number);
         } else if (option == "--auto-rate") {
             const char *value = needValue();
             if (!value || !ParseDouble(value, 0, MaxAutoRateHz, options.autoRateHz))
