@@ -152,14 +152,6 @@
         <translation>读取零点值与读取测量值之间的间隔，毫秒（默认 %1）。</translation>
     </message>
     <message>
-        <source>Reading the zero value</source>
-        <translation>读取零点值</translation>
-    </message>
-    <message>
-        <source>Reading the measured value</source>
-        <translation>读取测量值</translation>
-    </message>
-    <message>
         <source>Writing the zero value</source>
         <translation>写入零点值</translation>
     </message>
@@ -184,20 +176,8 @@
         <translation>清除零点值</translation>
     </message>
     <message>
-        <source>Writing AVP%1</source>
-        <translation>写入 AVP%1</translation>
-    </message>
-    <message>
-        <source>Writing PVP%1</source>
-        <translation>写入 PVP%1</translation>
-    </message>
-    <message>
         <source>Writing PointCount: no answer within %1 ms.</source>
         <translation>写入 PointCount：%1 毫秒内无应答。</translation>
-    </message>
-    <message>
-        <source>Storing the calibration</source>
-        <translation>保存标定</translation>
     </message>
     <message>
         <source>The calibration was stored, but PointCount was not acknowledged.</source>
@@ -428,6 +408,22 @@ Subcommands:
     <message>
         <source>Unknown subcommand &quot;%1&quot;; &quot;kelvarin-cli --help&quot; lists them.</source>
         <translation>未知的子命令“%1”；“kelvarin-cli --help”列出所有子命令。</translation>
+    </message>
+    <message>
+        <source>The run could not be started.</source>
+        <translation>无法开始运行。</translation>
+    </message>
+    <message>
+        <source>Zero calibration</source>
+        <translation>零点标定</translation>
+    </message>
+    <message>
+        <source>Writing the zero value: no answer within %1 ms.</source>
+        <translation>写入零点值：%1 毫秒内无应答。</translation>
+    </message>
+    <message>
+        <source>Writing the calibration table</source>
+        <translation>写入标定表</translation>
     </message>
 </context>
 </TS>

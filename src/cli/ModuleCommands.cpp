@@ -3,6 +3,8 @@
 #include "cli/LineClient.h"
 #include "cli/Subcommands.h"
 #include "device/AccessCodes.h"
+#include "device/CalibrationRun.h"
+#include "device/ZeroCalibrationRun.h"
 #include "io/Platform.h"
 
 #include <QRegularExpression>
@@ -13,9 +15,6 @@ constexpr int StdIn = 0;
 constexpr int MinPoints = 2;
 constexpr int MaxPV = 1000000;
 /// Pauses of the calibration table's end sequence, in milliseconds.
-constexpr int TableStartPauseMs = 100;
-constexpr int PointPauseMs = 20;
-constexpr int StorePauseMs = 100;
 constexpr int DefaultWaitIntervalMs = 200;
 constexpr int MaxWaitIntervalMs = 5000;
 
@@ -64,13 +63,8 @@ void CheckAccess(const QCommandLineParser &parser)
         throw CliError(ExitCode::AccessDenied, KelvarinCli::tr("Wrong access code."));
 }
 
-struct Point {
-    std::int32_t av = 0;
-    std::int32_t pv = 0;
-};
-
 /// --points "AV:PV,AV:PV,...": 2..9 points, AD code and output value each.
-std::vector<Point> Points(const QCommandLineParser &parser)
+std::vector<LinearPoint> Points(const QCommandLineParser &parser)
 {
     const QString text = parser.value(QStringLiteral("points"));
     const QStringList items = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -78,16 +72,16 @@ std::vector<Point> Points(const QCommandLineParser &parser)
         ThrowBadArgument(KelvarinCli::tr("--points: give %1 to %2 points as AV:PV, separated by commas.")
                              .arg(MinPoints)
                              .arg(CalibrationPointCount));
-    std::vector<Point> points;
+    std::vector<LinearPoint> points;
     for (const QString &item : items) {
         const QStringList pair = item.split(QLatin1Char(':'));
         if (pair.size() != 2)
             ThrowBadArgument(KelvarinCli::tr("--points: \"%1\" is not AV:PV.").arg(item));
-        const Point point{CliOptions::ParameterValue(QStringLiteral("points"), pair[0]),
+        const LinearPoint point{CliOptions::ParameterValue(QStringLiteral("points"), pair[0]),
                           CliOptions::ParameterValue(QStringLiteral("points"), pair[1])};
-        if (point.pv < 0 || point.pv > MaxPV)
+        if (point.PV < 0 || point.PV > MaxPV)
             ThrowBadArgument(
-                KelvarinCli::tr("--points: the output value %1 is outside 0..%2.").arg(point.pv).arg(MaxPV));
+                KelvarinCli::tr("--points: the output value %1 is outside 0..%2.").arg(point.PV).arg(MaxPV));
         points.push_back(point);
     }
     return points;
@@ -174,6 +168,24 @@ void DeclareZero(QCommandLineParser &parser)
          KelvarinCli::tr("ms")});
 }
 
+/// Runs `start` and waits for the run's `finished`; a stop by the user cancels it.
+template <typename Run, typename Start> typename Run::Ending RunToEnd(LineClient &client, Run &run, Start start)
+{
+    typename Run::Ending ending = Run::Ending::Cancelled;
+    QObject::connect(&run, &Run::finished, &run, [&ending](typename Run::Ending e) { ending = e; });
+    if (!start())
+        throw CliError(ExitCode::Failure, KelvarinCli::tr("The run could not be started."));
+    if (!client.waitFor(&run, &Run::finished))
+        run.cancel();
+    return ending;
+}
+
+/// The exit for a run's request that could not go out.
+[[noreturn]] void RunFailed(const RequestSequence &run, const QString &what)
+{
+    throw CliError(ExitCode::PortUnavailable, KelvarinCli::tr("%1: %2").arg(what, run.failureText().simplified()));
+}
+
 ExitCode RunZero(const QCommandLineParser &parser)
 {
     const CliOptions::Line line = CliOptions::LineOf(parser);
@@ -182,22 +194,29 @@ ExitCode RunZero(const QCommandLineParser &parser)
         int(CliOptions::Integer(parser, QStringLiteral("wait"), 0, MaxWaitIntervalMs, DefaultWaitIntervalMs));
     LineClient client(line);
     client.open();
-    // The module's zero value plus what it measures unloaded becomes its new
-    // zero value (32-bit, wrapping); a read that times out leaves it untouched.
-    const std::int32_t zero =
-        client.require(Query(address, CmdZerO), ExitCode::NoAnswer, KelvarinCli::tr("Reading the zero value"))
-            .reply.value;
-    client.sleep(waitMs);
-    const std::int32_t measured = client
-                                      .require(Query(address, CmdReadValue), ExitCode::NoAnswer,
-                                               KelvarinCli::tr("Reading the measured value"))
-                                      .reply.value;
-    const auto sum = std::int32_t(std::uint32_t(zero) + std::uint32_t(measured));
-    client.require(Write(address, CmdZerO, sum), ExitCode::NotAcknowledged,
-                   KelvarinCli::tr("Writing the zero value"));
-    CliOutput::Progress(
-        KelvarinCli::tr("Zero value %1 + measured %2 = %3 written.").arg(zero).arg(measured).arg(sum));
-    CliOutput::Data(QString::number(sum));
+    client.session().SetCurrentAddress(address);
+    // The same run as the desktop program's zero calibration.
+    ZeroCalibrationRun run(client.session());
+    const QString what = KelvarinCli::tr("Zero calibration");
+    switch (RunToEnd(client, run, [&] { return run.start(waitMs); })) {
+    case ZeroCalibrationRun::Ending::Written:
+        break;
+    case ZeroCalibrationRun::Ending::ReadUnanswered:
+        throw CliError(ExitCode::NoAnswer,
+                       KelvarinCli::tr("%1: no answer within %2 ms.").arg(what).arg(line.replyTimeoutMs));
+    case ZeroCalibrationRun::Ending::WriteUnanswered:
+        throw CliError(ExitCode::NotAcknowledged, KelvarinCli::tr("Writing the zero value: no answer within %1 ms.")
+                                                      .arg(line.replyTimeoutMs));
+    case ZeroCalibrationRun::Ending::Failed:
+        RunFailed(run, what);
+    case ZeroCalibrationRun::Ending::Cancelled:
+        return ExitCode::Success;
+    }
+    CliOutput::Progress(KelvarinCli::tr("Zero value %1 + measured %2 = %3 written.")
+                            .arg(run.oldZero())
+                            .arg(run.measured())
+                            .arg(run.newZero()));
+    CliOutput::Data(QString::number(run.newZero()));
     return ExitCode::Success;
 }
 
@@ -220,35 +239,43 @@ ExitCode RunCalibrate(const QCommandLineParser &parser)
     const DeviceAddress address = CliOptions::Address(parser);
     if (!parser.isSet(QStringLiteral("points")))
         ThrowBadArgument(KelvarinCli::tr("--points is needed."));
-    const std::vector<Point> points = Points(parser);
+    std::vector<LinearPoint> points = Points(parser);
+    const auto count = points.size();
     LineClient client(line);
     client.open();
-    // The zero value is cleared first; then the table, its size and the
-    // closing store, with the module's pauses between them.
-    client.require(Write(address, CmdZerO, 0), ExitCode::NotAcknowledged,
-                   KelvarinCli::tr("Clearing the zero value"));
-    client.sleep(TableStartPauseMs);
-    for (int n = 1; n <= int(points.size()); ++n) {
-        const Point &point = points[std::size_t(n - 1)];
-        client.require(Write(address, CmdAVP(n), point.av), ExitCode::NotAcknowledged,
-                       KelvarinCli::tr("Writing AVP%1").arg(n));
-        client.sleep(PointPauseMs);
-        client.require(Write(address, CmdPVP(n), point.pv), ExitCode::NotAcknowledged,
-                       KelvarinCli::tr("Writing PVP%1").arg(n));
-        client.sleep(PointPauseMs);
-    }
-    // A PointCount without answer does not stop the closing store.
-    const LineOutcome count = client.ask(Write(address, CmdPointCount, std::int32_t(points.size())));
-    if (!count.answered() && !LineClient::stopRequested())
-        CliOutput::Error(
-            KelvarinCli::tr("Writing PointCount: no answer within %1 ms.").arg(line.replyTimeoutMs));
-    client.sleep(StorePauseMs);
-    client.require(Query(address, CmdStore), ExitCode::NotAcknowledged,
-                   KelvarinCli::tr("Storing the calibration"));
-    if (!count.answered())
+    client.session().SetCurrentAddress(address);
+    // The runs of the desktop program's calibration dialog: the zero value
+    // cleared, then the table, its size and the closing store.
+    CalibrationRun run(client.session());
+    bool countAnswered = true;
+    QObject::connect(&run, &CalibrationRun::countWritten, &run, [&](bool answered) {
+        countAnswered = answered;
+        if (!answered)
+            CliOutput::Error(
+                KelvarinCli::tr("Writing PointCount: no answer within %1 ms.").arg(line.replyTimeoutMs));
+    });
+    const auto check = [&](CalibrationRun::Ending ending, const QString &what) {
+        switch (ending) {
+        case CalibrationRun::Ending::Done:
+            return true;
+        case CalibrationRun::Ending::Unanswered:
+            throw CliError(ExitCode::NotAcknowledged,
+                           KelvarinCli::tr("%1: no answer within %2 ms.").arg(what).arg(line.replyTimeoutMs));
+        case CalibrationRun::Ending::Failed:
+            RunFailed(run, what);
+        case CalibrationRun::Ending::Cancelled:
+            break;
+        }
+        return false;
+    };
+    if (!check(RunToEnd(client, run, [&] { return run.clearZero(); }), KelvarinCli::tr("Clearing the zero value")))
+        return ExitCode::Success;
+    if (!check(RunToEnd(client, run, [&] { return run.writeTable(std::move(points)); }),
+               KelvarinCli::tr("Writing the calibration table")))
+        return ExitCode::Success;
+    if (!countAnswered)
         throw CliError(ExitCode::NotAcknowledged,
-                       KelvarinCli::tr("The calibration was stored, but PointCount was "
-                                       "not acknowledged."));
-    CliOutput::Progress(KelvarinCli::tr("Calibration of %1 points stored.").arg(points.size()));
+                       KelvarinCli::tr("The calibration was stored, but PointCount was not acknowledged."));
+    CliOutput::Progress(KelvarinCli::tr("Calibration of %1 points stored.").arg(count));
     return ExitCode::Success;
 }
