@@ -176,6 +176,8 @@ struct Rig {
     {
         readAll->show();
         QCoreApplication::sendPostedEvents(readAll.get(), WM_READALL_START);
+        // The run goes on from the event loop; what it listed is checked after.
+        [[maybe_unused]] const bool ended = QTest::qWaitFor([this] { return !readAll->InRun(); }, 60000);
     }
     QStringList readAllLines() const
     {

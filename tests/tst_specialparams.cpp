@@ -81,6 +81,11 @@ class TestSpecialParams : public QObject
         return widget;
     }
     TxSim &sim() { return *m_sim; }
+    /// Waits until the sequence started last has ended.
+    bool settled() const
+    {
+        return QTest::qWaitFor([this] { return !m_dlg->SequenceRunning(); }, 30000);
+    }
 
     void param(int code, std::int32_t value)
     {
@@ -288,6 +293,7 @@ private slots:
         QVERIFY(m_dlg->ShowReadPending());
         QCoreApplication::sendPostedEvents(m_dlg.get(), WM_SPECIALPARAMS_START);
         QVERIFY(!m_dlg->ShowReadPending());
+        QVERIFY(settled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
         QCOMPARE(Hex(sim().receivedFrames().first()), QStringLiteral("3f 01 19 27 23"));
@@ -415,6 +421,7 @@ private slots:
         param(CmdAM2, 5);
         param(CmdOutMode, -1);
         m_dlg->FormShow();
+        QVERIFY(settled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(m_dlg->rgOutputBoardType().itemIndex(), BoardRelay); // 5 is no board type
         QVERIFY(!W<QTabWidget>("tbcRelay")->isHidden());
@@ -432,6 +439,7 @@ private slots:
         W<NumericEdit>("neOutputRangeLow")->setText(QStringLiteral("555")); // not this board's
         sim().clearLog();
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("21"));
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
@@ -448,6 +456,7 @@ private slots:
         // no board keeps it, rather than the values read before.
         m_dlg->rgOutputBoardType().setItemIndex(BoardNone);
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(get(CmdAL1), 1000);
         QCOMPARE(get(CmdAM1), -1);
         QCOMPARE(get(CmdAL2), -300);
@@ -459,6 +468,7 @@ private slots:
         param(CmdOutputBoardType, BoardNone);
         param(CmdFilterLevel, 9);
         m_dlg->FormShow();
+        QVERIFY(settled());
         QCOMPARE(m_dlg->rgOutputBoardType().itemIndex(), BoardNone);
         // Edits in controls the board does not use are not sent.
         W<NumericEdit>("neAL1")->setValue(1);
@@ -466,6 +476,7 @@ private slots:
         m_dlg->rgAM2().setItemIndex(0);
         W<NumericEdit>("neFilterBand")->setText(QStringLiteral("(12)"));
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(get(CmdAL1), -1500);
         QCOMPARE(get(CmdAH1), 25000);
@@ -482,12 +493,14 @@ private slots:
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardVoltageOutput);
         m_dlg->FormShow();
+        QVERIFY(settled());
         W<NumericEdit>("neOutputRangeLow")->setValue(100);
         W<NumericEdit>("neOutputRangeHigh")->setValue(200);
         W<NumericEdit>("neVoltageOutputScale")->setValue(1.0);
         W<NumericEdit>("neVoltageOutputOffset")->setValue(-5);
         W<NumericEdit>("neCurrentOutputScale")->setValue(0.3);
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(get(CmdAL1), 100);
         QCOMPARE(get(CmdAH1), 200);
         QCOMPARE(get(CmdAM1), 10000);
@@ -497,8 +510,10 @@ private slots:
 
         W<NumericEdit>("neVoltageOutputScale")->setText(QStringLiteral("0.7"));
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(get(CmdAM1), 7000);
         m_dlg->ReadSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("0.7000"));
     }
 
@@ -509,6 +524,7 @@ private slots:
         param(CmdAM1, 12345);
         param(CmdAH2, 7000);
         m_dlg->FormShow();
+        QVERIFY(settled());
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.2345"));
         QCOMPARE(W<NumericEdit>("neCurrentOutputScale")->text(), QStringLiteral("0.7000"));
         const auto frame = [](CommandCode code, std::int32_t value) {
@@ -517,6 +533,7 @@ private slots:
 
         sim().clearLog();
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QVERIFY(sim().waitForReceivedFrames(ProgressParts));
         QCOMPARE(sim().receivedFrames().at(RegisterIndex(CmdAM1)), frame(CmdAM1, 12345));
@@ -524,6 +541,7 @@ private slots:
         // "W" sends both scale fields.
         sim().clearLog();
         W<QPushButton>("btnW")->click();
+        QVERIFY(settled());
         QVERIFY(sim().waitForReceivedFrames(6));
         const QList<QByteArray> written = sim().receivedFrames();
         QCOMPARE(written.at(CmdAM1 - CmdAL1), frame(CmdAM1, 12345));
@@ -537,10 +555,12 @@ private slots:
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardCurrentOutput);
         m_dlg->FormShow();
+        QVERIFY(settled());
         W<NumericEdit>("neVoltageOutputScale")->setValue(1.5);
         W<NumericEdit>("neCurrentOutputScale")->setValue(1.5);
         W<NumericEdit>("neCurrentOutputOffset")->setValue(8);
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(get(CmdAM1), 12345);
         QCOMPARE(get(CmdAL2), 77);
         QCOMPARE(get(CmdAH2), 15000);
@@ -555,6 +575,7 @@ private slots:
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 query").arg(CmdAM1)));
         sim().clearLog();
         m_dlg->FormShow();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QTest::qWait(100); // nothing more comes
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, CmdAM1));
@@ -568,6 +589,7 @@ private slots:
     {
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 query").arg(CmdFilterBand)));
         m_dlg->ReadSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("20"));
         QCOMPARE(m_dlg->progressCompleted(), ProgressParts);
@@ -588,6 +610,7 @@ private slots:
             }
         });
         m_dlg->ReadSpecialParams();
+        QVERIFY(settled());
         QVERIFY(injected);
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.5000"));
@@ -600,6 +623,7 @@ private slots:
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 data").arg(CmdOutMode)));
         sim().clearLog();
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QTest::qWait(100);
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, CmdOutMode));
@@ -611,12 +635,14 @@ private slots:
         m_prompts->messages.clear();
         sim().clearLog();
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QCOMPARE(Codes(sim().receivedFrames()), QList<int>{FirstSpecialParam});
 
         m_prompts->messages.clear();
         sim().clearLog();
         m_dlg->btnWClick();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QCOMPARE(Codes(sim().receivedFrames()), QList<int>{CmdAL1});
     }
@@ -634,6 +660,7 @@ private slots:
         m_dlg->setWindowTitle(QStringLiteral("7"));
         sim().clearLog();
         W<QPushButton>("btnR")->click();
+        QVERIFY(settled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(CmdAL1, CmdAM2));
         QCOMPARE(get(CmdAL1), -10);
@@ -646,6 +673,7 @@ private slots:
 
         sim().clearLog();
         W<QPushButton>("btnW")->click();
+        QVERIFY(settled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(CmdAL1, CmdAM2));
     }
@@ -683,8 +711,11 @@ private slots:
     {
         m_main->ClosePort();
         m_dlg->ReadSpecialParams();
+        QVERIFY(settled());
         m_dlg->WriteSpecialParams();
+        QVERIFY(settled());
         m_dlg->btnWClick();
+        QVERIFY(settled());
         QCOMPARE(m_prompts->errors.size(), 3);
         QVERIFY(m_prompts->messages.isEmpty());
     }
