@@ -2,6 +2,7 @@
 // three levels, the general parameter list, the single-parameter editor and
 // the read-all run, including replies that answer another request.
 
+#include "EventWait.h"
 #include "MainFixture.h"
 
 #include "app/MainUnit.h"
@@ -94,12 +95,12 @@ private:
     bool clickRead()
     {
         m_edit->btnReadClick();
-        return QTest::qWaitFor([this] { return !m_edit->Busy(); }, 10000);
+        return WaitForEvents([this] { return !m_edit->Busy(); }, 10000);
     }
     bool clickWrite()
     {
         m_edit->btnWriteClick();
-        return QTest::qWaitFor([this] { return !m_edit->Busy(); }, 10000);
+        return WaitForEvents([this] { return !m_edit->Busy(); }, 10000);
     }
     QList<QByteArray> framesAfter(int count);
     QStringList listLines() const;
@@ -150,7 +151,7 @@ int TestParams::runReadAll(QDialog *dialog)
     // let the run go on to its end as the modal loop would.
     QCoreApplication::sendPostedEvents(dialog, WM_READALL_START);
     const auto *readAll = static_cast<TfrmReadAllParam *>(dialog);
-    [[maybe_unused]] const bool ended = QTest::qWaitFor([readAll] { return !readAll->InRun(); }, 60000);
+    [[maybe_unused]] const bool ended = WaitForEvents([readAll] { return !readAll->InRun(); }, 60000);
     return dialog->result();
 }
 
@@ -790,7 +791,7 @@ void TestParams::editorOnASessionWithoutMainWindow()
     list.SelectRow(1); // 零点值(ZerO), command 3
     editor.show();
     editor.btnReadClick();
-    QVERIFY(QTest::qWaitFor([&editor] { return !editor.Busy(); }, 10000));
+    QVERIFY(WaitForEvents([&editor] { return !editor.Busy(); }, 10000));
 
     // "?", address 7, command 3, check 3Fh ^ 07h ^ 03h = 3Bh, "#".
     QVERIFY(ownSim.waitForReceivedFrames(1, 2000));

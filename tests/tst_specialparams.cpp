@@ -1,3 +1,4 @@
+#include "EventWait.h"
 #include "ScriptedPrompter.h"
 #include "TxSim.h"
 #include "app/MainUnit.h"
@@ -84,7 +85,7 @@ class TestSpecialParams : public QObject
     /// Waits until the sequence started last has ended.
     bool settled() const
     {
-        return QTest::qWaitFor([this] { return !m_dlg->SequenceRunning(); }, 30000);
+        return WaitForEvents([this] { return !m_dlg->SequenceRunning(); }, 30000);
     }
 
     void param(int code, std::int32_t value)
