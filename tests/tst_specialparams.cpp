@@ -87,6 +87,9 @@ class TestSpecialParams : public QObject
     {
         return WaitForEvents([this] { return !m_dlg->SequenceRunning(); }, 30000);
     }
+    /// Runs a handler of the dialog (or clicks a button) and waits for its sequence to end.
+    bool ran(void (TfrmSpecialParams::*handler)()) { return (m_dlg.get()->*handler)(), settled(); }
+    bool clicked(const char *button) { return W<QPushButton>(button)->click(), settled(); }
 
     void param(int code, std::int32_t value)
     {
@@ -421,8 +424,7 @@ private slots:
         param(CmdAM1, -1);
         param(CmdAM2, 5);
         param(CmdOutMode, -1);
-        m_dlg->FormShow();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(m_dlg->rgOutputBoardType().itemIndex(), BoardRelay); // 5 is no board type
         QVERIFY(!W<QTabWidget>("tbcRelay")->isHidden());
@@ -439,8 +441,7 @@ private slots:
         W<NumericEdit>("neAH2")->setText(QStringLiteral("40"));
         W<NumericEdit>("neOutputRangeLow")->setText(QStringLiteral("555")); // not this board's
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("21"));
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
@@ -456,8 +457,7 @@ private slots:
         // What was written is what the module now holds: a later write with
         // no board keeps it, rather than the values read before.
         m_dlg->rgOutputBoardType().setItemIndex(BoardNone);
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAL1), 1000);
         QCOMPARE(get(CmdAM1), -1);
         QCOMPARE(get(CmdAL2), -300);
@@ -468,16 +468,14 @@ private slots:
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardNone);
         param(CmdFilterLevel, 9);
-        m_dlg->FormShow();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QCOMPARE(m_dlg->rgOutputBoardType().itemIndex(), BoardNone);
         // Edits in controls the board does not use are not sent.
         W<NumericEdit>("neAL1")->setValue(1);
         W<NumericEdit>("neVoltageOutputScale")->setValue(0.5);
         m_dlg->rgAM2().setItemIndex(0);
         W<NumericEdit>("neFilterBand")->setText(QStringLiteral("(12)"));
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(get(CmdAL1), -1500);
         QCOMPARE(get(CmdAH1), 25000);
@@ -493,15 +491,13 @@ private slots:
     {
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardVoltageOutput);
-        m_dlg->FormShow();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         W<NumericEdit>("neOutputRangeLow")->setValue(100);
         W<NumericEdit>("neOutputRangeHigh")->setValue(200);
         W<NumericEdit>("neVoltageOutputScale")->setValue(1.0);
         W<NumericEdit>("neVoltageOutputOffset")->setValue(-5);
         W<NumericEdit>("neCurrentOutputScale")->setValue(0.3);
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAL1), 100);
         QCOMPARE(get(CmdAH1), 200);
         QCOMPARE(get(CmdAM1), 10000);
@@ -510,11 +506,9 @@ private slots:
         QCOMPARE(get(CmdAM2), -42);
 
         W<NumericEdit>("neVoltageOutputScale")->setText(QStringLiteral("0.7"));
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAM1), 7000);
-        m_dlg->ReadSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("0.7000"));
     }
 
@@ -524,8 +518,7 @@ private slots:
         param(CmdOutputBoardType, BoardVoltageOutput);
         param(CmdAM1, 12345);
         param(CmdAH2, 7000);
-        m_dlg->FormShow();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.2345"));
         QCOMPARE(W<NumericEdit>("neCurrentOutputScale")->text(), QStringLiteral("0.7000"));
         const auto frame = [](CommandCode code, std::int32_t value) {
@@ -533,16 +526,14 @@ private slots:
         };
 
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QVERIFY(sim().waitForReceivedFrames(ProgressParts));
         QCOMPARE(sim().receivedFrames().at(RegisterIndex(CmdAM1)), frame(CmdAM1, 12345));
 
         // "W" sends both scale fields.
         sim().clearLog();
-        W<QPushButton>("btnW")->click();
-        QVERIFY(settled());
+        QVERIFY(clicked("btnW"));
         QVERIFY(sim().waitForReceivedFrames(6));
         const QList<QByteArray> written = sim().receivedFrames();
         QCOMPARE(written.at(CmdAM1 - CmdAL1), frame(CmdAM1, 12345));
@@ -555,13 +546,11 @@ private slots:
     {
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardCurrentOutput);
-        m_dlg->FormShow();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         W<NumericEdit>("neVoltageOutputScale")->setValue(1.5);
         W<NumericEdit>("neCurrentOutputScale")->setValue(1.5);
         W<NumericEdit>("neCurrentOutputOffset")->setValue(8);
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAM1), 12345);
         QCOMPARE(get(CmdAL2), 77);
         QCOMPARE(get(CmdAH2), 15000);
@@ -575,8 +564,7 @@ private slots:
         param(CmdAL2, 1);
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 query").arg(CmdAM1)));
         sim().clearLog();
-        m_dlg->FormShow();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QTest::qWait(100); // nothing more comes
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, CmdAM1));
@@ -589,8 +577,7 @@ private slots:
     void lastCodeCountsItsProgressBeforeTheOutcome()
     {
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 query").arg(CmdFilterBand)));
-        m_dlg->ReadSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("20"));
         QCOMPARE(m_dlg->progressCompleted(), ProgressParts);
@@ -610,8 +597,7 @@ private slots:
                 QTimer::singleShot(30, this, [&] { sim().ok(QStringLiteral("raw ") + Hex(poll)); });
             }
         });
-        m_dlg->ReadSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
         QVERIFY(injected);
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.5000"));
@@ -623,8 +609,7 @@ private slots:
         // No acknowledgement for 35: 25..34 are written, nothing after.
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 data").arg(CmdOutMode)));
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QTest::qWait(100);
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, CmdOutMode));
@@ -635,15 +620,13 @@ private slots:
         QVERIFY(sim().ok(QStringLiteral("fault cmd 7")));
         m_prompts->messages.clear();
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QCOMPARE(Codes(sim().receivedFrames()), QList<int>{FirstSpecialParam});
 
         m_prompts->messages.clear();
         sim().clearLog();
-        m_dlg->btnWClick();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::btnWClick));
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QCOMPARE(Codes(sim().receivedFrames()), QList<int>{CmdAL1});
     }
@@ -660,8 +643,7 @@ private slots:
         W<NumericEdit>("neAL1")->setValue(999); // relay fields are not sent
         m_dlg->setWindowTitle(QStringLiteral("7"));
         sim().clearLog();
-        W<QPushButton>("btnR")->click();
-        QVERIFY(settled());
+        QVERIFY(clicked("btnR"));
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(CmdAL1, CmdAM2));
         QCOMPARE(get(CmdAL1), -10);
@@ -672,9 +654,12 @@ private slots:
         QCOMPARE(get(CmdAM2), -4);
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("7")); // progress untouched
 
+        // While a sequence runs its buttons are disabled and no second one starts.
         sim().clearLog();
         W<QPushButton>("btnW")->click();
-        QVERIFY(settled());
+        QVERIFY(!W<QPushButton>("btnRead")->isEnabled() && !W<QPushButton>("btnR")->isEnabled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
+        QVERIFY(W<QPushButton>("btnRead")->isEnabled() && W<QPushButton>("btnR")->isEnabled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(CmdAL1, CmdAM2));
     }
@@ -711,12 +696,9 @@ private slots:
     void closedPortIsReportedNotThrown()
     {
         m_main->ClosePort();
-        m_dlg->ReadSpecialParams();
-        QVERIFY(settled());
-        m_dlg->WriteSpecialParams();
-        QVERIFY(settled());
-        m_dlg->btnWClick();
-        QVERIFY(settled());
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
+        QVERIFY(ran(&TfrmSpecialParams::btnWClick));
         QCOMPARE(m_prompts->errors.size(), 3);
         QVERIFY(m_prompts->messages.isEmpty());
     }

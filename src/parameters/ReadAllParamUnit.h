@@ -26,7 +26,7 @@ class TfrmReadAllParam : public QDialog
 {
     Q_OBJECT
 public:
-    /// Pause between one code's exchange and the next request.
+    /// Pause between one code's outcome and the next request.
     static constexpr int DefaultPauseMs = 50;
 
     TfrmReadAllParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent = nullptr);
