@@ -4,6 +4,7 @@
 // open/close cycles with the device coming and going. After each, the
 // windows are checked for the state the program promises.
 
+#include "EventWait.h"
 #include "MainFixture.h"
 
 #include "device/DeviceLink.h"
@@ -176,6 +177,8 @@ struct Rig {
     {
         readAll->show();
         QCoreApplication::sendPostedEvents(readAll.get(), WM_READALL_START);
+        // The run goes on from the event loop; what it listed is checked after.
+        [[maybe_unused]] const bool ended = WaitForEvents([this] { return !readAll->InRun(); }, 60000);
     }
     QStringList readAllLines() const
     {

@@ -2,6 +2,7 @@
 // three levels, the general parameter list, the single-parameter editor and
 // the read-all run, including replies that answer another request.
 
+#include "EventWait.h"
 #include "MainFixture.h"
 
 #include "app/MainUnit.h"
@@ -90,6 +91,17 @@ private:
     static int runReadAll(QDialog *dialog);
     /// The editor on `row`, shown.
     void openEditor(int row);
+    /// Clicks the editor's button; true once its outcome is in.
+    bool clickRead()
+    {
+        m_edit->btnReadClick();
+        return WaitForEvents([this] { return !m_edit->Busy(); }, 10000);
+    }
+    bool clickWrite()
+    {
+        m_edit->btnWriteClick();
+        return WaitForEvents([this] { return !m_edit->Busy(); }, 10000);
+    }
     QList<QByteArray> framesAfter(int count);
     QStringList listLines() const;
     void setParam(CommandCode code, qint32 value)
@@ -135,8 +147,11 @@ Driver TestParams::typeCode(const QString &code, bool confirm)
 int TestParams::runReadAll(QDialog *dialog)
 {
     dialog->show();
-    // The window posted its start message to itself; deliver it now.
+    // The window posted its start message to itself; deliver it now, and
+    // let the run go on to its end as the modal loop would.
     QCoreApplication::sendPostedEvents(dialog, WM_READALL_START);
+    const auto *readAll = static_cast<TfrmReadAllParam *>(dialog);
+    [[maybe_unused]] const bool ended = WaitForEvents([readAll] { return !readAll->InRun(); }, 60000);
     return dialog->result();
 }
 
@@ -453,13 +468,13 @@ void TestParams::editorReadsTheSelectedRowsCommand()
 {
     setParam(CmdPVP(9), -4711);
     openEditor(20);
-    m_edit->btnReadClick();
+    QVERIFY(clickRead());
     QCOMPARE(m_edit->StatusText(), QStringLiteral("读取成功！"));
     QCOMPARE(m_edit->ui()->leParamValue->text(), QStringLiteral("-4711"));
     QCOMPARE(m_param->ValueText(20), QStringLiteral("-4711"));
 
     openEditor(0);
-    m_edit->btnReadClick();
+    QVERIFY(clickRead());
     QCOMPARE(m_param->ValueText(0), QString::number(SimAddress));
 
     const QList<QByteArray> frames = framesAfter(2);
@@ -473,18 +488,18 @@ void TestParams::editorWrites()
 {
     openEditor(1);
     m_edit->ui()->leParamValue->setText(QStringLiteral("$1F"));
-    m_edit->btnWriteClick();
+    QVERIFY(clickWrite());
     QCOMPARE(m_edit->StatusText(), QStringLiteral("写入成功！"));
     QCOMPARE(m_param->ValueText(1), QStringLiteral("$1F"));
     QCOMPARE(moduleParam(CmdZerO), 31);
 
     m_edit->ui()->leParamValue->setText(QStringLiteral("-2147483648"));
-    m_edit->btnWriteClick();
+    QVERIFY(clickWrite());
     QCOMPARE(m_param->ValueText(1), QStringLiteral("-2147483648"));
     QCOMPARE(moduleParam(CmdZerO), qint32(0x80000000u));
 
     m_edit->ui()->leParamValue->setText(QStringLiteral("  12"));
-    m_edit->btnWriteClick();
+    QVERIFY(clickWrite());
     QCOMPARE(m_param->ValueText(1), QStringLiteral("  12"));
 
     const QList<QByteArray> frames = framesAfter(3);
@@ -511,7 +526,7 @@ void TestParams::editorRefusesBadEntriesWithoutSending()
     m_param->SetValueText(2, QStringLiteral("5"));
     m_edit->ui()->StatusBar1->showMessage(QStringLiteral("读取成功！"));
     m_edit->ui()->leParamValue->setText(text);
-    m_edit->btnWriteClick();
+    QVERIFY(clickWrite());
 
     QCOMPARE(m_fixture->prompts.messages, QStringList{QStringLiteral("请检查输入的参数值！")});
     QCOMPARE(m_edit->StatusText(), QStringLiteral("读取成功！"));
@@ -525,17 +540,17 @@ void TestParams::editorTimeoutsKeepValues()
 {
     setParam(CmdAVP(1), 777);
     openEditor(3);
-    m_edit->btnReadClick();
+    QVERIFY(clickRead());
     QCOMPARE(m_param->ValueText(3), QStringLiteral("777"));
 
     QVERIFY(sim().ok(QStringLiteral("fault silent on")));
-    m_edit->btnReadClick();
+    QVERIFY(clickRead());
     QCOMPARE(m_edit->StatusText(), QStringLiteral("读取超时！"));
     QCOMPARE(m_param->ValueText(3), QStringLiteral("777"));
     QCOMPARE(m_edit->ui()->leParamValue->text(), QStringLiteral("777"));
 
     m_edit->ui()->leParamValue->setText(QStringLiteral("888"));
-    m_edit->btnWriteClick();
+    QVERIFY(clickWrite());
     QCOMPARE(m_edit->StatusText(), QStringLiteral("写入超时！"));
     QCOMPARE(m_param->ValueText(3), QStringLiteral("777"));
     QVERIFY(m_edit->ui()->btnRead->isEnabled());
@@ -550,7 +565,7 @@ void TestParams::editorReopenedOnAnotherRow()
     openEditor(5);
     QCOMPARE(m_edit->ui()->leParamValue->text(), QStringLiteral("55"));
     QVERIFY(sim().ok(QStringLiteral("fault silent on")));
-    m_edit->btnReadClick();
+    QVERIFY(clickRead());
     m_edit->hide();
 
     openEditor(6);
@@ -680,11 +695,11 @@ void TestParams::repliesToOtherRequestsAreNotParameterValues()
 
     openEditor(2);
     m_edit->ui()->leParamValue->setText(QStringLiteral("4"));
-    m_edit->btnReadClick();
+    QVERIFY(clickRead());
     QCOMPARE(m_edit->StatusText(), QStringLiteral("读取超时！"));
     QCOMPARE(m_edit->ui()->leParamValue->text(), QStringLiteral("4"));
     QCOMPARE(m_param->ValueText(2), QString());
-    m_edit->btnWriteClick();
+    QVERIFY(clickWrite());
     QCOMPARE(m_edit->StatusText(), QStringLiteral("写入超时！"));
     QCOMPARE(m_param->ValueText(2), QString());
     m_edit->hide();
@@ -726,7 +741,7 @@ void TestParams::liveReadingUnderneath()
     m_readAll->ui()->btnAbort->click();
     openEditor(12);
     for (int i = 0; i < 5; ++i) {
-        m_edit->btnReadClick();
+        QVERIFY(clickRead());
         checkList();
         if (m_edit->StatusText() == QStringLiteral("读取成功！"))
             QCOMPARE(m_edit->ui()->leParamValue->text(), expected(12));
@@ -745,7 +760,7 @@ void TestParams::liveReadingUnderneath()
         checkList();
         m_readAll->ui()->btnAbort->click();
         openEditor(round + 13);
-        m_edit->btnReadClick();
+        QVERIFY(clickRead());
         checkList();
         if (m_edit->StatusText() == QStringLiteral("读取成功！"))
             QCOMPARE(m_edit->ui()->leParamValue->text(), expected(round + 13));
@@ -776,6 +791,7 @@ void TestParams::editorOnASessionWithoutMainWindow()
     list.SelectRow(1); // 零点值(ZerO), command 3
     editor.show();
     editor.btnReadClick();
+    QVERIFY(WaitForEvents([&editor] { return !editor.Busy(); }, 10000));
 
     // "?", address 7, command 3, check 3Fh ^ 07h ^ 03h = 3Bh, "#".
     QVERIFY(ownSim.waitForReceivedFrames(1, 2000));

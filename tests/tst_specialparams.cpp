@@ -1,3 +1,4 @@
+#include "EventWait.h"
 #include "ScriptedPrompter.h"
 #include "TxSim.h"
 #include "app/MainUnit.h"
@@ -81,6 +82,14 @@ class TestSpecialParams : public QObject
         return widget;
     }
     TxSim &sim() { return *m_sim; }
+    /// Waits until the sequence started last has ended.
+    bool settled() const
+    {
+        return WaitForEvents([this] { return !m_dlg->SequenceRunning(); }, 30000);
+    }
+    /// Runs a handler of the dialog (or clicks a button) and waits for its sequence to end.
+    bool ran(void (TfrmSpecialParams::*handler)()) { return (m_dlg.get()->*handler)(), settled(); }
+    bool clicked(const char *button) { return W<QPushButton>(button)->click(), settled(); }
 
     void param(int code, std::int32_t value)
     {
@@ -288,6 +297,7 @@ private slots:
         QVERIFY(m_dlg->ShowReadPending());
         QCoreApplication::sendPostedEvents(m_dlg.get(), WM_SPECIALPARAMS_START);
         QVERIFY(!m_dlg->ShowReadPending());
+        QVERIFY(settled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
         QCOMPARE(Hex(sim().receivedFrames().first()), QStringLiteral("3f 01 19 27 23"));
@@ -414,7 +424,7 @@ private slots:
         param(CmdAM1, -1);
         param(CmdAM2, 5);
         param(CmdOutMode, -1);
-        m_dlg->FormShow();
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(m_dlg->rgOutputBoardType().itemIndex(), BoardRelay); // 5 is no board type
         QVERIFY(!W<QTabWidget>("tbcRelay")->isHidden());
@@ -431,7 +441,7 @@ private slots:
         W<NumericEdit>("neAH2")->setText(QStringLiteral("40"));
         W<NumericEdit>("neOutputRangeLow")->setText(QStringLiteral("555")); // not this board's
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("21"));
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, LastSpecialParam));
@@ -447,7 +457,7 @@ private slots:
         // What was written is what the module now holds: a later write with
         // no board keeps it, rather than the values read before.
         m_dlg->rgOutputBoardType().setItemIndex(BoardNone);
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAL1), 1000);
         QCOMPARE(get(CmdAM1), -1);
         QCOMPARE(get(CmdAL2), -300);
@@ -458,14 +468,14 @@ private slots:
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardNone);
         param(CmdFilterLevel, 9);
-        m_dlg->FormShow();
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QCOMPARE(m_dlg->rgOutputBoardType().itemIndex(), BoardNone);
         // Edits in controls the board does not use are not sent.
         W<NumericEdit>("neAL1")->setValue(1);
         W<NumericEdit>("neVoltageOutputScale")->setValue(0.5);
         m_dlg->rgAM2().setItemIndex(0);
         W<NumericEdit>("neFilterBand")->setText(QStringLiteral("(12)"));
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QCOMPARE(get(CmdAL1), -1500);
         QCOMPARE(get(CmdAH1), 25000);
@@ -481,13 +491,13 @@ private slots:
     {
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardVoltageOutput);
-        m_dlg->FormShow();
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         W<NumericEdit>("neOutputRangeLow")->setValue(100);
         W<NumericEdit>("neOutputRangeHigh")->setValue(200);
         W<NumericEdit>("neVoltageOutputScale")->setValue(1.0);
         W<NumericEdit>("neVoltageOutputOffset")->setValue(-5);
         W<NumericEdit>("neCurrentOutputScale")->setValue(0.3);
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAL1), 100);
         QCOMPARE(get(CmdAH1), 200);
         QCOMPARE(get(CmdAM1), 10000);
@@ -496,9 +506,9 @@ private slots:
         QCOMPARE(get(CmdAM2), -42);
 
         W<NumericEdit>("neVoltageOutputScale")->setText(QStringLiteral("0.7"));
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAM1), 7000);
-        m_dlg->ReadSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("0.7000"));
     }
 
@@ -508,7 +518,7 @@ private slots:
         param(CmdOutputBoardType, BoardVoltageOutput);
         param(CmdAM1, 12345);
         param(CmdAH2, 7000);
-        m_dlg->FormShow();
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.2345"));
         QCOMPARE(W<NumericEdit>("neCurrentOutputScale")->text(), QStringLiteral("0.7000"));
         const auto frame = [](CommandCode code, std::int32_t value) {
@@ -516,14 +526,14 @@ private slots:
         };
 
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteDone});
         QVERIFY(sim().waitForReceivedFrames(ProgressParts));
         QCOMPARE(sim().receivedFrames().at(RegisterIndex(CmdAM1)), frame(CmdAM1, 12345));
 
         // "W" sends both scale fields.
         sim().clearLog();
-        W<QPushButton>("btnW")->click();
+        QVERIFY(clicked("btnW"));
         QVERIFY(sim().waitForReceivedFrames(6));
         const QList<QByteArray> written = sim().receivedFrames();
         QCOMPARE(written.at(CmdAM1 - CmdAL1), frame(CmdAM1, 12345));
@@ -536,11 +546,11 @@ private slots:
     {
         loadOutputRegisters();
         param(CmdOutputBoardType, BoardCurrentOutput);
-        m_dlg->FormShow();
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         W<NumericEdit>("neVoltageOutputScale")->setValue(1.5);
         W<NumericEdit>("neCurrentOutputScale")->setValue(1.5);
         W<NumericEdit>("neCurrentOutputOffset")->setValue(8);
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(get(CmdAM1), 12345);
         QCOMPARE(get(CmdAL2), 77);
         QCOMPARE(get(CmdAH2), 15000);
@@ -554,7 +564,7 @@ private slots:
         param(CmdAL2, 1);
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 query").arg(CmdAM1)));
         sim().clearLog();
-        m_dlg->FormShow();
+        QVERIFY(ran(&TfrmSpecialParams::FormShow));
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QTest::qWait(100); // nothing more comes
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, CmdAM1));
@@ -567,7 +577,7 @@ private slots:
     void lastCodeCountsItsProgressBeforeTheOutcome()
     {
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 query").arg(CmdFilterBand)));
-        m_dlg->ReadSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("20"));
         QCOMPARE(m_dlg->progressCompleted(), ProgressParts);
@@ -587,7 +597,7 @@ private slots:
                 QTimer::singleShot(30, this, [&] { sim().ok(QStringLiteral("raw ") + Hex(poll)); });
             }
         });
-        m_dlg->ReadSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
         QVERIFY(injected);
         QCOMPARE(m_prompts->messages, QStringList{ReadTimeout});
         QCOMPARE(W<NumericEdit>("neVoltageOutputScale")->text(), QStringLiteral("1.5000"));
@@ -599,7 +609,7 @@ private slots:
         // No acknowledgement for 35: 25..34 are written, nothing after.
         QVERIFY(sim().ok(QStringLiteral("fault mute %1 data").arg(CmdOutMode)));
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QTest::qWait(100);
         QCOMPARE(Codes(sim().receivedFrames()), Range(FirstSpecialParam, CmdOutMode));
@@ -610,13 +620,13 @@ private slots:
         QVERIFY(sim().ok(QStringLiteral("fault cmd 7")));
         m_prompts->messages.clear();
         sim().clearLog();
-        m_dlg->WriteSpecialParams();
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QCOMPARE(Codes(sim().receivedFrames()), QList<int>{FirstSpecialParam});
 
         m_prompts->messages.clear();
         sim().clearLog();
-        m_dlg->btnWClick();
+        QVERIFY(ran(&TfrmSpecialParams::btnWClick));
         QCOMPARE(m_prompts->messages, QStringList{WriteFailed});
         QCOMPARE(Codes(sim().receivedFrames()), QList<int>{CmdAL1});
     }
@@ -633,7 +643,7 @@ private slots:
         W<NumericEdit>("neAL1")->setValue(999); // relay fields are not sent
         m_dlg->setWindowTitle(QStringLiteral("7"));
         sim().clearLog();
-        W<QPushButton>("btnR")->click();
+        QVERIFY(clicked("btnR"));
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(CmdAL1, CmdAM2));
         QCOMPARE(get(CmdAL1), -10);
@@ -644,8 +654,12 @@ private slots:
         QCOMPARE(get(CmdAM2), -4);
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("7")); // progress untouched
 
+        // While a sequence runs its buttons are disabled and no second one starts.
         sim().clearLog();
         W<QPushButton>("btnW")->click();
+        QVERIFY(!W<QPushButton>("btnRead")->isEnabled() && !W<QPushButton>("btnR")->isEnabled());
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
+        QVERIFY(W<QPushButton>("btnRead")->isEnabled() && W<QPushButton>("btnR")->isEnabled());
         QVERIFY(m_prompts->messages.isEmpty());
         QCOMPARE(Codes(sim().receivedFrames()), Range(CmdAL1, CmdAM2));
     }
@@ -682,9 +696,9 @@ private slots:
     void closedPortIsReportedNotThrown()
     {
         m_main->ClosePort();
-        m_dlg->ReadSpecialParams();
-        m_dlg->WriteSpecialParams();
-        m_dlg->btnWClick();
+        QVERIFY(ran(&TfrmSpecialParams::ReadSpecialParams));
+        QVERIFY(ran(&TfrmSpecialParams::WriteSpecialParams));
+        QVERIFY(ran(&TfrmSpecialParams::btnWClick));
         QCOMPARE(m_prompts->errors.size(), 3);
         QVERIFY(m_prompts->messages.isEmpty());
     }

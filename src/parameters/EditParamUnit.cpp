@@ -37,32 +37,11 @@ QString BadEntryText()
     return QCoreApplication::translate("TfrmEditParam", "请检查输入的参数值！");
 }
 
-/// Keeps both buttons disabled while an exchange waits, so a second click
-/// cannot start a nested exchange on top of the first.
-class ButtonsBusy
-{
-public:
-    explicit ButtonsBusy(Ui::TfrmEditParam *ui) : m_ui(ui)
-    {
-        m_ui->btnRead->setEnabled(false);
-        m_ui->btnWrite->setEnabled(false);
-    }
-    ~ButtonsBusy()
-    {
-        m_ui->btnRead->setEnabled(true);
-        m_ui->btnWrite->setEnabled(true);
-    }
-    ButtonsBusy(const ButtonsBusy &) = delete;
-    ButtonsBusy &operator=(const ButtonsBusy &) = delete;
-
-private:
-    Ui::TfrmEditParam *m_ui;
-};
-
 } // namespace
 
 TfrmEditParam::TfrmEditParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent)
-    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmEditParam>())
+    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmEditParam>()),
+      m_run(session.link())
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
@@ -70,6 +49,10 @@ TfrmEditParam::TfrmEditParam(ParameterWindows &windows, ModuleSession &session, 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(m_ui->btnRead, &QPushButton::clicked, this, &TfrmEditParam::btnReadClick);
     connect(m_ui->btnWrite, &QPushButton::clicked, this, &TfrmEditParam::btnWriteClick);
+    connect(&m_run, &ParameterRun::codeDone, this,
+            [this](CommandCode, bool answered, std::int32_t value) { CodeDone(answered, value); });
+    connect(&m_run, &ParameterRun::finished, this,
+            [this](ParameterRun::Ending, const QString &error) { RunFinished(error); });
     m_windows.edit = this;
 }
 
@@ -112,51 +95,72 @@ void TfrmEditParam::FormShow()
 
 void TfrmEditParam::btnReadClick()
 {
-    Guarded(this, [this] {
-        const int row = m_windows.param ? m_windows.param->SelectedIndex() : -1;
-        if (row < 0)
-            return;
-        const QueryFrame frame =
-            BuildQueryFrame(m_session.CurrentAddress(), ParameterCatalogue::Command(row));
-        ButtonsBusy busy(m_ui.get());
-        // Only a reply carrying this parameter's command code is its value: a
-        // poll reply that ends the wait is not shown as the parameter.
-        if (m_session.link().ExchangeExpecting(frame)) {
-            const QString text = QString::number(m_session.reply().ReplyValue);
-            SetStatusText(ReadDoneText());
-            if (TfrmParam *list = m_windows.param) // the exchange let events run
-                list->SetValueText(row, text);
-            m_ui->leParamValue->setText(text);
-        } else {
-            SetStatusText(ReadTimedOutText());
-        }
-    });
+    const int row = m_windows.param ? m_windows.param->SelectedIndex() : -1;
+    if (row < 0 || m_run.isRunning())
+        return;
+    m_row = row;
+    m_writing = false;
+    StartRun(ParameterRun::Mode::Read, 0);
 }
 
 void TfrmEditParam::btnWriteClick()
 {
-    Guarded(this, [this] {
-        const int row = m_windows.param ? m_windows.param->SelectedIndex() : -1;
-        if (row < 0)
-            return;
-        const QString typed = m_ui->leParamValue->text();
-        const std::optional<std::int32_t> value = ParseIntegerText(typed);
-        if (!value) {
-            Prompts().inform(this, BadEntryText());
-            m_ui->leParamValue->setFocus();
-            return;
-        }
-        const DataFrame frame =
-            BuildDataFrame(m_session.CurrentAddress(), ParameterCatalogue::Command(row), *value);
-        ButtonsBusy busy(m_ui.get());
-        // An acknowledgement with another command byte answered some other
-        // request: the write is not reported as done.
-        if (m_session.link().ExchangeExpecting(frame)) {
-            SetStatusText(WriteDoneText());
-            if (TfrmParam *list = m_windows.param)
-                list->SetValueText(row, typed);
-        } else {
-            SetStatusText(WriteTimedOutText());
-        }
-    });
+    const int row = m_windows.param ? m_windows.param->SelectedIndex() : -1;
+    if (row < 0 || m_run.isRunning())
+        return;
+    const QString typed = m_ui->leParamValue->text();
+    const std::optional<std::int32_t> value = ParseIntegerText(typed);
+    if (!value) {
+        Prompts().inform(this, BadEntryText());
+        m_ui->leParamValue->setFocus();
+        return;
+    }
+    m_row = row;
+    m_writing = true;
+    m_typed = typed;
+    StartRun(ParameterRun::Mode::Write, *value);
+}
+
+void TfrmEditParam::StartRun(ParameterRun::Mode mode, std::int32_t value)
+{
+    const CommandCode code = ParameterCatalogue::Command(m_row);
+    ParameterRun::Plan plan;
+    plan.mode = mode;
+    plan.first = code;
+    plan.last = code;
+    plan.value = [value](CommandCode) { return value; };
+    // Both buttons stay disabled until the outcome is in, so a second click
+    // cannot queue a second request behind the first.
+    SetButtonsEnabled(false);
+    m_run.start(m_session.CurrentAddress(), std::move(plan));
+}
+
+void TfrmEditParam::CodeDone(bool answered, std::int32_t value)
+{
+    const bool reading = !m_writing;
+    // Only the reply from the module with this parameter's command code
+    // counts: a poll reply or a late answer to another request is no value.
+    if (!answered) {
+        SetStatusText(reading ? ReadTimedOutText() : WriteTimedOutText());
+        return;
+    }
+    const QString text = reading ? QString::number(value) : m_typed;
+    SetStatusText(reading ? ReadDoneText() : WriteDoneText());
+    if (TfrmParam *list = m_windows.param)
+        list->SetValueText(m_row, text);
+    if (reading)
+        m_ui->leParamValue->setText(text);
+}
+
+void TfrmEditParam::RunFinished(const QString &error)
+{
+    SetButtonsEnabled(true);
+    if (!error.isEmpty())
+        Prompts().showError(this, error);
+}
+
+void TfrmEditParam::SetButtonsEnabled(bool enabled)
+{
+    m_ui->btnRead->setEnabled(enabled);
+    m_ui->btnWrite->setEnabled(enabled);
 }

@@ -3,17 +3,13 @@
 #include "ui_ReadAllParamUnit.h"
 
 #include "device/ModuleSession.h"
-#include "device/Pause.h"
 #include "device/Protocol.h"
-#include "io/OperatorError.h"
 #include "parameters/ParamUnit.h"
 #include "parameters/ParameterCatalogue.h"
 #include "widgets/Prompter.h"
 
 #include <QApplication>
 #include <QShowEvent>
-
-#include <exception>
 
 namespace
 {
@@ -54,11 +50,14 @@ QString ReadTimedOutText()
 } // namespace
 
 TfrmReadAllParam::TfrmReadAllParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent)
-    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmReadAllParam>())
+    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmReadAllParam>()),
+      m_run(session.link())
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     connect(m_ui->btnAbort, &QPushButton::clicked, this, &TfrmReadAllParam::btnAbortClick);
+    connect(&m_run, &ParameterRun::codeDone, this, &TfrmReadAllParam::CodeDone);
+    connect(&m_run, &ParameterRun::finished, this, &TfrmReadAllParam::RunFinished);
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
     m_windows.readAll = this;
@@ -101,6 +100,8 @@ bool TfrmReadAllParam::ApplicationEvents1Message(QObject *receiver, QEvent *even
 
 void TfrmReadAllParam::RunReadAll()
 {
+    if (m_inRun)
+        return;
     m_inRun = true;
     m_ui->ListBox1->clear();
     m_ui->ProgressBar1->setRange(FirstGeneralParam, LastGeneralParam);
@@ -110,20 +111,42 @@ void TfrmReadAllParam::RunReadAll()
     m_ui->Label1->setText(RunningText());
     m_ui->btnAbort->setText(AbortCaption());
 
-    try {
-        ReadAllCodes(address);
-    } catch (const ReportedError &) {
-        m_running = false; // the port went away; the operator is told elsewhere, once
-    } catch (const std::exception &e) {
-        // A failed write (the port is gone) ends the run as stopped, so the
-        // window can be closed with its button.
-        m_running = false;
-        Prompts().showError(this, QString::fromStdString(e.what()));
-    } catch (...) {
-        m_running = false;
-        Prompts().showError(this, UnknownErrorText());
-    }
+    // Every code in turn, a time-out listed and passed over, a pause after
+    // each code (where a click on the abort button ends the run).
+    ParameterRun::Plan plan;
+    plan.mode = ParameterRun::Mode::Read;
+    plan.first = FirstGeneralParam;
+    plan.last = LastGeneralParam;
+    plan.pauseMs = DefaultPauseMs;
+    m_run.start(address, std::move(plan));
+}
 
+void TfrmReadAllParam::CodeDone(CommandCode code, bool answered, std::int32_t value)
+{
+    const int row = ParameterCatalogue::IndexOf(code);
+    const QString name = ParameterCatalogue::Name(row);
+    // Only a reply from the module with this code is the parameter's value.
+    if (answered) {
+        m_ui->ListBox1->addItem(name + ReadDoneText());
+        if (TfrmParam *list = m_windows.param)
+            list->SetValueText(row, QString::number(value));
+    } else {
+        m_ui->ListBox1->addItem(name + ReadTimedOutText());
+    }
+    m_ui->ListBox1->setCurrentRow(m_ui->ListBox1->count() - 1);
+    m_ui->ListBox1->scrollToBottom();
+    QProgressBar *progress = m_ui->ProgressBar1;
+    progress->setValue(qMin(progress->value() + 1, progress->maximum()));
+}
+
+void TfrmReadAllParam::RunFinished(ParameterRun::Ending ending, const QString &error)
+{
+    // The port went away (told elsewhere, once) or a write failed: the run
+    // ends as stopped, so the window can be closed with its button.
+    if (ending != ParameterRun::Ending::Completed)
+        m_running = false;
+    if (!error.isEmpty())
+        Prompts().showError(this, error);
     if (m_running) {
         m_ui->Label1->setText(FinishedText());
         m_ui->btnAbort->setText(FinishedCaption());
@@ -138,40 +161,10 @@ void TfrmReadAllParam::RunReadAll()
     }
 }
 
-void TfrmReadAllParam::ReadAllCodes(DeviceAddress address)
-{
-    const bool portWasOpen = m_session.IsPortOpen();
-    for (CommandCode code = FirstGeneralParam; code <= LastGeneralParam && m_running; ++code) {
-        if (portWasOpen && !m_session.IsPortOpen()) {
-            // The port went away during the run (the operator has been told
-            // of it): the run ends as stopped instead of failing on every code.
-            m_running = false;
-            break;
-        }
-        const int row = ParameterCatalogue::IndexOf(code);
-        const QString name = ParameterCatalogue::Name(row);
-        // A reply with another command byte (a live-reading poll underneath)
-        // is not this parameter's value: it counts like a time-out.
-        if (m_session.link().ExchangeExpecting(BuildQueryFrame(address, code))) {
-            m_ui->ListBox1->addItem(name + ReadDoneText());
-            if (TfrmParam *list = m_windows.param)
-                list->SetValueText(row, QString::number(m_session.reply().ReplyValue));
-        } else {
-            m_ui->ListBox1->addItem(name + ReadTimedOutText());
-        }
-        m_ui->ListBox1->setCurrentRow(m_ui->ListBox1->count() - 1);
-        m_ui->ListBox1->scrollToBottom();
-        QProgressBar *progress = m_ui->ProgressBar1;
-        progress->setValue(qMin(progress->value() + 1, progress->maximum()));
-
-        Pause(DefaultPauseMs);
-        QCoreApplication::processEvents();
-    }
-}
-
 void TfrmReadAllParam::btnAbortClick()
 {
     m_running = false;
+    m_run.stop();
     const QString caption = m_ui->btnAbort->text();
     if (caption == FinishedCaption() || caption == StoppedCaption())
         close();

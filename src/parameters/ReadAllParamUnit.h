@@ -3,6 +3,7 @@
 // Each showing starts a run by a message posted to the window itself, so the
 // run begins from the modal loop once the window is on screen.
 
+#include "device/ParameterRun.h"
 #include "parameters/ParameterWindows.h"
 
 #include <QDialog>
@@ -25,14 +26,14 @@ class TfrmReadAllParam : public QDialog
 {
     Q_OBJECT
 public:
-    /// Pause between one code's exchange and the next request.
+    /// Pause between one code's outcome and the next request.
     static constexpr int DefaultPauseMs = 50;
 
     TfrmReadAllParam(ParameterWindows &windows, ModuleSession &session, QWidget *parent = nullptr);
     ~TfrmReadAllParam() override;
 
     bool Running() const { return m_running; }
-    /// True while RunReadAll is in progress.
+    /// True from the start of a run until it has ended.
     bool InRun() const { return m_inRun; }
     Ui::TfrmReadAllParam *ui() const { return m_ui.get(); }
 
@@ -43,7 +44,8 @@ public:
 public slots:
     /// Posts the start message to the window itself; nothing else.
     void FormShow();
-    /// Reads codes 2..22 one after the other until done or stopped.
+    /// Starts reading codes 2..22 one after the other until done or stopped;
+    /// returns at once (none is started while one runs).
     void RunReadAll();
     /// Asks a run to stop; closes the window once the run has ended.
     void btnAbortClick();
@@ -56,11 +58,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void ReadAllCodes(std::uint8_t address);
+    void CodeDone(CommandCode code, bool answered, std::int32_t value);
+    void RunFinished(ParameterRun::Ending ending, const QString &error);
 
     ParameterWindows &m_windows;
     ModuleSession &m_session;
     std::unique_ptr<Ui::TfrmReadAllParam> m_ui;
+    ParameterRun m_run;
     bool m_running = false;
     bool m_inRun = false;
     bool m_closePending = false;

@@ -3,6 +3,7 @@
 #include "ui_SpecailParamsUnit.h"
 
 #include "device/ModuleSession.h"
+#include "device/ParameterRun.h"
 #include "widgets/NumericEdit.h"
 #include "widgets/Prompter.h"
 
@@ -10,9 +11,10 @@
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QRadioButton>
-#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QStatusBar>
+
+#include <utility>
 
 using namespace SpecialParams;
 
@@ -104,7 +106,8 @@ void RadioGroupIndex::notifyIfChanged()
 // --- TfrmSpecialParams ------------------------------------------------------
 
 TfrmSpecialParams::TfrmSpecialParams(ParameterWindows &windows, ModuleSession &session, QWidget *parent)
-    : QDialog(parent), m_windows(windows), m_session(session), m_ui(std::make_unique<Ui::TfrmSpecialParams>())
+    : QDialog(parent), m_windows(windows), m_session(session),
+      m_ui(std::make_unique<Ui::TfrmSpecialParams>()), m_run(session.link())
 {
     m_ui->setupUi(this);
     m_windows.special = this;
@@ -123,6 +126,9 @@ TfrmSpecialParams::TfrmSpecialParams(ParameterWindows &windows, ModuleSession &s
     connect(m_ui->btnWrite, &QPushButton::clicked, this, &TfrmSpecialParams::btnWriteClick);
     connect(m_ui->btnR, &QPushButton::clicked, this, &TfrmSpecialParams::btnWClick);
     connect(m_ui->btnW, &QPushButton::clicked, this, &TfrmSpecialParams::btnWClick);
+    connect(&m_run, &ParameterRun::asking, this, &TfrmSpecialParams::CodeAsked);
+    connect(&m_run, &ParameterRun::codeDone, this, &TfrmSpecialParams::CodeDone);
+    connect(&m_run, &ParameterRun::finished, this, &TfrmSpecialParams::SequenceFinished);
 }
 
 TfrmSpecialParams::~TfrmSpecialParams()
@@ -173,9 +179,9 @@ void TfrmSpecialParams::SetLockedFieldsEnabled(bool enabled)
 void TfrmSpecialParams::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // The read waits for replies and handles window messages meanwhile: it
-    // starts from the modal loop, so the main window is blocked while it
-    // runs. A showing while a read is pending or running starts no second one.
+    // The read starts from the modal loop, so the main window is blocked
+    // while it runs. A showing while a read is pending or running starts no
+    // second one.
     if (event->spontaneous() || m_showReadPending || m_reading)
         return;
     m_showReadPending = true;
@@ -195,10 +201,14 @@ void TfrmSpecialParams::customEvent(QEvent *event)
 
 void TfrmSpecialParams::FormShow()
 {
+    // The pages are arranged once the read has ended.
+    m_arrangeAfterRead = true;
     ReadSpecialParams();
-    // Whatever the read reached, the pages follow the selected items.
-    rgOutputBoardTypeClick();
-    rgOutModeClick();
+    if (!m_reading) { // another sequence runs: arrange them now
+        m_arrangeAfterRead = false;
+        rgOutputBoardTypeClick();
+        rgOutModeClick();
+    }
 }
 
 void TfrmSpecialParams::btnReadClick()
@@ -238,70 +248,106 @@ void TfrmSpecialParams::StepProgress()
 
 void TfrmSpecialParams::ReadSpecialParams()
 {
-    const QScopedValueRollback<bool> running(m_reading, true);
-    Guarded(this, [this] {
-        resetProgress(ReadProgressStart);
-        DeviceLink &link = m_session.link();
-        const DeviceAddress address = m_session.CurrentAddress();
-        for (int code = FirstSpecialParam; code <= LastSpecialParam; ++code) {
-            if (code != FirstSpecialParam)
-                StepProgress();
-            // Only a reply that carries the code asked for is this
-            // parameter's value; any other reply ends the run like a time-out.
-            const bool answered = link.ExchangeExpecting(BuildQueryFrame(address, CommandCode(code)));
-            if (code == LastSpecialParam)
-                StepProgress();
-            if (!answered) {
-                // A lost device is reported once, elsewhere.
-                if (!link.LastOutcome().errorReported)
-                    Prompts().inform(this, ReadTimeoutText());
-                return;
-            }
-            const std::int32_t value = link.reply().ReplyValue;
-            m_known.set(CommandCode(code), value);
-            const ReadTargets targets = ReadTargetsFor(CommandCode(code));
-            applyToField(targets.first, value);
-            applyToField(targets.second, value);
-        }
-    });
+    ParameterRun::Plan plan;
+    plan.mode = ParameterRun::Mode::Read;
+    StartSequence(Sequence::Read, std::move(plan));
 }
 
 void TfrmSpecialParams::WriteSpecialParams()
 {
-    Guarded(this, [this] {
-        resetProgress(WriteProgressStart);
-        DeviceLink &link = m_session.link();
-        const DeviceAddress address = m_session.CurrentAddress();
-        for (int code = FirstSpecialParam; code <= LastSpecialParam; ++code) {
-            // Taken when the command is sent: the board type may change meanwhile.
-            const std::int32_t value = WriteValueFor(CommandCode(code));
-            if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
-                if (!link.LastOutcome().errorReported)
-                    Prompts().inform(this, WriteFailedText());
-                return;
-            }
-            m_known.set(CommandCode(code), value);
-            StepProgress();
-        }
-        Prompts().inform(this, WriteDoneText());
-    });
+    ParameterRun::Plan plan;
+    plan.mode = ParameterRun::Mode::Write;
+    // Taken when each command is sent: the board type may change meanwhile.
+    plan.value = [this](CommandCode code) { return WriteValueFor(code); };
+    StartSequence(Sequence::Write, std::move(plan));
 }
 
 void TfrmSpecialParams::btnWClick()
 {
-    Guarded(this, [this] {
-        DeviceLink &link = m_session.link();
-        const DeviceAddress address = m_session.CurrentAddress();
-        for (int code = FirstOutputCommand; code <= LastOutputCommand; ++code) {
-            const std::int32_t value = fieldValue(OutputFieldFor(CommandCode(code)));
-            if (!link.ExchangeExpecting(BuildDataFrame(address, CommandCode(code), value))) {
-                if (!link.LastOutcome().errorReported)
-                    Prompts().inform(this, WriteFailedText());
-                return;
-            }
-            m_known.set(CommandCode(code), value);
+    ParameterRun::Plan plan;
+    plan.mode = ParameterRun::Mode::Write;
+    plan.first = FirstOutputCommand;
+    plan.last = LastOutputCommand;
+    plan.value = [this](CommandCode code) { return fieldValue(OutputFieldFor(code)); };
+    StartSequence(Sequence::OutputWrite, std::move(plan));
+}
+
+bool TfrmSpecialParams::StartSequence(Sequence sequence, ParameterRun::Plan plan)
+{
+    // One sequence at a time: its buttons are disabled until it has ended.
+    if (m_run.isRunning())
+        return false;
+    if (sequence != Sequence::OutputWrite) {
+        plan.first = FirstSpecialParam;
+        plan.last = LastSpecialParam;
+        resetProgress(sequence == Sequence::Read ? ReadProgressStart : WriteProgressStart);
+    }
+    // Each sequence ends at its first code without an answer.
+    plan.stopWhenUnanswered = true;
+    m_sequence = sequence;
+    m_reading = sequence == Sequence::Read;
+    SetSequenceButtonsEnabled(false);
+    m_run.start(m_session.CurrentAddress(), std::move(plan));
+    return true;
+}
+
+void TfrmSpecialParams::CodeAsked(CommandCode code)
+{
+    if (m_sequence == Sequence::Read && code != FirstSpecialParam)
+        StepProgress();
+}
+
+void TfrmSpecialParams::CodeDone(CommandCode code, bool answered, std::int32_t value)
+{
+    switch (m_sequence) {
+    case Sequence::Read:
+        // The last code's progress is counted before its outcome is looked at.
+        if (code == LastSpecialParam)
+            StepProgress();
+        if (answered) {
+            m_known.set(code, value);
+            const ReadTargets targets = ReadTargetsFor(code);
+            applyToField(targets.first, value);
+            applyToField(targets.second, value);
         }
-    });
+        return;
+    case Sequence::Write:
+        if (answered) {
+            m_known.set(code, value);
+            StepProgress();
+        }
+        return;
+    case Sequence::OutputWrite:
+        if (answered)
+            m_known.set(code, value);
+        return;
+    case Sequence::None:
+        return;
+    }
+}
+
+void TfrmSpecialParams::SequenceFinished(ParameterRun::Ending ending, const QString &error)
+{
+    const Sequence sequence = std::exchange(m_sequence, Sequence::None);
+    m_reading = false;
+    SetSequenceButtonsEnabled(true);
+    if (ending == ParameterRun::Ending::Unanswered)
+        Prompts().inform(this, sequence == Sequence::Read ? ReadTimeoutText() : WriteFailedText());
+    else if (!error.isEmpty()) // a loss of the device is told once, elsewhere
+        Prompts().showError(this, error);
+    else if (ending == ParameterRun::Ending::Completed && sequence == Sequence::Write)
+        Prompts().inform(this, WriteDoneText());
+    if (sequence == Sequence::Read && std::exchange(m_arrangeAfterRead, false)) {
+        // Whatever the read reached, the pages follow the selected items.
+        rgOutputBoardTypeClick();
+        rgOutModeClick();
+    }
+}
+
+void TfrmSpecialParams::SetSequenceButtonsEnabled(bool enabled)
+{
+    for (QPushButton *button : {m_ui->btnRead, m_ui->btnWrite, m_ui->btnR, m_ui->btnW})
+        button->setEnabled(enabled);
 }
 
 std::int32_t TfrmSpecialParams::WriteValueFor(CommandCode code) const

@@ -3,6 +3,7 @@
 // (commands 25..45) every time it is shown, lets the operator edit them on
 // four pages and writes them back in one run.
 
+#include "device/ParameterRun.h"
 #include "device/Protocol.h"
 #include "parameters/ParameterWindows.h"
 #include "parameters/SpecialParamMap.h"
@@ -82,8 +83,10 @@ public:
     RadioGroupIndex &rgAM2() { return *m_rgAM2; }
     RadioGroupIndex &rgOutMode() { return *m_rgOutMode; }
 
-    /// True while ReadSpecialParams runs.
+    /// True while the read of ReadSpecialParams runs.
     bool ReadRunning() const { return m_reading; }
+    /// True while a read or write sequence runs (its buttons are disabled).
+    bool SequenceRunning() const { return m_run.isRunning(); }
     /// True from a showing until the read it posted has started.
     bool ShowReadPending() const { return m_showReadPending; }
 
@@ -107,6 +110,8 @@ public slots:
     void rgOutputBoardTypeClick();
     void rgOutModeClick();
 
+    /// The sequences start and return at once; one at a time (a call while
+    /// one runs starts nothing). Their results are told when they end.
     void ReadSpecialParams();
     void WriteSpecialParams();
     void StepProgress();
@@ -116,6 +121,13 @@ protected:
     void customEvent(QEvent *event) override;
 
 private:
+    enum class Sequence { None, Read, Write, OutputWrite };
+
+    bool StartSequence(Sequence sequence, ParameterRun::Plan plan);
+    void CodeAsked(CommandCode code);
+    void CodeDone(CommandCode code, bool answered, std::int32_t value);
+    void SequenceFinished(ParameterRun::Ending ending, const QString &error);
+    void SetSequenceButtonsEnabled(bool enabled);
     void setupFields();
     void resetProgress(int completed);
     void showProgress();
@@ -138,6 +150,9 @@ private:
     std::unique_ptr<RadioGroupIndex> m_rgOutMode;
     SpecialParams::KnownRegisters m_known;
     int m_progressCompleted = 0;
+    ParameterRun m_run;
+    Sequence m_sequence = Sequence::None;
     bool m_reading = false;
+    bool m_arrangeAfterRead = false; ///< a showing's read: the pages follow when it ends
     bool m_showReadPending = false;
 };

@@ -300,6 +300,8 @@ bool Run::parameterList(AppWindows &app)
     list.SetSpecialParamsEnabled(false);
     list.show();
     readAll.RunReadAll();
+    while (readAll.InRun()) // the run goes on from the event loop
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!readAll.Running())
         return fail("the parameters could not be read");
     list.SelectRow(0);

@@ -12,7 +12,7 @@ inline constexpr const char *ControlHelpText =
     "autosend on|off | burst N | powercycle | log on|off | fault silent on|off | fault late MS | "
     "fault cmd N|off | fault stray N | fault badcheck on|off | fault noise on|off | fault mute CODE "
     "query|data|both|off | "
-    "fault clear | raw HEX.. | quit";
+    "fault clear | raw HEX.. | overlaps | quit";
 
 /// "3F 00 02 3D 23": upper-case hexadecimal bytes separated by blanks.
 std::string HexText(const std::uint8_t *bytes, std::size_t count);

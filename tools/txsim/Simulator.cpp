@@ -307,6 +307,8 @@ void Simulator::handleItem(const FrameReader::Item &item, TimePoint now)
 
 void Simulator::dispatch(const RequestFrame &frame, TimePoint now)
 {
+    if (!m_late.empty())
+        ++m_overlaps;
     // Every module the frame reaches answers, lowest address first.
     std::vector<Slot *> reached;
     for (Slot &slot : m_slots)
@@ -701,6 +703,8 @@ void Simulator::handleControl(const std::string &line, TimePoint now)
         queueOutput(bytes.data(), bytes.size());
         return print("OK");
     }
+    if (command == "overlaps" && words.size() == 1)
+        return print("OK " + std::to_string(m_overlaps));
     if (command == "quit" && words.size() == 1) {
         print("OK");
         m_quit = true;

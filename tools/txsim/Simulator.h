@@ -117,6 +117,9 @@ private:
 
     std::multimap<TimePoint, PendingReply> m_late;
     LinePacer m_pacer;
+    /// Requests that arrived while a late reply was still owed: a master that
+    /// waits for each reply before the next request never causes one.
+    std::uint64_t m_overlaps = 0;
 
     std::vector<std::uint8_t> m_out;
     std::size_t m_outHead = 0;
