@@ -2,6 +2,7 @@
 // the device link alone, and through the main window (reply displayed and
 // charted). Prints median and p99 of 10,000 exchanges each.
 
+#include "LineWait.h"
 #include "MainFixture.h"
 #include "device/DeviceLink.h"
 
@@ -56,7 +57,7 @@ int main(int argc, char *argv[])
             return std::puts("cannot open the simulator's port"), 1;
         DeviceLink link;
         link.attach(&port);
-        measure("device link (CmdDN query)", [&] { return link.Exchange(BuildQueryFrame(1, CmdDN)); });
+        measure("device link (CmdDN query)", [&] { return ExchangeNow(link, BuildQueryFrame(1, CmdDN)); });
     }
 
     // Through the main window: each reply is shown and charted.
@@ -66,7 +67,7 @@ int main(int argc, char *argv[])
             return std::puts("main window could not open the simulator"), 1;
         TfrmMain &m = f.main();
         measure("main window (CmdReadValue, shown)",
-                [&] { return m.link().Exchange(BuildQueryFrame(1, CmdReadValue)); });
+                [&] { return ExchangeNow(m.link(), BuildQueryFrame(1, CmdReadValue)); });
         std::printf("points charted: %lld\n", static_cast<long long>(m.SampleCount()));
     }
     return 0;

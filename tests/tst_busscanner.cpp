@@ -1,5 +1,6 @@
 // The bus scan on its own, against the simulator over a pseudo-terminal: no
 // window, no widget library.
+#include "LineWait.h"
 #include "TxSim.h"
 #include "device/BusScanner.h"
 #include "device/ModuleSession.h"
@@ -147,7 +148,7 @@ private slots:
         QVERIFY(session.FollowsReplies());
 
         // Afterwards a reply moves the current address again.
-        QVERIFY(session.link().Exchange(BuildQueryFrame(BroadcastAddress, CmdDN)));
+        QVERIFY(ExchangeNow(session.link(), BuildQueryFrame(BroadcastAddress, CmdDN)));
         QCOMPARE_NE(session.CurrentAddress(), Addressed);
 
         // The time-out stays within its limits.

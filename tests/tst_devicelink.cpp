@@ -1,3 +1,4 @@
+#include "LineWait.h"
 #include "FakeDevice.h"
 #include "device/DeviceLink.h"
 #include "io/OperatorError.h"
@@ -124,7 +125,7 @@ private slots:
         connect(&link, &DeviceLink::replyHandled, this,
                 [&](const Reply &r, bool asked) { handled.append({r, asked}); });
 
-        QVERIFY(link.Exchange(BuildQueryFrame(7, CmdZerO)));
+        QVERIFY(ExchangeNow(link, BuildQueryFrame(7, CmdZerO)));
         QCOMPARE(link.reply().ReplyValue, -1234);
         QCOMPARE(int(link.reply().ReplyCommand), int(CmdZerO));
         QCOMPARE(handled.size(), 2);
@@ -135,19 +136,19 @@ private slots:
         dev.setResponder([&](const QByteArray &) { dev.deliver(reply(8, CmdZerO, 5)); });
         QElapsedTimer t;
         t.start();
-        QVERIFY(!link.Exchange(BuildQueryFrame(7, CmdZerO)));
+        QVERIFY(!ExchangeNow(link, BuildQueryFrame(7, CmdZerO)));
         QVERIFY(link.reply().ReplyTimedOut);
         QVERIFY(t.elapsed() >= 90);
         QCOMPARE(link.reply().ReplyValue, -1234); // untouched
 
         // A broadcast takes the reply of any module to its command.
-        QVERIFY(link.Exchange(BuildQueryFrame(BroadcastAddress, CmdZerO)));
+        QVERIFY(ExchangeNow(link, BuildQueryFrame(BroadcastAddress, CmdZerO)));
         QCOMPARE(link.reply().ReplyValue, 5);
 
         // A reply after the time-out is unasked.
         dev.setResponder({});
         handled.clear();
-        QVERIFY(!link.Exchange(BuildQueryFrame(7, CmdZerO)));
+        QVERIFY(!ExchangeNow(link, BuildQueryFrame(7, CmdZerO)));
         dev.deliver(reply(7, CmdZerO, 555));
         QTRY_COMPARE(handled.size(), 1);
         QVERIFY(!handled[0].second);
@@ -227,11 +228,11 @@ private slots:
     {
         FakeDevice dev;
         DeviceLink link(nullptr, 100);
-        QVERIFY_THROWS_EXCEPTION(OperatorError, link.SendFrame(BuildQueryFrame(1, CmdReadValue)));
+        QVERIFY_THROWS_EXCEPTION(OperatorError, SendFrameNow(link, BuildQueryFrame(1, CmdReadValue)));
         link.attach(&dev);
         dev.setFailWrites(true);
         link.reply().ReplyDone = true;
-        QVERIFY_THROWS_EXCEPTION(OperatorError, link.Exchange(BuildQueryFrame(1, CmdReadValue)));
+        QVERIFY_THROWS_EXCEPTION(OperatorError, ExchangeNow(link, BuildQueryFrame(1, CmdReadValue)));
         QVERIFY(!link.timerWait().isActive()); // left as it was
         QVERIFY(link.reply().ReplyDone);
         QVERIFY(!link.LineBusy());
@@ -247,7 +248,7 @@ private slots:
         QTimer::singleShot(20, &link, [&] { link.declareDeviceLost(QStringLiteral("gone")); });
         QElapsedTimer t;
         t.start();
-        QVERIFY(!link.Exchange(BuildQueryFrame(1, CmdReadValue)));
+        QVERIFY(!ExchangeNow(link, BuildQueryFrame(1, CmdReadValue)));
         QVERIFY(t.elapsed() < 2000);
         QVERIFY(!dev.isOpen());
         link.declareDeviceLost(QStringLiteral("again"));

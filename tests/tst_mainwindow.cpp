@@ -1,3 +1,4 @@
+#include "LineWait.h"
 #include "FakeDevice.h"
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
@@ -621,7 +622,7 @@ private slots:
         link.attach(&dev);
         dev.setFailWrites(true);
         ScriptedPrompter prompts;
-        Guarded(nullptr, [&] { link.SendFrame(BuildQueryFrame(1, CmdReadValue)); });
+        Guarded(nullptr, [&] { SendFrameNow(link, BuildQueryFrame(1, CmdReadValue)); });
         QCOMPARE(prompts.errors.size(), 1);
         QVERIFY(prompts.errors[0].contains(QStringLiteral("simulated write failure")));
     }

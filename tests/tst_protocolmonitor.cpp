@@ -1,6 +1,7 @@
 // The protocol monitor against the simulator, beside the main window: the
 // frames of every window with their columns, unframed bytes, pause, clear,
 // copy, the address filter, saving, and the row limit with its dropped count.
+#include "LineWait.h"
 #include "MainFixture.h"
 #include "bustools/ProtocolMonitorUnit.h"
 #include "io/FileReplacement.h"
@@ -50,7 +51,7 @@ private slots:
 
         PollOnce(f.main());
         // A write as the parameter and calibration windows make it, on the same link.
-        QVERIFY(f.session().link().Exchange(BuildDataFrame(1, CmdZerO, -1)));
+        QVERIFY(ExchangeNow(f.session().link(), BuildDataFrame(1, CmdZerO, -1)));
         QVERIFY(f.sim().ok(QStringLiteral("raw 01 02")));
         QTRY_COMPARE(monitor.UnframedCounted(), 1);
         QVERIFY(f.sim().ok(QStringLiteral("fault badcheck on")));

@@ -1,5 +1,6 @@
 // The module session on its own, against the simulator over a
 // pseudo-terminal: no window, no widget library.
+#include "LineWait.h"
 #include "TxSim.h"
 #include "device/ModuleSession.h"
 
@@ -50,7 +51,7 @@ private slots:
         // A broadcast request is answered from the module's own address.
         session.SetCurrentAddress(1);
         addresses.clear();
-        QVERIFY(session.link().Exchange(BuildQueryFrame(BroadcastAddress, CmdDN)));
+        QVERIFY(ExchangeNow(session.link(), BuildQueryFrame(BroadcastAddress, CmdDN)));
         QCOMPARE(session.CurrentAddress(), SimAddress);
         QCOMPARE(addresses.size(), 1);
     }
@@ -108,7 +109,7 @@ private slots:
         // An exchange in the middle of the stream: answered well inside a
         // time-out shorter than the batch would be held (any reply ends it).
         session.link().setStreamBatchInterval(ReplyTimeoutMs * 4);
-        QVERIFY(session.link().Exchange(BuildQueryFrame(SimAddress, CmdReadValue)));
+        QVERIFY(ExchangeNow(session.link(), BuildQueryFrame(SimAddress, CmdReadValue)));
         session.link().setStreamBatchInterval(DeviceLink::DefaultStreamBatchMs);
         runFor(200);
         QVERIFY(sim.ok(QStringLiteral("autosend off")));

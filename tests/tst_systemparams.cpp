@@ -1,6 +1,7 @@
 // System-parameters dialog against a main window on a temporary settings
 // directory (and, for the port cases, the module simulator).
 
+#include "LineWait.h"
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
 #include "device/ModuleSession.h"
@@ -250,7 +251,7 @@ void TestSystemParams::rateChangeReopensOpenPort()
     QCOMPARE(main.comPort().baudRate(), 19200);
     QCOMPARE(stored(f, Keys::KeyBaud), QStringLiteral("19200"));
     // The reopened port still talks to the module.
-    QVERIFY(main.link().Exchange(BuildQueryFrame(1, CmdReadValue)));
+    QVERIFY(ExchangeNow(main.link(), BuildQueryFrame(1, CmdReadValue)));
     QVERIFY(main.reply().ReplyDone);
 }
 

@@ -2,6 +2,7 @@
 // frames in both directions with their check byte and end byte verified,
 // replies cut across reads, noise and replies cut short as rows of their own.
 
+#include "LineWait.h"
 #include "FakeDevice.h"
 #include "device/DeviceLink.h"
 #include "device/TrafficDecoder.h"
@@ -204,7 +205,7 @@ private slots:
         connect(&link, &DeviceLink::replyHandled, this, [&](const Reply &) {
             if (!storeSent) {
                 storeSent = true;
-                link.SendFrame(BuildQueryFrame(1, CmdStore));
+                SendFrameNow(link, BuildQueryFrame(1, CmdStore));
             }
         });
         connect(&link, &DeviceLink::frameWritten, this,
@@ -216,7 +217,7 @@ private slots:
                 dev.deliver(Bytes("AA") + GoodReply);
         });
 
-        QVERIFY(link.Exchange(BuildQueryFrame(1, CmdReadValue)));
+        QVERIFY(ExchangeNow(link, BuildQueryFrame(1, CmdReadValue)));
         QCOMPARE(events, QStringList({QStringLiteral("W 3F 01 01 3F 23"),
                                       QStringLiteral("R AA 3D 01 01 00 00 00 64 59 23"),
                                       QStringLiteral("W 3F 01 18 26 23")}));

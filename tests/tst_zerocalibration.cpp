@@ -1,3 +1,4 @@
+#include "LineWait.h"
 #include "MainFixture.h"
 #include "app/MainUnit.h"
 #include "calibration/ZeroCalibration.h"
@@ -80,7 +81,7 @@ struct Rig {
     {
         const QByteArray marker = bytes(BuildQueryFrame(ModuleAddress, CmdDN));
         const qsizetype before = sim.receivedFrames().size();
-        main->link().SendFrame(marker);
+        SendFrameNow(main->link(), marker);
         if (!sim.waitForReceivedFrames(int(before) + 1))
             return {};
         QList<QByteArray> frames = sim.receivedFrames();

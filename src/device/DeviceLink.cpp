@@ -321,63 +321,6 @@ void DeviceLink::HandleReply(const std::uint8_t *packet)
     Dispatch();
 }
 
-// --- Blocking helpers --------------------------------------------------------
-
-void DeviceLink::SendFrame(const QByteArray &frame)
-{
-    LineRequest request;
-    request.frame = frame;
-    Exchange(std::move(request));
-}
-
-bool DeviceLink::Exchange(const QByteArray &frame)
-{
-    LineRequest request;
-    request.frame = frame;
-    if (frame.size() > 2) {
-        if (std::uint8_t(frame[1]) != BroadcastAddress)
-            request.from = std::uint8_t(frame[1]);
-        request.command = std::uint8_t(frame[2]);
-    }
-    return Exchange(std::move(request));
-}
-
-bool DeviceLink::Exchange(LineRequest request)
-{
-    std::optional<LineOutcome> outcome;
-    QObject guard;
-    Request(std::move(request), &guard, [&outcome](const LineOutcome &o) { outcome = o; });
-    while (!outcome)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    m_lastOutcome = *outcome;
-    switch (outcome->status) {
-    case LineOutcome::Status::Answered:
-        // Unasked replies handled meanwhile (automatic sending) may have
-        // overwritten the shared state: the caller reads its own reply.
-        m_reply.ReplyCommand = outcome->reply.command;
-        m_reply.ReplyValue = outcome->reply.value;
-        m_reply.ReplyDone = true;
-        m_reply.ReplyTimedOut = false;
-        return true;
-    case LineOutcome::Status::Failed:
-        // The device went away during the wait: told once, elsewhere; the
-        // caller sees its request unanswered.
-        if (outcome->errorReported && outcome->sent)
-            return false;
-        if (outcome->errorReported)
-            throw ReportedError(outcome->error);
-        throw OperatorError(outcome->error);
-    case LineOutcome::Status::Refused:
-        throw OperatorError(outcome->error);
-    case LineOutcome::Status::TimedOut:
-        m_reply.ReplyTimedOut = true;
-        return false;
-    case LineOutcome::Status::Cancelled:
-        return false;
-    }
-    return false;
-}
-
 // --- Writing and loss --------------------------------------------------------
 
 void DeviceLink::WriteFrame(const QByteArray &frame)

@@ -76,31 +76,6 @@ public:
     /// Why requests are refused while the line is held.
     static QString TextLineHeld();
 
-    /// Writes a frame that awaits no reply (a broadcast such as the switch to
-    /// automatic sending) through the queue. Throws OperatorError when the
-    /// port is closed.
-    void SendFrame(const QByteArray &frame);
-    void SendFrame(const QueryFrame &frame) { SendFrame(toBytes(frame)); }
-    void SendFrame(const DataFrame &frame) { SendFrame(toBytes(frame)); }
-
-    /// Sends a request for the frame's own reply and waits for it, handling
-    /// window messages meanwhile; true when its reply came. The reply is in
-    /// reply(). Throws OperatorError when the frame cannot be written or the
-    /// line is held by someone else. For windows not yet moved onto Request.
-    bool Exchange(const QByteArray &frame);
-    bool Exchange(const QueryFrame &frame) { return Exchange(LineRequest::For(frame)); }
-    bool Exchange(const DataFrame &frame) { return Exchange(LineRequest::For(frame)); }
-    bool Exchange(LineRequest request);
-    /// How the last Exchange ended (errorReported: the device went away
-    /// meanwhile, which is told once, elsewhere).
-    const LineOutcome &LastOutcome() const { return m_lastOutcome; }
-    /// Same as Exchange: every request is answered by its own reply only.
-    bool ExchangeExpecting(const QueryFrame &frame) { return Exchange(frame); }
-    bool ExchangeExpecting(const DataFrame &frame) { return Exchange(frame); }
-
-    /// Ends the waits of live reading (its queued polls are withdrawn).
-    void AbortExchange() { CancelPolls(); }
-
     /// Called for each complete, whole reply (the 8 bytes after its "=").
     void HandleReply(const std::uint8_t *packet);
 
@@ -193,7 +168,6 @@ private:
     std::deque<Pending> m_queue;
     std::optional<Pending> m_inFlight;
     quint64 m_nextId = 1;
-    LineOutcome m_lastOutcome;
     quint64 m_requestsSent = 0;
     bool m_pollPassedOver = false; ///< a waiting poll let an operator request go first
     bool m_dispatching = false;
