@@ -8,6 +8,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -188,7 +191,7 @@ private slots:
                                                   "1",         "--points", "5:10"}
                                    << 2;
         QTest::newRow("scan 5..4") << QStringList{"scan", "--port", "PORT", "--from", "5", "--to", "4"} << 2;
-        QTest::newRow("unknown") << QStringList{"watch", "--port", "PORT"} << 2;
+        QTest::newRow("unknown") << QStringList{"weigh", "--port", "PORT"} << 2;
     }
     void badArgumentsSendNothing()
     {
@@ -250,6 +253,52 @@ private slots:
         QVERIFY(r.lines.size() >= 5);
         for (const QString &line : r.lines.mid(1)) // whole rows only
             QVERIFY2(line.endsWith(QLatin1String(",1,2468,246.8,kg")), qPrintable(line));
+    }
+
+    void watchWritesARowARound()
+    {
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("watch.csv"));
+        const auto rows = [&csv] {
+            QFile file(csv);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))
+                                                  : QStringList();
+        };
+        const QString value1 = QString::number(SimValue(1) / 10.0, 'f', 1);
+        QVERIFY(m_sim.ok(QStringLiteral("module 7")) && m_sim.ok(QStringLiteral("load 1000")));
+        const QString value7 = QString::number(SimValue(1) / 10.0, 'f', 1);
+        const QString total = QString::number((SimValue(1) + [&] {
+            m_sim.ok(QStringLiteral("module 1"));
+            return SimValue(1);
+        }()) / 10.0, 'f', 1);
+        // Two modules and their sum, one whole row a round.
+        Result r = Run({"watch", "--port", "PORT", "--address", "1,7", "--sum", "--csv", csv, "--rounds", "3"});
+        QCOMPARE(r.code, 0);
+        QStringList lines = rows();
+        QCOMPARE(lines.size(), 5); // header, three rows, nothing after the last line break
+        QCOMPARE(lines[0], QStringLiteral("time,epoch_ms,1 (kg),7 (kg),sum (kg)"));
+        for (const QString &line : lines.mid(1, 3)) {
+            const QStringList cells = line.split(QLatin1Char(','));
+            QCOMPARE(cells.mid(2), (QStringList{value1, value7, total}));
+            const QDateTime time = QDateTime::fromString(cells[0], QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+            QCOMPARE(time.toMSecsSinceEpoch(), cells[1].toLongLong());
+        }
+        // A module that is not there: its cells and the sum stay empty.
+        r = Run({"watch", "--port", "PORT", "-a", "1,9", "--sum", "--csv", csv, "--rounds", "2", "--timeout", "50"});
+        QCOMPARE(r.code, 0);
+        lines = rows();
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[1].endsWith(QStringLiteral(",%1,,").arg(value1)), qPrintable(lines[1]));
+        // Until stopped: Ctrl+C leaves whole rows.
+        QProcess process;
+        Start(process, {"watch", "--port", m_sim.portName(), "-a", "1,7", "--csv", csv, "--interval", "20"});
+        QVERIFY(m_sim.waitUntil([&] { return rows().size() > 4; }, RunTimeoutMs));
+        ::kill(pid_t(process.processId()), SIGINT);
+        QCOMPARE(Finish(process).code, 0);
+        lines = rows();
+        QCOMPARE(lines.constLast(), QString());
+        for (const QString &line : lines.mid(1, lines.size() - 2))
+            QCOMPARE(line.count(QLatin1Char(',')), 3);
     }
 
     void zeroAddsTheMeasuredValue()

@@ -425,5 +425,73 @@ Subcommands:
         <source>Writing the calibration table</source>
         <translation>写入标定表</translation>
     </message>
+    <message>
+        <source>--address is needed (a list such as 1,2,3).</source>
+        <translation>需要 --address（如 1,2,3 这样的列表）。</translation>
+    </message>
+    <message>
+        <source>--address: &quot;%1&quot; is no bus address 1..255.</source>
+        <translation>--address：“%1”不是 1..255 的总线地址。</translation>
+    </message>
+    <message>
+        <source>--address: %1 is given twice.</source>
+        <translation>--address：%1 重复给出。</translation>
+    </message>
+    <message>
+        <source>The modules to watch, e.g. 1,2,3,4.</source>
+        <translation>要监视的模块，例如 1,2,3,4。</translation>
+    </message>
+    <message>
+        <source>list</source>
+        <translation>列表</translation>
+    </message>
+    <message>
+        <source>Add a column with the sum of all modules.</source>
+        <translation>增加一列：所有模块之和。</translation>
+    </message>
+    <message>
+        <source>Write the rows to this file (replaced).</source>
+        <translation>把各行写入此文件（覆盖）。</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Milliseconds from the start of one round to the next (default 0: as fast as the line allows).</source>
+        <translation>一轮开始到下一轮开始的毫秒数（默认 0：线路允许的最快速度）。</translation>
+    </message>
+    <message>
+        <source>Stop after this many rounds.</source>
+        <translation>轮数达到此值后停止。</translation>
+    </message>
+    <message>
+        <source>Decimals of every module&apos;s value (default 1).</source>
+        <translation>各模块数值的小数位数（默认 1）。</translation>
+    </message>
+    <message>
+        <source>n</source>
+        <translation>位数</translation>
+    </message>
+    <message>
+        <source>Unit of every module&apos;s value (default kg).</source>
+        <translation>各模块数值的单位（默认 kg）。</translation>
+    </message>
+    <message>
+        <source>--csv is needed.</source>
+        <translation>需要 --csv。</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+    <message>
+        <source>The watch could not start on %1.</source>
+        <translation>无法在 %1 上开始监视。</translation>
+    </message>
+    <message>
+        <source>Watch several modules round after round, one CSV row a round, until stopped.</source>
+        <translation>逐轮监视多个模块，每轮一行 CSV，直到停止。</translation>
+    </message>
 </context>
 </TS>

@@ -6,12 +6,15 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
 namespace
 {
 constexpr int MaxBaud = 4000000;
+constexpr double MaxDurationS = 1e7;
+constexpr int MsPerSecond = 1000;
 constexpr int MaxReplyTimeoutMs = 60000;
 constexpr int DefaultBaud = 9600;
 constexpr int StdErr = 2;
@@ -107,6 +110,26 @@ void AddLineOptions(QCommandLineParser &parser, int timeoutMs)
     parser.addOption({QStringLiteral("timeout"),
                       KelvarinCli::tr("Time-out of each answer in milliseconds (default %1).").arg(timeoutMs),
                       KelvarinCli::tr("ms"), QString::number(timeoutMs)});
+}
+
+/// --duration in seconds (a decimal number), as a deadline; none without it.
+std::optional<qint64> DurationMs(const QCommandLineParser &parser)
+{
+    if (!parser.isSet(QStringLiteral("duration")))
+        return std::nullopt;
+    const QString text = parser.value(QStringLiteral("duration"));
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > MaxDurationS)
+        ThrowBadArgument(KelvarinCli::tr("--duration: \"%1\" is no number of seconds above 0.").arg(text));
+    return qint64(std::llround(seconds * MsPerSecond));
+}
+
+void AddDurationOption(QCommandLineParser &parser)
+{
+    parser.addOption({QStringLiteral("duration"),
+                      KelvarinCli::tr("Stop after this many seconds (Ctrl+C stops at any time)."),
+                      KelvarinCli::tr("seconds")});
 }
 
 void AddAddressOption(QCommandLineParser &parser)

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <optional>
 // What every subcommand of the command-line tool shares: its exit codes, the
 // error that ends a subcommand with one of them, the checks of option values
 // (made before anything is sent) and the two output streams: data on standard
@@ -71,6 +73,9 @@ Line LineOf(const QCommandLineParser &parser);
 /// Declares --port, --baud and --timeout (reply time-out, default `timeoutMs`).
 void AddLineOptions(QCommandLineParser &parser, int timeoutMs);
 void AddAddressOption(QCommandLineParser &parser);
+/// --duration in seconds (a decimal number above 0); none without it.
+std::optional<qint64> DurationMs(const QCommandLineParser &parser);
+void AddDurationOption(QCommandLineParser &parser);
 } // namespace CliOptions
 
 namespace CliOutput

@@ -17,31 +17,10 @@
 namespace
 {
 constexpr qint64 MaxCount = 1000000000;
-constexpr double MaxDurationS = 1e7;
 constexpr qint64 MaxIntervalMs = 3600000;
 constexpr int MsPerSecond = 1000;
 constexpr int StaleCheckMs = 100;
 constexpr int ScanProgressEvery = 16;
-
-/// --duration in seconds (a decimal number), as a deadline; none without it.
-std::optional<qint64> DurationMs(const QCommandLineParser &parser)
-{
-    if (!parser.isSet(QStringLiteral("duration")))
-        return std::nullopt;
-    const QString text = parser.value(QStringLiteral("duration"));
-    bool ok = false;
-    const double seconds = text.trimmed().toDouble(&ok);
-    if (!ok || !(seconds > 0) || seconds > MaxDurationS)
-        ThrowBadArgument(KelvarinCli::tr("--duration: \"%1\" is no number of seconds above 0.").arg(text));
-    return qint64(std::llround(seconds * MsPerSecond));
-}
-
-void AddDurationOption(QCommandLineParser &parser)
-{
-    parser.addOption({QStringLiteral("duration"),
-                      KelvarinCli::tr("Stop after this many seconds (Ctrl+C stops at any time)."),
-                      KelvarinCli::tr("seconds")});
-}
 
 /// Ends what a stop or a lost port left: the publisher's queue, the exit code.
 ExitCode Finish(MqttSink *mqtt, ExitCode code)
@@ -152,7 +131,7 @@ void DeclareRead(QCommandLineParser &parser)
     CliOptions::AddAddressOption(parser);
     parser.addOption({QStringLiteral("count"), KelvarinCli::tr("Read this many values, then stop."),
                       KelvarinCli::tr("count")});
-    AddDurationOption(parser);
+    CliOptions::AddDurationOption(parser);
     parser.addOption({QStringLiteral("interval"),
                       KelvarinCli::tr("Milliseconds from one request to the next (default %1).")
                           .arg(CurrentSettings{}.ReadInterval),
@@ -168,7 +147,7 @@ ExitCode RunRead(const QCommandLineParser &parser)
     if (parser.isSet(QStringLiteral("count")) && parser.isSet(QStringLiteral("duration")))
         ThrowBadArgument(KelvarinCli::tr("--count and --duration exclude each other."));
     const qint64 count = CliOptions::Integer(parser, QStringLiteral("count"), 1, MaxCount, 0);
-    const std::optional<qint64> durationMs = DurationMs(parser);
+    const std::optional<qint64> durationMs = CliOptions::DurationMs(parser);
     const int intervalMs = int(CliOptions::Integer(parser, QStringLiteral("interval"), 0, MaxIntervalMs,
                                                    CurrentSettings{}.ReadInterval));
     const SampleFormat format = SampleFormat::FromOptions(parser);
@@ -244,13 +223,13 @@ void PrintRows(TrafficRows &rows)
 void DeclareMonitor(QCommandLineParser &parser)
 {
     CliOptions::AddLineOptions(parser, DeviceLink::DefaultReplyTimeoutMs);
-    AddDurationOption(parser);
+    CliOptions::AddDurationOption(parser);
 }
 
 ExitCode RunMonitor(const QCommandLineParser &parser)
 {
     const CliOptions::Line line = CliOptions::LineOf(parser);
-    const std::optional<qint64> durationMs = DurationMs(parser);
+    const std::optional<qint64> durationMs = CliOptions::DurationMs(parser);
     StopWatcher::instance().watch();
     LineClient client(line);
     client.open();

@@ -25,6 +25,8 @@ void DeclareScan(QCommandLineParser &parser);
 ExitCode RunScan(const QCommandLineParser &parser);
 void DeclareRead(QCommandLineParser &parser);
 ExitCode RunRead(const QCommandLineParser &parser);
+void DeclareWatch(QCommandLineParser &parser);
+ExitCode RunWatch(const QCommandLineParser &parser);
 void DeclareMonitor(QCommandLineParser &parser);
 ExitCode RunMonitor(const QCommandLineParser &parser);
 void DeclareParam(QCommandLineParser &parser);
