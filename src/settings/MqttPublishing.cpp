@@ -106,7 +106,7 @@ MqttPublishing::~MqttPublishing()
 
 void MqttPublishing::Apply(const MqttSettings &settings)
 {
-    if (m_publisher && settings.enabled && settings == m_applied)
+    if (m_publisher && m_started && settings.enabled && settings == m_applied)
         return;
     if (m_publisher)
         m_publisher->stop();
@@ -121,7 +121,7 @@ void MqttPublishing::Apply(const MqttSettings &settings)
         connect(m_publisher.get(), &MqttPublisher::statusTextChanged, this, &MqttPublishing::stateChanged);
         // A publisher that cannot start (a CA file it cannot read) stays, not
         // running, so that its status text tells why nothing is published.
-        m_publisher->start();
+        m_started = m_publisher->start();
     }
     emit stateChanged();
 }

@@ -52,7 +52,7 @@ public:
     /// Starts publishing with `settings` when they are enabled (a running
     /// publisher with other settings is stopped first and a new one started),
     /// stops publishing when they are not. The same settings again change
-    /// nothing: the connection stays.
+    /// nothing (the connection stays) unless the publisher could not start.
     void Apply(const MqttSettings &settings);
     void Stop();
 
@@ -76,6 +76,7 @@ signals:
 private:
     std::unique_ptr<MqttPublisher> m_publisher;
     MqttSettings m_applied;
+    bool m_started = false; ///< the publisher could start (it retries a broker by itself)
     int m_reconnectMinMs = MqttPublisher::Options{}.reconnectMinMs;
     int m_reconnectMaxMs = MqttPublisher::Options{}.reconnectMaxMs;
 };
