@@ -896,6 +896,115 @@ The file was kept as %1.</translation>
         <source>记录文件有 %1 字节损坏，无法读出。</source>
         <translation>%1 bytes of the journal are damaged and cannot be read. </translation>
     </message>
+    <message>
+        <source>MQTT 发布(&amp;Q)...</source>
+        <translation>M&amp;QTT publishing...</translation>
+    </message>
+    <message>
+        <source>MQTT：已连接</source>
+        <translation>MQTT: connected</translation>
+    </message>
+    <message>
+        <source>MQTT：未连接</source>
+        <translation>MQTT: not connected</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmMqttSettings</name>
+    <message>
+        <source>MQTT 发布</source>
+        <translation>MQTT Publishing</translation>
+    </message>
+    <message>
+        <source>将测量值发布到 MQTT 服务器(&amp;P)</source>
+        <translation>&amp;Publish the measured values to an MQTT broker</translation>
+    </message>
+    <message>
+        <source>服务器地址(&amp;B)</source>
+        <translation>&amp;Broker address</translation>
+    </message>
+    <message>
+        <source>mqtt://主机:端口（默认端口 1883）或 mqtts://主机:端口（TLS，默认端口 8883）</source>
+        <translation>mqtt://host:port (port 1883 by default) or mqtts://host:port (TLS, port 8883 by default)</translation>
+    </message>
+    <message>
+        <source>生产线名称(&amp;L)</source>
+        <translation>&amp;Line name</translation>
+    </message>
+    <message>
+        <source>主题中的生产线名称：kelvarin/&lt;名称&gt;/&lt;地址&gt;/state</source>
+        <translation>The line's name in the topics: kelvarin/&lt;name&gt;/&lt;address&gt;/state</translation>
+    </message>
+    <message>
+        <source>用户名(&amp;U)</source>
+        <translation>&amp;User name</translation>
+    </message>
+    <message>
+        <source>密码(&amp;W)</source>
+        <translation>Pass&amp;word</translation>
+    </message>
+    <message>
+        <source>密码以明文保存在设置文件 Data.ini 中。</source>
+        <translation>The password is stored as plain text in the settings file Data.ini.</translation>
+    </message>
+    <message>
+        <source>CA 证书文件(&amp;C)</source>
+        <translation>&amp;CA file</translation>
+    </message>
+    <message>
+        <source>mqtts 连接使用的 CA 证书（PEM）；为空时使用系统的证书。</source>
+        <translation>CA certificates (PEM) for mqtts connections; empty: the system's certificates.</translation>
+    </message>
+    <message>
+        <source>浏览(&amp;R)...</source>
+        <translation>B&amp;rowse...</translation>
+    </message>
+    <message>
+        <source>每个模块每秒最多发布(&amp;M)</source>
+        <translation>&amp;Most values per module per second</translation>
+    </message>
+    <message>
+        <source>个值</source>
+        <translation>values</translation>
+    </message>
+    <message>
+        <source>Home Assistant 自动发现(&amp;H)</source>
+        <translation>&amp;Home Assistant discovery</translation>
+    </message>
+    <message>
+        <source>确定(&amp;O)</source>
+        <translation>&amp;OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>未启用</source>
+        <translation>not enabled</translation>
+    </message>
+    <message>
+        <source>状态：%1</source>
+        <translation>Status: %1</translation>
+    </message>
+    <message>
+        <source>状态：%1
+已发布 %2，丢弃 %3，限流替换 %4</source>
+        <translation>Status: %1
+Published %2, dropped %3, replaced by the rate limit %4</translation>
+    </message>
+    <message>
+        <source>服务器地址“%1”无效，应为 mqtt://主机:端口 或 mqtts://主机:端口。</source>
+        <translation>The broker address "%1" is not valid; it must be mqtt://host:port or mqtts://host:port.</translation>
+    </message>
+    <message>
+        <source>设置未能写入文件 Data.ini：</source>
+        <translation>The settings could not be written to the file Data.ini: </translation>
+    </message>
+    <message>
+        <source>CA 证书 (*.pem *.crt);;所有文件 (*)</source>
+        <translation>CA certificates (*.pem *.crt);;All files (*)</translation>
+    </message>
 </context>
 <context>
     <name>TfrmParam</name>

@@ -12,6 +12,7 @@
 #include "parameters/PasswordUnit.h"
 #include "parameters/ReadAllParamUnit.h"
 #include "parameters/SpecailParamsUnit.h"
+#include "settings/MqttSettingsUnit.h"
 #include "settings/SystemParamsUnit.h"
 #include "widgets/Prompter.h"
 
@@ -104,12 +105,15 @@ AppWindows::AppWindows(SettingsFile settings, int replyTimeoutMs)
     m_windows.push_back(new TfrmPassword(m_parameters, m_main));
     m_systemParams = new TfrmSystemParams(*m_session, *m_settings, m_main);
     m_windows.push_back(m_systemParams);
+    // The main window publishes; the dialog sets where to.
+    m_mqttSettings = new TfrmMqttSettings(m_main->mqtt(), *m_settings, m_main);
+    m_windows.push_back(m_mqttSettings);
     // The bus tools, beside the main window (not modal).
     m_monitor = new TfrmProtocolMonitor(*m_session, m_main);
     m_windows.push_back(m_monitor);
     m_busScan = new TfrmBusScan(*m_session, m_main);
     m_windows.push_back(m_busScan);
-    m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan});
+    m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan, m_mqttSettings});
     // Told once the main window is up (the first events after it is shown).
     QTimer::singleShot(0, m_main, [main = m_main, settings = m_settings.get()] {
         TellSettingsFileProblem(main, *settings);

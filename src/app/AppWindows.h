@@ -1,5 +1,5 @@
 #pragma once
-// The program's run: the settings file, the module session, and the eight
+// The program's run: the settings file, the module session, and the
 // windows created once in their fixed order (the main window first) and
 // destroyed in reverse order at the end of the run.
 
@@ -17,6 +17,7 @@ class QWidget;
 class TfrmMain;
 class TfrmBusScan;
 class TfrmCalibrate;
+class TfrmMqttSettings;
 class TfrmProtocolMonitor;
 class TfrmSystemParams;
 
@@ -53,6 +54,7 @@ public:
     const ParameterWindows &parameters() const { return m_parameters; }
     TfrmProtocolMonitor *monitor() const { return m_monitor; }
     TfrmBusScan *busScan() const { return m_busScan; }
+    TfrmMqttSettings *mqttSettings() const { return m_mqttSettings; }
 
 private:
     std::unique_ptr<SettingsStore> m_settings;
@@ -63,5 +65,6 @@ private:
     TfrmSystemParams *m_systemParams = nullptr;
     TfrmProtocolMonitor *m_monitor = nullptr;
     TfrmBusScan *m_busScan = nullptr;
+    TfrmMqttSettings *m_mqttSettings = nullptr;
     std::vector<QWidget *> m_windows; // in creation order
 };

@@ -11,6 +11,7 @@
 #include "chart/SmoothingFilter.h"
 #include "io/SettingsKeys.h"
 #include "parameters/AccessGate.h"
+#include "settings/MqttPublishing.h"
 #include "settings/SystemParamsUnit.h"
 #include "ui_MainUnit.h"
 #include "widgets/ModalRunner.h"
@@ -114,6 +115,7 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     busScan->setObjectName(QStringLiteral("mnuBusScan"));
     busScan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     addActions({monitor, busScan});
+    SetUpMqtt();
     m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N6"));
     AddLanguageMenu(m_popupMenu1, m_settings, this);
     m_popupMenu1->addAction(tr("关于(&A)..."), this, &TfrmMain::mnuAboutClick)
@@ -192,6 +194,9 @@ TfrmMain::~TfrmMain()
     if (m_addressWriteTimer.isActive())
         WriteDeviceNumber();
     m_settings.setWriteFailureHandler({});
+    // Publishing ends before the window: the broker gets "offline".
+    m_mqtt->disconnect(this);
+    m_mqtt.reset();
     // A normal end: the journal is for runs that do not get here.
     m_journal.remove();
 }

@@ -19,9 +19,11 @@ class ChartWidget;
 class QComboBox;
 class QLabel;
 class QMenu;
+class MqttPublishing;
 class SmoothingFilter;
 class TfrmBusScan;
 class TfrmCalibrate;
+class TfrmMqttSettings;
 class TfrmProtocolMonitor;
 class TfrmSystemParams;
 struct ParameterWindows;
@@ -39,6 +41,7 @@ struct MainDialogs {
     ParameterWindows *parameters = nullptr;
     TfrmProtocolMonitor *monitor = nullptr;
     TfrmBusScan *busScan = nullptr;
+    TfrmMqttSettings *mqttSettings = nullptr;
 };
 
 class TfrmMain : public QMainWindow
@@ -65,6 +68,8 @@ public:
     /// Every live sample since the last clear or full export, for the next
     /// start after a crash.
     RecordingJournal &journal() { return m_journal; }
+    /// Publishing of every value read to the MQTT broker (the [MQTT] settings).
+    MqttPublishing &mqtt() { return *m_mqtt; }
 
     /// The current address: speDN's text as a whole number (0 when it is not
     /// one), brought into 0..255.
@@ -138,6 +143,7 @@ public slots:
     void sttValueDblClick();
     void mnuProtocolMonitorClick();
     void mnuBusScanClick();
+    void mnuMqttClick();
     void mnuAboutClick();
     /// Refreshes the port list (system ports sorted as text, plus a saved
     /// port path that exists but is not listed), keeping the selection.
@@ -174,6 +180,10 @@ private:
     /// Tells the operator why a request did not go out (not a time-out).
     void LineRefused(const LineOutcome &outcome);
     static QStringList itemsOf(const QComboBox *box);
+    // MQTT publishing (MainMqtt.cpp).
+    void SetUpMqtt();
+    void PublishValue();
+    void ShowMqttState();
 
     ModuleSession &m_session;
     SettingsStore &m_settings;
@@ -183,6 +193,8 @@ private:
     QLabel *m_statusPanel0 = nullptr;
     QLabel *m_statusPanel1 = nullptr;
     QLabel *m_droppedFrames = nullptr;
+    QLabel *m_mqttState = nullptr;
+    std::unique_ptr<MqttPublishing> m_mqtt;
     QMenu *m_popupMenu1 = nullptr;
     QTimer m_addressWriteTimer;
     QElapsedTimer m_addressWritten;

@@ -158,6 +158,35 @@ inline constexpr IntegerSetting WatchLostAfter{SectionWatch, QLatin1String("Lost
 /// A lost module is asked every this many rounds.
 inline constexpr IntegerSetting WatchLostRetry{SectionWatch, QLatin1String("LostRetry"), 10, 1, 10000};
 
+// "MQTT" (added later: files without it publish nothing). Publishing every
+// value the main window reads to a plant's MQTT broker:
+//   Enabled=0|1              publish (0 by default)
+//   Broker=mqtt://host:port  or mqtts://host:port (TLS); text that is no
+//                            broker address reads as DefaultMqttBroker
+//   Line=line1               the line's name in the topics; empty reads as
+//                            DefaultMqttLine
+//   User=, Password=         for the broker; the password is kept here as
+//                            plain text (the file is the operator's own)
+//   CA File=                 mqtts: CA certificates (PEM); empty: the system's
+//   Rate=20                  values per second per module, MqttRate's range
+//   Discovery=0|1            Home Assistant discovery
+// Texts lose control characters and are cut to MqttTextLength characters.
+inline constexpr QLatin1String SectionMqtt{"MQTT"};
+inline constexpr QLatin1String KeyMqttEnabled{"Enabled"};
+inline constexpr bool DefaultMqttEnabled = false;
+inline constexpr QLatin1String KeyMqttBroker{"Broker"};
+inline constexpr QLatin1String DefaultMqttBroker{"mqtt://localhost"};
+inline constexpr QLatin1String KeyMqttLine{"Line"};
+inline constexpr QLatin1String DefaultMqttLine{"line1"};
+inline constexpr QLatin1String KeyMqttUser{"User"};
+inline constexpr QLatin1String KeyMqttPassword{"Password"};
+inline constexpr QLatin1String KeyMqttCaFile{"CA File"};
+inline constexpr QLatin1String KeyMqttDiscovery{"Discovery"};
+inline constexpr bool DefaultMqttDiscovery = false;
+inline constexpr int MqttTextLength = 1024;
+/// Values per second per module: one a second up to more than any line delivers.
+inline constexpr IntegerSetting MqttRate{SectionMqtt, QLatin1String("Rate"), 20, 1, 1000};
+
 // "LinearPoint"k, k = 1..9
 inline constexpr int LinearPointFirst = 1;
 inline constexpr int LinearPointLast = 9;
