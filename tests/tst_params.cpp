@@ -181,7 +181,7 @@ void TestParams::init()
         main().btnBeginReadClick();
     QVERIFY(sim().ok(QStringLiteral("fault clear")));
     QVERIFY(sim().ok(QStringLiteral("autosend off")));
-    main().link().timerWait().setInterval(ShortTimeoutMs);
+    main().link().setReplyTimeoutMs(ShortTimeoutMs);
     // Let any reply still under way arrive before the test starts.
     QTest::qWait(30);
     sim().clearLog();
@@ -614,7 +614,7 @@ void TestParams::readAllSilentModule()
 {
     clearList();
     m_param->SetValueText(7, QStringLiteral("keep"));
-    main().link().timerWait().setInterval(SilentTimeoutMs);
+    main().link().setReplyTimeoutMs(SilentTimeoutMs);
     QVERIFY(sim().ok(QStringLiteral("fault silent on")));
     m_param->R1Click();
 
@@ -727,7 +727,9 @@ void TestParams::liveReadingUnderneath()
     };
 
     // Automatic sending, the module's answers coming 20 ms late: every read
-    // waits for its own answer among the measured values.
+    // waits for its own answer among the measured values (with the shipped
+    // time-out: a loaded machine must not turn a late answer into a miss).
+    main().link().setReplyTimeoutMs(DeviceLink::DefaultReplyTimeoutMs);
     QVERIFY(sim().ok(QStringLiteral("autorate 1000")));
     QVERIFY(sim().ok(QStringLiteral("autosend on")));
     QVERIFY(sim().ok(QStringLiteral("fault late 20")));

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QIODevice>
+#include <QScopedValueRollback>
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -48,6 +50,19 @@ void DeviceLink::attach(QIODevice *device)
     if (auto *port = qobject_cast<QSerialPort *>(device)) {
         connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
             if (error == QSerialPort::ResourceError) {
+                // A read that would block ("temporarily unavailable") comes as
+                // the same error as a vanished device, and the port stops
+                // reading after it: only a port whose device is gone is lost;
+                // otherwise it is told to read on (setting its read buffer
+                // size starts reading again).
+                const QString name = port->portName();
+                if (QFileInfo::exists(name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name)) {
+                    QTimer::singleShot(0, port, [port] {
+                        port->clearError();
+                        port->setReadBufferSize(port->readBufferSize());
+                    });
+                    return;
+                }
                 declareDeviceLost(port->errorString());
             } else if (error == QSerialPort::ReadError) {
                 // A hung-up line (adapter pulled, the far end of a pseudo-terminal
@@ -113,7 +128,7 @@ void DeviceLink::readAvailable()
 
 bool DeviceLink::batching() const
 {
-    return m_streamBatchMs > 0 && !m_inFlight && qobject_cast<QSerialPort *>(m_device.data());
+    return m_streamBatchMs > 0 && !m_inFlight && !m_writing && qobject_cast<QSerialPort *>(m_device.data());
 }
 
 void DeviceLink::endBatch()
@@ -333,6 +348,8 @@ void DeviceLink::WriteFrame(const QByteArray &frame)
     if (m_batchTimer.isActive())
         m_batchTimer.start(0);
     QIODevice *device = m_device;
+    // The wait below reads what arrives meanwhile: the port must not be held then.
+    const QScopedValueRollback<bool> writing(m_writing, true);
     const qint64 written = device->write(frame);
     if (written != frame.size())
         failWrite(device->errorString());

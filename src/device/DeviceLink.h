@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -90,6 +91,8 @@ public:
     /// Milliseconds since the device was attached open (the port opened).
     qint64 openedElapsedMs() const { return m_openedClock.isValid() ? m_openedClock.elapsed() : 0; }
     int replyTimeoutMs() const { return m_replyTimeoutMs; }
+    /// The time-out of requests that bring none of their own (from the next one on).
+    void setReplyTimeoutMs(int ms) { m_replyTimeoutMs = std::max(ms, 1); }
 
     /// Replies that come less than StreamGapMs apart (automatic sending) are
     /// read together every `ms` instead of one by one: the port keeps what
@@ -171,6 +174,7 @@ private:
     quint64 m_requestsSent = 0;
     bool m_pollPassedOver = false; ///< a waiting poll let an operator request go first
     bool m_dispatching = false;
+    bool m_writing = false; ///< a frame is being written
     const void *m_holder = nullptr;
     QPointer<QIODevice> m_device;
     ReplyAssembler m_assembler;
