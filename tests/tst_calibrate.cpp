@@ -1,3 +1,4 @@
+#include "EventWait.h"
 #include "LineWait.h"
 #include "MainFixture.h"
 #include "app/MainUnit.h"
@@ -26,19 +27,10 @@ namespace
 {
 constexpr DeviceAddress ModuleAddress = 1;
 
-/// Handles events until `condition` holds (false after `timeoutMs`); wakes
-/// at every event, so a run of many short steps is followed closely.
-bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 5000)
+/// Handles events until `condition` holds (false after `timeoutMs`).
+template <typename Condition> bool WaitFor(Condition condition, int timeoutMs = 5000)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    QTimer wake; // WaitForMoreEvents returns at least this often
-    wake.start(10);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+    return WaitForEvents(condition, timeoutMs);
 }
 
 QByteArray bytes(const QueryFrame &f)
