@@ -1,6 +1,7 @@
 #include "EventWait.h"
 #include "LineWait.h"
 #include "MainFixture.h"
+#include "widgets/ValueDisplay.h"
 #include "app/MainUnit.h"
 #include "calibration/CalibrateUnit.h"
 #include "device/DeviceLink.h"
@@ -83,7 +84,7 @@ struct Rig {
         setSetting(SettingsKeys::SectionFilter, SettingsKeys::KeyAverageCount, QString::number(averageCount));
         const bool connected = fx.connect();
         main = &fx.main();
-        dialog = std::make_unique<TfrmCalibrate>(fx.session(), fx.settings(), main);
+        dialog = std::make_unique<TfrmCalibrate>(fx.session(), fx.settings(), main->display(), main);
         return connected && main->state() == TfrmMain::State::PortIdle;
     }
     /// Opens the dialog the way the main window's button does; `script` runs
@@ -571,7 +572,7 @@ private slots:
         QVERIFY(rig.open(2));
         const QString noise = QStringLiteral("9999");
         QStringList shown;
-        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+        QObject::connect(&rig.main->display(), &ValueDisplay::textChanged, rig.main,
                          [&](const QString &text) { shown << text; });
         rig.runDialog([&] {
             rig.dialog->timerTmpRead().stop();
@@ -613,7 +614,7 @@ private slots:
         QVERIFY(rig.open(2));
         QVERIFY(rig.sim.ok(QStringLiteral("fault late 40")));
         QStringList shown;
-        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+        QObject::connect(&rig.main->display(), &ValueDisplay::textChanged, rig.main,
                          [&](const QString &text) { shown << text; });
         // Live reading (every 100 ms) goes on under the modal dialog, its idle
         // ticks, both averagings and the end sequence.

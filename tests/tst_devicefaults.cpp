@@ -140,7 +140,7 @@ struct Rig {
         // Two samples per calibration point keep the calibration short.
         fx.writeIni("[Filter]\r\nAverage Count=2\r\n");
         fx.create();
-        calibrate = std::make_unique<TfrmCalibrate>(fx.session(), fx.settings(), &fx.main());
+        calibrate = std::make_unique<TfrmCalibrate>(fx.session(), fx.settings(), fx.main().display(), &fx.main());
         param = std::make_unique<TfrmParam>(windows);
         readAll = std::make_unique<TfrmReadAllParam>(windows, fx.session());
         return fx.connect(QStringList{QStringLiteral("--address"), QString::number(SimAddress)} + args) &&

@@ -3,6 +3,7 @@
 
 #include "LineWait.h"
 #include "MainFixture.h"
+#include "widgets/ValueDisplay.h"
 #include "chart/ChartWidget.h"
 #include "device/ModuleSession.h"
 #include "device/Protocol.h"
@@ -66,7 +67,7 @@ void TestSystemParams::designValuesAndFrame()
 {
     MainFixture f;
     f.create();
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     Ui::TfrmSystemParams *ui = dialog.ui();
     // Tool-window frame: the close box is the only window button.
     const Qt::WindowFlags flags = dialog.windowFlags();
@@ -95,7 +96,7 @@ void TestSystemParams::formShowFillsFromCurrentSettings()
     f.create();
     // The dialog shows the values in memory, not what the file says now.
     f.writeIni("[System Parameters]\r\nMeasure Unit=lb\r\nBaud=300\r\n");
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     QCOMPARE(ui->edUnit->text(), QStringLiteral("N"));
@@ -121,7 +122,7 @@ void TestSystemParams::okStoresAllSixAndAppliesAtOnce()
     MainFixture f;
     TfrmMain &main = f.create();
     QCOMPARE(main.ValueText(), QStringLiteral("0.0kg"));
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     main.reply().ReplyValue = 1500;
@@ -164,7 +165,7 @@ void TestSystemParams::readIntervalBroughtIntoRange()
 {
     MainFixture f;
     TfrmMain &main = f.create();
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     ui->neReadInterval->setText(QStringLiteral("19"));
@@ -189,7 +190,7 @@ void TestSystemParams::rateNotInListReportsConversionError()
     QVERIFY(f.connect());
     TfrmMain &main = f.main();
     QCOMPARE(main.current().Baud, 14400);
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     QCOMPARE(ui->cbxBaud->currentIndex(), -1);
@@ -238,7 +239,7 @@ void TestSystemParams::rateChangeReopensOpenPort()
     QVERIFY(f.connect({"--address", "1"}));
     TfrmMain &main = f.main();
     QCOMPARE(main.comPort().baudRate(), 9600);
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     dialog.ui()->cbxBaud->setCurrentText(QStringLiteral("19200"));
     QSignalSpy closing(&main.comPort(), &QIODevice::aboutToClose);
@@ -264,7 +265,7 @@ void TestSystemParams::reopenFailureKeepsDialogOpen()
     QVERIFY(main.SelectPort(link));
     main.btnOpenClick();
     QVERIFY(main.IsPortOpen());
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     dialog.ui()->cbxBaud->setCurrentText(QStringLiteral("4800"));
     QVERIFY(QFile::remove(link)); // the device is gone by the time the port reopens
@@ -290,7 +291,7 @@ void TestSystemParams::closeBoxStoresNothing()
     const int intervalBefore = main.timerRead().interval();
     const double yMinBefore = main.chart()->yAxisMinimum();
 
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     QTimer::singleShot(0, &dialog, [&] {
         Ui::TfrmSystemParams *ui = dialog.ui();
         ui->speDecimal->setClampedValue(0);
@@ -322,7 +323,7 @@ void TestSystemParams::failedWriteIsReported()
     // A directory where the file should be: every write fails.
     QVERIFY(QDir(f.settingsDir()).mkdir(QStringLiteral("Data.ini")));
     TfrmMain &main = f.create();
-    TfrmSystemParams dialog(f.session(), f.settings());
+    TfrmSystemParams dialog(f.session(), f.settings(), f.main().display());
     dialog.show();
     dialog.ui()->edUnit->setText(QStringLiteral("g"));
     QSignalSpy accepted(&dialog, &QDialog::accepted);
@@ -343,8 +344,9 @@ void TestSystemParams::okAppliesThroughTheSessionAlone()
     const QString iniPath = dir.filePath(QStringLiteral("Data.ini"));
     SettingsStore store(iniPath);
     ModuleSession session;
+    ValueDisplay display;
     ScriptedPrompter prompts;
-    TfrmSystemParams dialog(session, store);
+    TfrmSystemParams dialog(session, store, display);
     dialog.show();
     Ui::TfrmSystemParams *ui = dialog.ui();
     QCOMPARE(ui->cbxBaud->currentText(), QStringLiteral("9600"));
@@ -355,15 +357,15 @@ void TestSystemParams::okAppliesThroughTheSessionAlone()
     ui->neYMax->setText(QStringLiteral("-200"));
     ui->neReadInterval->setText(QStringLiteral("400"));
     ui->cbxBaud->setCurrentText(QStringLiteral("4800"));
-    QSignalSpy yRange(&session, &ModuleSession::yRangeChanged);
+    QSignalSpy yRange(&display, &ValueDisplay::yRangeChanged);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
 
     dialog.btnOKClick();
 
     QVERIFY(prompts.errors.isEmpty());
     QCOMPARE(accepted.count(), 1);
-    QCOMPARE(session.ValueText(), QStringLiteral("2.5N"));
-    // Whoever shows the chart learns the new range from the session.
+    QCOMPARE(display.Text(), QStringLiteral("2.5N"));
+    // Whoever shows the chart learns the new range from the display.
     QCOMPARE(yRange.count(), 1);
     const double end1 = yRange.first().at(0).toDouble();
     const double end2 = yRange.first().at(1).toDouble();

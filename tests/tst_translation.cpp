@@ -300,7 +300,7 @@ void TestTranslation::englishWindowsShowNoChineseText()
 
     // Examples the translation must give.
     QCOMPARE(windows.main()->ui()->btnBeginRead->text(), QStringLiteral("Start &reading"));
-    QCOMPARE(QCoreApplication::translate("ModuleSession", "读取超时！"), QStringLiteral("Read timed out!"));
+    QCOMPARE(QCoreApplication::translate("TfrmMain", "读取超时！"), QStringLiteral("Read timed out!"));
     QCOMPARE(QCoreApplication::translate("TfrmCalibrate", "标定中..."), QStringLiteral("Calibrating..."));
     // Data stays as it is: the value display's unit and the status panel.
     QCOMPARE(windows.main()->ValueText(), QStringLiteral("0.0kg"));

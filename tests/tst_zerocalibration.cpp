@@ -1,6 +1,7 @@
 #include "EventWait.h"
 #include "LineWait.h"
 #include "MainFixture.h"
+#include "widgets/ValueDisplay.h"
 #include "app/MainUnit.h"
 #include "calibration/ZeroCalibration.h"
 #include "device/DeviceLink.h"
@@ -148,7 +149,7 @@ private slots:
         QVERIFY(rig.sim.ok(QStringLiteral("load 1250")));
         QVERIFY(rig.sim.ok(QStringLiteral("fault late 40")));
         QStringList shown;
-        QObject::connect(&rig.fx.session(), &ModuleSession::valueTextChanged, rig.main,
+        QObject::connect(&rig.main->display(), &ValueDisplay::textChanged, rig.main,
                          [&](const QString &text) { shown << text; });
         rig.sim.clearLog();
         const auto polls = [&rig] {

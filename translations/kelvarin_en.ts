@@ -188,10 +188,6 @@ This run uses the default settings; before settings are saved, the original is k
 <context>
     <name>ModuleSession</name>
     <message>
-        <source>读取超时！</source>
-        <translation>Read timed out!</translation>
-    </message>
-    <message>
         <source>串口打开失败！</source>
         <translation>Could not open the serial port!</translation>
     </message>

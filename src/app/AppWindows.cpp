@@ -96,14 +96,14 @@ AppWindows::AppWindows(SettingsFile settings, int replyTimeoutMs)
     m_main = new TfrmMain(*m_session, *m_settings);
     m_windows.push_back(m_main);
     // The dialogs belong to the main window (centred on it, modal to it).
-    m_calibrate = new TfrmCalibrate(*m_session, *m_settings, m_main);
+    m_calibrate = new TfrmCalibrate(*m_session, *m_settings, m_main->display(), m_main);
     m_windows.push_back(m_calibrate);
     m_windows.push_back(new TfrmParam(m_parameters, m_main));
     m_windows.push_back(new TfrmEditParam(m_parameters, *m_session, m_main));
     m_windows.push_back(new TfrmReadAllParam(m_parameters, *m_session, m_main));
     m_windows.push_back(new TfrmSpecialParams(m_parameters, *m_session, m_main));
     m_windows.push_back(new TfrmPassword(m_parameters, m_main));
-    m_systemParams = new TfrmSystemParams(*m_session, *m_settings, m_main);
+    m_systemParams = new TfrmSystemParams(*m_session, *m_settings, m_main->display(), m_main);
     m_windows.push_back(m_systemParams);
     // The main window publishes; the dialog sets where to.
     m_mqttSettings = new TfrmMqttSettings(m_main->mqtt(), *m_settings, m_main);

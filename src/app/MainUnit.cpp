@@ -164,12 +164,18 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
 
     connect(&m_session, &ModuleSession::currentAddressChanged, this, &TfrmMain::ShowCurrentAddress);
     connect(&m_session, &ModuleSession::addressReplied, this, &TfrmMain::SetCurrentAddress);
-    connect(&m_session, &ModuleSession::valueTextChanged, this, &TfrmMain::ShowValueText);
-    connect(&m_session, &ModuleSession::valueRead, this, &TfrmMain::PlotValue);
-    connect(&m_session, &ModuleSession::yRangeChanged, this, [this](double yMin, double yMax) {
+    connect(&m_display, &ValueDisplay::textChanged, this, &TfrmMain::ShowValueText);
+    connect(&m_session, &ModuleSession::valueRead, this, [this] {
+        ShowValue();
+        PlotValue();
+    });
+    connect(&m_display, &ValueDisplay::yRangeChanged, this, [this](double yMin, double yMax) {
         m_ui->pltMain->setYAxis(std::min(yMin, yMax), std::abs(yMax - yMin));
     });
-    connect(&m_session, &ModuleSession::readingTimedOut, this, [this] { ApplyState(State::PortIdle); });
+    connect(&m_session, &ModuleSession::readingTimedOut, this, [this] {
+        SetValueText(tr("读取超时！"));
+        ApplyState(State::PortIdle);
+    });
     connect(&m_session, &ModuleSession::pollFailed, this, &TfrmMain::PollFailed);
     connect(&m_session, &ModuleSession::portLost, this, &TfrmMain::PortLost);
     connect(&m_session, &ModuleSession::portClosed, this, [this] { ApplyState(State::PortClosed); });
@@ -179,8 +185,8 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
     m_valueTextRefresh.setSingleShot(true);
     connect(&m_valueTextRefresh, &QTimer::timeout, this, [this] {
-        if (m_ui->sttValue->text() != m_session.ValueText()) {
-            m_ui->sttValue->setText(m_session.ValueText());
+        if (m_ui->sttValue->text() != m_display.Text()) {
+            m_ui->sttValue->setText(m_display.Text());
             m_valueTextRefresh.start(ValueTextRefreshMs);
         }
     });
@@ -305,7 +311,7 @@ void TfrmMain::ShowValueText()
     // second, a change after a quiet spell at once.
     if (m_valueTextRefresh.isActive())
         return;
-    m_ui->sttValue->setText(m_session.ValueText());
+    m_ui->sttValue->setText(m_display.Text());
     m_valueTextRefresh.start(ValueTextRefreshMs);
 }
 
@@ -513,7 +519,7 @@ void TfrmMain::btnZeroClick()
     // The button stays disabled while the calibration runs, whatever else
     // changes the window's state meanwhile; afterwards it gets the state the
     // table gives it (reading may have been started, or the port lost).
-    RunZeroCalibration(m_session, this, [this](bool running) {
+    RunZeroCalibration(m_session, m_display, this, [this](bool running) {
         m_zeroRunning = running;
         ApplyState(m_state);
     });

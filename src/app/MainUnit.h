@@ -6,6 +6,7 @@
 #include "device/ModuleSession.h"
 #include "io/RecordingJournal.h"
 #include "io/SettingsStore.h"
+#include "widgets/ValueDisplay.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -77,18 +78,29 @@ public:
     /// Sets speDN (brought into 0..255).
     void SetCurrentAddress(int address);
     /// Status text of the value display sttValue.
-    void SetValueText(const QString &text) { m_session.SetValueText(text); }
-    QString ValueText() const { return m_session.ValueText(); }
+    void SetValueText(const QString &text) { m_display.SetText(text); }
+    QString ValueText() const { return m_display.Text(); }
+    /// What sttValue shows; the calibration and settings windows write to it too.
+    ValueDisplay &display() { return m_display; }
 
     /// Formats ReplyValue into sttValue with Decimal and Measure Unit.
-    void ShowValue() { m_session.ShowValue(); }
+    void ShowValue()
+    {
+        m_displayValue = ModuleSession::DisplayValueOf(reply().ReplyValue, current().Decimal);
+        m_display.ShowValue(reply().ReplyValue, current().Decimal, current().MeasureUnit);
+    }
     /// Appends DisplayValue to channel 0 at the next SampleCount.
     void PlotValue();
-    double DisplayValue() const { return m_session.DisplayValue(); }
+    double DisplayValue() const { return m_displayValue; }
     qint64 SampleCount() const { return m_sampleCount; }
 
     /// Y axis from two ends: minimum the smaller, span the absolute difference.
-    void ApplyYRange(double yMin, double yMax) { m_session.SetYRange(yMin, yMax); }
+    void ApplyYRange(double yMin, double yMax)
+    {
+        current().YMin = yMin;
+        current().YMax = yMax;
+        m_display.SetYRange(yMin, yMax);
+    }
     void SetReadInterval(int ms) { m_session.SetReadInterval(ms); }
     /// Baud rate used at the next opening (and applied to an open port).
     void SetBaud(int baud) { m_session.SetBaud(baud); }
@@ -187,6 +199,8 @@ private:
 
     ModuleSession &m_session;
     SettingsStore &m_settings;
+    ValueDisplay m_display;
+    double m_displayValue = 0; ///< the value ShowValue showed last
     MainDialogs m_dialogs;
     std::unique_ptr<Ui::TfrmMain> m_ui;
     std::unique_ptr<SmoothingFilter> m_smoothing;

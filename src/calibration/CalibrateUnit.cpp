@@ -6,6 +6,7 @@
 #include "ui_CalibrateUnit.h"
 #include "widgets/ModalRunner.h"
 #include "widgets/Prompter.h"
+#include "widgets/ValueDisplay.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -87,8 +88,8 @@ void OpenCalibration(TfrmCalibrate &dialog)
     dialog.Open();
 }
 
-TfrmCalibrate::TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QWidget *parent)
-    : QDialog(parent), m_session(session), m_settings(settings), m_ui(std::make_unique<Ui::TfrmCalibrate>()),
+TfrmCalibrate::TfrmCalibrate(ModuleSession &session, SettingsStore &settings, ValueDisplay &display, QWidget *parent)
+    : QDialog(parent), m_session(session), m_display(display), m_settings(settings), m_ui(std::make_unique<Ui::TfrmCalibrate>()),
       m_run(session)
 {
     m_ui->setupUi(this);
@@ -103,11 +104,11 @@ TfrmCalibrate::TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QW
     connect(m_ui->btnNextPoint, &QPushButton::clicked, this, &TfrmCalibrate::btnNextPointClick);
     connect(m_ui->btnEnd, &QPushButton::clicked, this, &TfrmCalibrate::btnEndClick);
     connect(&m_run, &CalibrationRun::finished, this, &TfrmCalibrate::RunFinished);
-    connect(&m_run, &CalibrationRun::sampling, this, [this] { m_session.SetValueText(TextBusy()); });
+    connect(&m_run, &CalibrationRun::sampling, this, [this] { m_display.SetText(TextBusy()); });
     connect(&m_run, &CalibrationRun::sampleTaken, this,
             [this] { m_ui->pbrRead->setValue(m_ui->pbrRead->value() + 1); });
     connect(&m_run, &CalibrationRun::countWritten, this,
-            [this](bool answered) { m_session.SetValueText(answered ? TextWriteOk() : TextWriteFailed()); });
+            [this](bool answered) { m_display.SetText(answered ? TextWriteOk() : TextWriteFailed()); });
 }
 
 TfrmCalibrate::~TfrmCalibrate()
@@ -122,7 +123,7 @@ void TfrmCalibrate::Open()
     if (m_run.isRunning() || isVisible())
         return;
     m_session.link().ReapplyFraming();
-    m_session.SetValueText(QString());
+    m_display.SetText(QString());
     m_work = Work::Opening;
     m_run.clearZero();
 }
@@ -240,7 +241,7 @@ void TfrmCalibrate::TickEnded(const LineOutcome &outcome)
         if (outcome.reply.command == CmdReadAdCode)
             m_ui->sttAV->setText(value);
         else
-            m_session.SetValueText(value);
+            m_display.SetText(value);
         ReadAdNext = !ReadAdNext;
         return;
     }
@@ -249,7 +250,7 @@ void TfrmCalibrate::TickEnded(const LineOutcome &outcome)
         if (ReadAdNext)
             m_ui->sttAV->setText(TextReadTimeout());
         else
-            m_session.SetValueText(TextReadTimeout());
+            m_display.SetText(TextReadTimeout());
         return;
     case StepEnding::Failed:
         // No further ticks into a failing port while the error is shown.
@@ -311,7 +312,7 @@ void TfrmCalibrate::Opened(CalibrationRun::Ending ending)
         return ShowFailure(parentWidget());
     // Only the module's acknowledgement of this write opens the dialog.
     const bool cleared = ending == CalibrationRun::Ending::Done;
-    m_session.SetValueText(cleared ? TextSetOk() : TextWriteFailed());
+    m_display.SetText(cleared ? TextSetOk() : TextWriteFailed());
     if (cleared)
         ShowModal(this);
 }
@@ -321,8 +322,8 @@ void TfrmCalibrate::PointEnded(CalibrationRun::Ending ending)
     m_ui->btnCalibrate->setEnabled(true);
     // The busy text goes with the averaging, however it ended (a lost port
     // or a closed dialog leaves no tick to replace it).
-    if (m_session.ValueText() == TextBusy())
-        m_session.SetValueText(QString());
+    if (m_display.Text() == TextBusy())
+        m_display.SetText(QString());
     if (ending == CalibrationRun::Ending::Done)
         return PointAveraged();
     // Nothing is stored; the point keeps its earlier state, caption and grey number.
@@ -403,7 +404,7 @@ void TfrmCalibrate::TableEnded(CalibrationRun::Ending ending)
         break;
     }
     if (storing)
-        m_session.SetValueText(ending == Ending::Done ? TextCalibrationOk() : TextCalibrationFailed());
+        m_display.SetText(ending == Ending::Done ? TextCalibrationOk() : TextCalibrationFailed());
     else
         m_ui->sttAV->setText(
             TextWriteFailed()); // the remaining points, PointCount and the store are not sent

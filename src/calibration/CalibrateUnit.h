@@ -19,6 +19,7 @@
 #include <optional>
 
 class ModuleSession;
+class ValueDisplay;
 class SettingsStore;
 
 namespace Ui
@@ -64,7 +65,7 @@ public:
 
     /// The dialog reaches the module through `session` and keeps the points'
     /// values in `settings`; both must outlive it.
-    TfrmCalibrate(ModuleSession &session, SettingsStore &settings, QWidget *parent = nullptr);
+    TfrmCalibrate(ModuleSession &session, SettingsStore &settings, ValueDisplay &display, QWidget *parent = nullptr);
     ~TfrmCalibrate() override;
 
     ModuleSession &session() const { return m_session; }
@@ -117,6 +118,7 @@ private:
     void ShowClosingMessage();
 
     ModuleSession &m_session;
+    ValueDisplay &m_display;
     SettingsStore &m_settings;
     std::unique_ptr<Ui::TfrmCalibrate> m_ui;
     QTimer m_timerTmpRead;

@@ -1,8 +1,10 @@
 #include "calibration/ZeroCalibration.h"
 
+
 #include "device/ModuleSession.h"
 #include "device/ZeroCalibrationRun.h"
 #include "widgets/Prompter.h"
+#include "widgets/ValueDisplay.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -39,25 +41,25 @@ QString TextWriteFailed()
     return QCoreApplication::translate("ZeroCalibration", "写入失败！");
 }
 
-/// Shows how the run ended in the session's status text; a failure that is
-/// not told elsewhere goes to the standard error dialog over `parent`.
-void ShowEnding(ModuleSession &session, const ZeroCalibrationRun &run, ZeroCalibrationRun::Ending ending,
+/// Shows how the run ended in the value display; a failure that is not told
+/// elsewhere goes to the standard error dialog over `parent`.
+void ShowEnding(ValueDisplay &display, const ZeroCalibrationRun &run, ZeroCalibrationRun::Ending ending,
                 QWidget *parent)
 {
     using Ending = ZeroCalibrationRun::Ending;
     switch (ending) {
     case Ending::Written:
-        return session.SetValueText(TextWriteOk());
+        return display.SetText(TextWriteOk());
     case Ending::ReadUnanswered:
-        return session.SetValueText(TextReadTimeout());
+        return display.SetText(TextReadTimeout());
     case Ending::WriteUnanswered:
-        return session.SetValueText(TextWriteFailed());
+        return display.SetText(TextWriteFailed());
     case Ending::Failed:
     case Ending::Cancelled:
         break;
     }
-    if (session.ValueText() == TextBusy())
-        session.SetValueText(QString());
+    if (display.Text() == TextBusy())
+        display.SetText(QString());
     if (ending == Ending::Failed && !run.failureReported())
         Prompts().showError(parent, run.failureText());
 }
@@ -81,7 +83,7 @@ int WaitIntervalMs(const ModuleSession &session)
     return std::max(0, session.current().WaitInterval);
 }
 
-void RunZeroCalibration(ModuleSession &session, QWidget *parent,
+void RunZeroCalibration(ModuleSession &session, ValueDisplay &display, QWidget *parent,
                         const std::function<void(bool running)> &running)
 {
     // The run lives with the window that started it (or with the session).
@@ -99,15 +101,15 @@ void RunZeroCalibration(ModuleSession &session, QWidget *parent,
     auto busy = std::make_shared<BusyCursor>();
     if (running)
         running(true);
-    session.SetValueText(TextBusy());
+    display.SetText(TextBusy());
     QObject::connect(run, &ZeroCalibrationRun::finished, run,
-                     [run, busy, running, &session,
+                     [run, busy, running, &display,
                       dialogParent = QPointer<QWidget>(parent)](ZeroCalibrationRun::Ending ending) {
                          run->deleteLater();
                          if (running)
                              running(false);
                          busy->restore();
-                         ShowEnding(session, *run, ending, dialogParent);
+                         ShowEnding(display, *run, ending, dialogParent);
                      });
     run->start(WaitIntervalMs(session));
 }

@@ -8,19 +8,20 @@
 
 class ModuleSession;
 class QWidget;
+class ValueDisplay;
 
 /// Handler body of the main window's btnZero (the window keeps the button
 /// disabled while it runs). Asks for confirmation, then starts the zero
 /// calibration (device/ZeroCalibrationRun) of the module at the session's
 /// current address and returns at once; the run goes on from the event loop.
-/// Outcome texts go to the session's status text; a request that cannot go
+/// Outcome texts go to the value display; a request that cannot go
 /// out is shown in the standard error dialog over `parent`. Never throws. The
 /// busy cursor is shown while the run lasts, and the busy text cleared, on
 /// every ending. `running` (when given) is told true once the operator
 /// confirmed and false when the run ends, before any error dialog: the caller
 /// locks its button. A second call while a run of the same window lasts does
 /// nothing.
-void RunZeroCalibration(ModuleSession &session, QWidget *parent,
+void RunZeroCalibration(ModuleSession &session, ValueDisplay &display, QWidget *parent,
                         const std::function<void(bool running)> &running = {});
 
 /// Application-wide busy cursor for the lifetime of the guard; restore() ends

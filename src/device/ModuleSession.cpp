@@ -3,17 +3,12 @@
 #include "io/OperatorError.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 
 #include <algorithm>
 #include <cmath>
 
 namespace
 {
-QString TextReadTimeout()
-{
-    return QCoreApplication::translate("ModuleSession", "读取超时！");
-}
 QString TextOpenFailed()
 {
     return QCoreApplication::translate("ModuleSession", "串口打开失败！");
@@ -58,29 +53,7 @@ void ModuleSession::SetCurrentAddress(qint64 address)
     emit currentAddressChanged(clamped);
 }
 
-// --- Status text ---------------------------------------------------------------
-
-void ModuleSession::SetValueText(const QString &text)
-{
-    m_valueText = text;
-    emit valueTextChanged(text);
-}
-
-void ModuleSession::ShowValue()
-{
-    const std::int32_t value = reply().ReplyValue;
-    const int decimal = m_current.Decimal;
-    QString text;
-    m_displayValue = DisplayValueOf(value, decimal);
-    if (decimal > 0) {
-        QLocale locale;
-        locale.setNumberOptions(QLocale::OmitGroupSeparator);
-        text = locale.toString(m_displayValue, 'f', decimal);
-    } else {
-        text = QString::number(value);
-    }
-    SetValueText(text + m_current.MeasureUnit);
-}
+// --- The last measured value --------------------------------------------------------
 
 double ModuleSession::DisplayValueOf(std::int32_t value, int decimal)
 {
@@ -88,13 +61,6 @@ double ModuleSession::DisplayValueOf(std::int32_t value, int decimal)
 }
 
 // --- Settings in force -----------------------------------------------------------
-
-void ModuleSession::SetYRange(double yMin, double yMax)
-{
-    m_current.YMin = yMin;
-    m_current.YMax = yMax;
-    emit yRangeChanged(yMin, yMax);
-}
 
 void ModuleSession::SetReadInterval(int ms)
 {
@@ -212,7 +178,6 @@ void ModuleSession::PollEnded(const LineOutcome &outcome)
     case LineOutcome::Status::Cancelled:
         return; // the reply is shown as it arrives
     case LineOutcome::Status::TimedOut:
-        SetValueText(TextReadTimeout());
         m_timerRead.stop();
         emit readingTimedOut();
         return;
@@ -245,7 +210,7 @@ void ModuleSession::ReplyHandled(const Reply &reply, bool asked)
     SetCurrentAddress(reply.address);
     emit addressReplied(reply.address);
     if (reply.command == CmdReadValue) {
-        ShowValue();
-        emit valueRead(m_displayValue);
+        m_displayValue = DisplayValueOf(reply.value, m_current.Decimal);
+        emit valueRead(reply.value, m_displayValue);
     }
 }

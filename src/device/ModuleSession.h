@@ -43,18 +43,13 @@ public:
     void SetFollowReplies(bool follow) { m_followReplies = follow; }
     bool FollowsReplies() const { return m_followReplies; }
 
-    // --- Status text (what the value display shows) ----------------------------
-    void SetValueText(const QString &text);
-    QString ValueText() const { return m_valueText; }
-    /// Formats ReplyValue with Decimal and Measure Unit into the status text.
-    void ShowValue();
+    // --- The last measured value ----------------------------------------------------
+    /// The display value of the last measured value (raw / 10^Decimal).
     double DisplayValue() const { return m_displayValue; }
     /// The DisplayValue of a raw value: divided by 10^decimal when decimal > 0.
     static double DisplayValueOf(std::int32_t value, int decimal);
 
     // --- Settings in force ---------------------------------------------------------
-    /// The chart's vertical range from two ends (stored in current()).
-    void SetYRange(double yMin, double yMax);
     void SetReadInterval(int ms);
     /// Baud rate of the next opening (and of an open port at once).
     void SetBaud(int baud);
@@ -85,11 +80,10 @@ signals:
     void currentAddressChanged(DeviceAddress address);
     /// A module replied from `address` (after the current address became it).
     void addressReplied(DeviceAddress address);
-    void valueTextChanged(const QString &text);
-    /// A measured value arrived (a reply to CmdReadValue) and is shown.
-    void valueRead(double displayValue);
-    void yRangeChanged(double yMin, double yMax);
-    /// Live reading ended by itself: the poll timed out ("读取超时！" shown).
+    /// A measured value arrived (a reply to CmdReadValue, asked or sent
+    /// unasked); its raw value is in reply().ReplyValue.
+    void valueRead(std::int32_t raw, double displayValue);
+    /// Live reading ended by itself: the poll timed out.
     void readingTimedOut();
     /// A poll could not be sent; live reading is stopped. `reported`: the
     /// operator is told elsewhere (the port went away).
@@ -115,7 +109,6 @@ private:
     QTimer m_timerRead;
     CurrentSettings m_current;
     DeviceAddress m_address = DefaultAddress;
-    QString m_valueText;
     double m_displayValue = 0;
     bool m_pollPending = false;
     quint64 m_pollNumber = 0; ///< the poll whose outcome counts

@@ -5,6 +5,7 @@
 #include "io/SettingsStore.h"
 #include "ui_SystemParamsUnit.h"
 #include "widgets/Prompter.h"
+#include "widgets/ValueDisplay.h"
 
 #include <QCoreApplication>
 #include <QShowEvent>
@@ -19,8 +20,8 @@ QString TextWriteFailed()
 }
 } // namespace
 
-TfrmSystemParams::TfrmSystemParams(ModuleSession &session, SettingsStore &settings, QWidget *parent)
-    : QDialog(parent), m_session(session), m_settings(settings),
+TfrmSystemParams::TfrmSystemParams(ModuleSession &session, SettingsStore &settings, ValueDisplay &display, QWidget *parent)
+    : QDialog(parent), m_session(session), m_display(display), m_settings(settings),
       m_ui(std::make_unique<Ui::TfrmSystemParams>())
 {
     m_ui->setupUi(this);
@@ -103,14 +104,16 @@ void TfrmSystemParams::StoreAndApply()
     noteWrite(store.WriteString(Keys::SectionSystemParameters, Keys::KeyMeasureUnit, current.MeasureUnit));
     current.Decimal = m_ui->speDecimal->clampedValue();
     noteWrite(store.WriteInteger(Keys::SectionSystemParameters, Keys::KeyDecimal, current.Decimal));
-    m_session.ShowValue();
+    m_display.ShowValue(m_session.reply().ReplyValue, current.Decimal, current.MeasureUnit);
 
     // 4-5: the chart's Y range (the ends in either order).
     const double yMin = m_ui->neYMin->value();
     const double yMax = m_ui->neYMax->value();
     noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMin, yMin));
     noteWrite(store.WriteFloat(Keys::SectionSystemParameters, Keys::KeyYMax, yMax));
-    m_session.SetYRange(yMin, yMax);
+    current.YMin = yMin;
+    current.YMax = yMax;
+    m_display.SetYRange(yMin, yMax);
 
     // 6: the polling interval; a running timer goes on with it.
     const int readInterval = m_ui->neReadInterval->intValue();

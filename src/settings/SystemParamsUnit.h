@@ -10,6 +10,7 @@
 #include <memory>
 
 class ModuleSession;
+class ValueDisplay;
 class SettingsStore;
 
 namespace Ui
@@ -28,7 +29,7 @@ public:
 
     /// The settings in force are `session`'s; they are stored in `settings`.
     /// Both must outlive the dialog.
-    TfrmSystemParams(ModuleSession &session, SettingsStore &settings, QWidget *parent = nullptr);
+    TfrmSystemParams(ModuleSession &session, SettingsStore &settings, ValueDisplay &display, QWidget *parent = nullptr);
     ~TfrmSystemParams() override;
 
     /// The baud rates offered by cbxBaud, in their order.
@@ -53,6 +54,7 @@ private:
     void StoreAndApply();
 
     ModuleSession &m_session;
+    ValueDisplay &m_display;
     SettingsStore &m_settings;
     std::unique_ptr<Ui::TfrmSystemParams> m_ui;
     QString m_writeError; ///< why the last settings write failed; empty when it succeeded
