@@ -23,6 +23,11 @@ public:
     /// Starts connecting; CliError(Failure) when the publisher cannot start.
     void start();
     void publish(const Sample &sample, const SampleFormat &format);
+    /// A computed channel (the sum of a watch) on its own topic.
+    void publishChannel(const QString &name, double value, const QString &unit, const QDateTime &time)
+    {
+        m_publisher.publishChannel(name, value, unit, time);
+    }
     /// Waits for the broker to acknowledge everything, then stops;
     /// CliError(Failure) when values are left undelivered.
     void finish();

@@ -2,6 +2,7 @@
 // device layer's watch, one CSV row per round into a file, until stopped.
 
 #include "cli/LineClient.h"
+#include "cli/MqttSink.h"
 #include "cli/Subcommands.h"
 #include "device/BusWatch.h"
 #include "device/ComputedChannel.h"
@@ -68,10 +69,8 @@ void DeclareWatch(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("rounds"), KelvarinCli::tr("Stop after this many rounds."),
                       KelvarinCli::tr("count")});
     CliOptions::AddDurationOption(parser);
-    parser.addOption({QStringLiteral("decimals"), KelvarinCli::tr("Decimals of every module's value (default 1)."),
-                      KelvarinCli::tr("n")});
-    parser.addOption(
-        {QStringLiteral("unit"), KelvarinCli::tr("Unit of every module's value (default kg)."), KelvarinCli::tr("unit")});
+    SampleFormat::AddOptions(parser); // --decimals and --unit of every module (--format does not apply)
+    MqttSink::AddOptions(parser);
 }
 
 ExitCode RunWatch(const QCommandLineParser &parser)
@@ -83,8 +82,10 @@ ExitCode RunWatch(const QCommandLineParser &parser)
     const int intervalMs = int(CliOptions::Integer(parser, QStringLiteral("interval"), 0, MaxIntervalMs, 0));
     const qint64 rounds = CliOptions::Integer(parser, QStringLiteral("rounds"), 1, MaxRounds, 0);
     const std::optional<qint64> durationMs = CliOptions::DurationMs(parser);
-    const int decimals = int(CliOptions::Integer(parser, QStringLiteral("decimals"), 0, 4, 1));
-    const QString unit = parser.isSet(QStringLiteral("unit")) ? parser.value(QStringLiteral("unit")) : QStringLiteral("kg");
+    const SampleFormat format = SampleFormat::FromOptions(parser);
+    const int decimals = format.decimals();
+    const QString unit = format.unit();
+    const auto mqtt = MqttSink::FromOptions(parser);
 
     QFile file(parser.value(QStringLiteral("csv")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -94,6 +95,8 @@ ExitCode RunWatch(const QCommandLineParser &parser)
     StopWatcher::instance().watch();
     LineClient client(line);
     client.open();
+    if (mqtt)
+        mqtt->start();
     BusWatch watch(client.session().link());
     QList<WatchModule> modules;
     QList<int> members;
@@ -125,11 +128,19 @@ ExitCode RunWatch(const QCommandLineParser &parser)
     QObject::connect(&watch, &BusWatch::roundCompleted, &watch, [&](quint64, qint64 timeMs) {
         QStringList row{QDateTime::fromMSecsSinceEpoch(timeMs).toString(LocalTimeFormat), QString::number(timeMs)};
         const auto &statuses = watch.statuses();
-        for (const WatchModuleStatus &status : statuses)
-            row << (status.state == WatchState::Ok ? ValueText(status.raw, decimals) : QString());
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(timeMs);
+        for (int i = 0; i < int(statuses.size()); ++i) {
+            const WatchModuleStatus &status = statuses[std::size_t(i)];
+            const bool fresh = status.state == WatchState::Ok;
+            row << (fresh ? ValueText(status.raw, decimals) : QString());
+            if (fresh && mqtt)
+                mqtt->publish(Sample{time, modules[i].address, status.raw}, format);
+        }
         if (withSum) {
             const std::optional<double> total = sum.update(statuses, timeMs);
             row << (total ? QString::number(*total, 'f', decimals) : QString());
+            if (total && mqtt)
+                mqtt->publishChannel(QStringLiteral("sum"), *total, unit, time);
         }
         writeLine(row);
         if (rounds != 0 && ++done >= rounds)
@@ -151,6 +162,8 @@ ExitCode RunWatch(const QCommandLineParser &parser)
     }
     watch.stop();
     file.close();
+    if (mqtt)
+        mqtt->finish();
     if (!failure.isEmpty())
         throw CliError(ExitCode::PortUnavailable, failure.simplified());
     return ExitCode::Success;
