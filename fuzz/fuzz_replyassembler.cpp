@@ -7,8 +7,10 @@
 //
 // Properties:
 // - the replies handed on are exactly those of a reference model written from
-//   the framing rule: at each "=" the 8 bytes that follow form a reply, the
-//   scan resumes behind them; bytes before an "=" are dropped;
+//   the framing rule: at each "=" the 8 bytes that follow form a reply when
+//   its check byte and "#" are right, and the scan resumes behind them;
+//   otherwise only the "=" is dropped (and counted) and the scan resumes after
+//   it; bytes before an "=" are dropped;
 // - after every piece the buffered size and the in-packet state are the
 //   model's, which drops a buffer that reaches the limit without a reply;
 // - the buffer is below the limit after every piece, and holds at most a
@@ -16,12 +18,14 @@
 // - the replies do not depend on how the stream is cut: fed whole, the same
 //   replies come out.
 #include "FuzzCheck.h"
+#include "device/Protocol.h"
 #include "device/ReplyAssembler.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 namespace
@@ -32,22 +36,31 @@ using Packet = std::array<std::uint8_t, ReplyAssembler::PacketSize - 1>;
 constexpr std::uint8_t CutCountMask = 0x07;
 constexpr std::uint8_t ReframeFlag = 0x80;
 
-// The framing rule, byte by byte, with the limit applied at the end of each piece.
+// The framing rule, byte by byte, with the limit applied at the end of each
+// piece: nine bytes from an "=" are a reply when their check byte and "#" are
+// right; otherwise only the "=" is dropped and the search goes on after it.
 class ReferenceModel
 {
 public:
     void piece(const std::uint8_t *data, std::size_t size)
     {
-        for (std::size_t i = 0; i < size; ++i) {
-            const std::uint8_t byte = data[i];
+        std::deque<std::uint8_t> input(data, data + size);
+        while (!input.empty()) {
+            const std::uint8_t byte = input.front();
+            input.pop_front();
             if (m_inPacket) {
                 m_partial.push_back(byte);
                 if (m_partial.size() == std::size_t(ReplyAssembler::PacketSize)) {
                     Packet packet;
                     std::memcpy(packet.data(), m_partial.data() + 1, packet.size());
-                    m_replies.push_back(packet);
-                    m_partial.clear();
                     m_inPacket = false;
+                    if (ReplyIsWhole(packet.data())) {
+                        m_replies.push_back(packet);
+                    } else {
+                        input.insert(input.begin(), m_partial.begin() + 1, m_partial.end());
+                        ++m_faulty;
+                    }
+                    m_partial.clear();
                 }
             } else if (byte == std::uint8_t('=')) {
                 m_inPacket = true;
@@ -64,6 +77,7 @@ public:
         }
     }
 
+    std::size_t faulty() const { return m_faulty; }
     std::size_t buffered() const { return m_inPacket ? m_partial.size() : m_dropped; }
     bool inPacket() const { return m_inPacket; }
     const std::vector<Packet> &replies() const { return m_replies; }
@@ -72,6 +86,7 @@ private:
     bool m_inPacket = false;
     std::vector<std::uint8_t> m_partial;
     std::size_t m_dropped = 0;
+    std::size_t m_faulty = 0;
     std::vector<Packet> m_replies;
 };
 
@@ -112,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         at += length;
 
         FUZZ_CHECK(cutReplies == model.replies(), "replies differ from the framing rule");
+        FUZZ_CHECK(cutAssembler.droppedFrames() == model.faulty(), "faulty frames counted differently");
         FUZZ_CHECK(std::size_t(cutAssembler.buffered()) == model.buffered(),
                    "buffered size differs from the framing rule");
         FUZZ_CHECK(cutAssembler.inPacket() == model.inPacket(),
@@ -129,6 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         cutAssembler.feed(reinterpret_cast<const char *>(stream + at), qsizetype(streamSize - at));
         model.piece(stream + at, streamSize - at);
         FUZZ_CHECK(cutReplies == model.replies(), "replies differ from the framing rule");
+        FUZZ_CHECK(cutAssembler.droppedFrames() == model.faulty(), "faulty frames counted differently");
     }
 
     std::vector<Packet> wholeReplies;

@@ -164,8 +164,8 @@ bool SettingsStore::writeValue(const QString &section, const QString &key, const
     QString problem = CheckSectionName(section);
     if (problem.isEmpty())
         problem = CheckKeyName(key);
-    if (problem.isEmpty() && HasLineBreak(value))
-        problem = QStringLiteral("%1/%2: a value cannot contain a line break").arg(section, key);
+    if (problem.isEmpty() && (HasLineBreak(value) || !IsFileText(value)))
+        problem = QStringLiteral("%1/%2: a value cannot contain a line break or a control character").arg(section, key);
     if (!problem.isEmpty()) {
         m_lastError = problem;
         return false;

@@ -202,6 +202,8 @@ QString CutString(const QString &value, qsizetype length)
     return value.left(length);
 }
 
+bool IsFileText(const QString &text) { return isText(text); }
+
 bool HasLineBreak(const QString &text)
 {
     return text.contains(u'\r') || text.contains(u'\n');
@@ -211,8 +213,9 @@ QString CheckSectionName(const QString &section)
 {
     if (section.isEmpty() || section != section.trimmed())
         return QStringLiteral("section name \"%1\" is empty or has blanks at either end").arg(section);
-    if (HasLineBreak(section) || section.contains(SectionClose))
-        return QStringLiteral("section name \"%1\" contains a line break or \"]\"").arg(section);
+    if (HasLineBreak(section) || section.contains(SectionClose) || !isText(section))
+        return QStringLiteral("section name \"%1\" contains a line break, a control character or \"]\"")
+            .arg(section);
     return {};
 }
 
@@ -220,8 +223,8 @@ QString CheckKeyName(const QString &key)
 {
     if (key.isEmpty() || key != key.trimmed())
         return QStringLiteral("key \"%1\" is empty or has blanks at either end").arg(key);
-    if (HasLineBreak(key) || key.contains(KeyValueSeparator))
-        return QStringLiteral("key \"%1\" contains a line break or \"=\"").arg(key);
+    if (HasLineBreak(key) || key.contains(KeyValueSeparator) || !isText(key))
+        return QStringLiteral("key \"%1\" contains a line break, a control character or \"=\"").arg(key);
     const QChar first = key.front();
     if (first == SectionOpen || first == CommentSemicolon || first == CommentHash)
         return QStringLiteral("key \"%1\" would read as a section or comment").arg(key);

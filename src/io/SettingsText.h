@@ -42,6 +42,10 @@ QString QuoteIfNeeded(const QString &value);
 /// At most `length` code units, never splitting a surrogate pair.
 QString CutString(const QString &value, qsizetype length);
 bool HasLineBreak(const QString &text);
+/// Whether a reader takes the text for an editor's (no NUL or control
+/// character but the blanks and the old end-of-file mark): what the store
+/// writes must read back.
+bool IsFileText(const QString &text);
 /// Why a section or key name cannot be stored; empty when it can.
 QString CheckSectionName(const QString &section);
 QString CheckKeyName(const QString &key);
