@@ -55,8 +55,16 @@ void ChartAxes::setRange(Qt::Orientation axis, double low, double high)
     const bool horizontal = axis == Qt::Horizontal;
     std::vector<Tick> &ticks = horizontal ? m_xTicks : m_yTicks;
     ticks.clear();
+    const std::vector<double> values =
+        TickValues(low, high, horizontal ? ChartXTickTarget : ChartYTickTarget);
+    if (horizontal && m_xLabeller) {
+        const QStringList labels = m_xLabeller(values);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            ticks.push_back({values[i], labels.value(qsizetype(i))});
+        return;
+    }
     const QLocale locale = ChartNumberLocale();
-    for (double v : TickValues(low, high, horizontal ? ChartXTickTarget : ChartYTickTarget))
+    for (double v : values)
         ticks.push_back({v, locale.toString(v, 'g', 10)});
 }
 
@@ -92,8 +100,12 @@ QRectF ChartAxes::plotArea(const QSize &size, const QFont &font)
     const int top = OuterMargin + fm.height() / 2;
     const int bottom = OuterMargin + fm.height() + LabelGap + TickLength;
     const int right = std::max(RightMargin, m_xLabelHalf + OuterMargin);
-    return {double(left), double(top), double(std::max(1, size.width() - left - right)),
-            double(std::max(1, size.height() - top - bottom))};
+    // An even width: the picture of a live view moves by whole columns of two
+    // pixels, so the columns must fit the width exactly.
+    int width = std::max(1, size.width() - left - right);
+    if (width > 1 && width % 2 != 0)
+        --width;
+    return {double(left), double(top), double(width), double(std::max(1, size.height() - top - bottom))};
 }
 
 void ChartAxes::paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio)
@@ -122,6 +134,8 @@ void ChartAxes::paint(QPainter &painter, const ChartMap &map, const QFont &font,
 
     const int labelTop = int(a.bottom()) + TickLength + LabelGap;
     for (const Tick &t : m_xTicks) {
+        if (t.label.isEmpty())
+            continue;
         const QImage &text = labelPicture(t.label, font, ratio);
         const double px = map.toPixel(t.value, 0).x();
         painter.drawImage(int(std::lround(px - text.deviceIndependentSize().width() / 2)), labelTop, text);

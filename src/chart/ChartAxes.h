@@ -11,6 +11,7 @@
 #include <QRectF>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class ChartMap;
@@ -32,6 +33,10 @@ public:
     /// multiples of a 1-2-5 step, labelled in the notation of the default
     /// locale.
     void setRange(Qt::Orientation axis, double low, double high);
+    /// Labels of the horizontal ticks from their values (all at once);
+    /// without one, the numbers.
+    using Labeller = std::function<QStringList(const std::vector<double> &values)>;
+    void setHorizontalLabeller(Labeller labeller) { m_xLabeller = std::move(labeller); }
     const std::vector<Tick> &ticks(Qt::Orientation axis) const;
     /// Tick labels of the axis, lowest first.
     QStringList labels(Qt::Orientation axis) const;
@@ -49,6 +54,7 @@ public:
 private:
     const QImage &labelPicture(const QString &text, const QFont &font, qreal ratio);
 
+    Labeller m_xLabeller;
     std::vector<Tick> m_xTicks;
     std::vector<Tick> m_yTicks;
     int m_yLabelWidth = 0;

@@ -2,12 +2,15 @@
 
 #include "chart/ChartView.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QVarLengthArray>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace
 {
@@ -18,6 +21,14 @@ constexpr qreal MarkerSize = 5.0;
 constexpr int LoneDotSize = 3;
 /// Segments narrower than this many pixels are drawn as bars.
 constexpr double SteepSegment = 2.5;
+/// Legend: distance from the plot area's corner, inner margin, swatch
+/// length and the gap after it, in pixels.
+constexpr int LegendOffset = 6;
+constexpr int LegendPadding = 4;
+constexpr int LegendSwatch = 18;
+constexpr int LegendGap = 5;
+const QColor LegendFrame(0x90, 0x90, 0x90);
+const QColor LegendText(0x20, 0x20, 0x20);
 
 /// The pixels of the picture while it is drawn.
 struct Canvas {
@@ -68,8 +79,11 @@ bool ClipSegment(QPointF &a, QPointF &b, const QRectF &box)
 class BarFiller
 {
 public:
-    BarFiller(const Canvas &canvas, QRgb colour)
-        : m_canvas(canvas), m_colour(colour), m_top(std::size_t(std::max(canvas.width, 0)), INT_MAX),
+    /// `dashes`: per pixel column modulo its size, whether bars are drawn
+    /// there (a dashed pen); empty: everywhere.
+    BarFiller(const Canvas &canvas, QRgb colour, const std::vector<char> &dashes)
+        : m_canvas(canvas), m_colour(colour), m_dashes(dashes),
+          m_top(std::size_t(std::max(canvas.width, 0)), INT_MAX),
           m_bottom(std::size_t(std::max(canvas.width, 0)), INT_MIN)
     {
     }
@@ -109,7 +123,7 @@ private:
         for (int x = m_first; x < stop; ++x) {
             int &top = m_top[std::size_t(x)];
             int &bottom = m_bottom[std::size_t(x)];
-            if (top <= bottom) {
+            if (top <= bottom && (m_dashes.empty() || m_dashes[std::size_t(x) % m_dashes.size()])) {
                 uchar *row = m_canvas.bits + qsizetype(top) * m_canvas.bytesPerLine + qsizetype(x) * 4;
                 for (int y = top; y <= bottom; ++y, row += m_canvas.bytesPerLine)
                     *reinterpret_cast<QRgb *>(row) = m_colour;
@@ -127,19 +141,40 @@ private:
 
     const Canvas &m_canvas;
     QRgb m_colour;
+    const std::vector<char> &m_dashes;
     std::vector<int> m_top;
     std::vector<int> m_bottom;
     int m_first = INT_MAX; // collected columns, first to last
     int m_last = INT_MIN;
 };
 
-void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, const ChartMap &map)
+/// Pixel columns of a dashed pen's pattern: on where its dashes are.
+std::vector<char> DashColumns(const QPen &pen, qreal ratio)
+{
+    std::vector<char> columns;
+    if (pen.style() == Qt::SolidLine || pen.style() == Qt::NoPen)
+        return columns;
+    const QList<qreal> pattern = pen.dashPattern();
+    const double unit = std::max(1, pen.width()) * ratio;
+    for (qsizetype i = 0; i < pattern.size(); ++i)
+        columns.insert(columns.end(), std::size_t(std::max(1.0, std::round(pattern[i] * unit))), i % 2 == 0);
+    return columns;
+}
+
+/// Paints trace `c`, touching only pixels in `part`.
+void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, const ChartMap &map,
+                const QRect &part)
 {
     const QList<QPointF> &points = c.points();
     if (points.isEmpty())
         return;
     const QRectF &a = map.area();
-    const QRect barArea = a.toAlignedRect();
+    const QRect barArea = a.toAlignedRect() & part;
+    // Segments reaching no pixel of `part` are left out (the painter would
+    // cut them away).
+    const double reach = c.pen.widthF() + 2;
+    const double partLeft = part.left() - reach;
+    const double partRight = part.right() + 1 + reach;
 
     // Each line in pixels, cut where it leaves the plot area.
     // Steep segments (dense data: every pixel column goes from its first
@@ -150,13 +185,16 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
     // through the path stroker and costs hundreds of times more.
     const int width = std::max(1, c.pen.width());
     QVarLengthArray<QPointF, 4096> segments;
-    BarFiller bars(canvas, c.pen.color().rgba());
+    const std::vector<char> dashes = DashColumns(c.pen, canvas.ratio);
+    BarFiller bars(canvas, c.pen.color().rgba(), dashes);
     bool chained = false; // the last segment was a bar
     int lastLeft = 0;
     const auto addSegment = [&](const QPointF &p, const QPointF &q) {
         if (std::abs(q.x() - p.x()) >= SteepSegment) {
-            segments.append(p);
-            segments.append(q);
+            if (std::max(p.x(), q.x()) >= partLeft && std::min(p.x(), q.x()) <= partRight) {
+                segments.append(p);
+                segments.append(q);
+            }
             chained = false;
             return;
         }
@@ -233,9 +271,10 @@ bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xM
            m_markers == markers;
 }
 
-void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns)
+void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns,
+                      const ThinColumns *grid)
 {
-    ThinForDisplay(channel, xMin, xMax, columns, m_thinned);
+    ThinForDisplay(channel, xMin, xMax, columns, m_thinned, ThinMethod::Summarised, grid);
     // Lone points are drawn too (as a dot or a marker), so they count.
     m_yExtent = YExtentInView(m_thinned, xMin, xMax, true);
 
@@ -255,10 +294,30 @@ void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int
     }
 
     m_revision = channel.revision();
+    m_count = channel.count();
     m_xMin = xMin;
     m_xMax = xMax;
     m_columns = columns;
     m_markers = markers;
+}
+
+bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) const
+{
+    fromX = std::numeric_limits<double>::infinity();
+    if (channel.revision() == m_revision)
+        return true;
+    // Every append bumps the revision by one; a mark or a clear does too
+    // without adding a point.
+    const qsizetype added = channel.count() - m_count;
+    if (m_revision == ~quint64(0) || added <= 0 || channel.revision() - m_revision != quint64(added))
+        return false;
+    for (qsizetype i = std::max<qsizetype>(m_count - 1, 0); i < channel.count(); ++i) {
+        const double x = channel.x(i);
+        if (!std::isfinite(x))
+            return false;
+        fromX = std::min(fromX, x);
+    }
+    return true;
 }
 
 QList<QPointF> ChartTrace::linePoints(int line) const
@@ -283,7 +342,7 @@ ChartRange ChartPicture::yExtentInView() const
     return all;
 }
 
-bool ChartPicture::prepare(const QSize &size, qreal ratio)
+QRegion ChartPicture::prepare(const QSize &size, qreal ratio)
 {
     const QSize pixels = size * ratio;
     if (m_image.size() != pixels || m_image.devicePixelRatio() != ratio) {
@@ -291,14 +350,37 @@ bool ChartPicture::prepare(const QSize &size, qreal ratio)
         m_image.setDevicePixelRatio(ratio);
         m_dirty = true;
     }
-    if (!m_dirty)
-        return false;
+    QRegion part = m_dirty ? QRegion(QRect(QPoint(0, 0), size)) : m_pending & QRect(QPoint(0, 0), size);
     m_dirty = false;
-    m_bits = m_image.bits(); // before a painter opens on the picture
-    return true;
+    m_pending = QRegion();
+    if (!part.isEmpty())
+        m_bits = m_image.bits(); // before a painter opens on the picture
+    return part;
 }
 
-void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map)
+void ChartPicture::scroll(const QRect &moved, int dx, const QRegion &exposed)
+{
+    const QRect r = moved & m_image.rect();
+    // A picture of another pixel ratio is not worth the bookkeeping: all is
+    // drawn anew.
+    if (m_dirty || m_image.devicePixelRatio() != 1.0 || r != moved || dx < 0 || dx >= r.width()) {
+        m_dirty = true;
+        return;
+    }
+    if (dx > 0) {
+        uchar *bits = m_image.bits();
+        const qsizetype line = m_image.bytesPerLine();
+        const auto bytes = std::size_t(r.width() - dx) * 4;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            uchar *row = bits + qsizetype(y) * line + qsizetype(r.left()) * 4;
+            std::memmove(row, row + qsizetype(dx) * 4, bytes);
+        }
+    }
+    // What was still to be drawn moves along with the pixels.
+    m_pending = ((m_pending & moved).translated(-dx, 0) & moved) + (m_pending - moved) + exposed;
+}
+
+void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map, const QRect &part)
 {
     // The traces cut their lines at the plot area themselves: a clip on the
     // painter would slow every bar and segment down.
@@ -306,5 +388,72 @@ void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map)
                         m_image.devicePixelRatio()};
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (const ChartTrace &t : m_traces)
-        PaintTrace(painter, canvas, t, map);
+        PaintTrace(painter, canvas, t, map, part);
+}
+
+bool ChartPicture::setLegend(std::vector<ChartLegendEntry> entries)
+{
+    if (entries == m_legend)
+        return false;
+    m_legend = std::move(entries);
+    return true;
+}
+
+QRect ChartPicture::legendRect(const QRectF &area, const QFont &font) const
+{
+    if (m_legend.empty())
+        return {};
+    // One column of names, or more side by side when they do not fit the
+    // height of the plot area.
+    const QFontMetrics fm(font);
+    const int lineHeight = fm.height();
+    const int rowsFit = std::max(1, (int(area.height()) - 2 * (LegendOffset + LegendPadding)) / lineHeight);
+    const int rows = std::min(int(m_legend.size()), rowsFit);
+    const int columns = (int(m_legend.size()) + rows - 1) / rows;
+    int width = 0;
+    for (int c = 0; c < columns; ++c) {
+        int nameWidth = 0;
+        for (int r = 0; r < rows && c * rows + r < int(m_legend.size()); ++r)
+            nameWidth = std::max(nameWidth, fm.horizontalAdvance(m_legend[std::size_t(c * rows + r)].name));
+        width += LegendSwatch + LegendGap + nameWidth + LegendPadding;
+    }
+    return {int(area.left()) + LegendOffset, int(area.top()) + LegendOffset, width + LegendPadding,
+            rows * lineHeight + 2 * LegendPadding};
+}
+
+void ChartPicture::drawLegend(QPainter &painter, const QRectF &area, const QFont &font) const
+{
+    const QRect box = legendRect(area, font);
+    if (box.isEmpty())
+        return;
+    const QFontMetrics fm(font);
+    const int lineHeight = fm.height();
+    const int rows = (box.height() - 2 * LegendPadding) / lineHeight;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillRect(box, Qt::white);
+    painter.setPen(LegendFrame);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.setFont(font);
+    int left = box.left() + LegendPadding;
+    int columnWidth = 0;
+    for (std::size_t i = 0; i < m_legend.size(); ++i) {
+        const int row = int(i) % rows;
+        if (row == 0 && i > 0) {
+            left += columnWidth + LegendPadding;
+            columnWidth = 0;
+        }
+        const ChartLegendEntry &e = m_legend[i];
+        const int top = box.top() + LegendPadding + row * lineHeight;
+        QPen swatch = e.pen;
+        swatch.setCapStyle(Qt::FlatCap);
+        painter.setPen(swatch);
+        painter.drawLine(QPointF(left, top + lineHeight / 2.0),
+                         QPointF(left + LegendSwatch, top + lineHeight / 2.0));
+        painter.setPen(LegendText);
+        const int textLeft = left + LegendSwatch + LegendGap;
+        painter.drawText(QRect(textLeft, top, box.right() - textLeft, lineHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, e.name);
+        columnWidth = std::max(columnWidth, LegendSwatch + LegendGap + fm.horizontalAdvance(e.name));
+    }
 }

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 
 namespace
 {
@@ -80,6 +81,7 @@ ChartWidget::ChartWidget(QWidget *parent)
 
     for (int i = 0; i < m_picture.traceCount(); ++i)
         setupChannel(i);
+    m_axes.setHorizontalLabeller([this](const std::vector<double> &values) { return clockLabels(values); });
 
     m_cursorLabel = new QLabel(m_plot);
     m_cursorLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -123,6 +125,12 @@ void ChartWidget::buildToolBar()
             &ChartWidget::savePictureAsked);
     connect(add(tr("数据游标"), tr("显示离鼠标最近的数据点的通道、X、Y 值"), true), &QAction::toggled, this,
             &ChartWidget::setDataCursorVisible);
+    // Not on the toolbar: the owner offers it where it fits (a context menu).
+    auto *clockTime = new QAction(tr("时钟时间"), this);
+    clockTime->setToolTip(tr("横坐标标为采样的时钟时间（时:分:秒）"));
+    clockTime->setCheckable(true);
+    m_actions.push_back(clockTime);
+    connect(clockTime, &QAction::toggled, this, &ChartWidget::setClockTimeAxis);
 }
 
 QAction *ChartWidget::action(Action which) const
@@ -291,13 +299,29 @@ int ChartWidget::plotColumns() const
     return columns >= MinimumColumns ? columns : FallbackColumns;
 }
 
-bool ChartWidget::showAxis(Qt::Orientation axis)
+bool ChartWidget::showVerticalAxis()
 {
-    if (!m_view.showAxis(axis))
+    if (!m_view.showAxis(Qt::Vertical))
         return false;
-    m_axes.setRange(axis, m_view.map().minimum(axis), m_view.map().maximum(axis));
+    m_axes.setRange(Qt::Vertical, m_view.map().minimum(Qt::Vertical), m_view.map().maximum(Qt::Vertical));
     layoutPlot(); // the labels' width may have changed
     return true;
+}
+
+void ChartWidget::labelHorizontalAxis()
+{
+    m_axes.setRange(Qt::Horizontal, m_drawn.xMinimum(), m_drawn.xMaximum());
+}
+
+int ChartWidget::showHorizontalAxis()
+{
+    m_view.showAxis(Qt::Horizontal);
+    const int moved = m_drawn.follow(m_view.map(), m_view.isLive());
+    if (moved != 0 || m_clockTime) {
+        labelHorizontalAxis();
+        layoutPlot(); // the labels' width may have changed
+    }
+    return moved;
 }
 
 bool ChartWidget::refresh()
@@ -307,32 +331,90 @@ bool ChartWidget::refresh()
     // The horizontal range first: the plot area, and with it the number of
     // columns to thin to, depends on its labels. The vertical range follows
     // the values thinned for it.
+    const QRectF areaBefore = m_view.map().area();
     m_view.scrollLive();
-    bool changed = showAxis(Qt::Horizontal);
-    const double xMin = m_view.xMinimum();
-    const double xMax = m_view.xMaximum();
+    int moved = showHorizontalAxis();
+    if (m_view.map().area() != areaBefore) { // new labels, new area: start afresh
+        m_drawn.reset();
+        showHorizontalAxis();
+        moved = -1;
+    }
+    const double xMin = m_drawn.xMinimum();
+    const double xMax = m_drawn.xMaximum();
     const int columns = plotColumns();
+    ThinColumns grid{};
+    const bool gridded = columns * ChartDrawnRange::ColumnPixels == int(m_view.map().area().width()) &&
+                         m_drawn.columns(m_view.map(), grid);
     bool handed = false;
+    bool appendedOnly = true;
+    double fromX = std::numeric_limits<double>::infinity();
     for (int i = 0; i < m_picture.traceCount(); ++i) {
         ChartTrace &t = m_picture.trace(i);
         const ChartChannel &channel = m_data.channel(i);
         if (t.isDrawnFrom(channel, xMin, xMax, columns))
             continue;
-        t.thin(channel, xMin, xMax, columns);
+        double from = 0;
+        appendedOnly = t.onlyAppendedTo(channel, from) && appendedOnly;
+        fromX = std::min(fromX, from);
+        t.thin(channel, xMin, xMax, columns, gridded ? &grid : nullptr);
         handed = true;
     }
     // The thinned traces keep the lowest and highest point of every pixel
     // column, so their extent is that of all values in view.
     m_view.followValues(m_picture.yExtentInView());
-    changed = showAxis(Qt::Vertical) || changed;
+    const bool yChanged = showVerticalAxis();
+    updateLegend();
     if (handed)
         ++m_seriesUpdates;
-    if (handed || changed) {
-        if (m_dataCursorVisible && m_cursorInside)
-            updateDataCursor(); // the samples moved under the mouse
+    const bool changed = handed || moved != 0 || yChanged;
+    if (!changed)
+        return false;
+    if (m_dataCursorVisible && m_cursorInside)
+        updateDataCursor(); // the samples moved under the mouse
+    const bool cursorDrawn = m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0;
+    if (moved < 0 || yChanged || !appendedOnly || cursorDrawn || !m_plot->box().isEmpty() ||
+        m_view.map().area() != areaBefore || !scrollPicture(moved, fromX))
         redraw();
-    }
     return handed;
+}
+
+bool ChartWidget::scrollPicture(int moved, double fromX)
+{
+    // What the picture holds stays right where it lands after the shift,
+    // except: the newest columns (from the last point drawn, its thinning
+    // column and the pens' width before it), the columns the old right edge
+    // lands on, the left edge (lines cut there anew), the legend, and the
+    // horizontal axis' labels below the plot.
+    if (m_picture.isInvalid() || m_plot->width() <= 0)
+        return false;
+    const ChartMap map = drawnMap();
+    const QRect r = map.area().toRect();
+    int widest = 1;
+    for (int i = 0; i < m_picture.traceCount(); ++i)
+        widest = std::max(widest, m_picture.trace(i).pen.width());
+    const int slack = ChartDrawnRange::ColumnPixels + widest + 2;
+    const int width = m_plot->width();
+    int from = r.right() + 1 - moved - slack;
+    if (std::isfinite(fromX))
+        from = std::min(from, int(std::floor(map.toPixel(fromX, 0).x())) - slack);
+    from = std::max(from, r.left());
+    const QRect moving(r.left(), 0, width - r.left(), r.bottom() + 1);
+    QRegion exposed(QRect(from, 0, width - from, r.bottom() + 1));
+    exposed += QRect(0, r.bottom() + 1, width, m_plot->height() - r.bottom() - 1);
+    if (moved > 0) {
+        exposed += QRect(r.left(), 0, slack, r.bottom() + 1);
+        const QRect legend = m_picture.legendRect(map.area(), m_plot->font());
+        if (!legend.isEmpty())
+            exposed += QRect(r.left(), 0, legend.right() + 2 - r.left(), legend.bottom() + 2);
+    }
+    m_picture.scroll(moving, moved, exposed);
+    if (m_picture.isInvalid())
+        return false;
+    ++m_scrolls;
+    if (moved > 0)
+        m_plot->scroll(-moved, 0, moving);
+    m_plot->update(exposed);
+    return true;
 }
 
 void ChartWidget::layoutPlot()
@@ -350,19 +432,28 @@ void ChartWidget::redraw()
     m_plot->update();
 }
 
-void ChartWidget::paintPlot(QPainter &widgetPainter)
+void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
 {
     // Everything is drawn into the plot's own picture, then copied out: the
     // bars of the dense lines are written straight into its pixels. A paint
     // with nothing new (the box of box zoom moving, an expose) copies the
-    // picture as it is.
+    // picture as it is; a live view that moved on has the parts drawn that
+    // its shift left to draw.
     const qreal ratio = m_plot->devicePixelRatioF();
-    if (m_picture.prepare(m_plot->size(), ratio)) {
-        const ChartMap &map = m_view.map();
+    const QRegion toDraw = m_picture.prepare(m_plot->size(), ratio);
+    if (!toDraw.isEmpty()) {
+        const ChartMap map = drawnMap();
         QPainter painter(&m_picture.image());
-        painter.fillRect(m_plot->rect(), Qt::white);
-        m_axes.paint(painter, map, m_plot->font(), ratio);
-        m_picture.drawTraces(painter, map);
+        const bool whole = toDraw.rectCount() == 1 && toDraw.boundingRect() == m_plot->rect();
+        for (const QRect &rect : toDraw) {
+            painter.setClipRect(rect);
+            painter.setClipping(!whole);
+            painter.fillRect(rect, Qt::white);
+            m_axes.paint(painter, map, m_plot->font(), ratio);
+            m_picture.drawTraces(painter, map, rect);
+            m_picture.drawLegend(painter, map.area(), m_plot->font());
+        }
+        painter.setClipping(false);
         if (m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0) {
             const QPointF at = map.toPixel(m_cursorValue);
             painter.setRenderHint(QPainter::Antialiasing, true);
@@ -373,7 +464,9 @@ void ChartWidget::paintPlot(QPainter &widgetPainter)
             painter.drawLine(QPointF(at.x(), map.area().top()), QPointF(at.x(), map.area().bottom()));
         }
     }
-    widgetPainter.drawImage(0, 0, m_picture.image());
+    for (const QRect &rect : part)
+        widgetPainter.drawImage(rect.topLeft(), m_picture.image(),
+                                QRectF(QPointF(rect.topLeft()) * ratio, QSizeF(rect.size()) * ratio));
 }
 
 void ChartWidget::zoomIn()
@@ -501,7 +594,7 @@ void ChartWidget::updateDataCursor()
     }
     if (m_cursorChannel >= 0) {
         m_cursorLabel->setText(
-            DataCursorText(ChannelName(m_cursorChannel), m_cursorValue.x(), m_cursorValue.y()));
+            DataCursorText(traceName(m_cursorChannel), m_cursorValue.x(), m_cursorValue.y()));
     } else {
         m_cursorValue = map.toValue(mouse);
         m_cursorLabel->setText(DataCursorText(m_cursorValue.x(), m_cursorValue.y()));
