@@ -1756,17 +1756,21 @@ private slots:
     {
         QTest::addColumn<int>("traces");
         QTest::addColumn<int>("perStep");
-        QTest::newRow("samples, 51 a step") << 0 << 51;
-        QTest::newRow("samples, 3 a step") << 0 << 3;
-        QTest::newRow("five traces and legend, 40 a step") << 5 << 40;
+        QTest::addColumn<bool>("clockTime");
+        QTest::newRow("samples, 51 a step") << 0 << 51 << false;
+        QTest::newRow("samples, 3 a step") << 0 << 3 << false;
+        QTest::newRow("five traces and legend, 40 a step") << 5 << 40 << false;
+        QTest::newRow("clock time, 25 a step") << 2 << 25 << true;
     }
 
     void scrolledPictureEqualsAFullRepaint()
     {
         QFETCH(int, traces);
         QFETCH(int, perStep);
+        QFETCH(bool, clockTime);
         ChartWidget w;
         QVERIFY(Shown(w, 801, 401));
+        w.setClockTimeAxis(clockTime);
         std::vector<int> channels{ChartWidget::SampleChannel};
         for (int k = 0; k < traces; ++k)
             channels.push_back(w.addTrace(QStringLiteral("模块 %1").arg(k + 1)));

@@ -46,6 +46,9 @@ public:
     /// for half the last horizontal one. It grows at once and shrinks only by
     /// a good step, so the plot does not twitch as the labels change.
     QRectF plotArea(const QSize &size, const QFont &font);
+    /// How far a horizontal label reaches beside its tick (half the widest,
+    /// as plotArea() last found it).
+    int labelReach() const { return m_xLabelHalf; }
 
     /// Grid lines, frame, ticks and labels around `map`'s plot area, on a
     /// white picture of pixel ratio `ratio`.

@@ -75,6 +75,9 @@ public:
     PointMark mark(qsizetype i) const;
     bool isGap(qsizetype i) const { return !m_marks.empty() && mark(i) != PointMark::None; }
     bool hasMarks() const { return !m_marks.empty(); }
+    /// Whether the X of the points of i's block run x0, x0 + 1, ... (live
+    /// samples): X then grows by one with the index.
+    bool xFollowsIndex(qsizetype i) const { return !m_blocks[std::size_t(i >> BlockBits)]->storedX; }
 
     /// Copies the n points from index `first` on (all must exist) to x and y.
     void copyPoints(qsizetype first, qsizetype n, double *x, double *y) const;

@@ -207,11 +207,29 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
         chained = true;
         lastLeft = left;
     };
+    // With X in order, only the points from just before the part to just
+    // after it matter.
+    const double xLow = map.toValue(QPointF(partLeft, 0)).x();
+    const double xHigh = map.toValue(QPointF(partRight, 0)).x();
+    const auto byX = [](const QPointF &p, double x) { return p.x() < x; };
     for (const auto &[begin, end] : c.lines()) {
+        qsizetype first = begin, stop = end;
+        if (c.sortedX()) {
+            first = std::max(
+                begin, qsizetype(std::lower_bound(points.begin() + begin, points.begin() + end, xLow, byX) -
+                                 points.begin()) -
+                           1);
+            stop = std::min(
+                end, qsizetype(std::lower_bound(points.begin() + first, points.begin() + end, xHigh, byX) -
+                               points.begin()) +
+                         1);
+            if (stop - first < 2)
+                continue;
+        }
         chained = false;
-        QPointF previous = map.toPixel(points[begin]);
+        QPointF previous = map.toPixel(points[first]);
         bool previousInside = a.contains(previous);
-        for (qsizetype i = begin + 1; i < end; ++i) {
+        for (qsizetype i = first + 1; i < stop; ++i) {
             const QPointF current = map.toPixel(points[i]);
             const bool inside = a.contains(current);
             if (previousInside && inside) {
@@ -278,6 +296,8 @@ void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int
     // Lone points are drawn too (as a dot or a marker), so they count.
     m_yExtent = YExtentInView(m_thinned, xMin, xMax, true);
 
+    m_sortedX = std::is_sorted(m_thinned.points.begin(), m_thinned.points.end(),
+                               [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); });
     m_lines.clear();
     m_lone.clear();
     for (qsizetype p = 0; p < m_thinned.pieceCount(); ++p) {
@@ -317,6 +337,20 @@ bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) cons
             return false;
         fromX = std::min(fromX, x);
     }
+    return true;
+}
+
+bool ChartTrace::staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns)
+{
+    if (isDrawnFrom(channel, xMin, xMax, columns))
+        return true;
+    if (m_xMin != xMin || m_xMax != xMax || m_columns != columns || m_markers != markers || m_count == 0)
+        return false;
+    double fromX = 0;
+    if (!onlyAppendedTo(channel, fromX) || !(fromX > xMax))
+        return false;
+    m_revision = channel.revision();
+    m_count = channel.count();
     return true;
 }
 
@@ -396,6 +430,7 @@ bool ChartPicture::setLegend(std::vector<ChartLegendEntry> entries)
     if (entries == m_legend)
         return false;
     m_legend = std::move(entries);
+    m_legendPicture = QImage();
     return true;
 }
 
@@ -421,39 +456,46 @@ QRect ChartPicture::legendRect(const QRectF &area, const QFont &font) const
             rows * lineHeight + 2 * LegendPadding};
 }
 
-void ChartPicture::drawLegend(QPainter &painter, const QRectF &area, const QFont &font) const
+void ChartPicture::drawLegend(QPainter &painter, const QRectF &area, const QFont &font)
 {
     const QRect box = legendRect(area, font);
     if (box.isEmpty())
         return;
-    const QFontMetrics fm(font);
-    const int lineHeight = fm.height();
-    const int rows = (box.height() - 2 * LegendPadding) / lineHeight;
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.fillRect(box, Qt::white);
-    painter.setPen(LegendFrame);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(box.adjusted(0, 0, -1, -1));
-    painter.setFont(font);
-    int left = box.left() + LegendPadding;
-    int columnWidth = 0;
-    for (std::size_t i = 0; i < m_legend.size(); ++i) {
-        const int row = int(i) % rows;
-        if (row == 0 && i > 0) {
-            left += columnWidth + LegendPadding;
-            columnWidth = 0;
+    const qreal ratio = m_image.devicePixelRatio();
+    if (m_legendPicture.isNull() || m_legendFont != font || m_legendPicture.devicePixelRatio() != ratio ||
+        m_legendPicture.deviceIndependentSize() != QSizeF(box.size())) {
+        m_legendFont = font;
+        m_legendPicture = QImage(box.size() * ratio, QImage::Format_RGB32);
+        m_legendPicture.setDevicePixelRatio(ratio);
+        m_legendPicture.fill(Qt::white);
+        QPainter p(&m_legendPicture);
+        const QFontMetrics fm(font);
+        const int lineHeight = fm.height();
+        const int rows = (box.height() - 2 * LegendPadding) / lineHeight;
+        p.setPen(LegendFrame);
+        p.drawRect(QRect(QPoint(0, 0), box.size()).adjusted(0, 0, -1, -1));
+        p.setFont(font);
+        int left = LegendPadding;
+        int columnWidth = 0;
+        for (std::size_t i = 0; i < m_legend.size(); ++i) {
+            const int row = int(i) % rows;
+            if (row == 0 && i > 0) {
+                left += columnWidth + LegendPadding;
+                columnWidth = 0;
+            }
+            const ChartLegendEntry &e = m_legend[i];
+            const int top = LegendPadding + row * lineHeight;
+            QPen swatch = e.pen;
+            swatch.setCapStyle(Qt::FlatCap);
+            p.setPen(swatch);
+            p.drawLine(QPointF(left, top + lineHeight / 2.0),
+                       QPointF(left + LegendSwatch, top + lineHeight / 2.0));
+            p.setPen(LegendText);
+            const int textLeft = left + LegendSwatch + LegendGap;
+            p.drawText(QRect(textLeft, top, box.width() - textLeft, lineHeight),
+                       Qt::AlignLeft | Qt::AlignVCenter, e.name);
+            columnWidth = std::max(columnWidth, LegendSwatch + LegendGap + fm.horizontalAdvance(e.name));
         }
-        const ChartLegendEntry &e = m_legend[i];
-        const int top = box.top() + LegendPadding + row * lineHeight;
-        QPen swatch = e.pen;
-        swatch.setCapStyle(Qt::FlatCap);
-        painter.setPen(swatch);
-        painter.drawLine(QPointF(left, top + lineHeight / 2.0),
-                         QPointF(left + LegendSwatch, top + lineHeight / 2.0));
-        painter.setPen(LegendText);
-        const int textLeft = left + LegendSwatch + LegendGap;
-        painter.drawText(QRect(textLeft, top, box.right() - textLeft, lineHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter, e.name);
-        columnWidth = std::max(columnWidth, LegendSwatch + LegendGap + fm.horizontalAdvance(e.name));
     }
+    painter.drawImage(box.topLeft(), m_legendPicture);
 }

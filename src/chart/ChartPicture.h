@@ -38,6 +38,11 @@ public:
     /// Whether the trace was thinned from this state of `channel` for this
     /// view and these markers.
     bool isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns) const;
+    /// Whether the trace as thinned stays right for `channel` as it is now:
+    /// drawn from it, or (taking its new state on) it only had points
+    /// appended right of the view after a last point already there: lines
+    /// between such points never enter the view.
+    bool staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns);
     /// Thins `channel` for the view from `xMin` to `xMax` in `columns` pixel
     /// columns (laid out by `grid` when given).
     void thin(const ChartChannel &channel, double xMin, double xMax, int columns,
@@ -51,6 +56,9 @@ public:
     int lineCount() const { return int(m_lines.size()); }
     QList<QPointF> linePoints(int line) const;
     QList<QPointF> lonePoints() const;
+    /// Whether the X of the thinned points never go down (live samples): a
+    /// part of the picture then needs only the points near it.
+    bool sortedX() const { return m_sortedX; }
     /// Lowest and highest Y of what is drawn in view; empty when nothing is.
     const ChartRange &yExtentInView() const { return m_yExtent; }
     /// Whether `channel` has only had points appended since the trace was
@@ -64,6 +72,7 @@ private:
     std::vector<std::pair<qsizetype, qsizetype>> m_lines; // begin, end in points
     std::vector<qsizetype> m_lone;                        // indexes in points
     ChartRange m_yExtent{1, -1, 1, -1, 0, 0};
+    bool m_sortedX = false;
     // What the drawing was made from.
     quint64 m_revision = ~quint64(0);
     qsizetype m_count = 0;
@@ -122,11 +131,15 @@ public:
     /// image(). Lines are cut at the plot area; only pixels in `part` are
     /// touched (the painter must be clipped to it too).
     void drawTraces(QPainter &painter, const ChartMap &map, const QRect &part);
-    void drawLegend(QPainter &painter, const QRectF &area, const QFont &font) const;
+    /// Draws the legend (a picture made once per legend, font and pixel
+    /// ratio, then copied).
+    void drawLegend(QPainter &painter, const QRectF &area, const QFont &font);
 
 private:
     std::vector<ChartTrace> m_traces;
     std::vector<ChartLegendEntry> m_legend;
+    QImage m_legendPicture; // the legend as drawn, null when it must be drawn anew
+    QFont m_legendFont;
     QImage m_image;          // the plot as last drawn
     uchar *m_bits = nullptr; // its pixels, while it is drawn
     bool m_dirty = true;

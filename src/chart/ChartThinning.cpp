@@ -134,9 +134,41 @@ private:
                     setPrevious(last, Inside, true);
                     return size;
                 }
+                if (level == ChartChannel::SummaryLevels - 1 && m_channel.xFollowsIndex(i))
+                    return takeAcrossColumns(i, size);
             }
         }
         return 0;
+    }
+
+    /// Takes the `size` points from `i` on, all visible and without a gap,
+    /// whose X grow with the index, but which reach into more than one
+    /// column: each column's part in one step, as point by point.
+    qsizetype takeAcrossColumns(qsizetype i, qsizetype size)
+    {
+        joinFromPrevious(i, Inside);
+        const qsizetype end = i + size;
+        for (qsizetype a = i; a < end;) {
+            const int column = columnOf(m_channel.x(a));
+            qsizetype minIndex = a, maxIndex = a;
+            double minY = m_channel.y(a), maxY = minY;
+            qsizetype b = a + 1;
+            for (; b < end && columnOf(m_channel.x(b)) == column; ++b) {
+                const double y = m_channel.y(b);
+                if (y < minY) {
+                    minY = y;
+                    minIndex = b;
+                }
+                if (y > maxY) {
+                    maxY = y;
+                    maxIndex = b;
+                }
+            }
+            addToRun(column, a, minIndex, minY, maxIndex, maxY, b - 1);
+            a = b;
+        }
+        setPrevious(end - 1, Inside, true);
+        return size;
     }
 
     void visit(qsizetype j)

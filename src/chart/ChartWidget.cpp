@@ -351,7 +351,7 @@ bool ChartWidget::refresh()
     for (int i = 0; i < m_picture.traceCount(); ++i) {
         ChartTrace &t = m_picture.trace(i);
         const ChartChannel &channel = m_data.channel(i);
-        if (t.isDrawnFrom(channel, xMin, xMax, columns))
+        if (t.staysDrawn(channel, xMin, xMax, columns))
             continue;
         double from = 0;
         appendedOnly = t.onlyAppendedTo(channel, from) && appendedOnly;
@@ -398,14 +398,22 @@ bool ChartWidget::scrollPicture(int moved, double fromX)
     if (std::isfinite(fromX))
         from = std::min(from, int(std::floor(map.toPixel(fromX, 0).x())) - slack);
     from = std::max(from, r.left());
-    const QRect moving(r.left(), 0, width - r.left(), r.bottom() + 1);
-    QRegion exposed(QRect(from, 0, width - from, r.bottom() + 1));
-    exposed += QRect(0, r.bottom() + 1, width, m_plot->height() - r.bottom() - 1);
+    // The horizontal axis' ticks and labels move along with the plot; those
+    // reaching left of it are drawn anew, and all of them while they are
+    // clock times (a label may have got its time).
+    const int height = m_plot->height();
+    const QRect moving(r.left(), 0, width - r.left(), height);
+    QRegion exposed(QRect(from, 0, width - from, height));
+    const int labelsTop = r.bottom() + 1;
+    if (m_clockTime)
+        exposed += QRect(0, labelsTop, width, height - labelsTop);
+    else if (moved > 0)
+        exposed += QRect(0, labelsTop, r.left() + m_axes.labelReach() + slack, height - labelsTop);
+    const int newLabels = from - m_axes.labelReach() - slack; // a tick that came into view
+    exposed += QRect(newLabels, labelsTop, width - newLabels, height - labelsTop);
     if (moved > 0) {
-        exposed += QRect(r.left(), 0, slack, r.bottom() + 1);
-        const QRect legend = m_picture.legendRect(map.area(), m_plot->font());
-        if (!legend.isEmpty())
-            exposed += QRect(r.left(), 0, legend.right() + 2 - r.left(), legend.bottom() + 2);
+        exposed += QRect(r.left(), 0, slack, labelsTop);
+        exposed += m_picture.legendRect(map.area(), m_plot->font());
     }
     m_picture.scroll(moving, moved, exposed);
     if (m_picture.isInvalid())
@@ -445,14 +453,19 @@ void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
         const ChartMap map = drawnMap();
         QPainter painter(&m_picture.image());
         const bool whole = toDraw.rectCount() == 1 && toDraw.boundingRect() == m_plot->rect();
-        for (const QRect &rect : toDraw) {
+        // The legend covers what lies under it: where only it shows, only it
+        // is drawn.
+        const QRect legend = m_picture.legendRect(map.area(), m_plot->font());
+        for (const QRect &rect : whole ? toDraw : toDraw - legend) {
             painter.setClipRect(rect);
             painter.setClipping(!whole);
             painter.fillRect(rect, Qt::white);
             m_axes.paint(painter, map, m_plot->font(), ratio);
             m_picture.drawTraces(painter, map, rect);
-            m_picture.drawLegend(painter, map.area(), m_plot->font());
         }
+        painter.setClipRegion(toDraw);
+        painter.setClipping(!whole);
+        m_picture.drawLegend(painter, map.area(), m_plot->font());
         painter.setClipping(false);
         if (m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0) {
             const QPointF at = map.toPixel(m_cursorValue);
