@@ -108,44 +108,51 @@ QRectF ChartAxes::plotArea(const QSize &size, const QFont &font)
     return {double(left), double(top), double(width), double(std::max(1, size.height() - top - bottom))};
 }
 
-void ChartAxes::paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio)
+void ChartAxes::paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio,
+                      const QRect &part)
 {
     const QRectF &a = map.area();
     const QFontMetrics fm(font);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    const auto fill = [&](const QRect &r, const QColor &colour) {
+        if (r.intersects(part))
+            painter.fillRect(r, colour);
+    };
 
     // Grid lines, frame and ticks: one-pixel rectangles, the painter's
     // cheapest figure.
     const QRect r = a.toRect();
     for (const Tick &t : m_xTicks) {
         const int px = int(std::lround(map.toPixel(t.value, 0).x()));
-        painter.fillRect(QRect(px, r.top(), 1, r.height()), GridColour);
-        painter.fillRect(QRect(px, r.bottom() + 1, 1, TickLength), FrameColour);
+        fill(QRect(px, r.top(), 1, r.height()), GridColour);
+        fill(QRect(px, r.bottom() + 1, 1, TickLength), FrameColour);
     }
     for (const Tick &t : m_yTicks) {
         const int py = int(std::lround(map.toPixel(0, t.value).y()));
-        painter.fillRect(QRect(r.left(), py, r.width(), 1), GridColour);
-        painter.fillRect(QRect(r.left() - TickLength, py, TickLength, 1), FrameColour);
+        fill(QRect(r.left(), py, r.width(), 1), GridColour);
+        fill(QRect(r.left() - TickLength, py, TickLength, 1), FrameColour);
     }
-    painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), FrameColour);
-    painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), FrameColour);
-    painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), FrameColour);
-    painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), FrameColour);
+    fill(QRect(r.left(), r.top(), r.width(), 1), FrameColour);
+    fill(QRect(r.left(), r.bottom(), r.width(), 1), FrameColour);
+    fill(QRect(r.left(), r.top(), 1, r.height()), FrameColour);
+    fill(QRect(r.right(), r.top(), 1, r.height()), FrameColour);
 
     const int labelTop = int(a.bottom()) + TickLength + LabelGap;
+    const auto label = [&](const QImage &picture, double left, double top) {
+        const QPoint at(int(std::lround(left)), int(std::lround(top)));
+        if (QRect(at, picture.deviceIndependentSize().toSize()).intersects(part))
+            painter.drawImage(at, picture);
+    };
     for (const Tick &t : m_xTicks) {
         if (t.label.isEmpty())
             continue;
         const QImage &text = labelPicture(t.label, font, ratio);
-        const double px = map.toPixel(t.value, 0).x();
-        painter.drawImage(int(std::lround(px - text.deviceIndependentSize().width() / 2)), labelTop, text);
+        label(text, map.toPixel(t.value, 0).x() - text.deviceIndependentSize().width() / 2, labelTop);
     }
     for (const Tick &t : m_yTicks) {
         const QImage &text = labelPicture(t.label, font, ratio);
-        const double py = map.toPixel(0, t.value).y();
-        painter.drawImage(
-            int(std::lround(a.left() - TickLength - LabelGap - text.deviceIndependentSize().width())),
-            int(std::lround(py - fm.height() / 2.0)), text);
+        label(text, a.left() - TickLength - LabelGap - text.deviceIndependentSize().width(),
+              map.toPixel(0, t.value).y() - fm.height() / 2.0);
     }
 }
 

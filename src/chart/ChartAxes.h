@@ -52,7 +52,8 @@ public:
 
     /// Grid lines, frame, ticks and labels around `map`'s plot area, on a
     /// white picture of pixel ratio `ratio`.
-    void paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio);
+    /// Only what reaches into `part` is drawn (the painter is clipped to it).
+    void paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio, const QRect &part);
 
 private:
     const QImage &labelPicture(const QString &text, const QFont &font, qreal ratio);

@@ -37,6 +37,7 @@ struct Canvas {
     int width;
     int height;
     qreal ratio;
+    QPoint origin; // the plot's pixel at bits
 };
 
 /// The part of the segment a-b inside `box` (Liang-Barsky); false when none.
@@ -96,6 +97,7 @@ public:
                 QPoint(int(std::floor(r.left() * m_canvas.ratio)), int(std::floor(r.top() * m_canvas.ratio))),
                 QPoint(int(std::ceil((r.right() + 1) * m_canvas.ratio)) - 1,
                        int(std::ceil((r.bottom() + 1) * m_canvas.ratio)) - 1));
+        r.translate(-m_canvas.origin);
         r &= QRect(0, 0, m_canvas.width, m_canvas.height);
         if (r.isEmpty())
             return;
@@ -123,7 +125,8 @@ private:
         for (int x = m_first; x < stop; ++x) {
             int &top = m_top[std::size_t(x)];
             int &bottom = m_bottom[std::size_t(x)];
-            if (top <= bottom && (m_dashes.empty() || m_dashes[std::size_t(x) % m_dashes.size()])) {
+            if (top <= bottom &&
+                (m_dashes.empty() || m_dashes[std::size_t(x + m_canvas.origin.x()) % m_dashes.size()])) {
                 uchar *row = m_canvas.bits + qsizetype(top) * m_canvas.bytesPerLine + qsizetype(x) * 4;
                 for (int y = top; y <= bottom; ++y, row += m_canvas.bytesPerLine)
                     *reinterpret_cast<QRgb *>(row) = m_colour;
@@ -384,42 +387,62 @@ QRegion ChartPicture::prepare(const QSize &size, qreal ratio)
         m_image.setDevicePixelRatio(ratio);
         m_dirty = true;
     }
-    QRegion part = m_dirty ? QRegion(QRect(QPoint(0, 0), size)) : m_pending & QRect(QPoint(0, 0), size);
+    if (!m_dirty)
+        return {};
     m_dirty = false;
-    m_pending = QRegion();
-    if (!part.isEmpty())
-        m_bits = m_image.bits(); // before a painter opens on the picture
-    return part;
+    m_stale = false;
+    m_direct = QRegion();
+    m_bits = m_image.bits(); // before a painter opens on the picture
+    return QRect(QPoint(0, 0), size);
 }
 
 void ChartPicture::scroll(const QRect &moved, int dx, const QRegion &exposed)
 {
-    const QRect r = moved & m_image.rect();
-    // A picture of another pixel ratio is not worth the bookkeeping: all is
-    // drawn anew.
-    if (m_dirty || m_image.devicePixelRatio() != 1.0 || r != moved || dx < 0 || dx >= r.width()) {
+    // The screen shifts what it shows; the picture itself is not shifted
+    // (that would cost as much as drawing it): it is out of date from now on
+    // and drawn whole again at the first paint that needs more of it than
+    // the parts left to draw, which are drawn straight to the screen.
+    if (m_dirty || m_image.devicePixelRatio() != 1.0 || !m_image.rect().contains(moved) || dx < 0 ||
+        dx >= moved.width()) {
         m_dirty = true;
         return;
     }
-    if (dx > 0) {
-        uchar *bits = m_image.bits();
-        const qsizetype line = m_image.bytesPerLine();
-        const auto bytes = std::size_t(r.width() - dx) * 4;
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            uchar *row = bits + qsizetype(y) * line + qsizetype(r.left()) * 4;
-            std::memmove(row, row + qsizetype(dx) * 4, bytes);
-        }
-    }
+    m_stale = true;
     // What was still to be drawn moves along with the pixels.
-    m_pending = ((m_pending & moved).translated(-dx, 0) & moved) + (m_pending - moved) + exposed;
+    m_direct = ((m_direct & moved).translated(-dx, 0) & moved) + (m_direct - moved) + exposed;
+}
+
+QRegion ChartPicture::takeDirect(const QRegion &part)
+{
+    if (!m_stale || m_dirty)
+        return {};
+    if (!(part - m_direct).isEmpty()) { // more than the parts left to draw: all anew
+        m_dirty = true;
+        return {};
+    }
+    m_direct -= part;
+    return part;
+}
+
+QImage &ChartPicture::scratch(const QSize &size)
+{
+    if (m_scratch.width() < size.width() || m_scratch.height() < size.height())
+        m_scratch = QImage(size.expandedTo(m_scratch.size()), QImage::Format_RGB32);
+    return m_scratch;
 }
 
 void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map, const QRect &part)
 {
+    drawTracesOn(m_bits, m_image, QPoint(0, 0), painter, map, part);
+}
+
+void ChartPicture::drawTracesOn(uchar *bits, const QImage &target, const QPoint &origin, QPainter &painter,
+                                const ChartMap &map, const QRect &part)
+{
     // The traces cut their lines at the plot area themselves: a clip on the
     // painter would slow every bar and segment down.
-    const Canvas canvas{m_bits, m_image.bytesPerLine(), m_image.width(), m_image.height(),
-                        m_image.devicePixelRatio()};
+    const Canvas canvas{
+        bits, target.bytesPerLine(), target.width(), target.height(), target.devicePixelRatio(), origin};
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (const ChartTrace &t : m_traces)
         PaintTrace(painter, canvas, t, map, part);

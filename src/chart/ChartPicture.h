@@ -116,14 +116,22 @@ public:
     /// Has the picture drawn anew at the next paint.
     void invalidate() { m_dirty = true; }
     bool isInvalid() const { return m_dirty; }
-    /// Moves the pixels of `moved` (logical pixels) `dx` pixels to the left
-    /// and has `exposed` drawn anew at the next paint: what a live view that
-    /// moved on by whole pixels needs. Falls back to drawing everything anew
-    /// where that is not possible.
+    /// The screen shifted the pixels of `moved` (logical pixels) `dx` to the
+    /// left, as a live view that moved on by whole pixels needs, and
+    /// `exposed` is to be drawn anew. Those parts are drawn straight to the
+    /// screen (takeDirect()); the picture itself is drawn whole again when a
+    /// paint needs more. Where that cannot work, all is drawn anew.
     void scroll(const QRect &moved, int dx, const QRegion &exposed);
+    /// For a paint of `part`: the part to draw straight to the screen (all of
+    /// it, when it lies in what shifts left to draw), else empty, and the
+    /// picture is drawn whole by prepare().
+    QRegion takeDirect(const QRegion &part);
+    /// An image of at least `size` to draw such a part into.
+    QImage &scratch(const QSize &size);
     /// Gives the picture `size` (logical pixels) at pixel ratio `ratio`;
-    /// returns what must be drawn anew (every part of it: background, axes,
-    /// drawTraces(), drawLegend()), empty when it can be copied out as it is.
+    /// returns what must be drawn anew (all, with background, axes,
+    /// drawTraces() and drawLegend()), empty when it can be copied out as it
+    /// is.
     QRegion prepare(const QSize &size, qreal ratio);
     QImage &image() { return m_image; }
     const QImage &image() const { return m_image; }
@@ -131,6 +139,10 @@ public:
     /// image(). Lines are cut at the plot area; only pixels in `part` are
     /// touched (the painter must be clipped to it too).
     void drawTraces(QPainter &painter, const ChartMap &map, const QRect &part);
+    /// The same on `target`, whose pixels `bits` (taken before `painter`
+    /// opened on it) show the plot from its pixel `origin` on.
+    void drawTracesOn(uchar *bits, const QImage &target, const QPoint &origin, QPainter &painter,
+                      const ChartMap &map, const QRect &part);
     /// Draws the legend (a picture made once per legend, font and pixel
     /// ratio, then copied).
     void drawLegend(QPainter &painter, const QRectF &area, const QFont &font);
@@ -143,5 +155,7 @@ private:
     QImage m_image;          // the plot as last drawn
     uchar *m_bits = nullptr; // its pixels, while it is drawn
     bool m_dirty = true;
-    QRegion m_pending; // to draw anew at the next paint while not dirty
+    bool m_stale = false; // the screen moved on from the picture (see scroll())
+    QRegion m_direct;     // what the screen still needs drawn while stale
+    QImage m_scratch;     // see scratch()
 };

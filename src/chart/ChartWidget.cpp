@@ -448,9 +448,26 @@ void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
     // picture as it is; a live view that moved on has the parts drawn that
     // its shift left to draw.
     const qreal ratio = m_plot->devicePixelRatioF();
+    const ChartMap map = drawnMap();
+    const QRegion direct = m_picture.takeDirect(part);
+    for (const QRect &rect : direct) {
+        QImage &strip = m_picture.scratch(rect.size());
+        uchar *bits = strip.bits(); // before a painter opens on it
+        {
+            QPainter painter(&strip);
+            painter.translate(-rect.topLeft());
+            painter.setClipRect(rect);
+            painter.fillRect(rect, Qt::white);
+            m_axes.paint(painter, map, m_plot->font(), ratio, rect);
+            m_picture.drawTracesOn(bits, strip, rect.topLeft(), painter, map, rect);
+            m_picture.drawLegend(painter, map.area(), m_plot->font());
+        }
+        widgetPainter.drawImage(rect.topLeft(), strip, QRect(QPoint(0, 0), rect.size()));
+    }
+    if (!direct.isEmpty())
+        return;
     const QRegion toDraw = m_picture.prepare(m_plot->size(), ratio);
     if (!toDraw.isEmpty()) {
-        const ChartMap map = drawnMap();
         QPainter painter(&m_picture.image());
         const bool whole = toDraw.rectCount() == 1 && toDraw.boundingRect() == m_plot->rect();
         // The legend covers what lies under it: where only it shows, only it
@@ -460,7 +477,7 @@ void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
             painter.setClipRect(rect);
             painter.setClipping(!whole);
             painter.fillRect(rect, Qt::white);
-            m_axes.paint(painter, map, m_plot->font(), ratio);
+            m_axes.paint(painter, map, m_plot->font(), ratio, rect);
             m_picture.drawTraces(painter, map, rect);
         }
         painter.setClipRegion(toDraw);
