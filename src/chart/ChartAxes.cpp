@@ -84,16 +84,31 @@ QStringList ChartAxes::labels(Qt::Orientation axis) const
 QRectF ChartAxes::plotArea(const QSize &size, const QFont &font)
 {
     const QFontMetrics fm(font);
+    if (font != m_widthFont) {
+        m_labelWidths.clear();
+        m_widthFont = font;
+    }
+    // Laying a text out costs far more than looking its width up; a live
+    // axis brings a few new labels a second.
+    const auto advance = [&](const QString &text) {
+        auto it = m_labelWidths.constFind(text);
+        if (it == m_labelWidths.constEnd()) {
+            if (m_labelWidths.size() >= LabelCacheLimit)
+                m_labelWidths.clear();
+            it = m_labelWidths.insert(text, fm.horizontalAdvance(text));
+        }
+        return *it;
+    };
     int labelWidth = 0;
     for (const Tick &t : m_yTicks)
-        labelWidth = std::max(labelWidth, fm.horizontalAdvance(t.label));
+        labelWidth = std::max(labelWidth, advance(t.label));
     if (labelWidth > m_yLabelWidth || labelWidth + fm.averageCharWidth() * 2 < m_yLabelWidth)
         m_yLabelWidth = labelWidth;
     // The last label on the horizontal axis may sit at the right edge, half
     // of it beyond the plot.
     int halfXLabel = 0;
     for (const Tick &t : m_xTicks)
-        halfXLabel = std::max(halfXLabel, (fm.horizontalAdvance(t.label) + 1) / 2);
+        halfXLabel = std::max(halfXLabel, (advance(t.label) + 1) / 2);
     if (halfXLabel > m_xLabelHalf || halfXLabel + fm.averageCharWidth() < m_xLabelHalf)
         m_xLabelHalf = halfXLabel;
     const int left = OuterMargin + m_yLabelWidth + LabelGap + TickLength;

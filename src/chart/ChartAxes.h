@@ -64,6 +64,8 @@ private:
     int m_yLabelWidth = 0;
     int m_xLabelHalf = 0;
     QHash<QString, QImage> m_labelCache;
+    QHash<QString, int> m_labelWidths; // in m_widthFont
+    QFont m_widthFont;
     qreal m_labelRatio = 0;
     QFont m_labelFont;
 };

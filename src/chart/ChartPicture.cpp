@@ -399,9 +399,9 @@ QRegion ChartPicture::prepare(const QSize &size, qreal ratio)
 void ChartPicture::scroll(const QRect &moved, int dx, const QRegion &exposed)
 {
     // The screen shifts what it shows; the picture itself is not shifted
-    // (that would cost as much as drawing it): it is out of date from now on
-    // and drawn whole again at the first paint that needs more of it than
-    // the parts left to draw, which are drawn straight to the screen.
+    // (that would cost as much as drawing it): outside the parts drawn anew
+    // it is out of date from now on, and drawn whole again at the first
+    // paint that needs more of it than those parts.
     if (m_dirty || m_image.devicePixelRatio() != 1.0 || !m_image.rect().contains(moved) || dx < 0 ||
         dx >= moved.width()) {
         m_dirty = true;
@@ -422,13 +422,6 @@ QRegion ChartPicture::takeDirect(const QRegion &part)
     }
     m_direct -= part;
     return part;
-}
-
-QImage &ChartPicture::scratch(const QSize &size)
-{
-    if (m_scratch.width() < size.width() || m_scratch.height() < size.height())
-        m_scratch = QImage(size.expandedTo(m_scratch.size()), QImage::Format_RGB32);
-    return m_scratch;
 }
 
 void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map, const QRect &part)

@@ -118,16 +118,15 @@ public:
     bool isInvalid() const { return m_dirty; }
     /// The screen shifted the pixels of `moved` (logical pixels) `dx` to the
     /// left, as a live view that moved on by whole pixels needs, and
-    /// `exposed` is to be drawn anew. Those parts are drawn straight to the
-    /// screen (takeDirect()); the picture itself is drawn whole again when a
+    /// `exposed` is to be drawn anew. Those parts are drawn into the picture
+    /// where they belong and copied out (takeDirect()); the rest of the
+    /// picture, not shifted, is out of date and drawn whole again when a
     /// paint needs more. Where that cannot work, all is drawn anew.
     void scroll(const QRect &moved, int dx, const QRegion &exposed);
-    /// For a paint of `part`: the part to draw straight to the screen (all of
+    /// For a paint of `part`: the part to draw and copy out alone (all of
     /// it, when it lies in what shifts left to draw), else empty, and the
     /// picture is drawn whole by prepare().
     QRegion takeDirect(const QRegion &part);
-    /// An image of at least `size` to draw such a part into.
-    QImage &scratch(const QSize &size);
     /// Gives the picture `size` (logical pixels) at pixel ratio `ratio`;
     /// returns what must be drawn anew (all, with background, axes,
     /// drawTraces() and drawLegend()), empty when it can be copied out as it
@@ -157,5 +156,4 @@ private:
     bool m_dirty = true;
     bool m_stale = false; // the screen moved on from the picture (see scroll())
     QRegion m_direct;     // what the screen still needs drawn while stale
-    QImage m_scratch;     // see scratch()
 };

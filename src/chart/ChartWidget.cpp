@@ -450,22 +450,25 @@ void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
     const qreal ratio = m_plot->devicePixelRatioF();
     const ChartMap map = drawnMap();
     const QRegion direct = m_picture.takeDirect(part);
-    for (const QRect &rect : direct) {
-        QImage &strip = m_picture.scratch(rect.size());
-        uchar *bits = strip.bits(); // before a painter opens on it
-        {
-            QPainter painter(&strip);
-            painter.translate(-rect.topLeft());
+    if (!direct.isEmpty()) {
+        // Drawn in the picture where they belong (the rest of it is out of
+        // date) and copied out.
+        QImage &picture = m_picture.image();
+        uchar *bits = picture.bits(); // before a painter opens on it
+        QPainter painter(&picture);
+        for (const QRect &rect : direct) {
             painter.setClipRect(rect);
             painter.fillRect(rect, Qt::white);
             m_axes.paint(painter, map, m_plot->font(), ratio, rect);
-            m_picture.drawTracesOn(bits, strip, rect.topLeft(), painter, map, rect);
+            m_picture.drawTracesOn(bits, picture, QPoint(0, 0), painter, map, rect);
             m_picture.drawLegend(painter, map.area(), m_plot->font());
+            // One rectangle at a time: against the paint's whole region the
+            // copy takes a path many times slower.
+            widgetPainter.setClipRect(rect);
+            widgetPainter.drawImage(rect.topLeft(), picture, rect);
         }
-        widgetPainter.drawImage(rect.topLeft(), strip, QRect(QPoint(0, 0), rect.size()));
-    }
-    if (!direct.isEmpty())
         return;
+    }
     const QRegion toDraw = m_picture.prepare(m_plot->size(), ratio);
     if (!toDraw.isEmpty()) {
         QPainter painter(&m_picture.image());
@@ -494,9 +497,11 @@ void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
             painter.drawLine(QPointF(at.x(), map.area().top()), QPointF(at.x(), map.area().bottom()));
         }
     }
-    for (const QRect &rect : part)
+    for (const QRect &rect : part) {
+        widgetPainter.setClipRect(rect);
         widgetPainter.drawImage(rect.topLeft(), m_picture.image(),
                                 QRectF(QPointF(rect.topLeft()) * ratio, QSizeF(rect.size()) * ratio));
+    }
 }
 
 void ChartWidget::zoomIn()
