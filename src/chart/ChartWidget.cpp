@@ -456,12 +456,17 @@ void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
         QImage &picture = m_picture.image();
         uchar *bits = picture.bits(); // before a painter opens on it
         QPainter painter(&picture);
-        for (const QRect &rect : direct) {
+        // The legend covers what lies under it: there only it is drawn.
+        const QRect legend = m_picture.legendRect(map.area(), m_plot->font());
+        for (const QRect &rect : direct - legend) {
             painter.setClipRect(rect);
             painter.fillRect(rect, Qt::white);
             m_axes.paint(painter, map, m_plot->font(), ratio, rect);
             m_picture.drawTracesOn(bits, picture, QPoint(0, 0), painter, map, rect);
-            m_picture.drawLegend(painter, map.area(), m_plot->font());
+        }
+        painter.setClipRegion(direct);
+        m_picture.drawLegend(painter, map.area(), m_plot->font());
+        for (const QRect &rect : direct) {
             // One rectangle at a time: against the paint's whole region the
             // copy takes a path many times slower.
             widgetPainter.setClipRect(rect);
