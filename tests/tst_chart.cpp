@@ -1451,11 +1451,9 @@ private slots:
         QVERIFY(!w.isLive());
         const double pixelX = 1000.0 / area.width(); // one pixel in axis units
         const double pixelY = 100.0 / area.height();
-        QVERIFY2(std::abs(w.viewXMinimum() - 200) <= 2 * pixelX &&
-                     std::abs(w.viewXMaximum() - 500) <= 2 * pixelX,
+        QVERIFY2(std::abs(w.viewXMinimum() - 200) <= 2 * pixelX && std::abs(w.viewXMaximum() - 500) <= 2 * pixelX,
                  qPrintable(QStringLiteral("%1..%2").arg(w.viewXMinimum()).arg(w.viewXMaximum())));
-        QVERIFY(std::abs(w.viewYMinimum() - 20) <= 2 * pixelY &&
-                std::abs(w.viewYMaximum() - 80) <= 2 * pixelY);
+        QVERIFY(std::abs(w.viewYMinimum() - 20) <= 2 * pixelY && std::abs(w.viewYMaximum() - 80) <= 2 * pixelY);
         QCOMPARE(w.view().map().minimum(Qt::Horizontal), w.viewXMinimum()); // drawn at once
 
         // A click or a box a few pixels high is no box.
@@ -1468,8 +1466,8 @@ private slots:
         QCOMPARE(w.viewYMinimum(), yMin);
 
         const auto turnWheelAt = [&](const QPoint &pos) {
-            QWheelEvent wheel(QPointF(pos), vp->mapToGlobal(QPointF(pos)), QPoint(), QPoint(0, 120),
-                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent wheel(QPointF(pos), vp->mapToGlobal(QPointF(pos)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(vp, &wheel);
         };
         w.fitAll(); // empty chart: 0..1000, 0..100
@@ -1530,15 +1528,14 @@ private slots:
             w.append(ChartWidget::SampleChannel, i, 25.0);
             w.append(ChartWidget::SmoothedChannel, i, 75.0);
         }
-        w.append(ChartWidget::MeanChannel, 0, -1e12);   // a line from far below...
+        w.append(ChartWidget::MeanChannel, 0, -1e12); // a line from far below...
         w.append(ChartWidget::MeanChannel, 1000, 1e12); // ...to far above, through the middle
         w.zoomTo(0, 0, 1000, 100);
         w.refresh();
         const QImage picture = w.plotView()->grab().toImage();
         const QRectF area = w.view().map().area();
         const auto colourAt = [&](double x, double y) {
-            const QPoint p(int(area.left() + x / 1000.0 * area.width()),
-                           int(area.bottom() - y / 100.0 * area.height()));
+            const QPoint p(int(area.left() + x / 1000.0 * area.width()), int(area.bottom() - y / 100.0 * area.height()));
             // The line is two pixels wide: either row of it.
             const QColor c = picture.pixelColor(p);
             return c == QColor(Qt::white) ? picture.pixelColor(p + QPoint(0, 1)) : c;
