@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
+#include <QDateTime>
 #include <QImageReader>
 #include <QLabel>
 #include <QLocale>
@@ -293,6 +295,31 @@ void HoverOver(QWidget *widget, const QPoint &pos)
 {
     QWidget *top = widget->window();
     QTest::mouseMove(top->windowHandle(), widget->mapTo(top, pos));
+}
+
+/// The plot as shown on the screen (the window's backing store), and as it
+/// is when drawn whole anew at the same view (a redraw without any change).
+std::pair<QImage, QImage> ShownAndRedrawn(ChartWidget &w)
+{
+    QWidget *plot = w.plotView();
+    QCoreApplication::processEvents();
+    const auto *screen = dynamic_cast<QImage *>(plot->window()->backingStore()->paintDevice());
+    const QImage shown =
+        screen ? screen->copy(QRect(plot->mapTo(plot->window(), QPoint(0, 0)), plot->size())) : QImage();
+    w.setDataCursorVisible(false); // draws everything anew, changes nothing
+    return {shown, plot->grab().toImage()};
+}
+
+/// Pixels of `a` and `b` that differ.
+int DifferentPixels(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+    return n;
 }
 
 } // namespace
@@ -1584,6 +1611,233 @@ private slots:
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, w.plotView()->mapToGlobal(at));
         QApplication::sendEvent(w.plotView(), &event);
         QCOMPARE(spy.count(), 1);
+    }
+
+    // ---- several traces, times, scrolling ---------------------------------
+
+    void timesKeptPerSample()
+    {
+        // Live pace (under a millisecond apart), then gaps that need offsets
+        // of two, four and eight bytes, across a block boundary.
+        ChartChannel c;
+        std::vector<qint64> want;
+        qint64 t = 1'765'000'000'000;
+        for (qsizetype i = 0; i < Block + 300; ++i) {
+            t += (i % 4 == 0) ? 1 : 0;
+            if (i == 1000)
+                t += 20'000; // 20 s
+            if (i == 2000)
+                t += 100'000'000; // a day and more
+            if (i == 2001)
+                t -= 50; // the clock set back
+            if (i == 3000)
+                t = std::numeric_limits<qint64>::max() / 4;
+            want.push_back(t);
+            c.appendTimed(double(i + 1), 1.0, t);
+        }
+        QVERIFY(c.hasTimes());
+        for (qsizetype i = 0; i < c.count(); ++i)
+            QCOMPARE(c.time(i), want[std::size_t(i)]);
+        // Points without a time (one by one, or in bulk) take the last one.
+        c.append(double(c.count() + 1), 2.0);
+        const std::vector<double> xs{double(c.count() + 1), double(c.count() + 2)}, ys{3, 4};
+        c.appendRange(xs.data(), ys.data(), 2);
+        for (qsizetype i = c.count() - 3; i < c.count(); ++i)
+            QCOMPARE(c.time(i), want.back());
+        QCOMPARE(c.x(c.count() - 1), double(c.count())); // the points themselves as appended
+
+        // Between samples the time is interpolated; outside there is none.
+        ChartChannel live;
+        for (int i = 1; i <= 100; ++i)
+            live.appendTimed(i, 0, 1000 + 10 * i);
+        qint64 ms = 0;
+        QVERIFY(live.timeAtX(50, ms) && ms == 1500);
+        QVERIFY(live.timeAtX(50.5, ms) && ms == 1505);
+        QVERIFY(!live.timeAtX(0.5, ms) && !live.timeAtX(100.5, ms));
+        live.clear();
+        live.append(1, 0);
+        live.appendTimed(2, 0, 5); // a time only from an empty channel on
+        QVERIFY(!live.hasTimes());
+        QCOMPARE(live.time(1), qint64(0));
+
+        // Live samples: about a byte more per sample for their times.
+        ChartChannel plain, timed;
+        for (qsizetype i = 0; i < 4 * Block; ++i) {
+            plain.append(double(i), 1.0);
+            timed.appendTimed(double(i), 1.0, 1'765'000'000'000 + i * 100 / 128);
+        }
+        const double extra = double(timed.memoryBytes() - plain.memoryBytes()) / double(timed.count());
+        QVERIFY2(extra > 0.9 && extra < 1.2, qPrintable(QString::number(extra)));
+    }
+
+    void tracesInTheirColoursWithLegend()
+    {
+        ChartWidget w;
+        QVERIFY(Shown(w, 900, 500));
+        w.setYAxis(0, 100);
+        w.append(ChartWidget::SampleChannel, 0, 5);
+        w.append(ChartWidget::SampleChannel, 1000, 5);
+        w.refresh();
+        QVERIFY(w.legendNames().isEmpty()); // the single module's view: no legend
+
+        // Twelve traces: ten colours told apart, then the first ones dashed.
+        constexpr int Traces = 12;
+        std::vector<int> channels;
+        QStringList names{ChartWidget::ChannelName(ChartWidget::SampleChannel)};
+        for (int k = 0; k < Traces; ++k) {
+            names << QStringLiteral("模块 %1").arg(k + 1);
+            channels.push_back(w.addTrace(names.back()));
+            QCOMPARE(channels.back(), ChartWidget::ChannelCount + k);
+            w.append(channels.back(), 0, 10 + 7 * k); // each flat at its own height
+            w.append(channels.back(), 1000, 10 + 7 * k);
+        }
+        for (int k = 0; k < ChartWidget::PaletteSize; ++k)
+            for (int j = 0; j < k; ++j)
+                QVERIFY(w.picture().trace(channels[std::size_t(k)]).pen.color() !=
+                        w.picture().trace(channels[std::size_t(j)]).pen.color());
+        const QPen eleventh = w.picture().trace(channels[ChartWidget::PaletteSize]).pen;
+        QCOMPARE(eleventh.color(), w.picture().trace(channels[0]).pen.color());
+        QVERIFY(eleventh.style() != Qt::SolidLine);
+        w.zoomTo(0, 0, 1000, 100);
+        w.refresh();
+        QCOMPARE(w.legendNames(), names);
+
+        // Each trace in its colour where its values are (right of the
+        // legend); a dashed one somewhere along its line.
+        const QImage picture = w.plotView()->grab().toImage();
+        const ChartMap map = w.drawnMap();
+        for (int k = 0; k < Traces; ++k) {
+            const QColor colour = w.picture().trace(channels[std::size_t(k)]).pen.color();
+            int hits = 0;
+            for (double x = 600; x < 900; x += 1) {
+                const QPoint p = map.toPixel(x, 10 + 7 * k).toPoint();
+                hits += picture.pixelColor(p) == colour || picture.pixelColor(p + QPoint(0, -1)) == colour;
+            }
+            QVERIFY2(k < ChartWidget::PaletteSize ? hits > 290 : hits > 100 && hits < 250,
+                     qPrintable(QStringLiteral("trace %1: %2").arg(k).arg(hits)));
+        }
+
+        // The data cursor names the trace under the mouse.
+        w.setToolbarVisible(true);
+        QTest::qWait(1);
+        w.refresh();
+        w.action(ChartWidget::Action::DataCursor)->trigger();
+        HoverOver(w.plotView(), w.drawnMap().toPixel(990, 10 + 7 * 4 + 0.5).toPoint());
+        QVERIFY2(w.dataCursorText().startsWith(names[5] + QLatin1Char(' ')), qPrintable(w.dataCursorText()));
+
+        // Removed: gone from the legend; the next trace takes the free colour.
+        const QColor freed = w.picture().trace(channels[1]).pen.color();
+        w.removeTrace(channels[1]);
+        names.removeAt(2);
+        QCOMPARE(w.legendNames(), names);
+        QCOMPARE(w.count(channels[1]), qsizetype(2)); // the one after moved down
+        QCOMPARE(w.picture().trace(w.addTrace(QStringLiteral("新"))).pen.color(), freed);
+    }
+
+    void liveFollowsTheNewestOfAnyTrace()
+    {
+        ChartWidget w;
+        QVERIFY(Shown(w, 600, 300));
+        const int a = w.addTrace(QStringLiteral("a"));
+        const int b = w.addTrace(QStringLiteral("b"));
+        for (int i = 1; i <= 3000; ++i)
+            w.append(a, i, 1);
+        for (int i = 1; i <= 4000; ++i)
+            w.append(b, i, 2);
+        w.append(ChartWidget::SmoothedChannel, 9000, 1); // derived channels are not followed
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 4000.0);
+        w.removeTrace(b);
+        w.refresh();
+        QCOMPARE(Axis(w, Qt::Horizontal)->max(), 3000.0);
+    }
+
+    // While a live view only moves on, the picture is shifted and only what
+    // changed is drawn: it must equal the picture drawn whole.
+    void scrolledPictureEqualsAFullRepaint_data()
+    {
+        QTest::addColumn<int>("traces");
+        QTest::addColumn<int>("perStep");
+        QTest::addColumn<bool>("clockTime");
+        QTest::newRow("samples, 51 a step") << 0 << 51 << false;
+        QTest::newRow("samples, 3 a step") << 0 << 3 << false;
+        QTest::newRow("five traces and legend, 40 a step") << 5 << 40 << false;
+        QTest::newRow("clock time, 25 a step") << 2 << 25 << true;
+    }
+
+    void scrolledPictureEqualsAFullRepaint()
+    {
+        QFETCH(int, traces);
+        QFETCH(int, perStep);
+        QFETCH(bool, clockTime);
+        ChartWidget w;
+        QVERIFY(Shown(w, 801, 401));
+        w.setClockTimeAxis(clockTime);
+        std::vector<int> channels{ChartWidget::SampleChannel};
+        for (int k = 0; k < traces; ++k)
+            channels.push_back(w.addTrace(QStringLiteral("模块 %1").arg(k + 1)));
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> noise(-30, 30);
+        qsizetype x = 0;
+        const auto step = [&](int n) {
+            for (int i = 0; i < n; ++i, ++x)
+                for (std::size_t k = 0; k < channels.size(); ++k)
+                    w.append(channels[k], double(x),
+                             500 + 100 * double(k) + noise(rng) + (x % 200 < 100 ? 0 : 150));
+            w.refresh();
+            QCoreApplication::processEvents(); // painted, as between timer ticks
+        };
+        step(1500); // past the first LiveSpan
+        // Keep the vertical range fixed, so every step can scroll.
+        const double low = w.viewYMinimum(), high = w.viewYMaximum();
+        QVERIFY(high - low > 0);
+        for (int round = 0; round < 2; ++round) {
+            const quint64 scrolls = w.scrollCount();
+            for (int i = 0; i < 12; ++i)
+                step(perStep);
+            QVERIFY(w.scrollCount() >= scrolls + 10);
+            QCOMPARE(w.viewYMinimum(), low);
+            QCOMPARE(w.viewYMaximum(), high);
+            // Drawn within half a column of the view.
+            QVERIFY(std::abs(w.drawnMap().maximum(Qt::Horizontal) - w.viewXMaximum()) <=
+                    (w.viewXMaximum() - w.viewXMinimum()) / w.view().map().area().width() + 1e-9);
+            const auto [shown, redrawn] = ShownAndRedrawn(w);
+            QCOMPARE(DifferentPixels(shown, redrawn), 0);
+        }
+    }
+
+    void clockTimeLabels()
+    {
+        ChartWidget w;
+        QVERIFY(Shown(w, 900, 400));
+        // Ten samples a second from 08:00:00.000 local time on.
+        const qint64 start = QDateTime(QDate(2026, 12, 10), QTime(8, 0)).toMSecsSinceEpoch();
+        for (int i = 0; i < 800; ++i)
+            w.appendTimed(ChartWidget::SampleChannel, i, 1, start + 100 * i);
+        w.refresh();
+        QVERIFY(!w.axes().labels(Qt::Horizontal).first().contains(QLatin1Char(':')));
+        w.action(ChartWidget::Action::ClockTime)->trigger();
+        QVERIFY(w.clockTimeAxis());
+        w.refresh();
+        const auto &ticks = w.axes().ticks(Qt::Horizontal);
+        QVERIFY(ticks.size() >= 5);
+        for (const ChartAxes::Tick &t : ticks) {
+            // A tick every 100 samples is 10 s apart: whole seconds.
+            const QString want =
+                t.value <= 799 ? QTime(8, 0).addMSecs(int(t.value * 100)).toString(QStringLiteral("HH:mm:ss"))
+                               : QString(); // no sample there yet
+            QCOMPARE(t.label, want);
+        }
+        // Zoomed in to ticks less than a second apart: milliseconds too.
+        w.zoomTo(100, 0, 102, 2);
+        w.refresh();
+        QCOMPARE(w.axes().ticks(Qt::Horizontal).front().label,
+                 QTime(8, 0)
+                     .addMSecs(int(w.axes().ticks(Qt::Horizontal).front().value * 100))
+                     .toString(QStringLiteral("HH:mm:ss.zzz")));
+        w.setClockTimeAxis(false);
+        w.refresh();
+        QVERIFY(!w.axes().labels(Qt::Horizontal).first().contains(QLatin1Char(':')));
     }
 };
 

@@ -146,6 +146,14 @@ This run uses the default settings; before settings are saved, the original is k
         <translation>Show channel, X and Y of the sample nearest to the mouse pointer</translation>
     </message>
     <message>
+        <source>时钟时间</source>
+        <translation>Clock time</translation>
+    </message>
+    <message>
+        <source>横坐标标为采样的时钟时间（时:分:秒）</source>
+        <translation>Label the horizontal axis with the samples' clock time (HH:MM:SS)</translation>
+    </message>
+    <message>
         <source>图形为空</source>
         <translation>The chart is empty</translation>
     </message>

@@ -55,8 +55,16 @@ void ChartAxes::setRange(Qt::Orientation axis, double low, double high)
     const bool horizontal = axis == Qt::Horizontal;
     std::vector<Tick> &ticks = horizontal ? m_xTicks : m_yTicks;
     ticks.clear();
+    const std::vector<double> values =
+        TickValues(low, high, horizontal ? ChartXTickTarget : ChartYTickTarget);
+    if (horizontal && m_xLabeller) {
+        const QStringList labels = m_xLabeller(values);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            ticks.push_back({values[i], labels.value(qsizetype(i))});
+        return;
+    }
     const QLocale locale = ChartNumberLocale();
-    for (double v : TickValues(low, high, horizontal ? ChartXTickTarget : ChartYTickTarget))
+    for (double v : values)
         ticks.push_back({v, locale.toString(v, 'g', 10)});
 }
 
@@ -76,62 +84,90 @@ QStringList ChartAxes::labels(Qt::Orientation axis) const
 QRectF ChartAxes::plotArea(const QSize &size, const QFont &font)
 {
     const QFontMetrics fm(font);
+    if (font != m_widthFont) {
+        m_labelWidths.clear();
+        m_widthFont = font;
+    }
+    // Laying a text out costs far more than looking its width up; a live
+    // axis brings a few new labels a second.
+    const auto advance = [&](const QString &text) {
+        auto it = m_labelWidths.constFind(text);
+        if (it == m_labelWidths.constEnd()) {
+            if (m_labelWidths.size() >= LabelCacheLimit)
+                m_labelWidths.clear();
+            it = m_labelWidths.insert(text, fm.horizontalAdvance(text));
+        }
+        return *it;
+    };
     int labelWidth = 0;
     for (const Tick &t : m_yTicks)
-        labelWidth = std::max(labelWidth, fm.horizontalAdvance(t.label));
+        labelWidth = std::max(labelWidth, advance(t.label));
     if (labelWidth > m_yLabelWidth || labelWidth + fm.averageCharWidth() * 2 < m_yLabelWidth)
         m_yLabelWidth = labelWidth;
     // The last label on the horizontal axis may sit at the right edge, half
     // of it beyond the plot.
     int halfXLabel = 0;
     for (const Tick &t : m_xTicks)
-        halfXLabel = std::max(halfXLabel, (fm.horizontalAdvance(t.label) + 1) / 2);
+        halfXLabel = std::max(halfXLabel, (advance(t.label) + 1) / 2);
     if (halfXLabel > m_xLabelHalf || halfXLabel + fm.averageCharWidth() < m_xLabelHalf)
         m_xLabelHalf = halfXLabel;
     const int left = OuterMargin + m_yLabelWidth + LabelGap + TickLength;
     const int top = OuterMargin + fm.height() / 2;
     const int bottom = OuterMargin + fm.height() + LabelGap + TickLength;
     const int right = std::max(RightMargin, m_xLabelHalf + OuterMargin);
-    return {double(left), double(top), double(std::max(1, size.width() - left - right)),
-            double(std::max(1, size.height() - top - bottom))};
+    // An even width: the picture of a live view moves by whole columns of two
+    // pixels, so the columns must fit the width exactly.
+    int width = std::max(1, size.width() - left - right);
+    if (width > 1 && width % 2 != 0)
+        --width;
+    return {double(left), double(top), double(width), double(std::max(1, size.height() - top - bottom))};
 }
 
-void ChartAxes::paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio)
+void ChartAxes::paint(QPainter &painter, const ChartMap &map, const QFont &font, qreal ratio,
+                      const QRect &part)
 {
     const QRectF &a = map.area();
     const QFontMetrics fm(font);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    const auto fill = [&](const QRect &r, const QColor &colour) {
+        if (r.intersects(part))
+            painter.fillRect(r, colour);
+    };
 
     // Grid lines, frame and ticks: one-pixel rectangles, the painter's
     // cheapest figure.
     const QRect r = a.toRect();
     for (const Tick &t : m_xTicks) {
         const int px = int(std::lround(map.toPixel(t.value, 0).x()));
-        painter.fillRect(QRect(px, r.top(), 1, r.height()), GridColour);
-        painter.fillRect(QRect(px, r.bottom() + 1, 1, TickLength), FrameColour);
+        fill(QRect(px, r.top(), 1, r.height()), GridColour);
+        fill(QRect(px, r.bottom() + 1, 1, TickLength), FrameColour);
     }
     for (const Tick &t : m_yTicks) {
         const int py = int(std::lround(map.toPixel(0, t.value).y()));
-        painter.fillRect(QRect(r.left(), py, r.width(), 1), GridColour);
-        painter.fillRect(QRect(r.left() - TickLength, py, TickLength, 1), FrameColour);
+        fill(QRect(r.left(), py, r.width(), 1), GridColour);
+        fill(QRect(r.left() - TickLength, py, TickLength, 1), FrameColour);
     }
-    painter.fillRect(QRect(r.left(), r.top(), r.width(), 1), FrameColour);
-    painter.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), FrameColour);
-    painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), FrameColour);
-    painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), FrameColour);
+    fill(QRect(r.left(), r.top(), r.width(), 1), FrameColour);
+    fill(QRect(r.left(), r.bottom(), r.width(), 1), FrameColour);
+    fill(QRect(r.left(), r.top(), 1, r.height()), FrameColour);
+    fill(QRect(r.right(), r.top(), 1, r.height()), FrameColour);
 
     const int labelTop = int(a.bottom()) + TickLength + LabelGap;
+    const auto label = [&](const QImage &picture, double left, double top) {
+        const QPoint at(int(std::lround(left)), int(std::lround(top)));
+        if (QRect(at, picture.deviceIndependentSize().toSize()).intersects(part))
+            painter.drawImage(at, picture);
+    };
     for (const Tick &t : m_xTicks) {
+        if (t.label.isEmpty())
+            continue;
         const QImage &text = labelPicture(t.label, font, ratio);
-        const double px = map.toPixel(t.value, 0).x();
-        painter.drawImage(int(std::lround(px - text.deviceIndependentSize().width() / 2)), labelTop, text);
+        label(text, map.toPixel(t.value, 0).x() - text.deviceIndependentSize().width() / 2, labelTop);
     }
     for (const Tick &t : m_yTicks) {
         const QImage &text = labelPicture(t.label, font, ratio);
-        const double py = map.toPixel(0, t.value).y();
-        painter.drawImage(
-            int(std::lround(a.left() - TickLength - LabelGap - text.deviceIndependentSize().width())),
-            int(std::lround(py - fm.height() / 2.0)), text);
+        label(text, a.left() - TickLength - LabelGap - text.deviceIndependentSize().width(),
+              map.toPixel(0, t.value).y() - fm.height() / 2.0);
     }
 }
 

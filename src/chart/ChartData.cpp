@@ -12,6 +12,7 @@ namespace
 constexpr double Infinity = std::numeric_limits<double>::infinity();
 
 using Platform::PrepareForWriting;
+
 } // namespace
 
 const ChartChannel::BlockRange ChartChannel::EmptyBlockRange{Infinity, -Infinity, Infinity, -Infinity, 0, 0};
@@ -204,7 +205,9 @@ void ChartChannel::append(double x, double y)
     const qsizetype slot = m_count & (BlockSize - 1);
     const bool storeX = slot == 0 ? !CanDeriveX(x) : !block.storedX && !SameBits(x, block.x0 + double(slot));
     if (storeX && !block.x && !m_spareX)
-        m_spareX = newXArray(); // the only step that can fail before the point is in
+        m_spareX = newXArray(); // with the time below, the only steps that can fail
+    if (m_timed)
+        blockTimes(block).set(std::size_t(slot), m_lastTime);
     if (slot == 0)
         startBlock(block, x);
     else if (storeX)
@@ -317,6 +320,11 @@ void ChartChannel::closeSpan(const Span &span)
         startBlock(block, span.x[0]);
     if (!block.storedX && !FollowsX0(block, span.x, slot, span.count))
         StoreX(block, slot, m_spareX);
+    // Bulk points carry no time: they take the last one, which fits the
+    // offsets the block already has, so only a new block's times can fail.
+    if (m_timed)
+        blockTimes(block);
+    const qsizetype countBefore = m_count;
     // One finest run (or the part of it in the span) at a time: its extent
     // first, then the same merges a point-by-point append makes once the run
     // is complete. Each run is taken in whole, count included, before the
@@ -345,6 +353,8 @@ void ChartChannel::closeSpan(const Span &span)
         m_revision += quint64(taken);
         slot = runEnd;
     }
+    if (m_timed)
+        fillTimes(countBefore);
 }
 
 void ChartChannel::markLast(PointMark mark)
@@ -377,12 +387,18 @@ void ChartChannel::clearKeepingStorage()
     m_nonFinite.clear();
     m_count = 0;
     m_extent = EmptyRange();
+    m_timed = false;
+    m_lastTime = 0;
     ++m_revision;
 }
 
 std::size_t ChartChannel::memoryBytes() const
 {
-    return m_blocks.size() * sizeof(Block) + std::size_t(xArrayCount()) * sizeof(Coordinates) +
+    std::size_t times = 0;
+    for (const auto &block : m_blocks)
+        times +=
+            block->times ? sizeof(BlockTimes) + std::size_t(BlockSize) * std::size_t(block->times->width) : 0;
+    return times + m_blocks.size() * sizeof(Block) + std::size_t(xArrayCount()) * sizeof(Coordinates) +
            m_blocks.capacity() * sizeof(void *) + m_marks.capacity() * sizeof(m_marks[0]) +
            m_nonFinite.capacity() * sizeof(qsizetype);
 }
@@ -427,6 +443,19 @@ ChartData::ChartData(const std::vector<QString> &titles)
         m_channels.emplace_back(title);
 }
 
+int ChartData::addChannel(const QString &title)
+{
+    m_channels.emplace_back(title);
+    ++m_retired;
+    return channelCount() - 1;
+}
+
+void ChartData::removeChannel(int channel)
+{
+    m_retired += m_channels[std::size_t(channel)].revision() + 1;
+    m_channels.erase(m_channels.begin() + channel);
+}
+
 void ChartData::clearAll()
 {
     for (ChartChannel &c : m_channels)
@@ -435,7 +464,7 @@ void ChartData::clearAll()
 
 quint64 ChartData::revision() const
 {
-    quint64 sum = 0;
+    quint64 sum = m_retired;
     for (const ChartChannel &c : m_channels)
         sum += c.revision();
     return sum;

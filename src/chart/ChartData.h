@@ -1,7 +1,8 @@
 #pragma once
-// Data store of the chart component: a fixed set of channels, each an
-// append-only sequence of points (X, Y, mark). Drawing is separate
-// (ChartWidget); the store never waits for it.
+// Data store of the chart component: channels (added and removed at run
+// time), each an append-only sequence of points (X, Y, mark, and optionally
+// the wall-clock time of each point). Drawing is separate (ChartWidget); the
+// store never waits for it.
 
 #include <QString>
 #include <QtGlobal>
@@ -9,6 +10,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -44,6 +46,12 @@ struct ChartRange {
 /// Each block also keeps a small pyramid of extents (per 64, 512, 4096 and
 /// 65,536 points), updated on every append, so the drawing side can thin
 /// millions of points without visiting each one.
+///
+/// A channel can keep the wall-clock time of each point (ms since the epoch):
+/// from the first appendTimed() into an empty channel on, every point has
+/// one. Times are stored per run of 128 points as the run's first time plus
+/// a small signed offset per point, one byte while the run spans less than
+/// about an eighth of a second (live samples), wider only where needed.
 class ChartChannel
 {
 public:
@@ -67,11 +75,28 @@ public:
     PointMark mark(qsizetype i) const;
     bool isGap(qsizetype i) const { return !m_marks.empty() && mark(i) != PointMark::None; }
     bool hasMarks() const { return !m_marks.empty(); }
+    /// Whether the X of the points of i's block run x0, x0 + 1, ... (live
+    /// samples): X then grows by one with the index.
+    bool xFollowsIndex(qsizetype i) const { return !m_blocks[std::size_t(i >> BlockBits)]->storedX; }
 
     /// Copies the n points from index `first` on (all must exist) to x and y.
     void copyPoints(qsizetype first, qsizetype n, double *x, double *y) const;
 
     void append(double x, double y);
+    /// Appends a point with its wall-clock time `ms` (ms since the epoch).
+    /// Into an empty channel it starts the channel's time column; a point
+    /// appended without a time to a channel that has one gets the time of
+    /// the point before it.
+    void appendTimed(double x, double y, qint64 ms);
+    /// Whether every point has a wall-clock time.
+    bool hasTimes() const { return m_timed; }
+    /// The time of point i (all must exist); 0 in a channel without times.
+    qint64 time(qsizetype i) const;
+    /// The time at `x` for a channel whose X grow with the index (as live
+    /// samples do): that of the point at `x`, or interpolated between its
+    /// neighbours. False when the channel has no times or `x` lies outside
+    /// its points.
+    bool timeAtX(double x, qint64 &ms) const;
     /// Appends n points (x[i], y[i]) at once; the channel ends up exactly as
     /// after n calls of append(), but the summaries are built per run of
     /// points instead of per point. A block a bulk append starts has the
@@ -147,6 +172,8 @@ private:
     static constexpr std::size_t FineMask = (std::size_t(1) << FineBits) - 1;
     static constexpr std::size_t MidMask = (std::size_t(1) << MidBits) - 1;
     static constexpr std::size_t CoarseMask = (std::size_t(1) << CoarseBits) - 1;
+    static constexpr int TimeRunBits = 7;
+    static constexpr std::size_t TimeRunMask = (std::size_t(1) << TimeRunBits) - 1;
 
     /// Extent inside one block; indexes are offsets within the block.
     struct BlockRange {
@@ -160,6 +187,19 @@ private:
 
     using Coordinates = std::array<double, BlockSize>;
 
+    /// Times of one block: the first time of each run of 2^TimeRunBits
+    /// points, and per point its offset from that, `width` bytes wide (1, 2,
+    /// 4 or 8; widened, once for the block, when an offset does not fit).
+    struct BlockTimes {
+        std::array<qint64, (BlockSize >> TimeRunBits)> runStart;
+        std::unique_ptr<std::byte[]> offsets;
+        int width = 0;
+
+        qint64 at(std::size_t slot) const;
+        void set(std::size_t slot, qint64 ms);
+        void widen(int toWidth, std::size_t filled);
+    };
+
     struct Block {
         Coordinates y;
         std::array<BlockRange, (BlockSize >> FineBits)> fine;
@@ -169,6 +209,7 @@ private:
         /// The X values while storedX; null or unused (kept for a rebuild)
         /// while the X of slot s is x0 + s.
         std::unique_ptr<Coordinates> x;
+        std::unique_ptr<BlockTimes> times; // while the channel keeps times
         double x0 = 0;
         bool storedX = false;
 
@@ -194,6 +235,14 @@ private:
     std::unique_ptr<Coordinates> m_spareX; // see appendFilled()
     qsizetype m_blockLimit = -1;           // see setBlockLimit()
     qsizetype m_xArrayLimit = -1;          // see setXArrayLimit()
+    bool m_timed = false;                  // see hasTimes()
+    qint64 m_lastTime = 0;                 // time of the last point while timed
+
+    /// Gives the points [from, m_count) of the tail block the time of the
+    /// last timed point (bulk appends carry no times).
+    void fillTimes(qsizetype from);
+    /// The times of the block, made when the channel keeps times.
+    BlockTimes &blockTimes(Block &block);
 
     static const BlockRange EmptyBlockRange;
     static ChartRange EmptyRange();
@@ -256,6 +305,14 @@ public:
     explicit ChartData(const std::vector<QString> &titles);
 
     int channelCount() const { return int(m_channels.size()); }
+    /// Adds an empty channel at the end; returns its index.
+    int addChannel(const QString &title);
+    /// Removes a channel; those after it move down by one.
+    void removeChannel(int channel);
+    void appendTimed(int channel, double x, double y, qint64 ms)
+    {
+        m_channels[std::size_t(channel)].appendTimed(x, y, ms);
+    }
     ChartChannel &channel(int i) { return m_channels[std::size_t(i)]; }
     const ChartChannel &channel(int i) const { return m_channels[std::size_t(i)]; }
 
@@ -275,4 +332,7 @@ public:
 
 private:
     std::vector<ChartChannel> m_channels;
+    /// Revisions of removed channels, and one more per channel added or
+    /// removed, so the sum never goes back.
+    quint64 m_retired = 0;
 };

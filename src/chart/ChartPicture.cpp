@@ -2,12 +2,15 @@
 
 #include "chart/ChartView.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QVarLengthArray>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace
 {
@@ -18,6 +21,14 @@ constexpr qreal MarkerSize = 5.0;
 constexpr int LoneDotSize = 3;
 /// Segments narrower than this many pixels are drawn as bars.
 constexpr double SteepSegment = 2.5;
+/// Legend: distance from the plot area's corner, inner margin, swatch
+/// length and the gap after it, in pixels.
+constexpr int LegendOffset = 6;
+constexpr int LegendPadding = 4;
+constexpr int LegendSwatch = 18;
+constexpr int LegendGap = 5;
+const QColor LegendFrame(0x90, 0x90, 0x90);
+const QColor LegendText(0x20, 0x20, 0x20);
 
 /// The pixels of the picture while it is drawn.
 struct Canvas {
@@ -26,6 +37,7 @@ struct Canvas {
     int width;
     int height;
     qreal ratio;
+    QPoint origin; // the plot's pixel at bits
 };
 
 /// The part of the segment a-b inside `box` (Liang-Barsky); false when none.
@@ -68,8 +80,11 @@ bool ClipSegment(QPointF &a, QPointF &b, const QRectF &box)
 class BarFiller
 {
 public:
-    BarFiller(const Canvas &canvas, QRgb colour)
-        : m_canvas(canvas), m_colour(colour), m_top(std::size_t(std::max(canvas.width, 0)), INT_MAX),
+    /// `dashes`: per pixel column modulo its size, whether bars are drawn
+    /// there (a dashed pen); empty: everywhere.
+    BarFiller(const Canvas &canvas, QRgb colour, const std::vector<char> &dashes)
+        : m_canvas(canvas), m_colour(colour), m_dashes(dashes),
+          m_top(std::size_t(std::max(canvas.width, 0)), INT_MAX),
           m_bottom(std::size_t(std::max(canvas.width, 0)), INT_MIN)
     {
     }
@@ -82,6 +97,7 @@ public:
                 QPoint(int(std::floor(r.left() * m_canvas.ratio)), int(std::floor(r.top() * m_canvas.ratio))),
                 QPoint(int(std::ceil((r.right() + 1) * m_canvas.ratio)) - 1,
                        int(std::ceil((r.bottom() + 1) * m_canvas.ratio)) - 1));
+        r.translate(-m_canvas.origin);
         r &= QRect(0, 0, m_canvas.width, m_canvas.height);
         if (r.isEmpty())
             return;
@@ -109,7 +125,8 @@ private:
         for (int x = m_first; x < stop; ++x) {
             int &top = m_top[std::size_t(x)];
             int &bottom = m_bottom[std::size_t(x)];
-            if (top <= bottom) {
+            if (top <= bottom &&
+                (m_dashes.empty() || m_dashes[std::size_t(x + m_canvas.origin.x()) % m_dashes.size()])) {
                 uchar *row = m_canvas.bits + qsizetype(top) * m_canvas.bytesPerLine + qsizetype(x) * 4;
                 for (int y = top; y <= bottom; ++y, row += m_canvas.bytesPerLine)
                     *reinterpret_cast<QRgb *>(row) = m_colour;
@@ -127,19 +144,40 @@ private:
 
     const Canvas &m_canvas;
     QRgb m_colour;
+    const std::vector<char> &m_dashes;
     std::vector<int> m_top;
     std::vector<int> m_bottom;
     int m_first = INT_MAX; // collected columns, first to last
     int m_last = INT_MIN;
 };
 
-void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, const ChartMap &map)
+/// Pixel columns of a dashed pen's pattern: on where its dashes are.
+std::vector<char> DashColumns(const QPen &pen, qreal ratio)
+{
+    std::vector<char> columns;
+    if (pen.style() == Qt::SolidLine || pen.style() == Qt::NoPen)
+        return columns;
+    const QList<qreal> pattern = pen.dashPattern();
+    const double unit = std::max(1, pen.width()) * ratio;
+    for (qsizetype i = 0; i < pattern.size(); ++i)
+        columns.insert(columns.end(), std::size_t(std::max(1.0, std::round(pattern[i] * unit))), i % 2 == 0);
+    return columns;
+}
+
+/// Paints trace `c`, touching only pixels in `part`.
+void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, const ChartMap &map,
+                const QRect &part)
 {
     const QList<QPointF> &points = c.points();
     if (points.isEmpty())
         return;
     const QRectF &a = map.area();
-    const QRect barArea = a.toAlignedRect();
+    const QRect barArea = a.toAlignedRect() & part;
+    // Segments reaching no pixel of `part` are left out (the painter would
+    // cut them away).
+    const double reach = c.pen.widthF() + 2;
+    const double partLeft = part.left() - reach;
+    const double partRight = part.right() + 1 + reach;
 
     // Each line in pixels, cut where it leaves the plot area.
     // Steep segments (dense data: every pixel column goes from its first
@@ -150,13 +188,16 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
     // through the path stroker and costs hundreds of times more.
     const int width = std::max(1, c.pen.width());
     QVarLengthArray<QPointF, 4096> segments;
-    BarFiller bars(canvas, c.pen.color().rgba());
+    const std::vector<char> dashes = DashColumns(c.pen, canvas.ratio);
+    BarFiller bars(canvas, c.pen.color().rgba(), dashes);
     bool chained = false; // the last segment was a bar
     int lastLeft = 0;
     const auto addSegment = [&](const QPointF &p, const QPointF &q) {
         if (std::abs(q.x() - p.x()) >= SteepSegment) {
-            segments.append(p);
-            segments.append(q);
+            if (std::max(p.x(), q.x()) >= partLeft && std::min(p.x(), q.x()) <= partRight) {
+                segments.append(p);
+                segments.append(q);
+            }
             chained = false;
             return;
         }
@@ -169,11 +210,29 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
         chained = true;
         lastLeft = left;
     };
+    // With X in order, only the points from just before the part to just
+    // after it matter.
+    const double xLow = map.toValue(QPointF(partLeft, 0)).x();
+    const double xHigh = map.toValue(QPointF(partRight, 0)).x();
+    const auto byX = [](const QPointF &p, double x) { return p.x() < x; };
     for (const auto &[begin, end] : c.lines()) {
+        qsizetype first = begin, stop = end;
+        if (c.sortedX()) {
+            first = std::max(
+                begin, qsizetype(std::lower_bound(points.begin() + begin, points.begin() + end, xLow, byX) -
+                                 points.begin()) -
+                           1);
+            stop = std::min(
+                end, qsizetype(std::lower_bound(points.begin() + first, points.begin() + end, xHigh, byX) -
+                               points.begin()) +
+                         1);
+            if (stop - first < 2)
+                continue;
+        }
         chained = false;
-        QPointF previous = map.toPixel(points[begin]);
+        QPointF previous = map.toPixel(points[first]);
         bool previousInside = a.contains(previous);
-        for (qsizetype i = begin + 1; i < end; ++i) {
+        for (qsizetype i = first + 1; i < stop; ++i) {
             const QPointF current = map.toPixel(points[i]);
             const bool inside = a.contains(current);
             if (previousInside && inside) {
@@ -233,12 +292,15 @@ bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xM
            m_markers == markers;
 }
 
-void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns)
+void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns,
+                      const ThinColumns *grid)
 {
-    ThinForDisplay(channel, xMin, xMax, columns, m_thinned);
+    ThinForDisplay(channel, xMin, xMax, columns, m_thinned, ThinMethod::Summarised, grid);
     // Lone points are drawn too (as a dot or a marker), so they count.
     m_yExtent = YExtentInView(m_thinned, xMin, xMax, true);
 
+    m_sortedX = std::is_sorted(m_thinned.points.begin(), m_thinned.points.end(),
+                               [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); });
     m_lines.clear();
     m_lone.clear();
     for (qsizetype p = 0; p < m_thinned.pieceCount(); ++p) {
@@ -255,10 +317,44 @@ void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int
     }
 
     m_revision = channel.revision();
+    m_count = channel.count();
     m_xMin = xMin;
     m_xMax = xMax;
     m_columns = columns;
     m_markers = markers;
+}
+
+bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) const
+{
+    fromX = std::numeric_limits<double>::infinity();
+    if (channel.revision() == m_revision)
+        return true;
+    // Every append bumps the revision by one; a mark or a clear does too
+    // without adding a point.
+    const qsizetype added = channel.count() - m_count;
+    if (m_revision == ~quint64(0) || added <= 0 || channel.revision() - m_revision != quint64(added))
+        return false;
+    for (qsizetype i = std::max<qsizetype>(m_count - 1, 0); i < channel.count(); ++i) {
+        const double x = channel.x(i);
+        if (!std::isfinite(x))
+            return false;
+        fromX = std::min(fromX, x);
+    }
+    return true;
+}
+
+bool ChartTrace::staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns)
+{
+    if (isDrawnFrom(channel, xMin, xMax, columns))
+        return true;
+    if (m_xMin != xMin || m_xMax != xMax || m_columns != columns || m_markers != markers || m_count == 0)
+        return false;
+    double fromX = 0;
+    if (!onlyAppendedTo(channel, fromX) || !(fromX > xMax))
+        return false;
+    m_revision = channel.revision();
+    m_count = channel.count();
+    return true;
 }
 
 QList<QPointF> ChartTrace::linePoints(int line) const
@@ -283,7 +379,7 @@ ChartRange ChartPicture::yExtentInView() const
     return all;
 }
 
-bool ChartPicture::prepare(const QSize &size, qreal ratio)
+QRegion ChartPicture::prepare(const QSize &size, qreal ratio)
 {
     const QSize pixels = size * ratio;
     if (m_image.size() != pixels || m_image.devicePixelRatio() != ratio) {
@@ -292,19 +388,130 @@ bool ChartPicture::prepare(const QSize &size, qreal ratio)
         m_dirty = true;
     }
     if (!m_dirty)
-        return false;
+        return {};
     m_dirty = false;
+    m_stale = false;
+    m_direct = QRegion();
     m_bits = m_image.bits(); // before a painter opens on the picture
-    return true;
+    return QRect(QPoint(0, 0), size);
 }
 
-void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map)
+void ChartPicture::scroll(const QRect &moved, int dx, const QRegion &exposed)
+{
+    // The screen shifts what it shows; the picture itself is not shifted
+    // (that would cost as much as drawing it): outside the parts drawn anew
+    // it is out of date from now on, and drawn whole again at the first
+    // paint that needs more of it than those parts.
+    if (m_dirty || m_image.devicePixelRatio() != 1.0 || !m_image.rect().contains(moved) || dx < 0 ||
+        dx >= moved.width()) {
+        m_dirty = true;
+        return;
+    }
+    m_stale = true;
+    // What was still to be drawn moves along with the pixels.
+    m_direct = ((m_direct & moved).translated(-dx, 0) & moved) + (m_direct - moved) + exposed;
+}
+
+QRegion ChartPicture::takeDirect(const QRegion &part)
+{
+    if (!m_stale || m_dirty)
+        return {};
+    if (!(part - m_direct).isEmpty()) { // more than the parts left to draw: all anew
+        m_dirty = true;
+        return {};
+    }
+    m_direct -= part;
+    return part;
+}
+
+void ChartPicture::drawTraces(QPainter &painter, const ChartMap &map, const QRect &part)
+{
+    drawTracesOn(m_bits, m_image, QPoint(0, 0), painter, map, part);
+}
+
+void ChartPicture::drawTracesOn(uchar *bits, const QImage &target, const QPoint &origin, QPainter &painter,
+                                const ChartMap &map, const QRect &part)
 {
     // The traces cut their lines at the plot area themselves: a clip on the
     // painter would slow every bar and segment down.
-    const Canvas canvas{m_bits, m_image.bytesPerLine(), m_image.width(), m_image.height(),
-                        m_image.devicePixelRatio()};
+    const Canvas canvas{
+        bits, target.bytesPerLine(), target.width(), target.height(), target.devicePixelRatio(), origin};
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (const ChartTrace &t : m_traces)
-        PaintTrace(painter, canvas, t, map);
+        PaintTrace(painter, canvas, t, map, part);
+}
+
+bool ChartPicture::setLegend(std::vector<ChartLegendEntry> entries)
+{
+    if (entries == m_legend)
+        return false;
+    m_legend = std::move(entries);
+    m_legendPicture = QImage();
+    return true;
+}
+
+QRect ChartPicture::legendRect(const QRectF &area, const QFont &font) const
+{
+    if (m_legend.empty())
+        return {};
+    // One column of names, or more side by side when they do not fit the
+    // height of the plot area.
+    const QFontMetrics fm(font);
+    const int lineHeight = fm.height();
+    const int rowsFit = std::max(1, (int(area.height()) - 2 * (LegendOffset + LegendPadding)) / lineHeight);
+    const int rows = std::min(int(m_legend.size()), rowsFit);
+    const int columns = (int(m_legend.size()) + rows - 1) / rows;
+    int width = 0;
+    for (int c = 0; c < columns; ++c) {
+        int nameWidth = 0;
+        for (int r = 0; r < rows && c * rows + r < int(m_legend.size()); ++r)
+            nameWidth = std::max(nameWidth, fm.horizontalAdvance(m_legend[std::size_t(c * rows + r)].name));
+        width += LegendSwatch + LegendGap + nameWidth + LegendPadding;
+    }
+    return {int(area.left()) + LegendOffset, int(area.top()) + LegendOffset, width + LegendPadding,
+            rows * lineHeight + 2 * LegendPadding};
+}
+
+void ChartPicture::drawLegend(QPainter &painter, const QRectF &area, const QFont &font)
+{
+    const QRect box = legendRect(area, font);
+    if (box.isEmpty())
+        return;
+    const qreal ratio = m_image.devicePixelRatio();
+    if (m_legendPicture.isNull() || m_legendFont != font || m_legendPicture.devicePixelRatio() != ratio ||
+        m_legendPicture.deviceIndependentSize() != QSizeF(box.size())) {
+        m_legendFont = font;
+        m_legendPicture = QImage(box.size() * ratio, QImage::Format_RGB32);
+        m_legendPicture.setDevicePixelRatio(ratio);
+        m_legendPicture.fill(Qt::white);
+        QPainter p(&m_legendPicture);
+        const QFontMetrics fm(font);
+        const int lineHeight = fm.height();
+        const int rows = (box.height() - 2 * LegendPadding) / lineHeight;
+        p.setPen(LegendFrame);
+        p.drawRect(QRect(QPoint(0, 0), box.size()).adjusted(0, 0, -1, -1));
+        p.setFont(font);
+        int left = LegendPadding;
+        int columnWidth = 0;
+        for (std::size_t i = 0; i < m_legend.size(); ++i) {
+            const int row = int(i) % rows;
+            if (row == 0 && i > 0) {
+                left += columnWidth + LegendPadding;
+                columnWidth = 0;
+            }
+            const ChartLegendEntry &e = m_legend[i];
+            const int top = LegendPadding + row * lineHeight;
+            QPen swatch = e.pen;
+            swatch.setCapStyle(Qt::FlatCap);
+            p.setPen(swatch);
+            p.drawLine(QPointF(left, top + lineHeight / 2.0),
+                       QPointF(left + LegendSwatch, top + lineHeight / 2.0));
+            p.setPen(LegendText);
+            const int textLeft = left + LegendSwatch + LegendGap;
+            p.drawText(QRect(textLeft, top, box.width() - textLeft, lineHeight),
+                       Qt::AlignLeft | Qt::AlignVCenter, e.name);
+            columnWidth = std::max(columnWidth, LegendSwatch + LegendGap + fm.horizontalAdvance(e.name));
+        }
+    }
+    painter.drawImage(box.topLeft(), m_legendPicture);
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -23,10 +24,10 @@ ChartPlot::ChartPlot(ChartWidget *owner) : QWidget(owner), m_owner(owner)
     setAccessibleName(QCoreApplication::translate("ChartWidget", "曲线图"));
 }
 
-void ChartPlot::paintEvent(QPaintEvent *)
+void ChartPlot::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    m_owner->paintPlot(painter);
+    m_owner->paintPlot(painter, event->region());
     if (m_boxing) {
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(QPen(QColor(0x30, 0x60, 0xc0), 1, Qt::DashLine));

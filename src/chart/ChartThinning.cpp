@@ -15,11 +15,18 @@ enum Side : int { Left = -1, Inside = 0, Right = 1 };
 class Thinner
 {
 public:
-    Thinner(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out)
+    Thinner(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
+            const ThinColumns *grid)
         : m_channel(channel), m_xMin(xMin), m_xMax(xMax), m_columns(std::max(1, columns)), m_out(out)
     {
+        m_origin = xMin;
         const double width = xMax - xMin;
         m_scale = (width > 0 && std::isfinite(width)) ? m_columns / width : 0.0;
+        if (grid && m_scale > 0) {
+            m_origin = grid->origin;
+            m_scale = grid->perUnit;
+            m_firstColumn = grid->firstColumn;
+        }
     }
 
     void run(ThinMethod method)
@@ -48,6 +55,8 @@ private:
     const double m_xMax;
     const int m_columns;
     double m_scale = 0;
+    double m_origin = 0;
+    double m_firstColumn = 0;
     ThinnedTrace &m_out;
 
     qsizetype m_nextGap = 0; // smallest gap index >= the point being looked at
@@ -73,7 +82,7 @@ private:
 
     int columnOf(double x) const
     {
-        const double c = (x - m_xMin) * m_scale;
+        const double c = (x - m_origin) * m_scale - m_firstColumn;
         return c >= m_columns ? m_columns - 1 : (c > 0 ? int(c) : 0);
     }
 
@@ -125,9 +134,41 @@ private:
                     setPrevious(last, Inside, true);
                     return size;
                 }
+                if (level == ChartChannel::SummaryLevels - 1 && m_channel.xFollowsIndex(i))
+                    return takeAcrossColumns(i, size);
             }
         }
         return 0;
+    }
+
+    /// Takes the `size` points from `i` on, all visible and without a gap,
+    /// whose X grow with the index, but which reach into more than one
+    /// column: each column's part in one step, as point by point.
+    qsizetype takeAcrossColumns(qsizetype i, qsizetype size)
+    {
+        joinFromPrevious(i, Inside);
+        const qsizetype end = i + size;
+        for (qsizetype a = i; a < end;) {
+            const int column = columnOf(m_channel.x(a));
+            qsizetype minIndex = a, maxIndex = a;
+            double minY = m_channel.y(a), maxY = minY;
+            qsizetype b = a + 1;
+            for (; b < end && columnOf(m_channel.x(b)) == column; ++b) {
+                const double y = m_channel.y(b);
+                if (y < minY) {
+                    minY = y;
+                    minIndex = b;
+                }
+                if (y > maxY) {
+                    maxY = y;
+                    maxIndex = b;
+                }
+            }
+            addToRun(column, a, minIndex, minY, maxIndex, maxY, b - 1);
+            a = b;
+        }
+        setPrevious(end - 1, Inside, true);
+        return size;
     }
 
     void visit(qsizetype j)
@@ -251,9 +292,9 @@ private:
 } // namespace
 
 void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
-                    ThinMethod method)
+                    ThinMethod method, const ThinColumns *grid)
 {
-    Thinner(channel, xMin, xMax, columns, out).run(method);
+    Thinner(channel, xMin, xMax, columns, out, grid).run(method);
 }
 
 ChartRange DrawnExtent(const ChartChannel &channel)

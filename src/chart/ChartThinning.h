@@ -32,6 +32,16 @@ enum class ThinMethod {
     PointByPoint // visits every point; the reference the summarised walk must equal
 };
 
+/// Where the pixel columns of a view lie: column c starts at X origin +
+/// (c + firstColumn) / perUnit. A view that moved on by whole columns keeps
+/// origin and perUnit and counts firstColumn on, so every point falls into
+/// the same column as before, moved by exactly as many.
+struct ThinColumns {
+    double origin;
+    double perUnit;
+    double firstColumn;
+};
+
 /// Thins `channel` for a view of [xMin, xMax] split into `columns` equal pixel
 /// columns. Points are taken in index order (the order they were added), so
 /// lines join exactly as they were drawn point by point. Consecutive visible
@@ -40,7 +50,7 @@ enum class ThinMethod {
 /// outside [xMin, xMax] is kept only where the line from or to it crosses the
 /// view. A point with a mark or a non-finite coordinate ends the piece.
 void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
-                    ThinMethod method = ThinMethod::Summarised);
+                    ThinMethod method = ThinMethod::Summarised, const ThinColumns *grid = nullptr);
 
 /// Extent of the drawn points of `channel` (marked and non-finite points left
 /// out); empty when there are none.

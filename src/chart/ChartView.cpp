@@ -80,15 +80,23 @@ int AxisIndex(Qt::Orientation axis)
 
 ChartMap::ChartMap(const QRectF &area, double xMin, double xMax, double yMin, double yMax)
     : m_area(area), m_xMin(xMin), m_xMax(xMax), m_yMin(yMin), m_yMax(yMax),
-      m_xScale(area.width() / (xMax - xMin)), m_yScale(area.height() / (yMax - yMin))
+      m_xScale(area.width() / (xMax - xMin)), m_yScale(area.height() / (yMax - yMin)), m_xOrigin(xMin),
+      m_xOffset(area.left())
 {
+}
+
+void ChartMap::anchorX(double origin, double offset, double scale)
+{
+    m_xOrigin = origin;
+    m_xOffset = offset;
+    m_xScale = scale;
 }
 
 QPointF ChartMap::toValue(const QPointF &pixel) const
 {
     if (m_area.width() <= 0 || m_area.height() <= 0)
         return {m_xMin, m_yMin};
-    return {m_xMin + (pixel.x() - m_area.left()) / m_xScale,
+    return {m_xOrigin + (pixel.x() - m_xOffset) / m_xScale,
             m_yMin + (m_area.bottom() - pixel.y()) / m_yScale};
 }
 
@@ -116,7 +124,23 @@ ChartRange ChartJoined(const ChartRange &a, const ChartRange &b)
             0};
 }
 
-ChartView::ChartView(const ChartData &data, int lead) : m_data(data), m_lead(lead) {}
+ChartView::ChartView(const ChartData &data, int lead) : m_data(data), m_followed{lead} {}
+
+void ChartView::setFollowed(int channel, bool followed)
+{
+    const auto it = std::find(m_followed.begin(), m_followed.end(), channel);
+    if (followed && it == m_followed.end())
+        m_followed.push_back(channel);
+    else if (!followed && it != m_followed.end())
+        m_followed.erase(it);
+}
+
+void ChartView::channelRemoved(int channel)
+{
+    std::erase(m_followed, channel);
+    for (int &c : m_followed)
+        c -= c > channel ? 1 : 0;
+}
 
 void ChartView::setYAxis(double minimum, double span)
 {
@@ -238,17 +262,22 @@ void ChartView::followLive()
 
 void ChartView::liveXRange(double &xMin, double &xMax) const
 {
-    // The view ends at the newest point of the lead channel, whatever X
-    // earlier points (an import) reach; it starts at 0 until the points pass
-    // LiveSpan.
-    const ChartChannel &lead = m_data.channel(m_lead);
+    // The view ends at the newest point of the followed channels, whatever
+    // X earlier points (an import) reach; it starts at 0 until the points
+    // pass LiveSpan.
     double newest = LiveSpan;
-    if (lead.count() > 0) {
-        newest = lead.x(lead.count() - 1);
-        if (!std::isfinite(newest)) // fall back to the furthest drawable one
-            newest = lead.extent().isEmpty() ? LiveSpan : lead.extent().maxX;
+    for (int c : m_followed) {
+        if (c >= m_data.channelCount())
+            continue;
+        const ChartChannel &followed = m_data.channel(c);
+        if (followed.count() == 0)
+            continue;
+        double last = followed.x(followed.count() - 1);
+        if (!std::isfinite(last)) // fall back to the furthest drawable one
+            last = followed.extent().isEmpty() ? LiveSpan : followed.extent().maxX;
+        newest = std::max(newest, last);
     }
-    xMax = std::max(LiveSpan, newest);
+    xMax = newest;
     xMin = xMax - LiveSpan;
     if (!(xMax > xMin)) // beyond the precision of doubles
         ToBand(xMax, 0, xMin, xMax);
@@ -304,4 +333,51 @@ void ChartView::setArea(const QRectF &area)
 {
     m_map = ChartMap(area, m_map.minimum(Qt::Horizontal), m_map.maximum(Qt::Horizontal),
                      m_map.minimum(Qt::Vertical), m_map.maximum(Qt::Vertical));
+}
+
+int ChartDrawnRange::follow(const ChartMap &view, bool live)
+{
+    const QRectF &area = view.area();
+    const double low = view.minimum(Qt::Horizontal);
+    const double high = view.maximum(Qt::Horizontal);
+    const double span = high - low;
+    const int width = int(area.width());
+    if (live && m_valid && area == m_area && span == m_span && width > 0 && width % ColumnPixels == 0) {
+        const double column = span * ColumnPixels / area.width();
+        const double steps = std::round((low - m_anchor) / column);
+        if (std::isfinite(steps) && steps >= m_steps && (steps - m_steps) * ColumnPixels < width) {
+            const int moved = int(steps - m_steps) * ColumnPixels;
+            m_steps = steps;
+            m_xMin = m_anchor + steps * column;
+            m_xMax = m_xMin + span;
+            return moved;
+        }
+    }
+    const bool same = m_valid && area == m_area && m_xMin == low && m_xMax == high;
+    m_valid = true;
+    m_area = area;
+    m_span = span;
+    m_scale = area.width() / span;
+    m_anchor = low;
+    m_steps = 0;
+    m_xMin = low;
+    m_xMax = high;
+    return same ? 0 : -1;
+}
+
+ChartMap ChartDrawnRange::map(const ChartMap &view) const
+{
+    if (!m_valid || view.area() != m_area)
+        return view;
+    ChartMap map(view.area(), m_xMin, m_xMax, view.minimum(Qt::Vertical), view.maximum(Qt::Vertical));
+    map.anchorX(m_anchor, view.area().left() - m_steps * ColumnPixels, m_scale);
+    return map;
+}
+
+bool ChartDrawnRange::columns(const ChartMap &view, ThinColumns &grid) const
+{
+    if (!m_valid || view.area() != m_area)
+        return false;
+    grid = {m_anchor, m_scale / ColumnPixels, m_steps};
+    return true;
 }

@@ -6,10 +6,13 @@
 // and back.
 
 #include "chart/ChartData.h"
+#include "chart/ChartThinning.h"
 
 #include <QPointF>
 #include <QRectF>
 #include <Qt>
+
+#include <vector>
 
 /// Value <-> pixel for one drawn view: X grows to the right from the left
 /// edge of the plot area, Y upwards from its bottom edge.
@@ -25,8 +28,12 @@ public:
 
     QPointF toPixel(double x, double y) const
     {
-        return {m_area.left() + (x - m_xMin) * m_xScale, m_area.bottom() - (y - m_yMin) * m_yScale};
+        return {m_xOffset + (x - m_xOrigin) * m_xScale, m_area.bottom() - (y - m_yMin) * m_yScale};
     }
+    /// Has X turned into pixels as `offset + (x - origin) * scale` (the same
+    /// line as before, for a range that moved on by whole pixels: every
+    /// pixel position then moves by exactly as many).
+    void anchorX(double origin, double offset, double scale);
     QPointF toPixel(const QPointF &value) const { return toPixel(value.x(), value.y()); }
     /// The value under a pixel; the lowest corner while the area is empty.
     QPointF toValue(const QPointF &pixel) const;
@@ -39,6 +46,8 @@ private:
     double m_yMax = 0;
     double m_xScale = 0; // pixels per unit
     double m_yScale = 0;
+    double m_xOrigin = 0; // X at pixel m_xOffset
+    double m_xOffset = 0;
 };
 
 /// 1, 2 or 5 times a power of ten, near span / target: the step of the ticks
@@ -50,6 +59,41 @@ inline constexpr int ChartYTickTarget = 5;
 
 /// The smallest range holding both; the indexes of the result mean nothing.
 ChartRange ChartJoined(const ChartRange &a, const ChartRange &b);
+
+/// The horizontal range the picture is drawn with: the view's own, except
+/// while a live view moves on. Then the range last drawn moves on by whole
+/// thinning columns, staying within half a column of the view's, so that
+/// what is drawn can be shifted by whole pixels instead of drawn anew.
+class ChartDrawnRange
+{
+public:
+    /// Pixels of one thinning column.
+    static constexpr int ColumnPixels = 2;
+
+    /// Takes the range of `view` on. Returns the pixels the drawn range moved
+    /// by, in whole columns (0: it did not move), or -1 when it changed
+    /// otherwise (it is the view's range then).
+    int follow(const ChartMap &view, bool live);
+    /// The next follow() takes the view's range as it is.
+    void reset() { m_valid = false; }
+    double xMinimum() const { return m_xMin; }
+    double xMaximum() const { return m_xMax; }
+    /// `view` with the drawn horizontal range (as it is while none was taken).
+    ChartMap map(const ChartMap &view) const;
+    /// The thinning columns of the drawn range for `view`'s plot area; false
+    /// when it is not the one the range was taken for.
+    bool columns(const ChartMap &view, ThinColumns &grid) const;
+
+private:
+    bool m_valid = false;
+    QRectF m_area;
+    double m_span = 0;
+    double m_anchor = 0; // X minimum when the range was last taken as the view's
+    double m_scale = 0;  // pixels per unit then
+    double m_steps = 0;  // columns moved on since
+    double m_xMin = 0;
+    double m_xMax = 0;
+};
 
 class ChartView
 {
@@ -63,8 +107,15 @@ public:
     /// until it is more than this many times the range the values want.
     static constexpr double YShrinkRatio = 3.0;
 
-    /// A view of `data`; live mode follows the newest point of channel `lead`.
+    /// A view of `data`; live mode follows the newest point of channel `lead`
+    /// (and of every channel setFollowed() adds).
     explicit ChartView(const ChartData &data, int lead = 0);
+
+    /// Whether live mode follows the newest point of `channel` too: the view
+    /// ends at the newest X of any followed channel.
+    void setFollowed(int channel, bool followed);
+    /// Channel `channel` was removed from the data: those after it moved down.
+    void channelRemoved(int channel);
 
     /// Vertical axis from `minimum` to `minimum + span`. A span of 0 shows a
     /// small band around `minimum`; a negative one counts down. Ends any
@@ -118,7 +169,7 @@ private:
     void setView(double xMin, double xMax, double yMin, double yMax);
 
     const ChartData &m_data;
-    int m_lead;
+    std::vector<int> m_followed; // the lead first
     double m_yMinimum = DefaultYMinimum;
     double m_ySpan = DefaultYSpan;
     bool m_live = true;

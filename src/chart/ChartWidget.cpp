@@ -3,9 +3,8 @@
 #include "chart/ChartPlot.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QImageWriter>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
@@ -19,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 
 namespace
 {
@@ -39,7 +39,6 @@ constexpr int MinimumBox = 6;
 constexpr double ZoomInFactor = 0.5;
 constexpr double ZoomOutFactor = 2.0;
 constexpr double WheelStepFactor = 0.8;
-const QString PictureSuffix = QStringLiteral("png");
 
 /// The samples' blue; a deep yellow for the smoothed trace (pure yellow all
 /// but vanishes on the white plot area); blue for the mean lines.
@@ -80,6 +79,7 @@ ChartWidget::ChartWidget(QWidget *parent)
 
     for (int i = 0; i < m_picture.traceCount(); ++i)
         setupChannel(i);
+    m_axes.setHorizontalLabeller([this](const std::vector<double> &values) { return clockLabels(values); });
 
     m_cursorLabel = new QLabel(m_plot);
     m_cursorLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -123,6 +123,12 @@ void ChartWidget::buildToolBar()
             &ChartWidget::savePictureAsked);
     connect(add(tr("数据游标"), tr("显示离鼠标最近的数据点的通道、X、Y 值"), true), &QAction::toggled, this,
             &ChartWidget::setDataCursorVisible);
+    // Not on the toolbar: the owner offers it where it fits (a context menu).
+    auto *clockTime = new QAction(tr("时钟时间"), this);
+    clockTime->setToolTip(tr("横坐标标为采样的时钟时间（时:分:秒）"));
+    clockTime->setCheckable(true);
+    m_actions.push_back(clockTime);
+    connect(clockTime, &QAction::toggled, this, &ChartWidget::setClockTimeAxis);
 }
 
 QAction *ChartWidget::action(Action which) const
@@ -291,13 +297,29 @@ int ChartWidget::plotColumns() const
     return columns >= MinimumColumns ? columns : FallbackColumns;
 }
 
-bool ChartWidget::showAxis(Qt::Orientation axis)
+bool ChartWidget::showVerticalAxis()
 {
-    if (!m_view.showAxis(axis))
+    if (!m_view.showAxis(Qt::Vertical))
         return false;
-    m_axes.setRange(axis, m_view.map().minimum(axis), m_view.map().maximum(axis));
+    m_axes.setRange(Qt::Vertical, m_view.map().minimum(Qt::Vertical), m_view.map().maximum(Qt::Vertical));
     layoutPlot(); // the labels' width may have changed
     return true;
+}
+
+void ChartWidget::labelHorizontalAxis()
+{
+    m_axes.setRange(Qt::Horizontal, m_drawn.xMinimum(), m_drawn.xMaximum());
+}
+
+int ChartWidget::showHorizontalAxis()
+{
+    m_view.showAxis(Qt::Horizontal);
+    const int moved = m_drawn.follow(m_view.map(), m_view.isLive());
+    if (moved != 0 || m_clockTime) {
+        labelHorizontalAxis();
+        layoutPlot(); // the labels' width may have changed
+    }
+    return moved;
 }
 
 bool ChartWidget::refresh()
@@ -307,32 +329,98 @@ bool ChartWidget::refresh()
     // The horizontal range first: the plot area, and with it the number of
     // columns to thin to, depends on its labels. The vertical range follows
     // the values thinned for it.
+    const QRectF areaBefore = m_view.map().area();
     m_view.scrollLive();
-    bool changed = showAxis(Qt::Horizontal);
-    const double xMin = m_view.xMinimum();
-    const double xMax = m_view.xMaximum();
+    int moved = showHorizontalAxis();
+    if (m_view.map().area() != areaBefore) { // new labels, new area: start afresh
+        m_drawn.reset();
+        showHorizontalAxis();
+        moved = -1;
+    }
+    const double xMin = m_drawn.xMinimum();
+    const double xMax = m_drawn.xMaximum();
     const int columns = plotColumns();
+    ThinColumns grid{};
+    const bool gridded = columns * ChartDrawnRange::ColumnPixels == int(m_view.map().area().width()) &&
+                         m_drawn.columns(m_view.map(), grid);
     bool handed = false;
+    bool appendedOnly = true;
+    double fromX = std::numeric_limits<double>::infinity();
     for (int i = 0; i < m_picture.traceCount(); ++i) {
         ChartTrace &t = m_picture.trace(i);
         const ChartChannel &channel = m_data.channel(i);
-        if (t.isDrawnFrom(channel, xMin, xMax, columns))
+        if (t.staysDrawn(channel, xMin, xMax, columns))
             continue;
-        t.thin(channel, xMin, xMax, columns);
+        double from = 0;
+        appendedOnly = t.onlyAppendedTo(channel, from) && appendedOnly;
+        fromX = std::min(fromX, from);
+        t.thin(channel, xMin, xMax, columns, gridded ? &grid : nullptr);
         handed = true;
     }
     // The thinned traces keep the lowest and highest point of every pixel
     // column, so their extent is that of all values in view.
     m_view.followValues(m_picture.yExtentInView());
-    changed = showAxis(Qt::Vertical) || changed;
+    const bool yChanged = showVerticalAxis();
+    updateLegend();
     if (handed)
         ++m_seriesUpdates;
-    if (handed || changed) {
-        if (m_dataCursorVisible && m_cursorInside)
-            updateDataCursor(); // the samples moved under the mouse
+    const bool changed = handed || moved != 0 || yChanged;
+    if (!changed)
+        return false;
+    if (m_dataCursorVisible && m_cursorInside)
+        updateDataCursor(); // the samples moved under the mouse
+    const bool cursorDrawn = m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0;
+    if (moved < 0 || yChanged || !appendedOnly || cursorDrawn || !m_plot->box().isEmpty() ||
+        m_view.map().area() != areaBefore || !scrollPicture(moved, fromX))
         redraw();
-    }
     return handed;
+}
+
+bool ChartWidget::scrollPicture(int moved, double fromX)
+{
+    // What the picture holds stays right where it lands after the shift,
+    // except: the newest columns (from the last point drawn, its thinning
+    // column and the pens' width before it), the columns the old right edge
+    // lands on, the left edge (lines cut there anew), the legend, and the
+    // horizontal axis' labels below the plot.
+    if (m_picture.isInvalid() || m_plot->width() <= 0)
+        return false;
+    const ChartMap map = drawnMap();
+    const QRect r = map.area().toRect();
+    int widest = 1;
+    for (int i = 0; i < m_picture.traceCount(); ++i)
+        widest = std::max(widest, m_picture.trace(i).pen.width());
+    const int slack = ChartDrawnRange::ColumnPixels + widest + 2;
+    const int width = m_plot->width();
+    int from = r.right() + 1 - moved - slack;
+    if (std::isfinite(fromX))
+        from = std::min(from, int(std::floor(map.toPixel(fromX, 0).x())) - slack);
+    from = std::max(from, r.left());
+    // The horizontal axis' ticks and labels move along with the plot; those
+    // reaching left of it are drawn anew, and all of them while they are
+    // clock times (a label may have got its time).
+    const int height = m_plot->height();
+    const QRect moving(r.left(), 0, width - r.left(), height);
+    QRegion exposed(QRect(from, 0, width - from, height));
+    const int labelsTop = r.bottom() + 1;
+    if (m_clockTime)
+        exposed += QRect(0, labelsTop, width, height - labelsTop);
+    else if (moved > 0)
+        exposed += QRect(0, labelsTop, r.left() + m_axes.labelReach() + slack, height - labelsTop);
+    const int newLabels = from - m_axes.labelReach() - slack; // a tick that came into view
+    exposed += QRect(newLabels, labelsTop, width - newLabels, height - labelsTop);
+    if (moved > 0) {
+        exposed += QRect(r.left(), 0, slack, labelsTop);
+        exposed += m_picture.legendRect(map.area(), m_plot->font());
+    }
+    m_picture.scroll(moving, moved, exposed);
+    if (m_picture.isInvalid())
+        return false;
+    ++m_scrolls;
+    if (moved > 0)
+        m_plot->scroll(-moved, 0, moving);
+    m_plot->update(exposed);
+    return true;
 }
 
 void ChartWidget::layoutPlot()
@@ -350,19 +438,58 @@ void ChartWidget::redraw()
     m_plot->update();
 }
 
-void ChartWidget::paintPlot(QPainter &widgetPainter)
+void ChartWidget::paintPlot(QPainter &widgetPainter, const QRegion &part)
 {
     // Everything is drawn into the plot's own picture, then copied out: the
     // bars of the dense lines are written straight into its pixels. A paint
     // with nothing new (the box of box zoom moving, an expose) copies the
-    // picture as it is.
+    // picture as it is; a live view that moved on has the parts drawn that
+    // its shift left to draw.
     const qreal ratio = m_plot->devicePixelRatioF();
-    if (m_picture.prepare(m_plot->size(), ratio)) {
-        const ChartMap &map = m_view.map();
+    const ChartMap map = drawnMap();
+    const QRegion direct = m_picture.takeDirect(part);
+    if (!direct.isEmpty()) {
+        // Drawn in the picture where they belong (the rest of it is out of
+        // date) and copied out.
+        QImage &picture = m_picture.image();
+        uchar *bits = picture.bits(); // before a painter opens on it
+        QPainter painter(&picture);
+        // The legend covers what lies under it: there only it is drawn.
+        const QRect legend = m_picture.legendRect(map.area(), m_plot->font());
+        for (const QRect &rect : direct - legend) {
+            painter.setClipRect(rect);
+            painter.fillRect(rect, Qt::white);
+            m_axes.paint(painter, map, m_plot->font(), ratio, rect);
+            m_picture.drawTracesOn(bits, picture, QPoint(0, 0), painter, map, rect);
+        }
+        painter.setClipRegion(direct);
+        m_picture.drawLegend(painter, map.area(), m_plot->font());
+        for (const QRect &rect : direct) {
+            // One rectangle at a time: against the paint's whole region the
+            // copy takes a path many times slower.
+            widgetPainter.setClipRect(rect);
+            widgetPainter.drawImage(rect.topLeft(), picture, rect);
+        }
+        return;
+    }
+    const QRegion toDraw = m_picture.prepare(m_plot->size(), ratio);
+    if (!toDraw.isEmpty()) {
         QPainter painter(&m_picture.image());
-        painter.fillRect(m_plot->rect(), Qt::white);
-        m_axes.paint(painter, map, m_plot->font(), ratio);
-        m_picture.drawTraces(painter, map);
+        const bool whole = toDraw.rectCount() == 1 && toDraw.boundingRect() == m_plot->rect();
+        // The legend covers what lies under it: where only it shows, only it
+        // is drawn.
+        const QRect legend = m_picture.legendRect(map.area(), m_plot->font());
+        for (const QRect &rect : whole ? toDraw : toDraw - legend) {
+            painter.setClipRect(rect);
+            painter.setClipping(!whole);
+            painter.fillRect(rect, Qt::white);
+            m_axes.paint(painter, map, m_plot->font(), ratio, rect);
+            m_picture.drawTraces(painter, map, rect);
+        }
+        painter.setClipRegion(toDraw);
+        painter.setClipping(!whole);
+        m_picture.drawLegend(painter, map.area(), m_plot->font());
+        painter.setClipping(false);
         if (m_dataCursorVisible && m_cursorInside && m_cursorChannel >= 0) {
             const QPointF at = map.toPixel(m_cursorValue);
             painter.setRenderHint(QPainter::Antialiasing, true);
@@ -373,7 +500,11 @@ void ChartWidget::paintPlot(QPainter &widgetPainter)
             painter.drawLine(QPointF(at.x(), map.area().top()), QPointF(at.x(), map.area().bottom()));
         }
     }
-    widgetPainter.drawImage(0, 0, m_picture.image());
+    for (const QRect &rect : part) {
+        widgetPainter.setClipRect(rect);
+        widgetPainter.drawImage(rect.topLeft(), m_picture.image(),
+                                QRectF(QPointF(rect.topLeft()) * ratio, QSizeF(rect.size()) * ratio));
+    }
 }
 
 void ChartWidget::zoomIn()
@@ -446,127 +577,4 @@ void ChartWidget::fitAll()
 void ChartWidget::followLive()
 {
     m_view.followLive();
-}
-
-QString ChartWidget::DataCursorText(double x, double y)
-{
-    const QLocale locale = ChartNumberLocale();
-    return QStringLiteral("X: %1   Y: %2").arg(locale.toString(x, 'g', 10), locale.toString(y, 'g', 8));
-}
-
-QString ChartWidget::DataCursorText(const QString &channel, double x, double y)
-{
-    const QLocale locale = ChartNumberLocale();
-    // The shortest text that reads back as the stored value.
-    return QStringLiteral("%1   X: %2   Y: %3")
-        .arg(channel, locale.toString(x, 'g', QLocale::FloatingPointShortest),
-             locale.toString(y, 'g', QLocale::FloatingPointShortest));
-}
-
-QString ChartWidget::dataCursorText() const
-{
-    return m_cursorLabel->text();
-}
-
-void ChartWidget::updateDataCursor()
-{
-    // The drawn points are samples as stored (the thinning keeps the first,
-    // lowest, highest and last of each column), so the nearest of them on
-    // the screen is the sample the operator points at.
-    const ChartMap &map = m_view.map();
-    const QPointF mouse(m_mousePos);
-    double best = double(SnapRadius) * SnapRadius;
-    m_cursorChannel = -1;
-    for (int ch = 0; ch < m_picture.traceCount(); ++ch) {
-        const ChartTrace &t = m_picture.trace(ch);
-        const QList<QPointF> &points = t.points();
-        const auto consider = [&](qsizetype i) {
-            const QPointF p = points[i];
-            const QPointF at = map.toPixel(p);
-            const double d =
-                (at.x() - mouse.x()) * (at.x() - mouse.x()) + (at.y() - mouse.y()) * (at.y() - mouse.y());
-            if (d <= best && map.area().adjusted(-1, -1, 1, 1).contains(at)) {
-                best = d;
-                m_cursorChannel = ch;
-                m_cursorValue = p;
-            }
-        };
-        for (const auto &[begin, end] : t.lines())
-            for (qsizetype i = begin; i < end; ++i)
-                consider(i);
-        // A lone point is a target only as a marker, not as a small dot.
-        if (t.markers)
-            for (qsizetype i : t.lone())
-                consider(i);
-    }
-    if (m_cursorChannel >= 0) {
-        m_cursorLabel->setText(
-            DataCursorText(ChannelName(m_cursorChannel), m_cursorValue.x(), m_cursorValue.y()));
-    } else {
-        m_cursorValue = map.toValue(mouse);
-        m_cursorLabel->setText(DataCursorText(m_cursorValue.x(), m_cursorValue.y()));
-    }
-    m_cursorLabel->adjustSize();
-    m_cursorLabel->move(map.area().topLeft().toPoint() + QPoint(4, 4));
-}
-
-void ChartWidget::mouseMovedTo(const QPoint &pos)
-{
-    m_mousePos = pos;
-    m_cursorInside = m_view.map().area().contains(pos);
-    if (m_cursorInside && m_dataCursorVisible) {
-        updateDataCursor();
-        redraw();
-    }
-    m_cursorLabel->setVisible(m_dataCursorVisible && m_cursorInside);
-}
-
-void ChartWidget::mouseLeft()
-{
-    m_cursorInside = false;
-    m_cursorLabel->hide();
-    if (m_dataCursorVisible)
-        redraw();
-}
-
-bool ChartWidget::savePicture(const QString &fileName, QString *error)
-{
-    const bool wasSuspended = m_suspendDepth > 0;
-    if (!wasSuspended)
-        refresh();
-    const QImage picture = m_plot->grab().toImage();
-    QImageWriter writer(fileName, "png");
-    if (picture.isNull() || !writer.write(picture)) {
-        if (error)
-            *error = picture.isNull() ? tr("图形为空") : writer.errorString();
-        return false;
-    }
-    return true;
-}
-
-void ChartWidget::savePictureAsked()
-{
-    try {
-        QString name = m_fileNamePrompt ? m_fileNamePrompt(this) : QString();
-        if (name.isEmpty())
-            return;
-        if (QFileInfo(name).suffix().isEmpty())
-            name += QLatin1Char('.') + PictureSuffix;
-        QString error;
-        if (!savePicture(name, &error) && m_errorReport)
-            m_errorReport(this, QStringLiteral("Error Saving Picture - ") + error);
-    } catch (const std::exception &e) {
-        if (m_errorReport)
-            m_errorReport(this, QStringLiteral("Error Saving Picture - ") + QString::fromLocal8Bit(e.what()));
-    }
-}
-
-void ChartWidget::setFileNamePrompt(FileNamePrompt prompt)
-{
-    m_fileNamePrompt = std::move(prompt);
-}
-
-void ChartWidget::setErrorReport(ErrorReport report)
-{
-    m_errorReport = std::move(report);
 }

@@ -1,13 +1,17 @@
 #pragma once
-// The program's chart: three channels, a horizontal axis that scrolls with the
-// newest samples, a vertical axis that follows the values in view, a toolbar
-// (zoom, pan, fit, live, save picture, data cursor), box zoom, wheel zoom of
-// the view or of one axis, and a data cursor that snaps to the nearest sample.
+// The program's chart: three channels of its own (samples, smoothed trace,
+// mean lines) and any number of traces added at run time (one per watched
+// module or computed channel, each in its colour, named in a legend), a
+// horizontal axis that scrolls with the newest samples (labelled with sample
+// numbers or, for channels that keep times, the clock time), a vertical axis that follows the values in view,
+// a toolbar (zoom, pan, fit, live, save picture, data cursor), box zoom, wheel zoom of the view or of one
+// axis, and a data cursor that snaps to the nearest sample.
 //
 // Data and drawing are apart: appends go straight into the ChartData store
 // and cost O(1); a repaint timer compares the store's revision and the view
 // with what was last drawn and only then thins the visible points and has
-// the plot painted. The widget joins the parts, each readable on its own:
+// the plot painted. A live view that only moves on has its picture shifted
+// and only the new columns drawn. The widget joins the parts, each readable on its own:
 //   ChartView     the ranges shown (live, zoom, pan, fit) and value <-> pixel;
 //   ChartPicture  the thinned traces painted into the plot's picture;
 //   ChartAxes     ticks, labels and the plot area's place beside them;
@@ -67,6 +71,8 @@ public:
     ChartData &data() { return m_data; }
     const ChartData &data() const { return m_data; }
     void append(int channel, double x, double y) { m_data.append(channel, x, y); }
+    /// Appends a sample with its wall-clock time (ms since the epoch).
+    void appendTimed(int channel, double x, double y, qint64 ms) { m_data.appendTimed(channel, x, y, ms); }
     void markLast(int channel, PointMark mark) { m_data.markLast(channel, mark); }
     void clearAll();
     void clearChannel(int channel) { m_data.clearChannel(channel); }
@@ -75,6 +81,29 @@ public:
     double x(int channel, qsizetype i) const { return m_data.channel(channel).x(i); }
     double y(int channel, qsizetype i) const { return m_data.channel(channel).y(i); }
     PointMark mark(int channel, qsizetype i) const { return m_data.channel(channel).mark(i); }
+
+    // Traces added at run time, after the three channels of the single
+    // module's view. Each gets the next free colour of the palette (after
+    // PaletteSize of them, the colours again with dashes), width 2, and a
+    // line in the legend. Live mode follows their newest points too. Removing
+    // one moves the channels after it down by one.
+    static constexpr int PaletteSize = 10;
+    static constexpr int TraceLineWidth = 2;
+    /// Adds a trace called `name`; returns its channel.
+    int addTrace(const QString &name);
+    void removeTrace(int channel);
+    /// The pen of palette slot `slot` (colour, width, dashes from the second
+    /// round on).
+    static QPen PalettePen(int slot);
+    void setTraceColour(int channel, const QColor &colour);
+    void setTraceWidth(int channel, int width);
+    void setTraceName(int channel, const QString &name);
+    /// The name of a channel for the operator: one of ChannelName() for the
+    /// widget's own channels, the given one for added traces.
+    QString traceName(int channel) const;
+    /// The legend's names as drawn; empty (no legend) while there are only
+    /// the widget's own channels.
+    QStringList legendNames() const;
 
     // Look.
     void setMarkersVisible(int channel, bool visible);
@@ -87,6 +116,11 @@ public:
     void setYAxis(double minimum, double span);
     double yAxisMinimum() const { return m_view.yAxisMinimum(); }
     double yAxisSpan() const { return m_view.yAxisSpan(); }
+    /// Labels the horizontal axis with the clock time (HH:MM:SS, with
+    /// milliseconds when ticks are less than a second apart) of the samples
+    /// of the first live channel keeping times; ticks without one stay blank.
+    void setClockTimeAxis(bool clockTime);
+    bool clockTimeAxis() const { return m_clockTime; }
 
     // Toolbar (hidden at start) and data cursor (hidden at start). Hiding or
     // disabling the toolbar takes its tools away: the view goes back to live
@@ -166,7 +200,14 @@ public:
     /// The ticks and labels of the axes as drawn.
     const ChartAxes &axes() const { return m_axes; }
 
-    enum class Action { ZoomIn, ZoomOut, Pan, FitAll, Live, SavePicture, DataCursor };
+    /// The horizontal range the picture is drawn with (within half a column
+    /// of the view's while a live view moves on; see ChartDrawnRange).
+    ChartMap drawnMap() const { return m_drawn.map(m_view.map()); }
+    /// How many repaints shifted the picture and drew only what changed (for
+    /// tests and benchmarks).
+    quint64 scrollCount() const { return m_scrolls; }
+
+    enum class Action { ZoomIn, ZoomOut, Pan, FitAll, Live, SavePicture, DataCursor, ClockTime };
     QAction *action(Action which) const;
 
 private:
@@ -177,12 +218,25 @@ private:
     void putToolsAway();
     void buildToolBar();
     void setupChannel(int index);
-    /// Takes the view's range on `axis` into the drawing; false when drawn so.
-    bool showAxis(Qt::Orientation axis);
+    /// Takes the view's vertical range into the drawing; false when drawn so.
+    bool showVerticalAxis();
+    /// Takes the drawn horizontal range into the axes; returns the pixels it
+    /// moved by (see ChartDrawnRange::follow()).
+    int showHorizontalAxis();
+    /// Tick labels of the horizontal axis from the drawn range.
+    void labelHorizontalAxis();
     void layoutPlot();
     /// Has the plot drawn anew at the next paint.
     void redraw();
-    void paintPlot(QPainter &painter);
+    /// Has the picture shifted `moved` pixels and the columns from X `fromX`
+    /// on drawn anew, with the axis labels; false (nothing done) when the
+    /// picture cannot be drawn that way.
+    bool scrollPicture(int moved, double fromX);
+    void updateLegend();
+    /// Clock-time labels of horizontal ticks at `values` (numbers while the
+    /// axis shows sample numbers).
+    QStringList clockLabels(const std::vector<double> &values) const;
+    void paintPlot(QPainter &painter, const QRegion &part);
     void onTimer();
     void mouseMovedTo(const QPoint &pos);
     void mouseLeft();
@@ -198,6 +252,10 @@ private:
     ChartView m_view{m_data};
     ChartPicture m_picture{m_data.channelCount()};
     ChartAxes m_axes;
+    ChartDrawnRange m_drawn;
+    std::vector<int> m_paletteSlots; // per added trace, its slot
+    bool m_clockTime = false;
+    quint64 m_scrolls = 0;
     QToolBar *m_toolBar = nullptr;
     ChartPlot *m_plot = nullptr;
     QLabel *m_cursorLabel = nullptr;
