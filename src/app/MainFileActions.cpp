@@ -324,10 +324,10 @@ void TfrmMain::btnLoadDataClick()
 
 void TfrmMain::AppendHeldSamples()
 {
-    const std::vector<std::pair<double, double>> held = std::exchange(m_heldSamples, {});
+    const std::vector<HeldSample> held = std::exchange(m_heldSamples, {});
     try {
-        for (const auto &[x, y] : held)
-            m_ui->pltMain->append(ChartWidget::SampleChannel, x, y);
+        for (const HeldSample &sample : held)
+            m_ui->pltMain->appendTimed(ChartWidget::SampleChannel, sample.x, sample.y, sample.timeMs);
     } catch (const std::bad_alloc &) {
         Prompts().showError(this, tr("内存不足：新的读数无法再加入曲线，已有的数据保留。"));
     }

@@ -98,6 +98,8 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     m_popupMenu1 = new QMenu(this);
     m_popupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     m_popupMenu1->addAction(m_ui->M1);
+    // Live samples keep their wall-clock time: the X axis can show it.
+    m_popupMenu1->addAction(m_ui->pltMain->action(ChartWidget::Action::ClockTime));
     m_popupMenu1->addAction(m_ui->mnuClearData);
     m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N1"));
     m_popupMenu1->addAction(m_ui->mnuEvaluate);
@@ -323,13 +325,14 @@ void TfrmMain::PlotValue()
     // again until a sample has been stored in between. The notice waits
     // until the reply handler has ended.
     try {
-        // During an import the samples wait and follow its points in order.
+        // Every live sample keeps its wall-clock time. During an import the
+        // samples wait and follow its points in order.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
         if (m_importRunning)
-            m_heldSamples.emplace_back(double(m_sampleCount), DisplayValue());
+            m_heldSamples.push_back(HeldSample{double(m_sampleCount), DisplayValue(), now});
         else
-            m_ui->pltMain->append(ChartWidget::SampleChannel, double(m_sampleCount), DisplayValue());
-        m_journal.append(m_sampleCount, reply().ReplyValue, current().Decimal,
-                         QDateTime::currentMSecsSinceEpoch());
+            m_ui->pltMain->appendTimed(ChartWidget::SampleChannel, double(m_sampleCount), DisplayValue(), now);
+        m_journal.append(m_sampleCount, reply().ReplyValue, current().Decimal, now);
         m_plotFailing = false;
         return;
     } catch (const std::bad_alloc &) {

@@ -225,6 +225,11 @@ private:
     bool m_plotFailing = false;
     bool m_fileWorkRunning = false; ///< an export or import is running
     bool m_importRunning = false;   ///< live samples go to m_heldSamples
-    std::vector<std::pair<double, double>> m_heldSamples; ///< (x, y) held during an import
+    struct HeldSample {
+        double x = 0;
+        double y = 0;
+        qint64 timeMs = 0;
+    };
+    std::vector<HeldSample> m_heldSamples; ///< live samples held during an import
     RecordingJournal m_journal{RecordingJournal::PathBeside(m_settings.filePath())};
 };
