@@ -67,7 +67,8 @@ int run(int columns, qint64 rows)
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("watch.csv"));
     QString error;
-    std::printf("Best of %d runs; %d columns x %lld rows.\n\n", Repeats, columns, static_cast<long long>(rows));
+    std::printf("Best of %d runs; %d columns x %lld rows.\n\n", Repeats, columns,
+                static_cast<long long>(rows));
     std::printf("%-34s %8s %9s %9s\n", "step", "s", "MB", "MB/s");
     const auto print = [&](const char *what, double seconds) {
         if (seconds < 0) {
@@ -78,21 +79,27 @@ int run(int columns, qint64 rows)
         std::printf("%-34s %8.3f %9.1f %9.1f\n", what, seconds, mb, mb / seconds);
     };
 
-    const double visible = bestSeconds([] {}, [&] {
-        const auto range = std::pair(double(rows) * 0.45, double(rows) * 0.55);
-        return WriteTimedCsvFile(data, list, range, path, {}, &error) == SampleFileResult::Done;
-    });
+    const double visible = bestSeconds(
+        [] {},
+        [&] {
+            const auto range = std::pair(double(rows) * 0.45, double(rows) * 0.55);
+            return WriteTimedCsvFile(data, list, range, path, {}, &error) == SampleFileResult::Done;
+        });
     print("export, visible tenth", visible);
-    const double exported = bestSeconds([] {}, [&] {
-        return WriteTimedCsvFile(data, list, std::nullopt, path, {}, &error) == SampleFileResult::Done;
-    });
+    const double exported = bestSeconds([] {},
+                                        [&] {
+                                            return WriteTimedCsvFile(data, list, std::nullopt, path, {},
+                                                                     &error) == SampleFileResult::Done;
+                                        });
     print("export, all rows", exported);
 
     std::unique_ptr<ChartData> back;
-    const double imported = bestSeconds([&] { back = std::make_unique<ChartData>(std::vector<QString>{}); }, [&] {
-        const auto channelFor = [&](const QString &header) { return back->addChannel(header); };
-        return ReadTimedCsvFile(*back, path, channelFor, {}, &error) == SampleFileResult::Done;
-    });
+    const double imported = bestSeconds(
+        [&] { back = std::make_unique<ChartData>(std::vector<QString>{}); },
+        [&] {
+            const auto channelFor = [&](const QString &header) { return back->addChannel(header); };
+            return ReadTimedCsvFile(*back, path, channelFor, {}, &error) == SampleFileResult::Done;
+        });
     print("import, all rows", imported);
     return visible < 0 || exported < 0 || imported < 0 ? 1 : 0;
 }

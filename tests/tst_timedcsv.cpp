@@ -13,8 +13,8 @@
 
 #include <cmath>
 #include <limits>
-#include <tuple>
 #include <time.h>
+#include <tuple>
 
 namespace
 {
@@ -44,8 +44,8 @@ QByteArray fileBytes(const QString &path)
 
 // An import that adds one channel per column, named as its header; the
 // headers it is asked about are kept in `headers`.
-SampleFileResult importAll(ChartData &data, const QString &path, QString *error, QStringList *headers = nullptr,
-                           const SampleProgress &progress = {})
+SampleFileResult importAll(ChartData &data, const QString &path, QString *error,
+                           QStringList *headers = nullptr, const SampleProgress &progress = {})
 {
     return ReadTimedCsvFile(
         data, path,
@@ -107,18 +107,17 @@ private slots:
         data.appendTimed(1, 2, 0.1 + 0.2, T0 + 150); // round 1 missed; earlier than m1 in round 2
         data.appendTimed(2, 1, std::nan(""), T0 + 110);
         data.appendTimed(2, 2, 3e20, T0 + 220);
-        const QList<TimedCsvColumn> columns{{0, QStringLiteral("载荷 (kN)")},
-                                            {1, QStringLiteral("a,b \"q\"")},
-                                            {2, QStringLiteral("sum")}};
+        const QList<TimedCsvColumn> columns{
+            {0, QStringLiteral("载荷 (kN)")}, {1, QStringLiteral("a,b \"q\"")}, {2, QStringLiteral("sum")}};
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out.csv"));
         QString error;
         QCOMPARE(WriteTimedCsvFile(data, columns, std::nullopt, path, {}, &error), SampleFileResult::Done);
 
-        const QByteArray expected = "\xEF\xBB\xBF" + QStringLiteral("time,epoch_ms,载荷 (kN),\"a,b \"\"q\"\"\",sum\r\n").toUtf8() +
-                                    localText(T0) + ",1700000000123,1.5,12.125,\r\n" +
-                                    localText(T0 + 100) + ",1700000000223,-2,,\r\n" +
-                                    localText(T0 + 150) + ",1700000000273,0.25,0.3,3e+20\r\n";
+        const QByteArray expected =
+            "\xEF\xBB\xBF" + QStringLiteral("time,epoch_ms,载荷 (kN),\"a,b \"\"q\"\"\",sum\r\n").toUtf8() +
+            localText(T0) + ",1700000000123,1.5,12.125,\r\n" + localText(T0 + 100) +
+            ",1700000000223,-2,,\r\n" + localText(T0 + 150) + ",1700000000273,0.25,0.3,3e+20\r\n";
         QCOMPARE(fileBytes(path), expected);
         QCOMPARE(localText(T0), QByteArray("2023-11-14 23:13:20.123")); // the zone set above is in effect
     }
@@ -131,14 +130,16 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("range.csv"));
         QString error;
         // Round 10 (missed by b, absent from c) gives no row: 2.5..10 holds rounds 3..9.
-        QCOMPARE(WriteTimedCsvFile(data, columns, std::pair(2.5, 10.0), path, {}, &error), SampleFileResult::Done);
+        QCOMPARE(WriteTimedCsvFile(data, columns, std::pair(2.5, 10.0), path, {}, &error),
+                 SampleFileResult::Done);
         QList<QByteArray> lines = fileBytes(path).split('\n');
         QCOMPARE(lines.takeLast(), QByteArray());
         QCOMPARE(lines.size(), 1 + 7);
         for (int i = 1; i < lines.size(); ++i)
             QCOMPARE(lines[i].split(',').at(1), QByteArray::number(T0 + 1000 * (2 + i)));
 
-        QCOMPARE(WriteTimedCsvFile(data, columns, std::pair(20.5, 30.0), path, {}, &error), SampleFileResult::Done);
+        QCOMPARE(WriteTimedCsvFile(data, columns, std::pair(20.5, 30.0), path, {}, &error),
+                 SampleFileResult::Done);
         QCOMPARE(fileBytes(path), QByteArray("\xEF\xBB\xBFtime,epoch_ms,b,c\r\n"));
     }
 
@@ -149,8 +150,9 @@ private slots:
     {
         const qint64 rounds = 10000;
         const ChartData data = watchChart(rounds, BeforeClockChange);
-        const QList<TimedCsvColumn> columns{
-            {0, QStringLiteral("模块 1 (kg)")}, {1, QStringLiteral("two\r\nlines, \"quoted\"")}, {2, QStringLiteral("c")}};
+        const QList<TimedCsvColumn> columns{{0, QStringLiteral("模块 1 (kg)")},
+                                            {1, QStringLiteral("two\r\nlines, \"quoted\"")},
+                                            {2, QStringLiteral("c")}};
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("all.csv"));
         QString error;
@@ -218,7 +220,8 @@ private slots:
         QString error;
         QStringList headers;
         QCOMPARE(importAll(data, path, &error, &headers), SampleFileResult::Done);
-        QCOMPARE(headers, QStringList({QStringLiteral("1 (kg)"), QStringLiteral("2, left (kg)"), QStringLiteral("sum (kg)")}));
+        QCOMPARE(headers, QStringList({QStringLiteral("1 (kg)"), QStringLiteral("2, left (kg)"),
+                                       QStringLiteral("sum (kg)")}));
         const auto points = [&](int c) {
             QList<std::tuple<double, double, qint64>> list;
             for (qsizetype i = 0; i < data.channel(c).count(); ++i)
@@ -246,16 +249,22 @@ private slots:
         QTest::newRow("empty") << QByteArray() << "empty" << 0;
         QTest::newRow("other header") << QByteArray("time,ms,a\r\nt,1,2\r\n") << "Line 1" << 0;
         QTest::newRow("most columns") << wide + "\r\nt,1,5\r\n" << QString() << 1;
-        QTest::newRow("too many columns") << wide + ",c\r\nt,1,5\r\n" << "Line 1" << 0;
+        QTest::newRow("too many columns") << wide + ",c\r\nt,1,5\r\n"
+                                          << "Line 1" << 0;
         QTest::newRow("long line") << header + good + "t,1," + QByteArray(SampleMaxLineBytes, '1') + "\r\n"
                                    << "Line 3" << 2;
-        QTest::newRow("epoch_ms") << header + good + "t,17e,1,2\r\n" << "Line 3" << 2;
-        QTest::newRow("value") << header + good + "t,1,1,1..5\r\n" << "Line 3" << 2;
-        QTest::newRow("infinite value") << header + good + "t,1,1,inf\r\n" << "Line 3" << 2;
-        QTest::newRow("more cells") << header + good + "t,1,1,2,\r\n" << "Line 3" << 2;
-        QTest::newRow("open quote") << header + good + "t,1,\"1,2\r\n" << "Line 3" << 2;
-        QTest::newRow("header of two lines") << QByteArray("time,epoch_ms,\"a\nb\"\r\nt,1,1\r\nt,x,1\r\n")
-                                             << "Line 4" << 1;
+        QTest::newRow("epoch_ms") << header + good + "t,17e,1,2\r\n"
+                                  << "Line 3" << 2;
+        QTest::newRow("value") << header + good + "t,1,1,1..5\r\n"
+                               << "Line 3" << 2;
+        QTest::newRow("infinite value") << header + good + "t,1,1,inf\r\n"
+                                        << "Line 3" << 2;
+        QTest::newRow("more cells") << header + good + "t,1,1,2,\r\n"
+                                    << "Line 3" << 2;
+        QTest::newRow("open quote") << header + good + "t,1,\"1,2\r\n"
+                                    << "Line 3" << 2;
+        QTest::newRow("header of two lines")
+            << QByteArray("time,epoch_ms,\"a\nb\"\r\nt,1,1\r\nt,x,1\r\n") << "Line 4" << 1;
     }
 
     void brokenFiles()
@@ -267,13 +276,51 @@ private slots:
         const QString path = writeFile(dir, QStringLiteral("in.csv"), bytes);
         ChartData data({});
         QString error;
-        QCOMPARE(importAll(data, path, &error), reason.isEmpty() ? SampleFileResult::Done : SampleFileResult::Failed);
+        QCOMPARE(importAll(data, path, &error),
+                 reason.isEmpty() ? SampleFileResult::Done : SampleFileResult::Failed);
         QVERIFY2(error.contains(reason, Qt::CaseInsensitive), qPrintable(error));
         QCOMPARE(pointCount(data), points);
 
         // Only regular files are read.
         QCOMPARE(importAll(data, dir.path(), &error), SampleFileResult::Failed);
         QVERIFY(!error.isEmpty());
+    }
+
+    // Exports that cannot be made, also for want of memory, fail with a
+    // reason and leave the old file alone; an import without memory fails.
+    void refusedExports()
+    {
+        const ChartData data = watchChart(10, T0);
+        QTemporaryDir dir;
+        const QByteArray oldBytes("old file\r\n");
+        const QString path = writeFile(dir, QStringLiteral("old.csv"), oldBytes);
+        const QList<TimedCsvColumn> good{{0, QStringLiteral("a")}};
+        QList<TimedCsvColumn> wide;
+        for (int c = 0; c <= TimedCsvMaxColumns; ++c)
+            wide.append({0, QStringLiteral("a")});
+        const QList<std::pair<QList<TimedCsvColumn>, QString>> cases{
+            {{{3, QStringLiteral("gone")}}, path}, {wide, path}, {good, dir.path()}};
+        QString error;
+        for (const auto &[columns, target] : cases) {
+            error.clear();
+            QCOMPARE(WriteTimedCsvFile(data, columns, std::nullopt, target, {}, &error),
+                     SampleFileResult::Failed);
+            QVERIFY(!error.isEmpty());
+        }
+
+        SetSampleBufferLimit(0);
+        const SampleFileResult written = WriteTimedCsvFile(data, good, std::nullopt, path, {}, &error);
+        const QString writeError = error;
+        ChartData back({});
+        const SampleFileResult read = importAll(back, path, &error);
+        SetSampleBufferLimit(-1);
+        QCOMPARE(written, SampleFileResult::Failed);
+        QCOMPARE(writeError, QStringLiteral("Out of memory."));
+        QCOMPARE(read, SampleFileResult::Failed);
+        QVERIFY2(error.startsWith(QStringLiteral("Out of memory")), qPrintable(error));
+        QCOMPARE(fileBytes(path), oldBytes);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("old.csv")});
     }
 
     // A cancelled export leaves the old file and nothing else; a cancelled
@@ -318,7 +365,8 @@ private slots:
         for (qsizetype i = 0; i < data.channel(1).count(); ++i)
             kept += data.channel(1).x(i) < double(2 * SampleProgressRows) ? 1 : 0;
         QCOMPARE(back.channel(1).count(), kept);
-        QCOMPARE(back.channel(0).y(back.channel(0).count() - 1), data.channel(0).y(2 * SampleProgressRows - 1));
+        QCOMPARE(back.channel(0).y(back.channel(0).count() - 1),
+                 data.channel(0).y(2 * SampleProgressRows - 1));
 
         reports.clear();
         ChartData whole({});

@@ -76,7 +76,7 @@ public:
                 ++m_next;
             m_pendingCr = false;
         }
-        m_recordLine = m_line;
+        m_recordLine = m_line + 1;
         m_bounds.clear();
         m_lastQuoted = false;
         State state = State::CellStart;
@@ -110,7 +110,8 @@ public:
                     quoted = false;
                     state = State::CellStart;
                 } else if (state == State::Quoted) {
-                    const auto *at = static_cast<const char *>(std::memchr(base + i, Quote, std::size_t(available - i)));
+                    const auto *at =
+                        static_cast<const char *>(std::memchr(base + i, Quote, std::size_t(available - i)));
                     i = at ? at - base + 1 : available;
                     if (at)
                         state = State::QuoteSeen;
@@ -121,10 +122,11 @@ public:
                 }
             }
             if (i > SampleMaxLineBytes)
-                return fail(QStringLiteral("Line %1 is longer than %2 bytes; no line of a CSV file of the chart "
-                                           "is that long.")
-                                .arg(m_recordLine)
-                                .arg(SampleMaxLineBytes));
+                return fail(
+                    QStringLiteral("Line %1 is longer than %2 bytes; no line of a CSV file of the chart "
+                                   "is that long.")
+                        .arg(m_recordLine)
+                        .arg(SampleMaxLineBytes));
             if (m_atEnd)
                 break;
             if (!refill())
@@ -132,8 +134,9 @@ public:
         }
         // The end of the file ends the last record.
         if (state == State::Quoted)
-            return fail(QStringLiteral("Line %1: a quoted cell has no closing quote before the end of the file.")
-                            .arg(m_recordLine));
+            return fail(
+                QStringLiteral("Line %1: a quoted cell has no closing quote before the end of the file.")
+                    .arg(m_recordLine));
         if (i == 0 && m_bounds.empty())
             return Outcome::End;
         m_bounds.push_back({cellBegin, i, quoted});
@@ -230,7 +233,8 @@ private:
         m_end = m_next + kept;
         const qint64 got = m_device.read(m_buffer.get() + kept, m_capacity - kept);
         if (got < 0) {
-            m_error = QStringLiteral("Cannot read file \"%1\": %2").arg(nativePath(m_name), m_device.errorString());
+            m_error =
+                QStringLiteral("Cannot read file \"%1\": %2").arg(nativePath(m_name), m_device.errorString());
             return false;
         }
         m_atEnd = got == 0;
@@ -334,7 +338,8 @@ private:
         case RecordReader::Outcome::Failed:
             return failWith(error, m_reader.errorText());
         case RecordReader::Outcome::TooManyCells:
-            return failWith(error, QStringLiteral("Line 1 has more than %1 value columns.").arg(TimedCsvMaxColumns));
+            return failWith(error,
+                            QStringLiteral("Line 1 has more than %1 value columns.").arg(TimedCsvMaxColumns));
         case RecordReader::Outcome::Record:
             break;
         }
@@ -451,10 +456,10 @@ private:
     RecordReader &m_reader;
     SampleProgress m_progress;
     qint64 m_total = 0;
-    qsizetype m_cellCount = 0;          // cells of the header
-    std::vector<int> m_channels;        // per value column; -1: left out
-    std::vector<QString> m_headers;     // per value column
-    std::vector<Value> m_values;        // per value column, of the row being read
+    qsizetype m_cellCount = 0;      // cells of the header
+    std::vector<int> m_channels;    // per value column; -1: left out
+    std::vector<QString> m_headers; // per value column
+    std::vector<Value> m_values;    // per value column, of the row being read
     qint64 m_records = 0;
     qint64 m_reportedBytes = 0;
 };

@@ -31,17 +31,17 @@ constexpr char Quote = '"';
 constexpr int SignificantDigits = 15;
 constexpr double IntegerFastLimit = 1e15; // whole numbers below this are written as plain integers
 constexpr qsizetype WriteBufferSize = qsizetype(1) << 16;
-constexpr qsizetype MaxNumberBytes = 32;   // longest number text (24 in fact)
-constexpr qsizetype TimeTextBytes = 23;    // yyyy-MM-dd HH:mm:ss.zzz
+constexpr qsizetype MaxNumberBytes = 32; // longest number text (24 in fact)
+constexpr qsizetype TimeTextBytes = 23;  // yyyy-MM-dd HH:mm:ss.zzz
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 MsPerHour = 3600 * MsPerSecond;
 constexpr qint64 MsPerDay = 24 * MsPerHour;
 // Instants whose local date lies surely within the years 1..9999 in any
 // zone; the others go through QDateTime's own text.
-constexpr qint64 FastTimeFirstMs = MsPerDay;           // 1970-01-02 UTC
+constexpr qint64 FastTimeFirstMs = MsPerDay;                 // 1970-01-02 UTC
 constexpr qint64 FastTimeEndMs = 253402214400000 - MsPerDay; // 9999-12-30 UTC
-constexpr qint64 UnixEpochDays = 719468;                // days from 0000-03-01 to 1970-01-01
-constexpr qint64 DaysPerEra = 146097;                   // 400 years
+constexpr qint64 UnixEpochDays = 719468;                     // days from 0000-03-01 to 1970-01-01
+constexpr qint64 DaysPerEra = 146097;                        // 400 years
 
 char *putDigits(char *out, qint64 value, int width)
 {
@@ -392,9 +392,10 @@ SampleFileResult writeTimedCsvFile(const ChartData &data, const QList<TimedCsvCo
                                  .arg(TimedCsvMaxColumns));
     for (const TimedCsvColumn &column : columns) {
         if (column.channel < 0 || column.channel >= data.channelCount())
-            return failed(error, QStringLiteral("The column \"%1\" shows channel %2, which the chart does not have.")
-                                     .arg(column.header)
-                                     .arg(column.channel));
+            return failed(error,
+                          QStringLiteral("The column \"%1\" shows channel %2, which the chart does not have.")
+                              .arg(column.header)
+                              .arg(column.channel));
     }
     const QFileInfo target(path);
     if (target.isDir())
@@ -415,7 +416,8 @@ SampleFileResult writeTimedCsvFile(const ChartData &data, const QList<TimedCsvCo
     if (written != SampleFileResult::Done) {
         file.cancel();
         if (written == SampleFileResult::Failed)
-            return failed(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
+            return failed(error,
+                          QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
         return written;
     }
     if (!file.commit())
