@@ -234,6 +234,59 @@ private slots:
         QCOMPARE(points(2), QList<P>({{0, 1.25, T0}, {2, 4.25, T0 + 1000}}));
     }
 
+    // Read in pieces of any size, quoted cells, line ends and a blank line
+    // give the same points and headers as read at once.
+    void piecesOfAnySize()
+    {
+        const QByteArray bytes = "\xEF\xBB\xBFtime,epoch_ms,\"x\r\ny\",\"say \"\"hi\"\"\",z\r\n"
+                                 "t,1000,1,\"2.5\",3\r\n"
+                                 "\r\n"
+                                 "t,2000,,-4,\"\"\n"
+                                 "\"t\",3000,5e-3,,6\r"
+                                 "t,,7\r\n"
+                                 "t,4000,8,9,\"10\"";
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, QStringLiteral("quoted.csv"), bytes);
+        const auto read = [&](qsizetype chunkBytes, QStringList &headers) {
+            ChartData data({});
+            QString error;
+            const SampleFileResult result = ReadTimedCsvFile(
+                data, path,
+                [&](const QString &header) {
+                    headers.append(header);
+                    return data.addChannel(header);
+                },
+                {}, &error, chunkBytes);
+            QList<std::tuple<int, double, double, qint64>> points;
+            for (int c = 0; c < data.channelCount(); ++c) {
+                for (qsizetype i = 0; i < data.channel(c).count(); ++i)
+                    points.append({c, data.channel(c).x(i), data.channel(c).y(i), data.channel(c).time(i)});
+            }
+            return result == SampleFileResult::Done ? points : decltype(points)();
+        };
+        QStringList headers;
+        const auto whole = read(SampleReadChunkBytes, headers);
+        QCOMPARE(headers,
+                 QStringList({QStringLiteral("x\r\ny"), QStringLiteral("say \"hi\""), QStringLiteral("z")}));
+        using P = std::tuple<int, double, double, qint64>;
+        // The row without epoch_ms has no time of its own: it takes that of the point before.
+        QCOMPARE(whole, QList<P>({{0, 0, 1, 1000},
+                                  {0, 2, 0.005, 3000},
+                                  {0, 3, 7, 3000},
+                                  {0, 4, 8, 4000},
+                                  {1, 0, 2.5, 1000},
+                                  {1, 1, -4, 2000},
+                                  {1, 4, 9, 4000},
+                                  {2, 0, 3, 1000},
+                                  {2, 2, 6, 3000},
+                                  {2, 4, 10, 4000}}));
+        for (qsizetype chunk = 1; chunk <= bytes.size(); ++chunk) {
+            QStringList again;
+            QCOMPARE(read(chunk, again), whole);
+            QCOMPARE(again, headers);
+        }
+    }
+
     // Broken files stop the import with a reason naming the line; the rows
     // before stay, the failing one adds nothing.
     void brokenFiles_data()

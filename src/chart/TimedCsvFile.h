@@ -75,7 +75,9 @@ SampleFileResult WriteTimedCsvFile(const ChartData &data, const QList<TimedCsvCo
 /// end of the file. The rows before the failing one stay; a failing row adds
 /// nothing. Progress counts bytes, every SampleProgressRows rows or
 /// SampleProgressBytes bytes; cancelled, the rows read so far stay (the final
-/// report cannot cancel any more).
+/// report cannot cancel any more). The file is read in pieces of
+/// `chunkBytes` (tests make them small).
 SampleFileResult ReadTimedCsvFile(ChartData &data, const QString &path,
                                   const std::function<int(const QString &header)> &channelFor,
-                                  const SampleProgress &progress, QString *error);
+                                  const SampleProgress &progress, QString *error,
+                                  qsizetype chunkBytes = SampleReadChunkBytes);

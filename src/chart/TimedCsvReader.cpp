@@ -44,7 +44,13 @@ class RecordReader
 public:
     enum class Outcome { Record, End, TooManyCells, Failed };
 
-    RecordReader(QIODevice &device, QString name) : m_device(device), m_name(std::move(name)) {}
+    // Reads `device` in pieces of `chunkBytes`; `name` is the file's name
+    // for error texts.
+    RecordReader(QIODevice &device, QString name, qsizetype chunkBytes)
+        : m_device(device), m_name(std::move(name)),
+          m_capacity(std::clamp(chunkBytes, qsizetype(1), MaxBufferBytes))
+    {
+    }
 
     /// Line of the file the last record began on (1-based).
     qint64 lineNumber() const { return m_recordLine; }
@@ -211,8 +217,8 @@ private:
         return true;
     }
 
-    // Keeps the unfinished record, moved to the front (into the largest
-    // buffer when it fills the first one), and reads the next piece behind
+    // Keeps the unfinished record, moved to the front (into a buffer twice
+    // the size when it fills the buffer), and reads the next piece behind
     // it. A read of nothing is the end of the file.
     bool refill()
     {
@@ -220,12 +226,13 @@ private:
         if (!m_buffer) {
             m_buffer = takeBuffer<char>(m_capacity);
         } else if (kept == m_capacity) {
-            // A record is never kept beyond SampleMaxLineBytes, so this
-            // happens once at most.
-            auto buffer = takeBuffer<char>(MaxBufferBytes);
+            // A record is never kept beyond SampleMaxLineBytes, so the
+            // buffer stops growing below MaxBufferBytes.
+            const qsizetype larger = std::clamp(2 * m_capacity, qsizetype(1), MaxBufferBytes);
+            auto buffer = takeBuffer<char>(larger);
             std::memcpy(buffer.get(), m_next, std::size_t(kept));
             m_buffer = std::move(buffer);
-            m_capacity = MaxBufferBytes;
+            m_capacity = larger;
         } else if (kept > 0 && m_next != m_buffer.get()) {
             std::memmove(m_buffer.get(), m_next, std::size_t(kept));
         }
@@ -246,7 +253,7 @@ private:
     QIODevice &m_device;
     QString m_name;
     std::unique_ptr<char[]> m_buffer;
-    qsizetype m_capacity = SampleReadChunkBytes;
+    qsizetype m_capacity;
     char *m_next = nullptr;
     char *m_end = nullptr;
     bool m_atEnd = false;
@@ -466,14 +473,14 @@ private:
 
 SampleFileResult readTimedCsvFile(ChartData &data, const QString &path,
                                   const std::function<int(const QString &)> &channelFor,
-                                  const SampleProgress &progress, QString *error)
+                                  const SampleProgress &progress, QString *error, qsizetype chunkBytes)
 {
     // Unbuffered: each piece is read straight into the reader's buffer. Only
     // a regular file: a FIFO or a device would never end (or never start).
     QFile file;
     if (QString reason; !Platform::OpenRegularFile(path, file, QIODevice::Unbuffered, &reason))
         return failed(error, reason);
-    RecordReader reader(file, path);
+    RecordReader reader(file, path, chunkBytes);
     return TimedCsvParser(data, reader, progress, file.size()).run(channelFor, error);
 }
 
@@ -481,10 +488,10 @@ SampleFileResult readTimedCsvFile(ChartData &data, const QString &path,
 
 SampleFileResult ReadTimedCsvFile(ChartData &data, const QString &path,
                                   const std::function<int(const QString &header)> &channelFor,
-                                  const SampleProgress &progress, QString *error)
+                                  const SampleProgress &progress, QString *error, qsizetype chunkBytes)
 {
     try {
-        return readTimedCsvFile(data, path, channelFor, progress, error);
+        return readTimedCsvFile(data, path, channelFor, progress, error, chunkBytes);
     } catch (const std::bad_alloc &) {
         outOfMemory(error);
         return SampleFileResult::Failed;
