@@ -107,6 +107,7 @@ private slots:
         data.appendTimed(1, 2, 0.1 + 0.2, T0 + 150); // round 1 missed; earlier than m1 in round 2
         data.appendTimed(2, 1, std::nan(""), T0 + 110);
         data.appendTimed(2, 2, 3e20, T0 + 220);
+        data.appendTimed(2, 3, 7, -1000); // a clock far off: before the epoch
         const QList<TimedCsvColumn> columns{
             {0, QStringLiteral("载荷 (kN)")}, {1, QStringLiteral("a,b \"q\"")}, {2, QStringLiteral("sum")}};
         QTemporaryDir dir;
@@ -117,7 +118,8 @@ private slots:
         const QByteArray expected =
             "\xEF\xBB\xBF" + QStringLiteral("time,epoch_ms,载荷 (kN),\"a,b \"\"q\"\"\",sum\r\n").toUtf8() +
             localText(T0) + ",1700000000123,1.5,12.125,\r\n" + localText(T0 + 100) +
-            ",1700000000223,-2,,\r\n" + localText(T0 + 150) + ",1700000000273,0.25,0.3,3e+20\r\n";
+            ",1700000000223,-2,,\r\n" + localText(T0 + 150) + ",1700000000273,0.25,0.3,3e+20\r\n" +
+            localText(-1000) + ",-1000,,,7\r\n";
         QCOMPARE(fileBytes(path), expected);
         QCOMPARE(localText(T0), QByteArray("2023-11-14 23:13:20.123")); // the zone set above is in effect
     }

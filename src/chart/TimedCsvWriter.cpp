@@ -32,7 +32,6 @@ constexpr int SignificantDigits = 15;
 constexpr double IntegerFastLimit = 1e15; // whole numbers below this are written as plain integers
 constexpr qsizetype WriteBufferSize = qsizetype(1) << 16;
 constexpr qsizetype MaxNumberBytes = 32; // longest number text (24 in fact)
-constexpr qsizetype TimeTextBytes = 23;  // yyyy-MM-dd HH:mm:ss.zzz
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 MsPerHour = 3600 * MsPerSecond;
 constexpr qint64 MsPerDay = 24 * MsPerHour;
@@ -59,8 +58,8 @@ char *putDigits(char *out, qint64 value, int width)
 class LocalTimeText
 {
 public:
-    // Writes the text of `ms` (TimeTextBytes bytes for the years 1..9999,
-    // at most MaxNumberBytes otherwise) and returns the end.
+    // Writes the text of `ms` (yyyy-MM-dd HH:mm:ss.zzz: 23 bytes in the
+    // years 1..9999, at most MaxNumberBytes otherwise); returns the end.
     char *write(qint64 ms, char *out)
     {
         if (ms < FastTimeFirstMs || ms >= FastTimeEndMs)
