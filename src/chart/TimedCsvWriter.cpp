@@ -131,14 +131,77 @@ private:
     qint64 m_offsetMs = 0;
 };
 
+// The significant digits (trailing zeros dropped) and the decimal exponent
+// of a text std::to_chars wrote in scientific form: [-]d[.ddd]e(+|-)dd[d].
+struct Scientific {
+    char digits[24];
+    int count = 0;
+    int exponent = 0;
+
+    Scientific(const char *text, const char *end)
+    {
+        const char *p = text + (*text == '-' ? 1 : 0);
+        for (; *p != 'e'; ++p) {
+            if (*p != '.')
+                digits[count++] = *p;
+        }
+        while (count > 1 && digits[count - 1] == '0')
+            --count;
+        std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
+    }
+};
+
 // Writes a finite value as QString::number(value, 'g', 15) does: at most 15
-// significant digits, no trailing zeros, exponent form only for very large
-// or small magnitudes; "." as decimal point.
+// significant digits, no trailing zeros, exponent form only below 1e-4 and
+// from 1e15 on; "." as decimal point. The digits are the shortest ones that
+// read back as the value when there are at most 15 of them (they are then
+// also the value rounded to 15 digits), else the value rounded to 15 digits;
+// an exact tie (a value of exactly 16 digits ending in 5) goes to even.
 char *formatNumber(double value, char *out)
 {
     if (std::fabs(value) < IntegerFastLimit && value == std::trunc(value))
         return std::to_chars(out, out + MaxNumberBytes, static_cast<long long>(value)).ptr;
-    return std::to_chars(out, out + MaxNumberBytes, value, std::chars_format::general, SignificantDigits).ptr;
+    char text[40];
+    const char *end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+    Scientific number(text, end);
+    // Subnormal values read back from fewer digits than they hold.
+    if (number.count > SignificantDigits || !std::isnormal(value)) {
+        end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
+                            SignificantDigits - 1)
+                  .ptr;
+        number = Scientific(text, end);
+    }
+    const char *digits = number.digits;
+    const int count = number.count;
+    const int exponent = number.exponent;
+    if (value < 0)
+        *out++ = '-';
+    if (exponent < -4 || exponent >= SignificantDigits) {
+        *out++ = digits[0];
+        if (count > 1) {
+            *out++ = '.';
+            out = std::copy(digits + 1, digits + count, out);
+        }
+        *out++ = 'e';
+        *out++ = exponent < 0 ? '-' : '+';
+        const int magnitude = std::abs(exponent);
+        if (magnitude < 10)
+            *out++ = '0';
+        return std::to_chars(out, out + 4, magnitude).ptr;
+    }
+    if (exponent < 0) {
+        *out++ = '0';
+        *out++ = '.';
+        out = std::fill_n(out, -exponent - 1, '0');
+        return std::copy(digits, digits + count, out);
+    }
+    for (int i = 0; i <= exponent; ++i)
+        *out++ = i < count ? digits[i] : '0';
+    if (count > exponent + 1) {
+        *out++ = '.';
+        out = std::copy(digits + exponent + 1, digits + count, out);
+    }
+    return out;
 }
 
 // Buffered output of one file.
