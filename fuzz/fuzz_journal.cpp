@@ -116,11 +116,13 @@ void CheckRead(const QByteArray &file, const std::vector<Planted> &planted)
         FUZZ_CHECK(c.channel > previousChannel && c.channel <= RecordingJournal::MaxChannel,
                    "channels once each, in order");
         previousChannel = c.channel;
-        FUZZ_CHECK(c.lostSamples >= 0 && (c.blocks > 0 || c.lostSamples > 0), "a channel with nothing to tell");
+        FUZZ_CHECK(c.lostSamples >= 0 && (c.blocks > 0 || c.lostSamples > 0),
+                   "a channel with nothing to tell");
         const auto visited = visitedByChannel.find(c.channel);
         const std::pair<qint64, qint64> counted =
             visited == visitedByChannel.end() ? std::pair<qint64, qint64>() : visited->second;
-        FUZZ_CHECK(c.blocks == counted.first && c.samples == counted.second, "channel summary off its blocks");
+        FUZZ_CHECK(c.blocks == counted.first && c.samples == counted.second,
+                   "channel summary off its blocks");
         FUZZ_CHECK(result.channel(c.channel) == &c, "channel lookup");
         blocks += c.blocks;
         samples += c.samples;
@@ -135,8 +137,8 @@ void CheckRead(const QByteArray &file, const std::vector<Planted> &planted)
         bool found = false;
         bool covered = false;
         for (const Seen &s : seen) {
-            found = found ||
-                    (s.end == p.end && s.channel == p.channel && s.firstX == p.firstX && s.values == p.values);
+            found = found || (s.end == p.end && s.channel == p.channel && s.firstX == p.firstX &&
+                              s.values == p.values);
             covered = covered || (s.previousEnd <= p.offset && p.offset < s.end && s.end != p.end);
         }
         FUZZ_CHECK(found || covered, "an intact block was not found");

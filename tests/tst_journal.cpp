@@ -122,14 +122,15 @@ struct ByChannel {
 ByChannel ReadByChannel(const QByteArray &bytes, RecordingJournal::ReadResult *result = nullptr)
 {
     ByChannel read;
-    const RecordingJournal::ReadResult r = RecordingJournal::Parse(
-        reinterpret_cast<const std::uint8_t *>(bytes.constData()), bytes.size(),
-        [&](const RecordingJournal::Block &b) {
-            ++read.blocks[b.channel];
-            for (std::size_t i = 0; i < b.values.size(); ++i)
-                read.samples[b.channel].push_back({b.firstX + qint64(i), b.values[i], b.decimal, b.wallMs[i]});
-            return true;
-        });
+    const RecordingJournal::ReadResult r =
+        RecordingJournal::Parse(reinterpret_cast<const std::uint8_t *>(bytes.constData()), bytes.size(),
+                                [&](const RecordingJournal::Block &b) {
+                                    ++read.blocks[b.channel];
+                                    for (std::size_t i = 0; i < b.values.size(); ++i)
+                                        read.samples[b.channel].push_back(
+                                            {b.firstX + qint64(i), b.values[i], b.decimal, b.wallMs[i]});
+                                    return true;
+                                });
     if (result)
         *result = r;
     return read;
@@ -620,7 +621,9 @@ private slots:
         ByChannel watched = ReadByChannel(ReadAll(path), &r);
         QCOMPARE(watched.samples, expected);
         for (int channel = 1; channel <= Sum; ++channel) {
-            const int blocks = channel == 9 ? 0 : channel == 5 ? Rounds / RoundsPerFlush + 1 : Rounds / RoundsPerFlush;
+            const int blocks = channel == 9   ? 0
+                               : channel == 5 ? Rounds / RoundsPerFlush + 1
+                                              : Rounds / RoundsPerFlush;
             QCOMPARE(watched.blocks[channel], blocks);
             const RecordingJournal::ChannelSummary *summary = r.channel(channel);
             QCOMPARE(summary != nullptr, blocks > 0);
@@ -728,7 +731,8 @@ private slots:
             QVERIFY(watch.flush());
             QVERIFY(QFileInfo::exists(main.lockPath()));
             QVERIFY(QFileInfo::exists(watch.lockPath()));
-            QCOMPARE(ReadByChannel(ReadAll(mainPath)).samples, (std::map<int, std::vector<Sample>>{{0, single}}));
+            QCOMPARE(ReadByChannel(ReadAll(mainPath)).samples,
+                     (std::map<int, std::vector<Sample>>{{0, single}}));
             QCOMPARE(ReadByChannel(ReadAll(watchPath)).samples, watched);
 
             // Each file is held on its own: a third one on the watch journal keeps none.

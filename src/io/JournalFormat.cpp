@@ -293,7 +293,8 @@ private:
     void grant(int index, std::uint64_t lost)
     {
         const qint64 budget = m_result.damagedBytes / MinSampleBytes - m_result.lostSamples;
-        const qint64 granted = qint64(std::min<std::uint64_t>(lost, std::uint64_t(std::max<qint64>(budget, 0))));
+        const qint64 granted =
+            qint64(std::min<std::uint64_t>(lost, std::uint64_t(std::max<qint64>(budget, 0))));
         m_result.lostSamples += granted;
         m_result.channels[std::size_t(index)].lostSamples += granted;
     }
@@ -309,8 +310,9 @@ private:
 
 const RecordingJournal::ChannelSummary *RecordingJournal::ReadResult::channel(int channel) const
 {
-    const auto found = std::lower_bound(channels.begin(), channels.end(), channel,
-                                        [](const ChannelSummary &c, int wanted) { return c.channel < wanted; });
+    const auto found =
+        std::lower_bound(channels.begin(), channels.end(), channel,
+                         [](const ChannelSummary &c, int wanted) { return c.channel < wanted; });
     return found != channels.end() && found->channel == channel ? &*found : nullptr;
 }
 
