@@ -19,9 +19,10 @@
 // Channels: the single-module view records channel 0 (append() with four
 // arguments); a window that polls many modules records each one (and what it
 // computes from them) on a channel of its own, 1..MaxChannel, into a journal
-// file of its own. Every channel keeps its own open block, so channels
-// appended in turn (1, 2, ... every round) do not break each other's blocks;
-// a flush writes the open block of every channel.
+// file of its own ("Data.watch.journal", with its own lock). Every channel
+// keeps its own open block, so channels appended in turn (1, 2, ... every
+// round) do not break each other's blocks; a flush writes the open block of
+// every channel, all in the one write().
 //
 // File layout: a sequence of blocks, each
 //   'K' 'J' version: 1 for channel 0; 2 followed by varint channel otherwise
@@ -42,8 +43,8 @@
 // and per channel (for a channel: the gap in X between its good blocks
 // around the damage, or else the count in the headers of its damaged
 // blocks; never more than the bytes could hold). A block of a channel above
-// MaxChannel is damage. Only a regular file is read: a FIFO or a device in the journal's
-// place is never opened.
+// MaxChannel is damage. Only a regular file is read: a FIFO or a device in
+// the journal's place is never opened.
 //
 // One program at a time: the journal is claimed with a lock file beside it
 // ("Data.journal.lock", released at the end of the run). A program that finds
