@@ -566,12 +566,10 @@ private slots:
         // Old journals read as they are, on channel 0; the four-argument
         // append and channel 0 write them byte for byte.
         RecordingJournal::ReadResult r;
-        ByChannel old = ReadByChannel(OldJournal, &r);
-        QCOMPARE(old.samples[0], OldSamples);
+        QCOMPARE(ReadByChannel(OldJournal, &r).samples,
+                 (std::map<int, std::vector<Sample>>{{0, OldSamples}}));
         QCOMPARE(r.blocks, 2);
-        QCOMPARE(r.channels.size(), std::size_t(1));
-        QCOMPARE(r.channels[0].channel, 0);
-        QCOMPARE(r.channels[0].samples, 4);
+        QVERIFY(r.channels.size() == 1 && r.channels[0].channel == 0 && r.channels[0].samples == 4);
         const QString oldPath = m_dir.filePath(QStringLiteral("old.journal"));
         const QString viaChannel = m_dir.filePath(QStringLiteral("channel0.journal"));
         const QString channel300 = m_dir.filePath(QStringLiteral("channel300.journal"));
@@ -592,10 +590,8 @@ private slots:
         QCOMPARE(ReadAll(channel300), Channel300Block);
 
         // A channel above the range is damage; the blocks around it are read.
-        const ByChannel mixed = ReadByChannel(OldJournal + Channel1024Block + Channel300Block, &r);
-        QCOMPARE(mixed.samples.size(), std::size_t(2));
-        QCOMPARE(mixed.samples.at(0), OldSamples);
-        QCOMPARE(mixed.samples.at(300), Channel300Samples);
+        QCOMPARE(ReadByChannel(OldJournal + Channel1024Block + Channel300Block, &r).samples,
+                 (std::map<int, std::vector<Sample>>{{0, OldSamples}, {300, Channel300Samples}}));
         QCOMPARE(r.damagedBytes, Channel1024Block.size());
 
         // 32 modules and their sum on channel 33, round after round, flushed
