@@ -5,7 +5,10 @@
 //    every 640 samples (twice a second at the real rate), for a noisy load
 //    and for values all over the 32-bit range: CPU per sample and per flush,
 //    the share of one core that makes at 1,280 samples/s, bytes per sample
-//    on disk. Then the time one sync to the disk takes beside the settings.
+//    on disk. Then the same samples spread over 32 modules polled round
+//    after round and their sum (33 channels, X the round): CPU per sample,
+//    bytes per sample, blocks. Then the time one sync to the disk takes
+//    beside the settings.
 // 2. The real path: the main window receiving automatic sending from the
 //    simulator at 1,280 replies/s (serial port -> assembler -> device link ->
 //    value display, chart and journal), in alternating spells with the
@@ -113,6 +116,54 @@ AloneFigures JournalAlone(const QString &path, int noise)
     return figures;
 }
 
+/// The same rate spread over a watch of WatchModules modules and their sum,
+/// one channel each, flushed as at the real rate.
+void WatchAlone(const QString &path)
+{
+    constexpr int WatchModules = 32;
+    const int rounds = AloneSeconds * RealRateHz / WatchModules;
+    const int roundsPerFlush = SamplesPerFlush / WatchModules;
+    QRandomGenerator random(42);
+    std::vector<qint32> values(std::size_t(rounds) * (WatchModules + 1));
+    for (qint32 &v : values)
+        v = PacedLoad + qint32(random.bounded(2 * PacedNoise + 1)) - PacedNoise;
+    QFile::remove(path);
+    qint64 ns = 0, samples = 0;
+    {
+        RecordingJournal journal(path);
+        const qint64 cpu0 = ThreadCpuNs();
+        for (int round = 0; round < rounds; ++round) {
+            const qint64 ms = Epoch2024Ms + qint64(round) * 1000 * WatchModules / RealRateHz;
+            for (int channel = 1; channel <= WatchModules + 1; ++channel)
+                journal.append(channel, round + 1,
+                               values[std::size_t(round) * (WatchModules + 1) + std::size_t(channel - 1)], 2,
+                               ms + channel);
+            if ((round + 1) % roundsPerFlush == 0)
+                journal.flush();
+        }
+        journal.flush();
+        ns = ThreadCpuNs() - cpu0;
+        samples = journal.stats().samples;
+    }
+    std::size_t i = 0;
+    bool exact = true;
+    const RecordingJournal::ReadResult r =
+        RecordingJournal::Read(path, [&](const RecordingJournal::Block &b) {
+            for (std::size_t k = 0; k < b.values.size(); ++k)
+                exact = exact &&
+                        b.values[k] == values[std::size_t(b.firstX - 1 + qint64(k)) * (WatchModules + 1) +
+                                              std::size_t(b.channel - 1)];
+            i += b.values.size();
+            return true;
+        });
+    std::printf("  %d modules and their sum:    %6.1f ns/sample (appends and flushes), %5.2f bytes/sample, "
+                "%lld blocks of %lld channels; read back %s\n",
+                WatchModules, double(ns) / double(samples), double(r.fileBytes) / double(samples),
+                static_cast<long long>(r.blocks), static_cast<long long>(r.channels.size()),
+                exact && qint64(i) == samples ? "exact" : "NOT EXACT");
+    QFile::remove(path);
+}
+
 /// Wall time of one sync of a journal-sized append, in the directory given.
 void SyncCost(const QString &dir)
 {
@@ -158,6 +209,7 @@ int main(int argc, char *argv[])
                     a.bytesPerSample, 100.0 * a.nsPerSample * RealRateHz / 1e9, RealRateHz,
                     a.exact ? "exact" : "NOT EXACT");
     }
+    WatchAlone(alonePath);
 
     // 2. The real path.
     MainFixture f(DeviceLink::DefaultReplyTimeoutMs);

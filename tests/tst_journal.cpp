@@ -5,7 +5,9 @@
 // journal left by a crash and removing it at a clear, a full export and a
 // normal end; and the program killed (SIGKILL) during automatic sending at
 // full rate, started again and restored: every sample older than one second
-// is back, in order, unchanged.
+// is back, in order, unchanged. Journals of several channels: channels
+// appended in turn read back in few blocks, old blocks read as channel 0,
+// damage costs the damaged channel only, two journals in one process.
 
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
@@ -26,6 +28,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <vector>
 
 namespace
@@ -108,6 +111,62 @@ quint64 Bits(double v)
 QStringList FilesIn(const QString &dir)
 {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+/// The samples of every channel, and how many blocks held them.
+struct ByChannel {
+    std::map<int, std::vector<Sample>> samples;
+    std::map<int, int> blocks;
+};
+
+ByChannel ReadByChannel(const QByteArray &bytes, RecordingJournal::ReadResult *result = nullptr)
+{
+    ByChannel read;
+    const RecordingJournal::ReadResult r =
+        RecordingJournal::Parse(reinterpret_cast<const std::uint8_t *>(bytes.constData()), bytes.size(),
+                                [&](const RecordingJournal::Block &b) {
+                                    ++read.blocks[b.channel];
+                                    for (std::size_t i = 0; i < b.values.size(); ++i)
+                                        read.samples[b.channel].push_back(
+                                            {b.firstX + qint64(i), b.values[i], b.decimal, b.wallMs[i]});
+                                    return true;
+                                });
+    if (result)
+        *result = r;
+    return read;
+}
+
+qint64 LostOn(const RecordingJournal::ReadResult &r, int channel)
+{
+    const RecordingJournal::ChannelSummary *summary = r.channel(channel);
+    return summary ? summary->lostSamples : 0;
+}
+
+/// A journal of channel 0 as the first version of the program wrote it: the
+/// samples {1, 24680}, {2, -5}, {3, 7} at decimal 2 and {10, -1} at decimal 3.
+const QByteArray OldJournal("\x4b\x4a\x01\x02\x04\x80\xd0\x8f\xa5\x98\x63\x03\x0a\xd0\x81\x03\x00\xd9\x81\x03"
+                            "\x02\x18\x04\xa7\xc6\xe5\xe4\x4b\x4a\x01\x14\x06\x94\xd0\x8f\xa5\x98\x63\x01\x02"
+                            "\x01\x00\xa7\x2f\x24\xa4",
+                            46);
+const std::vector<Sample> OldSamples = {{1, 24680, 2, Epoch2024Ms},
+                                        {2, -5, 2, Epoch2024Ms + 1},
+                                        {3, 7, 2, Epoch2024Ms + 3},
+                                        {10, -1, 3, Epoch2024Ms + 10}};
+/// One block of channel 300: {7, 100} and {8, 101} at decimal 1, 250 ms apart.
+const QByteArray Channel300Block("\x4b\x4a\x02\xac\x02\x0e\x02\x80\xd0\x8f\xa5\x98\x63\x02\x06\xc8\x01\x00"
+                                 "\x02\xf4\x03\x50\xbd\xb7\x4a",
+                                 25);
+const std::vector<Sample> Channel300Samples = {{7, 100, 1, Epoch2024Ms}, {8, 101, 1, Epoch2024Ms + 250}};
+/// The same block, sound in itself, naming channel 1024.
+const QByteArray Channel1024Block("\x4b\x4a\x02\x80\x08\x0e\x02\x80\xd0\x8f\xa5\x98\x63\x02\x06\xc8\x01\x00"
+                                  "\x02\xf4\x03\x33\xa3\x24\x39",
+                                  25);
+
+/// A watch: `modules` channels from 1, a value each per round (X = round),
+/// `decimal` for all.
+Sample WatchSample(int channel, qint64 round)
+{
+    return {round, qint32(channel * 1000 + round * 7 - 50), 2, Epoch2024Ms + round * 100 + channel};
 }
 } // namespace
 
@@ -500,6 +559,190 @@ private slots:
         }
         // The normal end removed the journal and its lock.
         QCOMPARE(FilesIn(dir), QStringList{SettingsKeys::FileName});
+    }
+
+    void channelsInterleavedAndOldBlocksReadBack()
+    {
+        // Old journals read as they are, on channel 0; the four-argument
+        // append and channel 0 write them byte for byte.
+        RecordingJournal::ReadResult r;
+        QCOMPARE(ReadByChannel(OldJournal, &r).samples,
+                 (std::map<int, std::vector<Sample>>{{0, OldSamples}}));
+        QCOMPARE(r.blocks, 2);
+        QVERIFY(r.channels.size() == 1 && r.channels[0].channel == 0 && r.channels[0].samples == 4);
+        const QString oldPath = m_dir.filePath(QStringLiteral("old.journal"));
+        const QString viaChannel = m_dir.filePath(QStringLiteral("channel0.journal"));
+        const QString channel300 = m_dir.filePath(QStringLiteral("channel300.journal"));
+        {
+            RecordingJournal plain(oldPath), zero(viaChannel), named(channel300);
+            for (const Sample &s : OldSamples) {
+                plain.append(s.x, s.value, s.decimal, s.ms);
+                zero.append(0, s.x, s.value, s.decimal, s.ms);
+            }
+            for (const Sample &s : Channel300Samples)
+                named.append(300, s.x, s.value, s.decimal, s.ms);
+            // Channels beyond the range are not recorded.
+            named.append(RecordingJournal::MaxChannel + 1, 1, 1, 0, Epoch2024Ms);
+            named.append(-1, 1, 1, 0, Epoch2024Ms);
+        }
+        QCOMPARE(ReadAll(oldPath), OldJournal);
+        QCOMPARE(ReadAll(viaChannel), OldJournal);
+        QCOMPARE(ReadAll(channel300), Channel300Block);
+
+        // A channel above the range is damage; the blocks around it are read.
+        QCOMPARE(ReadByChannel(OldJournal + Channel1024Block + Channel300Block, &r).samples,
+                 (std::map<int, std::vector<Sample>>{{0, OldSamples}, {300, Channel300Samples}}));
+        QCOMPARE(r.damagedBytes, Channel1024Block.size());
+
+        // 32 modules and their sum on channel 33, round after round, flushed
+        // every ten rounds: one block per channel and flush, and one more for
+        // module 5, which missed rounds 15 to 17; module 9 records nothing.
+        constexpr int Modules = 32, Sum = Modules + 1, Rounds = 40, RoundsPerFlush = 10;
+        const QString path = m_dir.filePath(RecordingJournal::WatchFileName);
+        std::map<int, std::vector<Sample>> expected;
+        {
+            RecordingJournal watch(path);
+            for (qint64 round = 1; round <= Rounds; ++round) {
+                for (int channel = 1; channel <= Sum; ++channel) {
+                    if (channel == 9 || (channel == 5 && round >= 15 && round <= 17))
+                        continue;
+                    const Sample s = WatchSample(channel, round);
+                    watch.append(channel, s.x, s.value, s.decimal, s.ms);
+                    expected[channel].push_back(s);
+                }
+                if (round % RoundsPerFlush == 0)
+                    QVERIFY(watch.flush());
+            }
+        }
+        ByChannel watched = ReadByChannel(ReadAll(path), &r);
+        QCOMPARE(watched.samples, expected);
+        for (int channel = 1; channel <= Sum; ++channel) {
+            const int blocks = channel == 9   ? 0
+                               : channel == 5 ? Rounds / RoundsPerFlush + 1
+                                              : Rounds / RoundsPerFlush;
+            QCOMPARE(watched.blocks[channel], blocks);
+            const RecordingJournal::ChannelSummary *summary = r.channel(channel);
+            QCOMPARE(summary != nullptr, blocks > 0);
+            if (summary) {
+                QCOMPARE(summary->samples, qint64(expected[channel].size()));
+                QCOMPARE(summary->firstX, 1);
+                QCOMPARE(summary->lastX, Rounds);
+                QCOMPARE(summary->lostSamples, 0);
+            }
+        }
+        QCOMPARE(r.blocks, qint64(Sum - 1) * (Rounds / RoundsPerFlush) + 1);
+
+        // Without a flush: within the flush interval, every channel's samples are in the file.
+        QVERIFY(QFile::remove(path));
+        RecordingJournal watch(path);
+        for (int channel = 1; channel <= 3; ++channel) {
+            const Sample s = WatchSample(channel, 1);
+            watch.append(channel, s.x, s.value, s.decimal, s.ms);
+        }
+        QTRY_COMPARE(ReadByChannel(ReadAll(path)).samples.size(), std::size_t(3));
+        QVERIFY(!watch.hasPending());
+    }
+
+    void damageInOneChannelCostsThatChannelOnly()
+    {
+        // Three channels, three flushes of ten rounds: nine blocks, channel
+        // 1, 2, 3 after each other.
+        constexpr int Channels = 3, Rounds = 30, RoundsPerFlush = 10;
+        const QString path = m_dir.filePath(QStringLiteral("damage.journal"));
+        std::map<int, std::vector<Sample>> all;
+        {
+            RecordingJournal journal(path);
+            for (qint64 round = 1; round <= Rounds; ++round) {
+                for (int channel = 1; channel <= Channels; ++channel) {
+                    const Sample s = WatchSample(channel, round);
+                    journal.append(channel, s.x, s.value, s.decimal, s.ms);
+                    all[channel].push_back(s);
+                }
+                if (round % RoundsPerFlush == 0)
+                    QVERIFY(journal.flush());
+            }
+        }
+        const QByteArray bytes = ReadAll(path);
+        std::vector<qint64> ends{0};
+        RecordingJournal::Parse(reinterpret_cast<const std::uint8_t *>(bytes.constData()), bytes.size(),
+                                [&](const RecordingJournal::Block &b) {
+                                    ends.push_back(b.endOffset);
+                                    return true;
+                                });
+        QCOMPARE(ends.size(), std::size_t(Channels * Rounds / RoundsPerFlush + 1));
+
+        // Any byte of channel 2's middle block: its ten rounds are lost, and
+        // counted on channel 2 only.
+        std::map<int, std::vector<Sample>> expected = all;
+        auto &two = expected[2];
+        two.erase(two.begin() + RoundsPerFlush, two.begin() + 2 * RoundsPerFlush);
+        for (qint64 at = ends[4]; at < ends[5]; ++at) {
+            QByteArray damaged = bytes;
+            damaged[at] = char(damaged[at] ^ 0x10);
+            RecordingJournal::ReadResult r;
+            const QString label = QStringLiteral("byte %1 damaged").arg(at);
+            QVERIFY2(ReadByChannel(damaged, &r).samples == expected, qPrintable(label));
+            QCOMPARE(r.damagedBytes, ends[5] - ends[4]);
+            QCOMPARE(LostOn(r, 2), RoundsPerFlush);
+            QCOMPARE(LostOn(r, 1), 0);
+            QCOMPARE(LostOn(r, 3), 0);
+        }
+
+        // The last block's CRC damaged: channel 3 loses its last ten rounds,
+        // as its header says.
+        QByteArray torn = bytes;
+        torn[torn.size() - 1] = char(torn[torn.size() - 1] ^ 0x01);
+        expected = all;
+        expected[3].resize(Rounds - RoundsPerFlush);
+        RecordingJournal::ReadResult r;
+        QCOMPARE(ReadByChannel(torn, &r).samples, expected);
+        QCOMPARE(r.lostSamples, RoundsPerFlush);
+        QCOMPARE(LostOn(r, 3), RoundsPerFlush);
+        QVERIFY(r.tailDropped());
+    }
+
+    void twoJournalsInOneProcess()
+    {
+        const QString dir = m_dir.filePath(QStringLiteral("two"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString ini = QDir(dir).filePath(SettingsKeys::FileName);
+        const QString mainPath = RecordingJournal::PathBeside(ini);
+        const QString watchPath = RecordingJournal::PathBeside(ini, RecordingJournal::WatchFileName);
+        QCOMPARE(watchPath, QDir(dir).filePath(QStringLiteral("Data.watch.journal")));
+        const std::vector<Sample> single = PacedSamples(1, 50, 300, 21);
+        std::map<int, std::vector<Sample>> watched;
+        {
+            RecordingJournal main(mainPath), watch(watchPath);
+            QCOMPARE(main.claimLeftover(), RecordingJournal::Leftover::None);
+            QCOMPARE(watch.claimLeftover(), RecordingJournal::Leftover::None);
+            for (std::size_t i = 0; i < single.size(); ++i) {
+                Append(main, {single[i]});
+                for (int channel = 1; channel <= 4; ++channel) {
+                    const Sample s = WatchSample(channel, qint64(i) + 1);
+                    watch.append(channel, s.x, s.value, s.decimal, s.ms);
+                    watched[channel].push_back(s);
+                }
+            }
+            QVERIFY(main.flush());
+            QVERIFY(watch.flush());
+            QVERIFY(QFileInfo::exists(main.lockPath()));
+            QVERIFY(QFileInfo::exists(watch.lockPath()));
+            QCOMPARE(ReadByChannel(ReadAll(mainPath)).samples,
+                     (std::map<int, std::vector<Sample>>{{0, single}}));
+            QCOMPARE(ReadByChannel(ReadAll(watchPath)).samples, watched);
+
+            // Each file is held on its own: a third one on the watch journal keeps none.
+            RecordingJournal third(watchPath);
+            QCOMPARE(third.claimLeftover(), RecordingJournal::Leftover::HeldElsewhere);
+
+            // The single-module journal removed: the watch goes on.
+            main.remove();
+            const Sample s = WatchSample(1, qint64(single.size()) + 1);
+            watch.append(1, s.x, s.value, s.decimal, s.ms);
+            watched[1].push_back(s);
+        }
+        QCOMPARE(ReadByChannel(ReadAll(watchPath)).samples, watched);
+        QCOMPARE(FilesIn(dir), QStringList{RecordingJournal::WatchFileName});
     }
 
 private:

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace
 {
@@ -97,6 +98,7 @@ private:
 
 /// The fixed part of a block.
 struct BlockHeader {
+    std::uint64_t channel = 0;
     std::int64_t firstX = 0;
     std::int64_t decimal = 0;
     std::int64_t firstMs = 0;
@@ -107,12 +109,20 @@ struct BlockHeader {
 
 /// Reads a block's header at p (size bytes up to the end of the file): false
 /// when no block can start there (magic, version, varints, bounds).
+bool IsVersion(std::uint8_t version)
+{
+    return version == RecordingJournal::FormatVersion || version == RecordingJournal::ChannelFormatVersion;
+}
+
 bool ParseHeader(const std::uint8_t *p, qint64 size, BlockHeader &h)
 {
-    if (size < MagicBytes + CrcBytes || p[0] != Magic0 || p[1] != Magic1 ||
-        p[2] != RecordingJournal::FormatVersion)
+    if (size < MagicBytes + CrcBytes || p[0] != Magic0 || p[1] != Magic1 || !IsVersion(p[2]))
         return false;
     Cursor header(p + MagicBytes, p + size);
+    h.channel = 0;
+    if (p[2] == RecordingJournal::ChannelFormatVersion &&
+        (!header.unsignedValue(h.channel) || h.channel > std::uint64_t(RecordingJournal::MaxChannel)))
+        return false;
     if (!header.signedValue(h.firstX) || !header.signedValue(h.decimal) || !header.signedValue(h.firstMs) ||
         !header.unsignedValue(h.count) || !header.unsignedValue(h.payloadBytes))
         return false;
@@ -141,6 +151,7 @@ qint64 ParseBlock(const std::uint8_t *p, qint64 size, RecordingJournal::Block &b
     if (Crc32(p, crcAt) != stored)
         return 0;
 
+    block.channel = int(h.channel);
     block.firstX = firstX;
     block.decimal = int(decimal);
     block.values.resize(std::size_t(count));
@@ -178,33 +189,132 @@ qint64 NextCandidate(const std::uint8_t *data, qint64 from, qint64 size)
         if (!found)
             break;
         from = static_cast<const std::uint8_t *>(found) - data;
-        if (from + MagicBytes <= size && data[from + 1] == Magic1 &&
-            data[from + 2] == RecordingJournal::FormatVersion)
+        if (from + MagicBytes <= size && data[from + 1] == Magic1 && IsVersion(data[from + 2]))
             return from;
         ++from;
     }
     return size;
 }
 
-/// Accounts the damaged bytes [from, to) of a journal: about how many samples
-/// they held, never more than such bytes can hold. `before`: the last X of
-/// the good block before them (if any); `after`: the good block after them.
-void AccountDamage(RecordingJournal::ReadResult &result, const std::uint8_t *data, qint64 from, qint64 to,
-                   const qint64 *before, const RecordingJournal::Block *after)
+/// Accounts the damaged bytes of a journal per channel: about how many
+/// samples they held, never more than such bytes can hold. A channel with
+/// good blocks on both sides of damage lost the X its blocks skip; otherwise
+/// the headers of damaged blocks (those that still fit where they were
+/// found) tell the channel and the count.
+class LossAccount
 {
-    if (to <= from)
-        return;
-    const qint64 bytes = to - from;
-    std::uint64_t lost = 0;
-    BlockHeader header;
-    if (before && after && after->firstX > *before)
-        lost = std::uint64_t(after->firstX) - std::uint64_t(*before) - 1; // the X they skipped
-    else if (ParseHeader(data + from, bytes, header))
-        lost = header.count;
-    result.damagedBytes += bytes;
-    result.lostSamples += qint64(std::min<std::uint64_t>(lost, std::uint64_t(bytes / MinSampleBytes)));
-}
+public:
+    LossAccount(RecordingJournal::ReadResult &result, const std::uint8_t *data, qint64 size)
+        : m_result(result), m_data(data), m_size(size)
+    {
+        m_index.fill(-1);
+    }
+
+    /// The bytes [from, to) are in no good block.
+    void damage(qint64 from, qint64 to)
+    {
+        if (to <= from)
+            return;
+        m_result.damagedBytes += to - from;
+        ++m_regions;
+        BlockHeader h;
+        qint64 pos = from;
+        while (pos < to) {
+            if (!ParseHeader(m_data + pos, m_size - pos, h)) {
+                pos = NextCandidate(m_data, pos + 1, to);
+                continue;
+            }
+            const qint64 length = h.headerBytes + qint64(h.payloadBytes) + CrcBytes;
+            if (length > to - pos && to != m_size) {
+                pos = NextCandidate(m_data, pos + 1, to); // would run into the good block after
+                continue;
+            }
+            state(int(h.channel)).recent += h.count;
+            pos += length;
+        }
+    }
+
+    /// A good block was read.
+    void block(const RecordingJournal::Block &b)
+    {
+        const int index = indexOf(b.channel);
+        Channel &c = m_channels[std::size_t(index)];
+        RecordingJournal::ChannelSummary &summary = m_result.channels[std::size_t(index)];
+        if (summary.blocks > 0 && m_regions > c.regionsAtLast && b.firstX > summary.lastX) {
+            // The X it skipped; the headers seen meanwhile are part of them.
+            grant(index, std::uint64_t(b.firstX) - std::uint64_t(summary.lastX) - 1);
+            c.recent = 0;
+        }
+        c.held += std::exchange(c.recent, 0);
+        c.regionsAtLast = m_regions;
+        const qint64 count = qint64(b.values.size());
+        if (summary.blocks++ == 0)
+            summary.firstX = b.firstX;
+        summary.lastX = b.firstX + count - 1;
+        summary.samples += count;
+    }
+
+    /// After the last byte: the counts in damaged headers not covered by a
+    /// gap; the channels in order, those with nothing to tell left out.
+    void finish()
+    {
+        for (int channel = 0; channel <= RecordingJournal::MaxChannel; ++channel) {
+            const int index = m_index[std::size_t(channel)];
+            if (index >= 0)
+                grant(index, m_channels[std::size_t(index)].held + m_channels[std::size_t(index)].recent);
+        }
+        std::vector<RecordingJournal::ChannelSummary> &all = m_result.channels;
+        all.erase(std::remove_if(all.begin(), all.end(),
+                                 [](const auto &c) { return c.blocks == 0 && c.lostSamples == 0; }),
+                  all.end());
+        std::sort(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.channel < b.channel; });
+    }
+
+private:
+    struct Channel {
+        qint64 regionsAtLast = 0; ///< damaged places before its last good block
+        std::uint64_t held = 0;   ///< counts of its damaged headers no gap covers
+        std::uint64_t recent = 0; ///< ... and of those since its last good block
+    };
+
+    int indexOf(int channel)
+    {
+        int &index = m_index[std::size_t(channel)];
+        if (index < 0) {
+            index = int(m_channels.size());
+            m_channels.emplace_back();
+            m_result.channels.push_back({});
+            m_result.channels.back().channel = channel;
+        }
+        return index;
+    }
+    Channel &state(int channel) { return m_channels[std::size_t(indexOf(channel))]; }
+
+    void grant(int index, std::uint64_t lost)
+    {
+        const qint64 budget = m_result.damagedBytes / MinSampleBytes - m_result.lostSamples;
+        const qint64 granted =
+            qint64(std::min<std::uint64_t>(lost, std::uint64_t(std::max<qint64>(budget, 0))));
+        m_result.lostSamples += granted;
+        m_result.channels[std::size_t(index)].lostSamples += granted;
+    }
+
+    RecordingJournal::ReadResult &m_result;
+    const std::uint8_t *m_data;
+    qint64 m_size;
+    qint64 m_regions = 0;
+    std::array<int, RecordingJournal::MaxChannel + 1> m_index;
+    std::vector<Channel> m_channels;
+};
 } // namespace
+
+const RecordingJournal::ChannelSummary *RecordingJournal::ReadResult::channel(int channel) const
+{
+    const auto found =
+        std::lower_bound(channels.begin(), channels.end(), channel,
+                         [](const ChannelSummary &c, int wanted) { return c.channel < wanted; });
+    return found != channels.end() && found->channel == channel ? &*found : nullptr;
+}
 
 RecordingJournal::ReadResult RecordingJournal::Parse(const std::uint8_t *data, qint64 size,
                                                      const BlockVisitor &visit)
@@ -212,6 +322,7 @@ RecordingJournal::ReadResult RecordingJournal::Parse(const std::uint8_t *data, q
     ReadResult result;
     result.opened = true;
     result.fileBytes = size;
+    LossAccount losses(result, data, size);
     Block block;
     qint64 pos = 0;
     qint64 damageFrom = 0; // start of the bytes since the last good block
@@ -221,7 +332,8 @@ RecordingJournal::ReadResult RecordingJournal::Parse(const std::uint8_t *data, q
             pos = NextCandidate(data, pos + 1, size);
             continue;
         }
-        AccountDamage(result, data, damageFrom, pos, result.blocks > 0 ? &result.lastX : nullptr, &block);
+        losses.damage(damageFrom, pos);
+        losses.block(block);
         pos += length;
         damageFrom = pos;
         block.endOffset = pos;
@@ -235,10 +347,13 @@ RecordingJournal::ReadResult RecordingJournal::Parse(const std::uint8_t *data, q
         result.samples += count;
         ++result.blocks;
         result.validBytes = pos;
-        if (visit && !visit(block))
+        if (visit && !visit(block)) {
+            losses.finish();
             return result;
+        }
     }
-    AccountDamage(result, data, damageFrom, size, nullptr, nullptr);
+    losses.damage(damageFrom, size);
+    losses.finish();
     return result;
 }
 
@@ -264,18 +379,28 @@ RecordingJournal::ReadResult RecordingJournal::Read(const QString &path, const B
 
 QString RecordingJournal::PathBeside(const QString &settingsFilePath)
 {
-    return QFileInfo(settingsFilePath).absoluteDir().filePath(FileName);
+    return PathBeside(settingsFilePath, FileName);
+}
+
+QString RecordingJournal::PathBeside(const QString &settingsFilePath, QLatin1String fileName)
+{
+    return QFileInfo(settingsFilePath).absoluteDir().filePath(fileName);
 }
 
 namespace JournalFormat
 {
-void AppendBlock(QByteArray &out, qint64 firstX, int decimal, qint64 firstMs, qint64 count,
+void AppendBlock(QByteArray &out, int channel, qint64 firstX, int decimal, qint64 firstMs, qint64 count,
                  const std::uint8_t *payload, qsizetype payloadBytes)
 {
     const qsizetype start = out.size();
     out.append(char(Magic0));
     out.append(char(Magic1));
-    out.append(char(RecordingJournal::FormatVersion));
+    if (channel == 0) {
+        out.append(char(RecordingJournal::FormatVersion));
+    } else {
+        out.append(char(RecordingJournal::ChannelFormatVersion));
+        PutUnsigned(out, std::uint64_t(std::uint32_t(channel)));
+    }
     PutSigned(out, firstX);
     PutSigned(out, decimal);
     PutSigned(out, firstMs);
@@ -290,7 +415,7 @@ void AppendBlock(QByteArray &out, qint64 firstX, int decimal, qint64 firstMs, qi
 } // namespace JournalFormat
 
 QByteArray RecordingJournal::EncodeBlock(qint64 firstX, int decimal, const std::vector<qint32> &values,
-                                         const std::vector<qint64> &wallMs)
+                                         const std::vector<qint64> &wallMs, int channel)
 {
     QByteArray payload;
     std::int64_t lastValue = 0;
@@ -302,7 +427,7 @@ QByteArray RecordingJournal::EncodeBlock(qint64 firstX, int decimal, const std::
         lastMs = wallMs[i];
     }
     QByteArray block;
-    JournalFormat::AppendBlock(block, firstX, decimal, wallMs.empty() ? 0 : wallMs.front(),
+    JournalFormat::AppendBlock(block, channel, firstX, decimal, wallMs.empty() ? 0 : wallMs.front(),
                                qint64(std::min(values.size(), wallMs.size())),
                                reinterpret_cast<const std::uint8_t *>(payload.constData()), payload.size());
     return block;

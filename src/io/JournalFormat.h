@@ -8,7 +8,8 @@
 
 namespace JournalFormat
 {
-/// Appends one whole block: header, the encoded samples, CRC.
-void AppendBlock(QByteArray &out, qint64 firstX, int decimal, qint64 firstMs, qint64 count,
+/// Appends one whole block: header, the encoded samples, CRC. Channel 0 is
+/// written in the first version's layout, any other one names its channel.
+void AppendBlock(QByteArray &out, int channel, qint64 firstX, int decimal, qint64 firstMs, qint64 count,
                  const std::uint8_t *payload, qsizetype payloadBytes);
 } // namespace JournalFormat

@@ -42,12 +42,92 @@ void RecordingJournal::closeBlock()
 {
     if (m_blockCount == 0)
         return;
-    JournalFormat::AppendBlock(m_pending, m_blockFirstX, m_blockDecimal, m_blockFirstMs, m_blockCount,
+    JournalFormat::AppendBlock(m_pending, 0, m_blockFirstX, m_blockDecimal, m_blockFirstMs, m_blockCount,
                                m_payload.data(), qsizetype(m_payload.size()));
     m_pendingSamples += m_blockCount;
     m_blockCount = 0;
     m_payload.clear();
     ++m_stats.blocks;
+}
+
+namespace
+{
+void PutSigned(std::vector<std::uint8_t> &out, std::int64_t value)
+{
+    auto v = (std::uint64_t(value) << 1) ^ std::uint64_t(value >> 63);
+    while (v >= 0x80) {
+        out.push_back(std::uint8_t(v) | 0x80);
+        v >>= 7;
+    }
+    out.push_back(std::uint8_t(v));
+}
+} // namespace
+
+void RecordingJournal::append(int channel, qint64 sampleX, qint32 rawValue, int decimal, qint64 wallMs)
+{
+    if (channel == 0) {
+        append(sampleX, rawValue, decimal, wallMs);
+        return;
+    }
+    if (channel < 0 || channel > MaxChannel || !m_enabled || m_unavailable)
+        return;
+    if (std::size_t(channel) > m_channels.size())
+        m_channels.resize(std::size_t(channel));
+    ChannelBlock &b = m_channels[std::size_t(channel - 1)];
+    if (b.count == 0 || sampleX != b.nextX || decimal != b.decimal || b.count >= MaxBlockSamples) {
+        closeChannelBlock(channel, b);
+        b.firstX = sampleX;
+        b.decimal = decimal;
+        b.firstMs = wallMs;
+        b.lastMs = wallMs;
+        b.lastValue = 0;
+    }
+    const std::size_t before = b.payload.size();
+    PutSigned(b.payload, std::int64_t(rawValue) - b.lastValue);
+    PutSigned(b.payload, std::int64_t(std::uint64_t(wallMs) - std::uint64_t(b.lastMs)));
+    m_channelBytes += qsizetype(b.payload.size() - before);
+    b.lastValue = rawValue;
+    b.lastMs = wallMs;
+    b.nextX = sampleX + 1;
+    ++b.count;
+    ++m_stats.samples;
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+    if (qsizetype(m_payload.size()) + m_channelBytes + m_pending.size() >= FlushBytes)
+        flush();
+}
+
+void RecordingJournal::closeChannelBlock(int channel, ChannelBlock &block)
+{
+    if (block.count == 0)
+        return;
+    JournalFormat::AppendBlock(m_pending, channel, block.firstX, block.decimal, block.firstMs, block.count,
+                               block.payload.data(), qsizetype(block.payload.size()));
+    m_pendingSamples += block.count;
+    m_channelBytes -= qsizetype(block.payload.size());
+    block.count = 0;
+    block.payload.clear();
+    ++m_stats.blocks;
+}
+
+void RecordingJournal::closeAllBlocks()
+{
+    closeBlock();
+    if (m_channelBytes == 0)
+        return;
+    for (std::size_t i = 0; i < m_channels.size(); ++i)
+        closeChannelBlock(int(i) + 1, m_channels[i]);
+}
+
+void RecordingJournal::dropOpenBlocks()
+{
+    m_payload.clear();
+    m_blockCount = 0;
+    for (ChannelBlock &b : m_channels) {
+        b.payload.clear();
+        b.count = 0;
+    }
+    m_channelBytes = 0;
 }
 
 namespace
@@ -249,7 +329,7 @@ bool RecordingJournal::fail(const QString &reason)
 bool RecordingJournal::flush()
 {
     m_flushTimer.stop();
-    closeBlock();
+    closeAllBlocks();
     if (m_pending.isEmpty())
         return true;
     QElapsedTimer spent;
@@ -301,8 +381,7 @@ bool RecordingJournal::flush()
 void RecordingJournal::remove()
 {
     m_flushTimer.stop();
-    m_payload.clear();
-    m_blockCount = 0;
+    dropOpenBlocks();
     m_pending.clear();
     m_pendingSamples = 0;
     m_failing = false;

@@ -16,8 +16,16 @@
 //   succeeds again. Bytes of a failed write that reached the file are cut
 //   off, so the file stays a sequence of whole blocks.
 //
+// Channels: the single-module view records channel 0 (append() with four
+// arguments); a window that polls many modules records each one (and what it
+// computes from them) on a channel of its own, 1..MaxChannel, into a journal
+// file of its own ("Data.watch.journal", with its own lock). Every channel
+// keeps its own open block, so channels appended in turn (1, 2, ... every
+// round) do not break each other's blocks; a flush writes the open block of
+// every channel, all in the one write().
+//
 // File layout: a sequence of blocks, each
-//   'K' 'J' version(1)
+//   'K' 'J' version: 1 for channel 0; 2 followed by varint channel otherwise
 //   varint zigzag(first X), varint zigzag(decimal), varint zigzag(first time ms),
 //   varint count, varint payload length
 //   payload: per sample varint zigzag(value - previous value) (the first against 0)
@@ -25,17 +33,18 @@
 //   CRC-32 (IEEE) of everything before it in the block, 4 bytes little-endian.
 // Varints are little-endian base-128 (7 bits a byte, the high bit set on all
 // but the last). The samples of a block have consecutive X (first X, +1, ...)
-// and one decimal; a new block starts when either breaks.
+// and one decimal; a new block of the channel starts when either breaks.
 //
 // Reading takes every block that checks out (magic, bounds, CRC, payload);
 // damaged bytes are never read as values. After a block that does not check
 // out, reading goes on at the next place where a whole, sound block starts,
 // so damage costs the samples of the damaged blocks only. The result says
-// how many bytes were damaged and about how many samples they held (the gap
-// in X between the good blocks around them, or the count in a damaged
-// block's header at the start or the end; never more than the bytes could
-// hold). Only a regular file is read: a FIFO or a device in the journal's
-// place is never opened.
+// how many bytes were damaged and about how many samples they held, in all
+// and per channel (for a channel: the gap in X between its good blocks
+// around the damage, or else the count in the headers of its damaged
+// blocks; never more than the bytes could hold). A block of a channel above
+// MaxChannel is damage. Only a regular file is read: a FIFO or a device in
+// the journal's place is never opened.
 //
 // One program at a time: the journal is claimed with a lock file beside it
 // ("Data.journal.lock", released at the end of the run). A program that finds
@@ -70,16 +79,21 @@ class RecordingJournal : public QObject
     Q_OBJECT
 public:
     static constexpr QLatin1String FileName{"Data.journal"};
+    /// The journal of the window that watches many modules.
+    static constexpr QLatin1String WatchFileName{"Data.watch.journal"};
     static constexpr QLatin1String LockSuffix{".lock"};
     static constexpr int FlushIntervalMs = 500;
     static constexpr int SyncIntervalMs = 5000;
     static constexpr qsizetype FlushBytes = 64 * 1024;
     static constexpr qsizetype MaxPendingBytes = 16 * 1024 * 1024;
     static constexpr qsizetype MaxBlockSamples = 65536;
-    static constexpr std::uint8_t FormatVersion = 1;
+    static constexpr std::uint8_t FormatVersion = 1;        ///< blocks of channel 0
+    static constexpr std::uint8_t ChannelFormatVersion = 2; ///< blocks that name their channel
+    static constexpr int MaxChannel = 1023;
 
     /// The samples of one block, as read back.
     struct Block {
+        int channel = 0;
         qint64 firstX = 0;
         int decimal = 0;
         std::vector<qint32> values;
@@ -89,18 +103,31 @@ public:
     /// Return false to stop reading after this block.
     using BlockVisitor = std::function<bool(const Block &)>;
 
+    /// What one channel holds, as read back.
+    struct ChannelSummary {
+        int channel = 0;
+        qint64 blocks = 0;
+        qint64 samples = 0;
+        qint64 firstX = 0; ///< of its first block
+        qint64 lastX = 0;  ///< of its last block
+        qint64 lostSamples = 0;
+    };
+
     struct ReadResult {
         bool opened = false; ///< the file exists and could be read
         qint64 blocks = 0;   ///< whole blocks read (and visited)
         qint64 samples = 0;
-        qint64 firstX = 0;
-        qint64 lastX = 0;
+        qint64 firstX = 0; ///< of the first block read
+        qint64 lastX = 0;  ///< of the last block read
         qint64 firstMs = 0;
         qint64 lastMs = 0;
         qint64 validBytes = 0; ///< end of the last good block: the part to go on after
         qint64 fileBytes = 0;
         qint64 damagedBytes = 0; ///< bytes in no good block
         qint64 lostSamples = 0;  ///< about how many samples the damaged bytes held
+        /// Every channel with a good block or a lost sample, by channel.
+        std::vector<ChannelSummary> channels;
+        const ChannelSummary *channel(int channel) const;
         bool tailDropped() const { return validBytes < fileBytes; }
         QString error; ///< why the file could not be read
     };
@@ -113,10 +140,12 @@ public:
 
     /// The journal's place: "Data.journal" in the directory of the settings file.
     static QString PathBeside(const QString &settingsFilePath);
+    /// `fileName` (e.g. WatchFileName) in the directory of the settings file.
+    static QString PathBeside(const QString &settingsFilePath, QLatin1String fileName);
     /// One block as append() and flush() write it (for tests and fuzzing):
     /// consecutive X from firstX, one time per value.
     static QByteArray EncodeBlock(qint64 firstX, int decimal, const std::vector<qint32> &values,
-                                  const std::vector<qint64> &wallMs);
+                                  const std::vector<qint64> &wallMs, int channel = 0);
 
     explicit RecordingJournal(const QString &path, QObject *parent = nullptr);
     /// Writes what is still in memory; the file stays (a program that ends
@@ -127,7 +156,8 @@ public:
 
     QString path() const { return m_path; }
 
-    /// Records one sample. Cheap: the bytes reach the file with the next flush.
+    /// Records one sample on channel 0. Cheap: the bytes reach the file with
+    /// the next flush.
     void append(qint64 sampleX, qint32 rawValue, int decimal, qint64 wallMs)
     {
         if (!m_enabled || m_unavailable)
@@ -147,6 +177,11 @@ public:
         if (qsizetype(m_payload.size()) + m_pending.size() >= FlushBytes)
             flush();
     }
+
+    /// Records one sample on `channel` (0..MaxChannel; any other is not
+    /// recorded). X counts on per channel: for a window that polls round
+    /// after round, the round number.
+    void append(int channel, qint64 sampleX, qint32 rawValue, int decimal, qint64 wallMs);
 
     /// Writes every sample appended so far to the file (one write()). False
     /// when the write failed (the samples stay in memory for the next try).
@@ -193,7 +228,7 @@ public:
     void setEnabled(bool enabled) { m_enabled = enabled; }
     bool isEnabled() const { return m_enabled; }
     /// Samples waiting in memory for the next flush.
-    bool hasPending() const { return m_blockCount > 0 || !m_pending.isEmpty(); }
+    bool hasPending() const { return m_blockCount > 0 || m_channelBytes > 0 || !m_pending.isEmpty(); }
     QString lastError() const { return m_lastError; }
 
     struct Stats {
@@ -216,6 +251,10 @@ signals:
 private:
     void startBlock(qint64 sampleX, int decimal, qint64 wallMs);
     void closeBlock();
+    struct ChannelBlock;
+    void closeChannelBlock(int channel, ChannelBlock &block);
+    void closeAllBlocks();
+    void dropOpenBlocks();
     void putSigned(std::int64_t value)
     {
         auto v = (std::uint64_t(value) << 1) ^ std::uint64_t(value >> 63);
@@ -253,6 +292,19 @@ private:
     qint64 m_nextX = 0;
     std::int64_t m_lastValue = 0;
     qint64 m_lastMs = 0;
+    // The blocks being built for channels 1..MaxChannel (at index channel - 1).
+    struct ChannelBlock {
+        std::vector<std::uint8_t> payload;
+        qint64 firstX = 0;
+        int decimal = 0;
+        qint64 firstMs = 0;
+        qint64 count = 0;
+        qint64 nextX = 0;
+        std::int64_t lastValue = 0;
+        qint64 lastMs = 0;
+    };
+    std::vector<ChannelBlock> m_channels;
+    qsizetype m_channelBytes = 0; ///< payload bytes of their open blocks
     /// Whole blocks not yet written.
     QByteArray m_pending;
     qint64 m_pendingSamples = 0;
