@@ -151,7 +151,7 @@ This run uses the default settings; before settings are saved, the original is k
     </message>
     <message>
         <source>横坐标标为采样的时钟时间（时:分:秒）</source>
-        <translation>Label the horizontal axis with the samples' clock time (HH:MM:SS)</translation>
+        <translation>Label the horizontal axis with the samples&apos; clock time (HH:MM:SS)</translation>
     </message>
     <message>
         <source>图形为空</source>
@@ -346,7 +346,7 @@ The current user may not use this serial port: add the user to the &quot;dialout
     </message>
     <message>
         <source>记录文件的锁 %1 无法判断（空的、无法读取或来自另一台计算机）。</source>
-        <translation>The journal's lock %1 cannot be judged (empty, unreadable or from another computer).</translation>
+        <translation>The journal&apos;s lock %1 cannot be judged (empty, unreadable or from another computer).</translation>
     </message>
     <message>
         <source>记录文件 %1 无法改名。</source>
@@ -494,6 +494,14 @@ The current user may not use this serial port: add the user to the &quot;dialout
     <message>
         <source>扫描已停止：%1</source>
         <translation>Scan stopped: %1</translation>
+    </message>
+    <message>
+        <source>将找到的模块加入监视(&amp;W)</source>
+        <translation>Add found modules to &amp;watch</translation>
+    </message>
+    <message>
+        <source>没有找到模块。请先扫描总线。</source>
+        <translation>No modules found. Scan the bus first.</translation>
     </message>
 </context>
 <context>
@@ -912,6 +920,10 @@ The file was kept as %1.</translation>
         <source>MQTT：未连接</source>
         <translation>MQTT: not connected</translation>
     </message>
+    <message>
+        <source>总线监视(&amp;W)...</source>
+        <translation>Bus &amp;Watch...</translation>
+    </message>
 </context>
 <context>
     <name>TfrmMqttSettings</name>
@@ -937,7 +949,7 @@ The file was kept as %1.</translation>
     </message>
     <message>
         <source>主题中的生产线名称：kelvarin/&lt;名称&gt;/&lt;地址&gt;/state</source>
-        <translation>The line's name in the topics: kelvarin/&lt;name&gt;/&lt;address&gt;/state</translation>
+        <translation>The line&apos;s name in the topics: kelvarin/&lt;name&gt;/&lt;address&gt;/state</translation>
     </message>
     <message>
         <source>用户名(&amp;U)</source>
@@ -957,7 +969,7 @@ The file was kept as %1.</translation>
     </message>
     <message>
         <source>mqtts 连接使用的 CA 证书（PEM）；为空时使用系统的证书。</source>
-        <translation>CA certificates (PEM) for mqtts connections; empty: the system's certificates.</translation>
+        <translation>CA certificates (PEM) for mqtts connections; empty: the system&apos;s certificates.</translation>
     </message>
     <message>
         <source>浏览(&amp;R)...</source>
@@ -999,7 +1011,7 @@ Published %2, dropped %3, replaced by the rate limit %4</translation>
     </message>
     <message>
         <source>服务器地址“%1”无效，应为 mqtt://主机:端口 或 mqtts://主机:端口。</source>
-        <translation>The broker address "%1" is not valid; it must be mqtt://host:port or mqtts://host:port.</translation>
+        <translation>The broker address &quot;%1&quot; is not valid; it must be mqtt://host:port or mqtts://host:port.</translation>
     </message>
     <message>
         <source>设置未能写入文件 Data.ini：</source>
@@ -1119,7 +1131,7 @@ Published %2, dropped %3, replaced by the rate limit %4</translation>
         <translation>Terminator</translation>
     </message>
     <message>
-        <source>　丢弃的错误帧：%1</source>
+        <source>&#x3000;丢弃的错误帧：%1</source>
         <translation>   Faulty frames dropped: %1</translation>
     </message>
 </context>
@@ -1482,6 +1494,456 @@ Published %2, dropped %3, replaced by the rate limit %4</translation>
     <message>
         <source>波特率“%1”不是有效的整数，请选择一个波特率。</source>
         <translation>The baud rate &quot;%1&quot; is not a valid whole number; please choose a baud rate.</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmWatch</name>
+    <message>
+        <source>总线监视</source>
+        <translation>Bus Watch</translation>
+    </message>
+    <message>
+        <source>开始监视(&amp;S)</source>
+        <translation>&amp;Start Watch</translation>
+    </message>
+    <message>
+        <source>停止监视(&amp;T)</source>
+        <translation>S&amp;top Watch</translation>
+    </message>
+    <message>
+        <source>间隔(ms)</source>
+        <translation>Interval (ms)</translation>
+    </message>
+    <message>
+        <source>统计时长(s)</source>
+        <translation>Statistics (s)</translation>
+    </message>
+    <message>
+        <source>按图表可见范围统计(&amp;V)</source>
+        <translation>Statistics of &amp;visible range</translation>
+    </message>
+    <message>
+        <source>报警时响铃(&amp;P)</source>
+        <translation>Bee&amp;p on alarm</translation>
+    </message>
+    <message>
+        <source>设置模块(&amp;M)...</source>
+        <translation>&amp;Modules...</translation>
+    </message>
+    <message>
+        <source>确认报警(&amp;A)</source>
+        <translation>&amp;Acknowledge</translation>
+    </message>
+    <message>
+        <source>保存报警列表(&amp;L)...</source>
+        <translation>Save alarm &amp;list...</translation>
+    </message>
+    <message>
+        <source>清除数据(&amp;C)</source>
+        <translation>&amp;Clear Data</translation>
+    </message>
+    <message>
+        <source>仅导出可见范围(&amp;R)</source>
+        <translation>Export visible &amp;range only</translation>
+    </message>
+    <message>
+        <source>导出 CSV(&amp;E)...</source>
+        <translation>&amp;Export CSV...</translation>
+    </message>
+    <message>
+        <source>导入 CSV(&amp;I)...</source>
+        <translation>&amp;Import CSV...</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>没有可导出的数据。</source>
+        <translation>There is no data to export.</translation>
+    </message>
+    <message>
+        <source>正在导出数据...</source>
+        <translation>Exporting data...</translation>
+    </message>
+    <message>
+        <source>数据已导出到 %1</source>
+        <translation>Data exported to %1</translation>
+    </message>
+    <message>
+        <source>导出已取消，文件未写入。</source>
+        <translation>Export cancelled; no file written.</translation>
+    </message>
+    <message>
+        <source>数据无法导出：%1</source>
+        <translation>The data could not be exported: %1</translation>
+    </message>
+    <message>
+        <source>正在监视，不能导入。请先停止监视。</source>
+        <translation>Watching; cannot import. Stop the watch first.</translation>
+    </message>
+    <message>
+        <source>导入</source>
+        <translation>Importing</translation>
+    </message>
+    <message>
+        <source>正在导入数据...</source>
+        <translation>Importing data...</translation>
+    </message>
+    <message>
+        <source>已导入 %1</source>
+        <translation>Imported %1</translation>
+    </message>
+    <message>
+        <source>导入已取消，已读入的数据保留在图表中。</source>
+        <translation>Import cancelled; the data read so far stays in the chart.</translation>
+    </message>
+    <message>
+        <source>数据无法导入：%1</source>
+        <translation>The data could not be imported: %1</translation>
+    </message>
+    <message>
+        <source>合计</source>
+        <translation>Sum</translation>
+    </message>
+    <message>
+        <source>平均</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>差值</source>
+        <translation>Difference</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>数值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>时间(s)</source>
+        <translation>Age (s)</translation>
+    </message>
+    <message>
+        <source>应答</source>
+        <translation>Answers</translation>
+    </message>
+    <message>
+        <source>超时</source>
+        <translation>Time-outs</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>最小</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <source>最大</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <source>标准差</source>
+        <translation>Std. dev.</translation>
+    </message>
+    <message>
+        <source>监视设置无法写入设置文件：%1</source>
+        <translation>The watch setup could not be written to the settings file: %1</translation>
+    </message>
+    <message>
+        <source>模块 %1</source>
+        <translation>Module %1</translation>
+    </message>
+    <message>
+        <source>添加模块</source>
+        <translation>Adding modules</translation>
+    </message>
+    <message>
+        <source>监视列表中没有模块。请先设置模块或从总线扫描添加。</source>
+        <translation>The watch has no modules. Set them up first or add them from the bus scan.</translation>
+    </message>
+    <message>
+        <source>串口未打开，不能监视。请先打开串口。</source>
+        <translation>The serial port is not open; cannot watch. Open the port first.</translation>
+    </message>
+    <message>
+        <source>总线扫描正在进行，请等扫描结束后再试。</source>
+        <translation>A bus scan is running; try again when it has ended.</translation>
+    </message>
+    <message>
+        <source>开始监视</source>
+        <translation>Starting the watch</translation>
+    </message>
+    <message>
+        <source>监视无法开始。</source>
+        <translation>The watch could not start.</translation>
+    </message>
+    <message>
+        <source>监视已停止：串口已关闭。</source>
+        <translation>The watch stopped: the serial port was closed.</translation>
+    </message>
+    <message>
+        <source>监视已停止：%1</source>
+        <translation>The watch stopped: %1</translation>
+    </message>
+    <message>
+        <source>监视已停止</source>
+        <translation>Watch stopped</translation>
+    </message>
+    <message>
+        <source>更改模块或计算通道</source>
+        <translation>Changing the modules or channels</translation>
+    </message>
+    <message>
+        <source>等待应答</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>正常</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>未应答</source>
+        <translation>No answer</translation>
+    </message>
+    <message>
+        <source>失去联系</source>
+        <translation>Lost</translation>
+    </message>
+    <message>
+        <source>超限报警</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>超限（已确认）</source>
+        <translation>Outside (acknowledged)</translation>
+    </message>
+    <message>
+        <source>已回到限内，待确认</source>
+        <translation>Back inside, not acknowledged</translation>
+    </message>
+    <message>
+        <source>报警：%1 = %2%3，高于上限 %4%3</source>
+        <translation>Alarm: %1 = %2%3, above the high limit %4%3</translation>
+    </message>
+    <message>
+        <source>报警：%1 = %2%3，低于下限 %4%3</source>
+        <translation>Alarm: %1 = %2%3, below the low limit %4%3</translation>
+    </message>
+    <message>
+        <source>报警列表是空的。</source>
+        <translation>The alarm list is empty.</translation>
+    </message>
+    <message>
+        <source>报警列表无法保存：%1</source>
+        <translation>The alarm list could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>报警列表已保存到 %1</source>
+        <translation>Alarm list saved to %1</translation>
+    </message>
+    <message>
+        <source>清除数据</source>
+        <translation>Clearing the data</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>Note</translation>
+    </message>
+    <message>
+        <source>%1会清除图表中监视的数据。尚未导出的数据将丢失。
+
+继续吗？</source>
+        <translation>%1 clears the watched data in the chart. Data not exported will be lost.
+
+Go on?</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>报警：%1</source>
+        <translation>Alarm: %1</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>第 %1 轮，每秒 %2 轮</source>
+        <translation>Round %1, %2 rounds/s</translation>
+    </message>
+    <message>
+        <source>显示导入的文件</source>
+        <translation>Showing an imported file</translation>
+    </message>
+    <message>
+        <source>监视未运行</source>
+        <translation>Not watching</translation>
+    </message>
+    <message>
+        <source>过期</source>
+        <translation>Stale</translation>
+    </message>
+</context>
+<context>
+    <name>TfrmWatchSetup</name>
+    <message>
+        <source>监视设置</source>
+        <translation>Watch Setup</translation>
+    </message>
+    <message>
+        <source>模块</source>
+        <translation>Modules</translation>
+    </message>
+    <message>
+        <source>添加模块(&amp;A)</source>
+        <translation>&amp;Add Module</translation>
+    </message>
+    <message>
+        <source>删除模块(&amp;D)</source>
+        <translation>&amp;Delete Module</translation>
+    </message>
+    <message>
+        <source>使用当前小数位和单位(&amp;U)</source>
+        <translation>&amp;Use current decimals and unit</translation>
+    </message>
+    <message>
+        <source>计算通道</source>
+        <translation>Computed channels</translation>
+    </message>
+    <message>
+        <source>添加通道(&amp;C)</source>
+        <translation>Add &amp;Channel</translation>
+    </message>
+    <message>
+        <source>删除通道(&amp;R)</source>
+        <translation>&amp;Remove Channel</translation>
+    </message>
+    <message>
+        <source>超时(ms)</source>
+        <translation>Time-out (ms)</translation>
+    </message>
+    <message>
+        <source>连续未应答几次判为失去</source>
+        <translation>Misses in a row until lost</translation>
+    </message>
+    <message>
+        <source>失去后每几轮询问一次</source>
+        <translation>Ask a lost module every n rounds</translation>
+    </message>
+    <message>
+        <source>合计</source>
+        <translation>Sum</translation>
+    </message>
+    <message>
+        <source>平均</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>差值（第一减第二）</source>
+        <translation>Difference (first minus second)</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>小数位</source>
+        <translation>Decimals</translation>
+    </message>
+    <message>
+        <source>单位</source>
+        <translation>Unit</translation>
+    </message>
+    <message>
+        <source>绘图</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Low limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>High limit</translation>
+    </message>
+    <message>
+        <source>类型</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>成员（模块序号，逗号分隔）</source>
+        <translation>Members (module numbers, comma-separated)</translation>
+    </message>
+    <message>
+        <source>模块 %1</source>
+        <translation>Module %1</translation>
+    </message>
+    <message>
+        <source>%1：下限和上限须为数字或留空。</source>
+        <translation>%1: the limits must be numbers or empty.</translation>
+    </message>
+    <message>
+        <source>%1：名称不能为空。</source>
+        <translation>%1: the name must not be empty.</translation>
+    </message>
+    <message>
+        <source>%1：名称“%2”已有，每个模块和通道须有自己的名称。</source>
+        <translation>%1: the name &quot;%2&quot; is taken; every module and channel needs its own name.</translation>
+    </message>
+    <message>
+        <source>最多监视 %1 个模块。</source>
+        <translation>At most %1 modules can be watched.</translation>
+    </message>
+    <message>
+        <source>模块第 %1 行</source>
+        <translation>Module row %1</translation>
+    </message>
+    <message>
+        <source>%1：地址须为 1 到 %2 之间的整数。</source>
+        <translation>%1: the address must be a whole number from 1 to %2.</translation>
+    </message>
+    <message>
+        <source>%1：地址 %2 已在列表中。</source>
+        <translation>%1: address %2 is already in the list.</translation>
+    </message>
+    <message>
+        <source>%1：小数位须为 %2 到 %3 之间的整数。</source>
+        <translation>%1: the decimals must be a whole number from %2 to %3.</translation>
+    </message>
+    <message>
+        <source>最多 %1 个计算通道。</source>
+        <translation>At most %1 computed channels.</translation>
+    </message>
+    <message>
+        <source>计算通道第 %1 行</source>
+        <translation>Channel row %1</translation>
+    </message>
+    <message>
+        <source>%1：成员须为模块的序号（1 到 %2），以逗号分隔。</source>
+        <translation>%1: the members must be module numbers (1 to %2), separated by commas.</translation>
+    </message>
+    <message>
+        <source>%1：差值须有两个成员。</source>
+        <translation>%1: a difference needs two members.</translation>
+    </message>
+    <message>
+        <source>%1：至少须有一个成员。</source>
+        <translation>%1: at least one member is needed.</translation>
     </message>
 </context>
 <context>

@@ -12,11 +12,14 @@
 #include "parameters/PasswordUnit.h"
 #include "parameters/ReadAllParamUnit.h"
 #include "parameters/SpecailParamsUnit.h"
+#include "settings/MqttPublishing.h"
 #include "settings/MqttSettingsUnit.h"
 #include "settings/SystemParamsUnit.h"
+#include "watch/WatchUnit.h"
 #include "widgets/Prompter.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -113,7 +116,25 @@ AppWindows::AppWindows(SettingsFile settings, int replyTimeoutMs)
     m_windows.push_back(m_monitor);
     m_busScan = new TfrmBusScan(*m_session, m_main);
     m_windows.push_back(m_busScan);
-    m_main->setDialogs({m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan, m_mqttSettings});
+    // The watch of several modules: its own window beside the main one.
+    m_watch = new TfrmWatch(*m_session, *m_settings, m_main);
+    m_windows.push_back(m_watch);
+    QObject::connect(m_busScan, &TfrmBusScan::addToWatch, m_watch, &TfrmWatch::AddModules);
+    MqttPublishing *mqtt = &m_main->mqtt();
+    QObject::connect(m_watch, &TfrmWatch::moduleValueRead, mqtt,
+                     [mqtt](int address, qint64 raw, int decimals, const QString &unit, qint64 ms) {
+                         mqtt->PublishValue(address, raw, decimals, unit, QDateTime::fromMSecsSinceEpoch(ms));
+                     });
+    QObject::connect(m_watch, &TfrmWatch::channelComputed, mqtt,
+                     [mqtt](const QString &name, double value, const QString &unit, qint64 ms) {
+                         mqtt->PublishChannel(name, value, unit, QDateTime::fromMSecsSinceEpoch(ms));
+                     });
+    QObject::connect(m_watch, &TfrmWatch::alarmChanged, mqtt,
+                     [mqtt](const QString &name, const QString &text, bool active, qint64 ms) {
+                         mqtt->PublishAlarm(name, text, active, QDateTime::fromMSecsSinceEpoch(ms));
+                     });
+    m_main->setDialogs(
+        {m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan, m_mqttSettings, m_watch});
     // Told once the main window is up (the first events after it is shown).
     QTimer::singleShot(0, m_main, [main = m_main, settings = m_settings.get()] {
         TellSettingsFileProblem(main, *settings);

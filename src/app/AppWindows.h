@@ -20,6 +20,7 @@ class TfrmCalibrate;
 class TfrmMqttSettings;
 class TfrmProtocolMonitor;
 class TfrmSystemParams;
+class TfrmWatch;
 
 class AppWindows
 {
@@ -55,6 +56,7 @@ public:
     TfrmProtocolMonitor *monitor() const { return m_monitor; }
     TfrmBusScan *busScan() const { return m_busScan; }
     TfrmMqttSettings *mqttSettings() const { return m_mqttSettings; }
+    TfrmWatch *watch() const { return m_watch; }
 
 private:
     std::unique_ptr<SettingsStore> m_settings;
@@ -66,5 +68,6 @@ private:
     TfrmProtocolMonitor *m_monitor = nullptr;
     TfrmBusScan *m_busScan = nullptr;
     TfrmMqttSettings *m_mqttSettings = nullptr;
+    TfrmWatch *m_watch = nullptr;
     std::vector<QWidget *> m_windows; // in creation order
 };

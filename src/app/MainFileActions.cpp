@@ -6,14 +6,13 @@
 #include "chart/SmoothingFilter.h"
 #include "io/SettingsKeys.h"
 #include "ui_MainUnit.h"
+#include "widgets/FileProgress.h"
 #include "widgets/Prompter.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProgressDialog>
 
 // The main window's work on the samples: clearing, smoothing, export and
 // import, and the recording journal's restore after a crash.
@@ -33,52 +32,6 @@ QString ImportFilter()
 }
 const QString DataFileSuffix = QStringLiteral("txt");
 
-constexpr int FileProgressShowAfterMs = 500; // quick exports and imports show no progress window
-constexpr int FileProgressEventsEveryMs = 50;
-constexpr int FileProgressSteps = 1000;
-
-/// The progress window of a long export or import. Keeps the program
-/// responsive: every FileProgressEventsEveryMs (and at the first report) it
-/// updates the bar and handles the waiting events, among them the Cancel
-/// button.
-class FileProgress
-{
-public:
-    FileProgress(QWidget *parent, const QString &label)
-        : m_dialog(label, QCoreApplication::translate("TfrmMain", "取消"), 0, FileProgressSteps, parent)
-    {
-        // Nothing else of the program takes input while the file is worked
-        // on: the samples must not change under it.
-        m_dialog.setWindowModality(Qt::ApplicationModal);
-        m_dialog.setMinimumDuration(FileProgressShowAfterMs);
-        m_dialog.setAutoReset(false);
-        m_dialog.setAutoClose(false);
-    }
-
-    /// The callback for the sample-data functions; false once cancelled.
-    SampleProgress callback()
-    {
-        return [this](qint64 done, qint64 total) { return report(done, total); };
-    }
-
-private:
-    bool report(qint64 done, qint64 total)
-    {
-        if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < FileProgressEventsEveryMs)
-            return !m_dialog.wasCanceled();
-        m_sinceEvents.start();
-        const double part = total > 0 ? double(done) / double(total) : 0.0;
-        m_dialog.setValue(int(part * FileProgressSteps));
-        // Until the window shows, input waits; once it shows, it is modal and
-        // only its Cancel button takes input.
-        QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
-                                                             : QEventLoop::ExcludeUserInputEvents);
-        return !m_dialog.wasCanceled();
-    }
-
-    QProgressDialog m_dialog;
-    QElapsedTimer m_sinceEvents;
-};
 } // namespace
 
 // --- Recording journal -----------------------------------------------------

@@ -14,6 +14,7 @@
 #include "settings/MqttPublishing.h"
 #include "settings/SystemParamsUnit.h"
 #include "ui_MainUnit.h"
+#include "watch/WatchUnit.h"
 #include "widgets/ModalRunner.h"
 #include "widgets/Prompter.h"
 
@@ -116,7 +117,10 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     QAction *busScan = m_popupMenu1->addAction(tr("总线扫描(&N)..."), this, &TfrmMain::mnuBusScanClick);
     busScan->setObjectName(QStringLiteral("mnuBusScan"));
     busScan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
-    addActions({monitor, busScan});
+    QAction *watch = m_popupMenu1->addAction(tr("总线监视(&W)..."), this, &TfrmMain::mnuWatchClick);
+    watch->setObjectName(QStringLiteral("mnuWatch"));
+    watch->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    addActions({monitor, busScan, watch});
     SetUpMqtt();
     m_popupMenu1->addSeparator()->setObjectName(QStringLiteral("N6"));
     AddLanguageMenu(m_popupMenu1, m_settings, this);
@@ -543,6 +547,8 @@ void TfrmMain::sttValueDblClick()
 void TfrmMain::mnuProtocolMonitorClick() { ShowToolWindow(m_dialogs.monitor); }
 
 void TfrmMain::mnuBusScanClick() { ShowToolWindow(m_dialogs.busScan); }
+
+void TfrmMain::mnuWatchClick() { ShowToolWindow(m_dialogs.watch); }
 
 void TfrmMain::mnuAboutClick()
 {

@@ -27,6 +27,7 @@ class TfrmCalibrate;
 class TfrmMqttSettings;
 class TfrmProtocolMonitor;
 class TfrmSystemParams;
+class TfrmWatch;
 struct ParameterWindows;
 
 namespace Ui
@@ -43,6 +44,7 @@ struct MainDialogs {
     TfrmProtocolMonitor *monitor = nullptr;
     TfrmBusScan *busScan = nullptr;
     TfrmMqttSettings *mqttSettings = nullptr;
+    TfrmWatch *watch = nullptr;
 };
 
 class TfrmMain : public QMainWindow
@@ -155,6 +157,7 @@ public slots:
     void sttValueDblClick();
     void mnuProtocolMonitorClick();
     void mnuBusScanClick();
+    void mnuWatchClick();
     void mnuMqttClick();
     void mnuAboutClick();
     /// Refreshes the port list (system ports sorted as text, plus a saved

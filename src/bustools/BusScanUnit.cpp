@@ -35,6 +35,7 @@ TfrmBusScan::TfrmBusScan(ModuleSession &session, QWidget *parent)
     connect(m_ui->btnStart, &QPushButton::clicked, this, &TfrmBusScan::btnStartClick);
     connect(m_ui->btnStop, &QPushButton::clicked, this, &TfrmBusScan::btnStopClick);
     connect(m_ui->btnUse, &QPushButton::clicked, this, &TfrmBusScan::btnUseClick);
+    connect(m_ui->btnWatch, &QPushButton::clicked, this, &TfrmBusScan::btnWatchClick);
     connect(m_ui->btnClose, &QPushButton::clicked, this, &TfrmBusScan::reject);
     connect(m_ui->lvModules, &QTreeWidget::itemDoubleClicked, this, &TfrmBusScan::lvModulesDblClick);
     connect(m_ui->lvModules, &QTreeWidget::itemSelectionChanged, this,
@@ -99,6 +100,16 @@ void TfrmBusScan::lvModulesDblClick(QTreeWidgetItem *item)
 {
     if (item)
         UseAddress(DeviceAddress(item->data(ColAddress, AddressRole).toInt()));
+}
+
+void TfrmBusScan::btnWatchClick()
+{
+    QList<DeviceAddress> addresses;
+    for (int row = 0; row < m_ui->lvModules->topLevelItemCount(); ++row)
+        addresses << DeviceAddress(m_ui->lvModules->topLevelItem(row)->data(ColAddress, AddressRole).toInt());
+    if (addresses.isEmpty())
+        return Tell(tr("没有找到模块。请先扫描总线。"));
+    emit addToWatch(addresses);
 }
 
 void TfrmBusScan::reject()

@@ -35,9 +35,14 @@ public slots:
     /// Makes the module of the selected row the current one.
     void btnUseClick();
     void lvModulesDblClick(QTreeWidgetItem *item);
+    /// Hands every module found to the watch.
+    void btnWatchClick();
 
     /// Closing the window stops a scan in progress.
     void reject() override;
+
+signals:
+    void addToWatch(const QList<DeviceAddress> &addresses);
 
 private:
     void ScanListening();

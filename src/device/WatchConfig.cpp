@@ -121,6 +121,8 @@ WatchConfig WatchConfig::Read(const SettingsStore &store)
     config.timeoutMs = store.Read(WatchTimeout);
     config.lostAfter = store.Read(WatchLostAfter);
     config.lostRetry = store.Read(WatchLostRetry);
+    config.statisticsSeconds = store.Read(WatchStatisticsSeconds);
+    config.beep = store.Read(WatchBeep) != 0;
     if (!store.SectionExists(SectionWatch))
         return config;
 
@@ -181,6 +183,8 @@ bool WatchConfig::Write(SettingsStore &store) const
     store.WriteInteger(SectionWatch, WatchTimeout.key, timeoutMs);
     store.WriteInteger(SectionWatch, WatchLostAfter.key, lostAfter);
     store.WriteInteger(SectionWatch, WatchLostRetry.key, lostRetry);
+    store.WriteInteger(SectionWatch, WatchStatisticsSeconds.key, statisticsSeconds);
+    store.WriteInteger(SectionWatch, WatchBeep.key, beep ? 1 : 0);
     for (int n = 1; n <= WatchModulesMax; ++n) {
         const bool stored = n <= modules.size();
         if (!stored && store.ReadString(SectionWatch, ModuleKey(n), {}).isEmpty())
@@ -225,5 +229,6 @@ void WatchConfig::ApplyTo(BusWatch &watch) const
     watch.setTimeoutMs(timeoutMs);
     watch.setLostAfter(lostAfter);
     watch.setLostRetry(lostRetry);
+    watch.setStatisticsWindowMs(qint64(statisticsSeconds) * 1000);
     watch.setModules(modules);
 }

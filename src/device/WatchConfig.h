@@ -40,6 +40,8 @@ struct WatchConfig {
     int timeoutMs = SettingsKeys::WatchTimeout.defaultValue;
     int lostAfter = SettingsKeys::WatchLostAfter.defaultValue;
     int lostRetry = SettingsKeys::WatchLostRetry.defaultValue;
+    int statisticsSeconds = SettingsKeys::WatchStatisticsSeconds.defaultValue;
+    bool beep = SettingsKeys::WatchBeep.defaultValue != 0;
 
     bool operator==(const WatchConfig &) const = default;
 

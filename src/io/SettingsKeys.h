@@ -157,6 +157,10 @@ inline constexpr IntegerSetting WatchTimeout{SectionWatch, QLatin1String("Timeou
 inline constexpr IntegerSetting WatchLostAfter{SectionWatch, QLatin1String("LostAfter"), 3, 1, 1000};
 /// A lost module is asked every this many rounds.
 inline constexpr IntegerSetting WatchLostRetry{SectionWatch, QLatin1String("LostRetry"), 10, 1, 10000};
+/// The "last N seconds" of the watch's statistics.
+inline constexpr IntegerSetting WatchStatisticsSeconds{SectionWatch, QLatin1String("StatisticsSeconds"), 60, 1, 86400};
+/// Whether a new alarm beeps: 0 or 1.
+inline constexpr IntegerSetting WatchBeep{SectionWatch, QLatin1String("Beep"), 0, 0, 1};
 
 // "MQTT" (added later: files without it publish nothing). Publishing every
 // value the main window reads to a plant's MQTT broker:

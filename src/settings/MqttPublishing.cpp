@@ -146,6 +146,18 @@ void MqttPublishing::PublishValue(int address, qint64 rawValue, int decimals, co
         m_publisher->publishValue(address, rawValue, decimals, unit, ts);
 }
 
+void MqttPublishing::PublishChannel(const QString &name, double value, const QString &unit, const QDateTime &ts)
+{
+    if (m_publisher)
+        m_publisher->publishChannel(name, value, unit, ts);
+}
+
+void MqttPublishing::PublishAlarm(const QString &name, const QString &text, bool active, const QDateTime &ts)
+{
+    if (m_publisher)
+        m_publisher->publishAlarm(name, text, active, ts);
+}
+
 void MqttPublishing::SetReconnectDelays(int minMs, int maxMs)
 {
     m_reconnectMinMs = minMs;

@@ -65,6 +65,10 @@ public:
 
     /// Queues a module's value when publishing is on; never blocks.
     void PublishValue(int address, qint64 rawValue, int decimals, const QString &unit, const QDateTime &ts);
+    /// Queues a computed channel's value (the watch's sums) when publishing is on.
+    void PublishChannel(const QString &name, double value, const QString &unit, const QDateTime &ts);
+    /// Queues a channel's alarm state when publishing is on.
+    void PublishAlarm(const QString &name, const QString &text, bool active, const QDateTime &ts);
 
     /// Reconnection back-off of the publishers started from now on.
     void SetReconnectDelays(int minMs, int maxMs);

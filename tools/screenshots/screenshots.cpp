@@ -29,6 +29,8 @@
 #include "parameters/ReadAllParamUnit.h"
 #include "ui_BusScanUnit.h"
 #include "ui_MainUnit.h"
+#include "ui_WatchUnit.h"
+#include "watch/WatchUnit.h"
 #include "widgets/ModalRunner.h"
 #include "widgets/Prompter.h"
 #include "widgets/SpinEdit.h"
@@ -64,7 +66,7 @@ struct OtherModule {
     int address;
     int load;
 };
-constexpr OtherModule OtherModules[] = {{5, 12153}, {12, 1026}};
+constexpr OtherModule OtherModules[] = {{5, 12153}, {12, 1026}, {20, 15890}};
 /// AD noise of the simulated sensor, +-counts (+-150.0 kg at one decimal).
 constexpr int NoiseCounts = 1500;
 
@@ -96,8 +98,24 @@ constexpr int ReferencePV = 50000;
 
 // Bus scan.
 constexpr int ScanFrom = 1;
-constexpr int ScanTo = 16;
+constexpr int ScanTo = 24;
 constexpr int ScanTimeoutMs = 50;
+
+// The watch: the four modules of a platform scale, each swinging a little, and their sum.
+struct WatchedModule {
+    int address;
+    const char *name; // UTF-8
+    int load;
+    int swing;
+    int periodMs;
+};
+constexpr WatchedModule WatchedModules[] = {{1, "左前", 21000, 2500, 2300},
+                                            {5, "右前", 18500, 3000, 3100},
+                                            {12, "左后", 16000, 2000, 1900},
+                                            {20, "右后", 19500, 3500, 2700}};
+constexpr int WatchIntervalMs = 20;
+constexpr int WatchRounds = 600;
+constexpr double SumHighLimit = 8200; // kg: crossed now and then
 
 constexpr int StepTimeoutMs = 30000;
 constexpr int SettleMs = 300; // repaints and a tick or two of the windows
@@ -204,6 +222,7 @@ private:
     bool parameterList(AppWindows &app);
     bool monitor(AppWindows &app);
     bool busScan(AppWindows &app);
+    bool watch(AppWindows &app);
 
     QString m_outputDir;
     QString m_language;
@@ -352,6 +371,37 @@ bool Run::busScan(AppWindows &app)
     return save(&scan, QStringLiteral("busscan"));
 }
 
+bool Run::watch(AppWindows &app)
+{
+    // The modules the scan found go to the watch, by its button; then they
+    // get their names, and their sum a channel of its own with a high limit.
+    app.busScan()->btnWatchClick();
+    TfrmWatch &watch = *app.watch();
+    WatchConfig config = watch.config();
+    if (config.modules.size() != qsizetype(std::size(WatchedModules)))
+        return fail("the watch did not get the modules found");
+    WatchChannelConfig sum{ComputedChannel::Kind::Sum, {}, QStringLiteral("总重"), QStringLiteral("kg")};
+    for (std::size_t i = 0; i < std::size(WatchedModules); ++i) {
+        const WatchedModule &module = WatchedModules[i];
+        config.modules[qsizetype(i)].name = QString::fromUtf8(module.name);
+        sum.members << int(i);
+        m_sim.ok(QStringLiteral("module %1").arg(module.address));
+        m_sim.ok(QStringLiteral("load %1").arg(module.load));
+        m_sim.ok(QStringLiteral("pattern sine %1 %2").arg(module.swing).arg(module.periodMs));
+    }
+    config.channels = {sum};
+    config.limits = {WatchLimitConfig{sum.name, {std::nullopt, SumHighLimit}}};
+    watch.ApplyConfig(config);
+    watch.ui()->speInterval->setClampedValue(WatchIntervalMs);
+    watch.btnStartClick();
+    if (!WaitUntil(m_sim, [&] { return watch.watch().rounds() >= WatchRounds; }, WatchRounds * 200))
+        return fail("the watch did not go round");
+    watch.RefreshView();
+    const bool saved = save(&watch, QStringLiteral("watch"));
+    watch.btnStopClick();
+    return saved;
+}
+
 bool Run::exec()
 {
     QStringList args{QStringLiteral("--address"), QString::number(LiveAddress)};
@@ -383,7 +433,8 @@ bool Run::exec()
     // The monitor watches from now on, beside the main window.
     app.monitor()->show();
 
-    return liveReading(app) && calibration(app) && parameterList(app) && monitor(app) && busScan(app);
+    return liveReading(app) && calibration(app) && parameterList(app) && monitor(app) && busScan(app) &&
+           watch(app);
 }
 
 } // namespace
