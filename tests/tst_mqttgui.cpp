@@ -4,11 +4,13 @@
 
 #include "MainFixture.h"
 #include "MosquittoBroker.h"
+#include "app/AppWindows.h"
 #include "io/SettingsKeys.h"
 #include "settings/MqttPublishing.h"
 #include "settings/MqttSettingsUnit.h"
 #include "ui_MainUnit.h"
 #include "ui_MqttSettingsUnit.h"
+#include "watch/WatchUnit.h"
 
 #include <QAction>
 #include <QDialog>
@@ -171,6 +173,43 @@ private slots:
         // (The broker may add its last will, "offline" again, after the clean stop.)
         QVERIFY(QTest::qWaitFor([&] { return subscriber.payloads(availability).constLast() == "offline"; },
                                 WaitMs));
+    }
+
+    void watchPublishesValuesChannelsAndAlarms()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorText()));
+        MqttSubscriber subscriber;
+        QVERIFY(subscriber.start(broker.port(), "kelvarin/#"));
+        MainFixture f;
+        // Module 2's high limit lies below its value: it is in alarm from its first reading.
+        f.writeIni("[MQTT]\r\nEnabled=1\r\nBroker=" + broker.url().toUtf8() +
+                   "\r\nLine=scale\r\n[Watch]\r\nModule1=1;a;1;kg;1\r\nModule2=2;b;1;kg;1\r\n"
+                   "Channel1=sum;1,2;total;kg\r\nLimit.b=;10\r\n");
+        QVERIFY(f.connect({QStringLiteral("--modules"), QStringLiteral("2")}));
+        QVERIFY(f.sim().ok(QStringLiteral("module 1")) && f.sim().ok(QStringLiteral("load 400")));
+        QVERIFY(f.sim().ok(QStringLiteral("module 2")) && f.sim().ok(QStringLiteral("load 900")));
+        // The values in kg (one decimal) as the modules send them.
+        const double b = f.sim().command(QStringLiteral("get 1")).section(u' ', 1).toInt() / 10.0;
+        QVERIFY(f.sim().ok(QStringLiteral("module 1")));
+        const double a = f.sim().command(QStringLiteral("get 1")).section(u' ', 1).toInt() / 10.0;
+        QVERIFY(QTest::qWaitFor([&] { return f.main().mqtt().IsConnected(); }, WaitMs));
+        TfrmWatch watch(f.session(), f.settings());
+        PublishWatch(watch, f.main().mqtt());
+        watch.btnStartClick();
+        QVERIFY(QTest::qWaitFor([&] { return !subscriber.payloads("kelvarin/scale/channel/total/state").isEmpty(); },
+                                WaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return !subscriber.payloads("kelvarin/scale/2/state").isEmpty(); }, WaitMs));
+        QCOMPARE(Json(subscriber.payloads("kelvarin/scale/2/state").constFirst())["value"].toDouble(), b);
+        QCOMPARE(Json(subscriber.payloads("kelvarin/scale/channel/total/state").constFirst())["value"].toDouble(),
+                 a + b);
+        QVERIFY(QTest::qWaitFor([&] { return !subscriber.payloads("kelvarin/scale/alarm/b").isEmpty(); }, WaitMs));
+        const QJsonObject alarm = Json(subscriber.payloads("kelvarin/scale/alarm/b").constFirst());
+        QCOMPARE(alarm["active"].toBool(), true);
+        QCOMPARE(alarm["text"].toString(),
+                 QStringLiteral("报警：b = %1kg，高于上限 10.0kg").arg(QString::number(b, 'f', 1)));
+        QVERIFY(subscriber.payloads("kelvarin/scale/alarm/a").isEmpty());
+        watch.btnStopClick();
     }
 
     void hostileSectionReadsIntoRange_data()

@@ -120,25 +120,30 @@ AppWindows::AppWindows(SettingsFile settings, int replyTimeoutMs)
     m_watch = new TfrmWatch(*m_session, *m_settings, m_main);
     m_windows.push_back(m_watch);
     QObject::connect(m_busScan, &TfrmBusScan::addToWatch, m_watch, &TfrmWatch::AddModules);
-    MqttPublishing *mqtt = &m_main->mqtt();
-    QObject::connect(m_watch, &TfrmWatch::moduleValueRead, mqtt,
-                     [mqtt](int address, qint64 raw, int decimals, const QString &unit, qint64 ms) {
-                         mqtt->PublishValue(address, raw, decimals, unit, QDateTime::fromMSecsSinceEpoch(ms));
-                     });
-    QObject::connect(m_watch, &TfrmWatch::channelComputed, mqtt,
-                     [mqtt](const QString &name, double value, const QString &unit, qint64 ms) {
-                         mqtt->PublishChannel(name, value, unit, QDateTime::fromMSecsSinceEpoch(ms));
-                     });
-    QObject::connect(m_watch, &TfrmWatch::alarmChanged, mqtt,
-                     [mqtt](const QString &name, const QString &text, bool active, qint64 ms) {
-                         mqtt->PublishAlarm(name, text, active, QDateTime::fromMSecsSinceEpoch(ms));
-                     });
+    PublishWatch(*m_watch, m_main->mqtt());
     m_main->setDialogs(
         {m_calibrate, m_systemParams, &m_parameters, m_monitor, m_busScan, m_mqttSettings, m_watch});
     // Told once the main window is up (the first events after it is shown).
     QTimer::singleShot(0, m_main, [main = m_main, settings = m_settings.get()] {
         TellSettingsFileProblem(main, *settings);
     });
+}
+
+void PublishWatch(TfrmWatch &watch, MqttPublishing &mqtt)
+{
+    MqttPublishing *publishing = &mqtt;
+    QObject::connect(&watch, &TfrmWatch::moduleValueRead, publishing,
+                     [publishing](int address, qint64 raw, int decimals, const QString &unit, qint64 ms) {
+                         publishing->PublishValue(address, raw, decimals, unit, QDateTime::fromMSecsSinceEpoch(ms));
+                     });
+    QObject::connect(&watch, &TfrmWatch::channelComputed, publishing,
+                     [publishing](const QString &name, double value, const QString &unit, qint64 ms) {
+                         publishing->PublishChannel(name, value, unit, QDateTime::fromMSecsSinceEpoch(ms));
+                     });
+    QObject::connect(&watch, &TfrmWatch::alarmChanged, publishing,
+                     [publishing](const QString &name, const QString &text, bool active, qint64 ms) {
+                         publishing->PublishAlarm(name, text, active, QDateTime::fromMSecsSinceEpoch(ms));
+                     });
 }
 
 AppWindows::~AppWindows()

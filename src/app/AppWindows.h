@@ -22,6 +22,11 @@ class TfrmProtocolMonitor;
 class TfrmSystemParams;
 class TfrmWatch;
 
+class MqttPublishing;
+
+/// Publishes what the watch reads, computes and alarms through `mqtt` (when publishing is on).
+void PublishWatch(TfrmWatch &watch, MqttPublishing &mqtt);
+
 class AppWindows
 {
 public:

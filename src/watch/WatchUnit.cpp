@@ -47,8 +47,10 @@ TfrmWatch::TfrmWatch(ModuleSession &session, SettingsStore &settings, QWidget *p
     m_ui->tblWatch->setHorizontalHeaderLabels({tr("名称"), tr("地址"), tr("数值"), tr("时间(s)"), tr("应答"),
                                                tr("超时"), tr("状态"), tr("最小"), tr("最大"), tr("平均"),
                                                tr("标准差")});
-    m_ui->tblWatch->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_ui->tblWatch->horizontalHeader()->setSectionResizeMode(ColState, QHeaderView::Stretch);
+    // Widths are fitted to the texts now and then, not with every new value:
+    // fitting them looks at every cell.
+    m_ui->tblWatch->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    m_ui->tblWatch->horizontalHeader()->setStretchLastSection(true);
     m_ui->tblWatch->verticalHeader()->setVisible(false);
     m_ui->splWatch->setStretchFactor(1, 1);
     m_ui->pltWatch->setToolbarVisible(true);
@@ -199,6 +201,7 @@ void TfrmWatch::BuildColumns()
         }
     }
     m_ui->btnStart->setEnabled(!m_config.modules.isEmpty() && !m_watch.isRunning());
+    m_columnsFitted = false;
 }
 
 void TfrmWatch::ApplyConfig(const WatchConfig &config)

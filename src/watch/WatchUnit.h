@@ -15,6 +15,7 @@
 #include "device/WatchConfig.h"
 #include "io/RecordingJournal.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -130,6 +131,9 @@ private:
     qint64 m_nextX = 0;             ///< the X the next started watch begins at
     bool m_imported = false;        ///< the chart shows an imported file
     QTimer m_refresh;
+    bool m_columnsFitted = false; ///< the table's widths fit texts with values
+    bool m_refreshDue = false;    ///< a refresh is queued (an alarm must show at once)
+    QElapsedTimer m_lastRefresh;
     QLabel *m_sttRounds = nullptr;
     QLabel *m_sttAlarm = nullptr;
     qint64 m_roundsAtRate = 0;

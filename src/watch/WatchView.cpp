@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QTimer>
 #include <QDir>
 #include <QLabel>
 #include <QLocale>
@@ -22,6 +23,7 @@ const QColor AlarmTraceColour(230, 0, 0);
 const QColor StaleTextColour(140, 140, 140);
 constexpr int AlarmTraceWidth = ChartWidget::TraceLineWidth + 2;
 constexpr int RateEveryMs = 1000;
+constexpr int AlarmRefreshMs = 100;
 constexpr int AgeDecimals = 1;
 
 /// Fixed-point with the locale's decimal separator and no grouping, as the main window shows values.
@@ -79,8 +81,14 @@ void TfrmWatch::CheckLimits(int column, double value, qint64 timeMs)
     if (m_ui->cbBeep->isChecked())
         QApplication::beep();
     emit alarmChanged(name, message, true, timeMs);
-    // Shown at once, not with the next refresh: an alarm is what the operator must see.
-    RefreshView();
+    // Shown at once, not with the next refresh: an alarm is what the operator
+    // must see. Once for all the alarms of a round, and at most every
+    // AlarmRefreshMs however many alarms come.
+    if (!m_refreshDue) {
+        m_refreshDue = true;
+        const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : AlarmRefreshMs;
+        QTimer::singleShot(int(std::max<qint64>(0, AlarmRefreshMs - since)), this, &TfrmWatch::RefreshView);
+    }
 }
 
 void TfrmWatch::btnAcknowledgeClick()
@@ -164,6 +172,8 @@ bool TfrmWatch::VisibleTimeRange(qint64 &t0, qint64 &t1) const
 
 void TfrmWatch::RefreshView()
 {
+    m_refreshDue = false;
+    m_lastRefresh.start();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     qint64 t0 = 0, t1 = -1;
     const bool visible = m_ui->cbVisibleRange->isChecked();
@@ -184,6 +194,10 @@ void TfrmWatch::RefreshView()
             if (!red)
                 emit alarmChanged(ColumnName(row), QString(), false, now);
         }
+    }
+    if (!m_columnsFitted && ColumnCount() > 0 && !m_ui->tblWatch->item(0, ColValue)->text().isEmpty()) {
+        m_ui->tblWatch->resizeColumnsToContents();
+        m_columnsFitted = true;
     }
     m_sttAlarm->setText(inAlarm.isEmpty() ? QString() : tr("报警：%1").arg(inAlarm.join(tr("、"))));
     m_ui->btnAcknowledge->setEnabled(!inAlarm.isEmpty());
