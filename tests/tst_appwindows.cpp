@@ -11,6 +11,7 @@
 #include "ScriptedPrompter.h"
 #include "bustools/BusScanUnit.h"
 #include "bustools/ProtocolMonitorUnit.h"
+#include "watch/WatchUnit.h"
 
 #include <QAction>
 #include <QDir>
@@ -61,6 +62,10 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget()); // the main window stays usable
         item("mnuBusScan")->trigger();
         QVERIFY(windows.busScan()->isVisible());
+        QCOMPARE(item("mnuWatch")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+        item("mnuWatch")->trigger();
+        QVERIFY(windows.watch()->isVisible());
+        QCOMPARE(windows.watch()->windowTitle(), QStringLiteral("总线监视"));
         item("mnuAbout")->trigger();
         QCOMPARE(prompts.abouts.size(), 1);
         QVERIFY(prompts.abouts[0].contains(QDir::toNativeSeparators(windows.settings().filePath())) ||

@@ -1627,10 +1627,6 @@ Published %2, dropped %3, replaced by the rate limit %4</translation>
         <translation>Value</translation>
     </message>
     <message>
-        <source>时间(s)</source>
-        <translation>Age (s)</translation>
-    </message>
-    <message>
         <source>应答</source>
         <translation>Answers</translation>
     </message>
@@ -1793,6 +1789,22 @@ Go on?</translation>
     <message>
         <source>过期</source>
         <translation>Stale</translation>
+    </message>
+    <message>
+        <source>监视记录文件 %1 正由另一个程序使用或无法判断，本次不保留监视记录。</source>
+        <translation>The watch journal %1 is in use by another program or cannot be judged; this run keeps no watch journal.</translation>
+    </message>
+    <message>
+        <source>上次监视未正常结束，监视记录中有 %1 个未保存的数值（%2 至 %3）。是否恢复到监视的图表中？</source>
+        <translation>The last watch did not end normally; its journal holds %1 unsaved values (%2 to %3). Restore them into the watch's chart?</translation>
+    </message>
+    <message>
+        <source>内存不足：监视记录未能全部恢复到图表中。</source>
+        <translation>Out of memory: not all of the watch journal could be restored into the chart.</translation>
+    </message>
+    <message>
+        <source>距今(s)</source>
+        <translation>Age (s)</translation>
     </message>
 </context>
 <context>

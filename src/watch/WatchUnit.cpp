@@ -44,11 +44,11 @@ TfrmWatch::TfrmWatch(ModuleSession &session, SettingsStore &settings, QWidget *p
 {
     m_ui->setupUi(this);
     m_ui->tblWatch->setColumnCount(Columns);
-    m_ui->tblWatch->setHorizontalHeaderLabels({tr("名称"), tr("地址"), tr("数值"), tr("时间(s)"), tr("应答"),
-                                               tr("超时"), tr("状态"), tr("最小"), tr("最大"), tr("平均"),
-                                               tr("标准差")});
-    // Widths are fitted to the texts now and then, not with every new value:
-    // fitting them looks at every cell.
+    m_ui->tblWatch->setHorizontalHeaderLabels({tr("名称"), tr("地址"), tr("数值"), tr("距今(s)"), tr("应答"),
+                                               tr("超时"), tr("最小"), tr("最大"), tr("平均"), tr("标准差"),
+                                               tr("状态")});
+    // Widths are fitted to the texts once values show, not with every new
+    // value (fitting looks at every cell); the state, last, takes the rest.
     m_ui->tblWatch->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_ui->tblWatch->horizontalHeader()->setStretchLastSection(true);
     m_ui->tblWatch->verticalHeader()->setVisible(false);

@@ -37,8 +37,8 @@ class TfrmWatch : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum Column { ColName, ColAddress, ColValue, ColAge, ColAnswers, ColTimeouts, ColState, ColMin, ColMax,
-                  ColMean, ColStdDev, Columns };
+    enum Column { ColName, ColAddress, ColValue, ColAge, ColAnswers, ColTimeouts, ColMin, ColMax, ColMean,
+                  ColStdDev, ColState, Columns };
     /// How often the table, the colours and the status bar are brought up to date.
     static constexpr int RefreshIntervalMs = 200;
     static constexpr int DefaultStatisticsSeconds = 60;
