@@ -139,7 +139,7 @@ private slots:
         QCOMPARE(w.ui()->StatusBar1->currentMessage(),
                  QStringLiteral("报警：模块 2 = %1kg，高于上限 %2kg")
                      .arg(QString::number(over2, 'f', 1), QString::number(high2, 'f', 1)));
-        QCOMPARE(w.findChild<QLabel *>(QStringLiteral("sttAlarm"))->text(), QStringLiteral("报警：模块 2（超限报警）"));
+        QTRY_COMPARE(w.findChild<QLabel *>(QStringLiteral("sttAlarm"))->text(), QStringLiteral("报警：模块 2（超限报警）"));
         QVERIFY(w.ui()->tblWatch->item(1, TfrmWatch::ColValue)->background().color() != QColor(Qt::white));
         QVERIFY(w.ui()->tblWatch->item(1, TfrmWatch::ColValue)->background().style() != Qt::NoBrush);
         QVERIFY(w.ui()->tblWatch->item(0, TfrmWatch::ColValue)->background().style() == Qt::NoBrush);
