@@ -2,8 +2,10 @@
 
 #include "chart/ChartData.h"
 #include "chart/SampleDataFilePrivate.h"
+#include "io/FileReplacement.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstring>
 #include <new>
@@ -61,6 +63,40 @@ SampleFileResult failed(QString *error, const QString &reason)
 {
     failWith(error, reason);
     return SampleFileResult::Failed;
+}
+
+SampleFileResult writeReplacingFile(const QString &path, QString *error,
+                                    const std::function<SampleFileResult(QIODevice &, QString *)> &write)
+{
+    const QFileInfo target(path);
+    if (target.isDir())
+        return failed(error,
+                      QStringLiteral("Cannot create file \"%1\": it is a directory.").arg(nativePath(path)));
+    // Renaming would replace a read-only file that could not be opened for writing.
+    if (target.exists() && !target.isWritable())
+        return failed(
+            error, QStringLiteral("Cannot write file \"%1\": the file is read-only.").arg(nativePath(path)));
+
+    // Written unbuffered (the writers have their own buffer), so the last
+    // bytes cannot fail unnoticed, and flushed to the disk before the old
+    // file is replaced. Leaving early, also by an exception, drops the new
+    // contents.
+    FileReplacement file(path);
+    if (!file.open())
+        return failed(
+            error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    QString reason;
+    const SampleFileResult written = write(file.device(), &reason);
+    if (written != SampleFileResult::Done) {
+        file.cancel();
+        if (written == SampleFileResult::Failed)
+            return failed(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
+        return written;
+    }
+    if (!file.commit())
+        return failed(
+            error, QStringLiteral("Cannot save file \"%1\": %2").arg(nativePath(path), file.errorString()));
+    return SampleFileResult::Done;
 }
 
 } // namespace SampleDataDetail

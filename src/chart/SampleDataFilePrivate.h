@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -57,5 +58,13 @@ bool failWith(QString *error, const QString &reason);
 bool outOfMemory(QString *error);
 /// Sets *error (when given) to reason; returns SampleFileResult::Failed.
 SampleFileResult failed(QString *error, const QString &reason);
+
+/// Writes a file as a whole: `write(device, &reason)` fills a new file that
+/// replaces `path` only when it returns Done and the file reached the disk
+/// (see FileReplacement); cancelled or failed, an existing file stays as it
+/// was and no new one is left. A directory or a read-only file at `path` is
+/// refused.
+SampleFileResult writeReplacingFile(const QString &path, QString *error,
+                                    const std::function<SampleFileResult(QIODevice &, QString *)> &write);
 
 } // namespace SampleDataDetail

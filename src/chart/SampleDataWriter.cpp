@@ -4,11 +4,9 @@
 #include "chart/ChartData.h"
 #include "chart/SampleDataFile.h"
 #include "chart/SampleDataFilePrivate.h"
-#include "io/FileReplacement.h"
 #include "io/NumberText.h"
 
 #include <QBuffer>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <array>
@@ -370,36 +368,9 @@ bool writeSampleData(const ChartData &data, QIODevice &device, const QLocale &lo
 SampleFileResult writeSampleDataFile(const ChartData &data, const QString &path,
                                      const SampleProgress &progress, QString *error, const QLocale &locale)
 {
-    const QFileInfo target(path);
-    if (target.isDir())
-        return failed(error,
-                      QStringLiteral("Cannot create file \"%1\": it is a directory.").arg(nativePath(path)));
-    // Renaming would replace a read-only file that could not be opened for writing.
-    if (target.exists() && !target.isWritable())
-        return failed(
-            error, QStringLiteral("Cannot write file \"%1\": the file is read-only.").arg(nativePath(path)));
-
-    // Written unbuffered (the writer has its own buffer), so the last bytes
-    // cannot fail unnoticed, and flushed to the disk before the old file is
-    // replaced. Leaving early, also by an exception, drops the new contents.
-    FileReplacement file(path);
-    if (!file.open())
-        return failed(
-            error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    QString reason;
-    const SampleFileResult written = writeSampleData(data, file.device(), locale, progress, &reason);
-    if (written == SampleFileResult::Cancelled) {
-        file.cancel();
-        return written;
-    }
-    if (written == SampleFileResult::Failed) {
-        file.cancel();
-        return failed(error, QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
-    }
-    if (!file.commit())
-        return failed(
-            error, QStringLiteral("Cannot save file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    return SampleFileResult::Done;
+    return writeReplacingFile(path, error, [&](QIODevice &device, QString *reason) {
+        return writeSampleData(data, device, locale, progress, reason);
+    });
 }
 
 } // namespace

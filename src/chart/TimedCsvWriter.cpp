@@ -5,10 +5,8 @@
 #include "chart/ChartData.h"
 #include "chart/SampleDataFilePrivate.h"
 #include "chart/TimedCsvFile.h"
-#include "io/FileReplacement.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <charconv>
@@ -459,33 +457,9 @@ SampleFileResult writeTimedCsvFile(const ChartData &data, const QList<TimedCsvCo
                               .arg(column.header)
                               .arg(column.channel));
     }
-    const QFileInfo target(path);
-    if (target.isDir())
-        return failed(error,
-                      QStringLiteral("Cannot create file \"%1\": it is a directory.").arg(nativePath(path)));
-    // Renaming would replace a read-only file that could not be opened for writing.
-    if (target.exists() && !target.isWritable())
-        return failed(
-            error, QStringLiteral("Cannot write file \"%1\": the file is read-only.").arg(nativePath(path)));
-
-    // Leaving early, also by an exception, drops the new contents.
-    FileReplacement file(path);
-    if (!file.open())
-        return failed(
-            error, QStringLiteral("Cannot create file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    QString reason;
-    const SampleFileResult written = writeRows(data, columns, xRange, file.device(), progress, &reason);
-    if (written != SampleFileResult::Done) {
-        file.cancel();
-        if (written == SampleFileResult::Failed)
-            return failed(error,
-                          QStringLiteral("Cannot write file \"%1\": %2").arg(nativePath(path), reason));
-        return written;
-    }
-    if (!file.commit())
-        return failed(
-            error, QStringLiteral("Cannot save file \"%1\": %2").arg(nativePath(path), file.errorString()));
-    return SampleFileResult::Done;
+    return writeReplacingFile(path, error, [&](QIODevice &device, QString *reason) {
+        return writeRows(data, columns, xRange, device, progress, reason);
+    });
 }
 
 } // namespace
