@@ -9,6 +9,9 @@ namespace
 
 enum Side : int { Left = -1, Inside = 0, Right = 1 };
 
+/// Columns of at least this many points have their ends fetched ahead.
+constexpr qsizetype PrefetchedColumn = 256;
+
 /// One pass over a channel in index order. The state is the piece being
 /// built, the run of points in the current pixel column that is not yet
 /// written out, and what is known of the previous point.
@@ -134,7 +137,7 @@ private:
                     setPrevious(last, Inside, true);
                     return size;
                 }
-                if (level == ChartChannel::SummaryLevels - 1 && m_channel.xFollowsIndex(i))
+                if (m_channel.xFollowsIndex(i))
                     return takeAcrossColumns(i, size);
             }
         }
@@ -143,32 +146,102 @@ private:
 
     /// Takes the `size` points from `i` on, all visible and without a gap,
     /// whose X grow with the index, but which reach into more than one
-    /// column: each column's part in one step, as point by point.
+    /// column: each column's part in one step, as point by point. Where a
+    /// column's part starts and ends follows from X growing by one a point;
+    /// its lowest and highest come from the summaries it holds whole and
+    /// the points beside them.
     qsizetype takeAcrossColumns(qsizetype i, qsizetype size)
     {
         joinFromPrevious(i, Inside);
         const qsizetype end = i + size;
         for (qsizetype a = i; a < end;) {
             const int column = columnOf(m_channel.x(a));
-            qsizetype minIndex = a, maxIndex = a;
-            double minY = m_channel.y(a), maxY = minY;
-            qsizetype b = a + 1;
-            for (; b < end && columnOf(m_channel.x(b)) == column; ++b) {
-                const double y = m_channel.y(b);
-                if (y < minY) {
-                    minY = y;
-                    minIndex = b;
-                }
-                if (y > maxY) {
-                    maxY = y;
-                    maxIndex = b;
-                }
-            }
-            addToRun(column, a, minIndex, minY, maxIndex, maxY, b - 1);
+            const qsizetype b = columnEnd(a, end, column);
+            // Columns of many points read little more than their ends: have
+            // those of the column after the next fetched meanwhile.
+            if (b - a >= PrefetchedColumn && b + 2 * (b - a) <= end)
+                m_channel.prefetchRunEnds(b + (b - a), b + 2 * (b - a));
+            Fold fold{a, m_channel.y(a), a, m_channel.y(a)};
+            foldRange(a + 1, b, fold);
+            addToRun(column, a, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, b - 1);
             a = b;
         }
         setPrevious(end - 1, Inside, true);
         return size;
+    }
+
+    /// The first index after `a` (at most `end`) whose point lies right of
+    /// `column`, for points whose X grows by one with the index.
+    qsizetype columnEnd(qsizetype a, qsizetype end, int column) const
+    {
+        if (column >= m_columns - 1)
+            return end;
+        const double boundary = m_origin + (column + 1 + m_firstColumn) / m_scale;
+        const double guess = std::ceil(boundary - m_channel.x(a));
+        qsizetype b = guess >= double(end - a) ? end : a + std::max<qsizetype>(1, qsizetype(guess));
+        // The guess is off by rounding at most: settle it on the columns
+        // the points are put in.
+        while (b > a + 1 && columnOf(m_channel.x(b - 1)) != column)
+            --b;
+        while (b < end && columnOf(m_channel.x(b)) == column)
+            ++b;
+        return b;
+    }
+
+    struct Fold {
+        qsizetype minIndex;
+        double minY;
+        qsizetype maxIndex;
+        double maxY;
+    };
+
+    /// Takes the points [from, to) of one block (all finite) into `fold`, in
+    /// index order and with strict comparisons, as a walk point by point
+    /// does; whole aligned runs through their summaries.
+    void foldRange(qsizetype from, qsizetype to, Fold &fold) const
+    {
+        constexpr int Finest = ChartChannel::SummaryLevels - 1;
+        constexpr qsizetype FinestSize = qsizetype(1) << ChartChannel::SummaryBits[Finest];
+        qsizetype p = from;
+        const auto point = [&](qsizetype k) {
+            const double y = m_channel.y(k);
+            if (y < fold.minY) {
+                fold.minY = y;
+                fold.minIndex = k;
+            }
+            if (y > fold.maxY) {
+                fold.maxY = y;
+                fold.maxIndex = k;
+            }
+        };
+        if (to - from < 2 * FinestSize) {
+            for (; p < to; ++p)
+                point(p);
+            return;
+        }
+        for (; (p & (FinestSize - 1)) != 0; ++p)
+            point(p);
+        while (p + FinestSize <= to) {
+            int level = 0;
+            qsizetype size = 0;
+            for (; level <= Finest; ++level) {
+                size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+                if ((p & (size - 1)) == 0 && p + size <= to)
+                    break;
+            }
+            const ChartRange r = m_channel.summary(level, p);
+            if (r.minY < fold.minY) {
+                fold.minY = r.minY;
+                fold.minIndex = r.minYIndex;
+            }
+            if (r.maxY > fold.maxY) {
+                fold.maxY = r.maxY;
+                fold.maxIndex = r.maxYIndex;
+            }
+            p += size;
+        }
+        for (; p < to; ++p)
+            point(p);
     }
 
     void visit(qsizetype j)
