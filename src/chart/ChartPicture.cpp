@@ -169,7 +169,7 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
                 const QRect &part)
 {
     const QList<QPointF> &points = c.points();
-    if (points.isEmpty())
+    if (!c.visible || points.isEmpty())
         return;
     const QRectF &a = map.area();
     const QRect barArea = a.toAlignedRect() & part;
@@ -286,10 +286,19 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
 
 } // namespace
 
-bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns) const
+bool ChartTrace::sameGrid(const ThinColumns *grid) const
+{
+    if (!grid)
+        return !m_gridded;
+    return m_gridded && m_grid.origin == grid->origin && m_grid.perUnit == grid->perUnit &&
+           m_grid.firstColumn == grid->firstColumn;
+}
+
+bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns,
+                             const ThinColumns *grid) const
 {
     return m_revision == channel.revision() && m_xMin == xMin && m_xMax == xMax && m_columns == columns &&
-           m_markers == markers;
+           m_markers == markers && sameGrid(grid);
 }
 
 void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns,
@@ -322,6 +331,19 @@ void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int
     m_xMax = xMax;
     m_columns = columns;
     m_markers = markers;
+    m_gridded = grid != nullptr;
+    m_grid = grid ? *grid : ThinColumns{};
+}
+
+void ChartTrace::forget()
+{
+    m_thinned.clear();
+    m_lines.clear();
+    m_lone.clear();
+    m_yExtent = {1, -1, 1, -1, 0, 0};
+    m_sortedX = false;
+    m_revision = ~quint64(0);
+    m_count = 0;
 }
 
 bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) const
@@ -343,11 +365,13 @@ bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) cons
     return true;
 }
 
-bool ChartTrace::staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns)
+bool ChartTrace::staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns,
+                            const ThinColumns *grid)
 {
-    if (isDrawnFrom(channel, xMin, xMax, columns))
+    if (isDrawnFrom(channel, xMin, xMax, columns, grid))
         return true;
-    if (m_xMin != xMin || m_xMax != xMax || m_columns != columns || m_markers != markers || m_count == 0)
+    if (m_xMin != xMin || m_xMax != xMax || m_columns != columns || m_markers != markers || m_count == 0 ||
+        !sameGrid(grid))
         return false;
     double fromX = 0;
     if (!onlyAppendedTo(channel, fromX) || !(fromX > xMax))
