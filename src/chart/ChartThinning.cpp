@@ -214,6 +214,16 @@ private:
                 fold.maxIndex = k;
             }
         };
+        const auto take = [&](const ChartRange &r) {
+            if (r.minY < fold.minY) {
+                fold.minY = r.minY;
+                fold.minIndex = r.minYIndex;
+            }
+            if (r.maxY > fold.maxY) {
+                fold.maxY = r.maxY;
+                fold.maxIndex = r.maxYIndex;
+            }
+        };
         if (to - from < 2 * FinestSize) {
             for (; p < to; ++p)
                 point(p);
@@ -229,15 +239,7 @@ private:
                 if ((p & (size - 1)) == 0 && p + size <= to)
                     break;
             }
-            const ChartRange r = m_channel.summary(level, p);
-            if (r.minY < fold.minY) {
-                fold.minY = r.minY;
-                fold.minIndex = r.minYIndex;
-            }
-            if (r.maxY > fold.maxY) {
-                fold.maxY = r.maxY;
-                fold.maxIndex = r.maxYIndex;
-            }
+            take(m_channel.summary(level, p));
             p += size;
         }
         for (; p < to; ++p)
@@ -335,19 +337,30 @@ private:
         if (!m_runOpen)
             return;
         m_runOpen = false;
-        std::array<qsizetype, 4> picks{m_runFirst, std::min(m_runMin, m_runMax), std::max(m_runMin, m_runMax),
-                                       m_runLast};
+        // The lowest and highest are known: their Y is not read again.
+        const bool minFirst = m_runMin <= m_runMax;
+        const std::array<qsizetype, 4> picks{m_runFirst, minFirst ? m_runMin : m_runMax,
+                                             minFirst ? m_runMax : m_runMin, m_runLast};
+        const std::array<double, 2> middleY{minFirst ? m_runMinY : m_runMaxY,
+                                            minFirst ? m_runMaxY : m_runMinY};
         qsizetype last = -1;
-        for (qsizetype p : picks) {
-            if (p != last)
-                emitPoint(p);
+        for (std::size_t k = 0; k < picks.size(); ++k) {
+            const qsizetype p = picks[k];
+            if (p != last) {
+                if (k == 1 || k == 2)
+                    emitPoint(p, middleY[k - 1]);
+                else
+                    emitPoint(p);
+            }
             last = p;
         }
     }
 
-    void emitPoint(qsizetype j)
+    void emitPoint(qsizetype j) { emitPoint(j, m_channel.y(j)); }
+
+    void emitPoint(qsizetype j, double y)
     {
-        m_out.points.append(QPointF(m_channel.x(j), m_channel.y(j)));
+        m_out.points.append(QPointF(m_channel.x(j), y));
         m_out.sourceIndex.push_back(j);
         m_pieceOpen = true;
     }
