@@ -889,6 +889,46 @@ private slots:
         }
     }
 
+    // A thinning that takes what the last one found (views moving a little,
+    // points appended, then a mark and a clear) equals one point by point.
+    void thinningWithAMemoEqualsPointByPoint()
+    {
+        std::mt19937 rng(99);
+        std::uniform_real_distribution<double> unit(0, 1);
+        ChartChannel c;
+        const auto add = [&](qsizetype n) {
+            for (qsizetype i = 0; i < n; ++i)
+                c.append(double(c.count()), std::round(unit(rng) * 30)); // ties on purpose
+        };
+        add(3 * Block + 500);
+        ThinMemo memo;
+        for (int round = 0; round < 60; ++round) {
+            if (round % 4 == 1)
+                add(1 + qsizetype(unit(rng) * 300));
+            if (round == 30)
+                c.markLast(PointMark::Null);
+            if (round == 45) {
+                c.clearKeepingStorage();
+                add(2 * Block + 77);
+            }
+            const double n = double(c.count());
+            // Mostly everything in view with a little more or less at the
+            // ends; now and then a part, or more or fewer columns.
+            double a = -1 + unit(rng) * 40, b = n + unit(rng) * 40 - 20;
+            if (round % 10 == 7) {
+                a = n * 0.3;
+                b = n * 0.6;
+            }
+            const int columns = round % 10 == 9 ? 97 : 480 + int(unit(rng) * 3);
+            ThinnedTrace memoed, slow;
+            ThinForDisplay(c, a, b, columns, memoed, ThinMethod::Summarised, nullptr, &memo);
+            ThinForDisplay(c, a, b, columns, slow, ThinMethod::PointByPoint);
+            QCOMPARE(memoed.sourceIndex, slow.sourceIndex);
+            QCOMPARE(memoed.pieceEnds, slow.pieceEnds);
+            QCOMPARE(memoed.points, slow.points);
+        }
+    }
+
     void drawnExtentLeavesGapsOut()
     {
         ChartChannel c;

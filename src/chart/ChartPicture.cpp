@@ -304,7 +304,7 @@ bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xM
 void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns,
                       const ThinColumns *grid)
 {
-    ThinForDisplay(channel, xMin, xMax, columns, m_thinned, ThinMethod::Summarised, grid);
+    ThinForDisplay(channel, xMin, xMax, columns, m_thinned, ThinMethod::Summarised, grid, &m_memo);
     // Lone points are drawn too (as a dot or a marker), so they count.
     m_yExtent = YExtentInView(m_thinned, xMin, xMax, true);
 
@@ -338,6 +338,7 @@ void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int
 void ChartTrace::forget()
 {
     m_thinned.clear();
+    m_memo.clear();
     m_lines.clear();
     m_lone.clear();
     m_yExtent = {1, -1, 1, -1, 0, 0};

@@ -78,6 +78,7 @@ public:
 
 private:
     ThinnedTrace m_thinned;
+    ThinMemo m_memo;                                      // what the last thinning found, for the next
     std::vector<std::pair<qsizetype, qsizetype>> m_lines; // begin, end in points
     std::vector<qsizetype> m_lone;                        // indexes in points
     ChartRange m_yExtent{1, -1, 1, -1, 0, 0};

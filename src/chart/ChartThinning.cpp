@@ -9,6 +9,11 @@ namespace
 
 enum Side : int { Left = -1, Inside = 0, Right = 1 };
 
+/// Column parts of at least this many points are kept in a memo; one is
+/// taken from there when at most this many of its points are new.
+constexpr qsizetype MemoPart = 256;
+constexpr qsizetype MemoEdge = 64;
+
 /// Columns of at least this many points have their ends fetched ahead.
 constexpr qsizetype PrefetchedColumn = 256;
 
@@ -31,6 +36,9 @@ public:
             m_firstColumn = grid->firstColumn;
         }
     }
+
+    void useMemo(std::vector<ThinMemo::Part> parts) { m_old = std::move(parts); }
+    std::vector<ThinMemo::Part> takeMemo() { return std::move(m_new); }
 
     void run(ThinMethod method)
     {
@@ -61,6 +69,9 @@ private:
     double m_origin = 0;
     double m_firstColumn = 0;
     ThinnedTrace &m_out;
+    std::vector<ThinMemo::Part> m_old; // what the last thinning found
+    std::size_t m_oldAt = 0;           // the first of them not yet passed
+    std::vector<ThinMemo::Part> m_new; // what this one finds
 
     qsizetype m_nextGap = 0; // smallest gap index >= the point being looked at
 
@@ -157,12 +168,18 @@ private:
         for (qsizetype a = i; a < end;) {
             const int column = columnOf(m_channel.x(a));
             const qsizetype b = columnEnd(a, end, column);
+            Fold fold{};
+            if (!fromMemo(a, b, fold)) {
+                fold = {a, m_channel.y(a), a, m_channel.y(a)};
+                foldRange(a + 1, b, fold);
+            }
+            if (b - a >= MemoPart)
+                m_new.push_back({a, b, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY});
             // Columns of many points read little more than their ends: have
-            // those of the column after the next fetched meanwhile.
-            if (b - a >= PrefetchedColumn && b + 2 * (b - a) <= end)
+            // those of the column after the next fetched meanwhile (with a
+            // memo, most columns read less).
+            if (m_old.empty() && b - a >= PrefetchedColumn && b + 2 * (b - a) <= end)
                 m_channel.prefetchRunEnds(b + (b - a), b + 2 * (b - a));
-            Fold fold{a, m_channel.y(a), a, m_channel.y(a)};
-            foldRange(a + 1, b, fold);
             addToRun(column, a, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, b - 1);
             a = b;
         }
@@ -194,6 +211,47 @@ private:
         qsizetype maxIndex;
         double maxY;
     };
+
+    /// Folds the points [a, b) (consecutive, in one block, all finite) from
+    /// a part the last thinning took that shares all but a few of them and
+    /// whose lowest and highest lie among the shared ones; false when there
+    /// is none.
+    bool fromMemo(qsizetype a, qsizetype b, Fold &fold)
+    {
+        while (m_oldAt < m_old.size() && m_old[m_oldAt].end <= a)
+            ++m_oldAt;
+        if (m_oldAt == m_old.size())
+            return false;
+        const ThinMemo::Part &part = m_old[m_oldAt];
+        const qsizetype first = std::max(a, part.first);
+        const qsizetype end = std::min(b, part.end);
+        if (first >= end || (first - a) + (b - end) > MemoEdge || part.minIndex < first ||
+            part.minIndex >= end || part.maxIndex < first || part.maxIndex >= end)
+            return false;
+        // In index order, as point by point: the points before the shared
+        // ones, the shared ones' lowest and highest, the points after.
+        if (a < first) {
+            fold = {a, m_channel.y(a), a, m_channel.y(a)};
+            foldRange(a + 1, first, fold);
+            foldPart(part, fold);
+        } else {
+            fold = {part.minIndex, part.minY, part.maxIndex, part.maxY};
+        }
+        foldRange(end, b, fold);
+        return true;
+    }
+
+    static void foldPart(const ThinMemo::Part &part, Fold &fold)
+    {
+        if (part.minY < fold.minY) {
+            fold.minY = part.minY;
+            fold.minIndex = part.minIndex;
+        }
+        if (part.maxY > fold.maxY) {
+            fold.maxY = part.maxY;
+            fold.maxIndex = part.maxIndex;
+        }
+    }
 
     /// Takes the points [from, to) of one block (all finite) into `fold`, in
     /// index order and with strict comparisons, as a walk point by point
@@ -378,9 +436,25 @@ private:
 } // namespace
 
 void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
-                    ThinMethod method, const ThinColumns *grid)
+                    ThinMethod method, const ThinColumns *grid, ThinMemo *memo)
 {
-    Thinner(channel, xMin, xMax, columns, out, grid).run(method);
+    Thinner thinner(channel, xMin, xMax, columns, out, grid);
+    if (!memo) {
+        thinner.run(method);
+        return;
+    }
+    // Points before the memo's count are as they were only while the
+    // channel has had nothing but appends (each bumps the revision by one).
+    const bool holds = memo->revision != ~quint64(0) && channel.count() >= memo->count &&
+                       channel.revision() - memo->revision == quint64(channel.count() - memo->count);
+    if (!holds)
+        memo->parts.clear();
+    thinner.useMemo(std::move(memo->parts));
+    memo->clear();
+    thinner.run(method);
+    memo->parts = thinner.takeMemo();
+    memo->revision = channel.revision();
+    memo->count = channel.count();
 }
 
 ChartRange DrawnExtent(const ChartChannel &channel)
