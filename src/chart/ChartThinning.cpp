@@ -35,6 +35,7 @@ public:
             m_scale = grid->perUnit;
             m_firstColumn = grid->firstColumn;
         }
+        m_unitsPerColumn = m_scale > 0 ? 1 / m_scale : 0;
     }
 
     void useMemo(std::vector<ThinMemo::Part> parts) { m_old = std::move(parts); }
@@ -68,6 +69,7 @@ private:
     double m_scale = 0;
     double m_origin = 0;
     double m_firstColumn = 0;
+    double m_unitsPerColumn = 0; // 1 / m_scale, for guesses
     ThinnedTrace &m_out;
     std::vector<ThinMemo::Part> m_old; // what the last thinning found
     std::size_t m_oldAt = 0;           // the first of them not yet passed
@@ -165,9 +167,13 @@ private:
     {
         joinFromPrevious(i, Inside);
         const qsizetype end = i + size;
+        // X as the channel gives it: the block's first X plus the slot.
+        const qsizetype blockStart = i & ~(ChartChannel::BlockSize - 1);
+        const double x0 = m_channel.x(blockStart);
+        const auto xAt = [x0, blockStart](qsizetype k) { return x0 + double(k - blockStart); };
         for (qsizetype a = i; a < end;) {
-            const int column = columnOf(m_channel.x(a));
-            const qsizetype b = columnEnd(a, end, column);
+            const int column = columnOf(xAt(a));
+            const qsizetype b = columnEnd(a, end, column, xAt);
             Fold fold{};
             if (!fromMemo(a, b, fold)) {
                 fold = {a, m_channel.y(a), a, m_channel.y(a)};
@@ -189,18 +195,18 @@ private:
 
     /// The first index after `a` (at most `end`) whose point lies right of
     /// `column`, for points whose X grows by one with the index.
-    qsizetype columnEnd(qsizetype a, qsizetype end, int column) const
+    template <typename XAt> qsizetype columnEnd(qsizetype a, qsizetype end, int column, const XAt &xAt) const
     {
         if (column >= m_columns - 1)
             return end;
-        const double boundary = m_origin + (column + 1 + m_firstColumn) / m_scale;
-        const double guess = std::ceil(boundary - m_channel.x(a));
+        const double boundary = m_origin + (column + 1 + m_firstColumn) * m_unitsPerColumn;
+        const double guess = boundary - xAt(a) + 1; // about the ceiling, without a call for it
         qsizetype b = guess >= double(end - a) ? end : a + std::max<qsizetype>(1, qsizetype(guess));
         // The guess is off by rounding at most: settle it on the columns
         // the points are put in.
-        while (b > a + 1 && columnOf(m_channel.x(b - 1)) != column)
+        while (b > a + 1 && columnOf(xAt(b - 1)) != column)
             --b;
-        while (b < end && columnOf(m_channel.x(b)) == column)
+        while (b < end && columnOf(xAt(b)) == column)
             ++b;
         return b;
     }
