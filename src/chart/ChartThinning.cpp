@@ -13,6 +13,8 @@ enum Side : int { Left = -1, Inside = 0, Right = 1 };
 /// taken from there when at most this many of its points are new.
 constexpr qsizetype MemoPart = 256;
 constexpr qsizetype MemoEdge = 64;
+/// Columns of fewer points than this on average are taken point by point.
+constexpr qsizetype FewPerColumn = 16;
 
 /// Columns of at least this many points have their ends fetched ahead.
 constexpr qsizetype PrefetchedColumn = 256;
@@ -171,6 +173,11 @@ private:
         const qsizetype blockStart = i & ~(ChartChannel::BlockSize - 1);
         const double x0 = m_channel.x(blockStart);
         const auto xAt = [x0, blockStart](qsizetype k) { return x0 + double(k - blockStart); };
+        const int leftColumn = columnOf(xAt(i));
+        if (size < FewPerColumn * (columnOf(xAt(end - 1)) - leftColumn + 1)) {
+            takeFewAcrossColumns(i, end, xAt);
+            return size;
+        }
         for (qsizetype a = i; a < end;) {
             const int column = columnOf(xAt(a));
             const qsizetype b = columnEnd(a, end, column, xAt);
@@ -191,6 +198,32 @@ private:
         }
         setPrevious(end - 1, Inside, true);
         return size;
+    }
+
+    /// The points [i, end) as takeAcrossColumns() takes them, for columns of
+    /// a few points each: point by point.
+    template <typename XAt> void takeFewAcrossColumns(qsizetype i, qsizetype end, const XAt &xAt)
+    {
+        for (qsizetype a = i; a < end;) {
+            const int column = columnOf(xAt(a));
+            qsizetype minIndex = a, maxIndex = a;
+            double minY = m_channel.y(a), maxY = minY;
+            qsizetype b = a + 1;
+            for (; b < end && columnOf(xAt(b)) == column; ++b) {
+                const double y = m_channel.y(b);
+                if (y < minY) {
+                    minY = y;
+                    minIndex = b;
+                }
+                if (y > maxY) {
+                    maxY = y;
+                    maxIndex = b;
+                }
+            }
+            addToRun(column, a, minIndex, minY, maxIndex, maxY, b - 1);
+            a = b;
+        }
+        setPrevious(end - 1, Inside, true);
     }
 
     /// The first index after `a` (at most `end`) whose point lies right of
