@@ -76,6 +76,10 @@ private:
     std::vector<ThinMemo::Part> m_old; // what the last thinning found
     std::size_t m_oldAt = 0;           // the first of them not yet passed
     std::vector<ThinMemo::Part> m_new; // what this one finds
+    // The Y of two points the walk knows (the ends of the last column it
+    // took across columns), so writing them out reads nothing.
+    std::array<qsizetype, 2> m_knownAt{-1, -1};
+    std::array<double, 2> m_knownY{};
 
     qsizetype m_nextGap = 0; // smallest gap index >= the point being looked at
 
@@ -182,18 +186,25 @@ private:
             const int column = columnOf(xAt(a));
             const qsizetype b = columnEnd(a, end, column, xAt);
             Fold fold{};
-            if (!fromMemo(a, b, fold)) {
+            const ThinMemo::Part *part = fromMemo(a, b, fold);
+            if (!part) {
                 fold = {a, m_channel.y(a), a, m_channel.y(a)};
                 foldRange(a + 1, b, fold);
             }
+            // The first and last points are written out with the column:
+            // from the memo where they are the same, else read (once).
+            const double firstY = part && part->first == a ? part->firstY : m_channel.y(a);
+            const double lastY = part && part->end == b ? part->lastY : m_channel.y(b - 1);
             if (b - a >= MemoPart)
-                m_new.push_back({a, b, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY});
+                m_new.push_back({a, b, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, firstY, lastY});
             // Columns of many points read little more than their ends: have
             // those of the column after the next fetched meanwhile (with a
             // memo, most columns read less).
             if (m_old.empty() && b - a >= PrefetchedColumn && b + 2 * (b - a) <= end)
                 m_channel.prefetchRunEnds(b + (b - a), b + 2 * (b - a));
             addToRun(column, a, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, b - 1);
+            m_knownAt = {a, b - 1};
+            m_knownY = {firstY, lastY};
             a = b;
         }
         setPrevious(end - 1, Inside, true);
@@ -253,20 +264,20 @@ private:
 
     /// Folds the points [a, b) (consecutive, in one block, all finite) from
     /// a part the last thinning took that shares all but a few of them and
-    /// whose lowest and highest lie among the shared ones; false when there
-    /// is none.
-    bool fromMemo(qsizetype a, qsizetype b, Fold &fold)
+    /// whose lowest and highest lie among the shared ones, and returns that
+    /// part; null when there is none.
+    const ThinMemo::Part *fromMemo(qsizetype a, qsizetype b, Fold &fold)
     {
         while (m_oldAt < m_old.size() && m_old[m_oldAt].end <= a)
             ++m_oldAt;
         if (m_oldAt == m_old.size())
-            return false;
+            return nullptr;
         const ThinMemo::Part &part = m_old[m_oldAt];
         const qsizetype first = std::max(a, part.first);
         const qsizetype end = std::min(b, part.end);
         if (first >= end || (first - a) + (b - end) > MemoEdge || part.minIndex < first ||
             part.minIndex >= end || part.maxIndex < first || part.maxIndex >= end)
-            return false;
+            return nullptr;
         // In index order, as point by point: the points before the shared
         // ones, the shared ones' lowest and highest, the points after.
         if (a < first) {
@@ -277,7 +288,7 @@ private:
             fold = {part.minIndex, part.minY, part.maxIndex, part.maxY};
         }
         foldRange(end, b, fold);
-        return true;
+        return &part;
     }
 
     static void foldPart(const ThinMemo::Part &part, Fold &fold)
@@ -453,7 +464,10 @@ private:
         }
     }
 
-    void emitPoint(qsizetype j) { emitPoint(j, m_channel.y(j)); }
+    void emitPoint(qsizetype j)
+    {
+        emitPoint(j, j == m_knownAt[0] ? m_knownY[0] : (j == m_knownAt[1] ? m_knownY[1] : m_channel.y(j)));
+    }
 
     void emitPoint(qsizetype j, double y)
     {

@@ -56,6 +56,8 @@ struct ThinMemo {
         double minY;
         qsizetype maxIndex;
         double maxY;
+        double firstY; // of the points first and end - 1
+        double lastY;
     };
     std::vector<Part> parts; // in index order
     quint64 revision = ~quint64(0);
