@@ -2,6 +2,8 @@
 // of one repaint (thinning, handing the points to the series, rendering) in
 // live and in fit-all mode, and while samples keep arriving; then memory,
 // append time and repaints for a day of live samples (110,000,000).
+//
+// Usage: bench_chart [traces]  (traces: only the 32 traces of 1M points)
 
 #include "BenchClock.h"
 #include "chart/ChartData.h"
@@ -9,6 +11,7 @@
 #include "chart/ChartWidget.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -96,146 +99,154 @@ int main(int argc, char **argv)
     w.resize(1000, 500);
     w.show();
     QCoreApplication::processEvents();
-
-    // Memory and append rate.
-    const double before = ResidentMiB();
-    QElapsedTimer t;
-    t.start();
-    const double appendCpu0 = ThreadCpuMs();
-    for (qsizetype i = 1; i <= Points; ++i)
-        w.append(0, double(i), Sample(i));
-    const double appendCpuS = (ThreadCpuMs() - appendCpu0) / 1e3;
-    const double appendS = double(t.nsecsElapsed()) / 1e9;
-    const double after = ResidentMiB();
-    const ChartChannel &ch = w.data().channel(0);
-    std::printf("points in channel 0:                     %lld\n", static_cast<long long>(ch.count()));
-    std::printf("append rate:                             %.1f million points/s wall, %.1f per CPU second "
-                "(sample values computed in the loop included)\n",
-                double(Points) / appendS / 1e6, double(Points) / appendCpuS / 1e6);
-    std::printf("RSS delta:                               %.1f MiB = %.2f bytes/point (target < 300 MB)\n",
-                after - before, (after - before) * 1024.0 * 1024.0 / double(Points));
-    std::printf("ChartChannel::memoryBytes:               %.1f MiB = %.2f bytes/point (target <= 9.7 for "
-                "live samples)\n",
-                double(ch.memoryBytes()) / (1024.0 * 1024.0), double(ch.memoryBytes()) / double(ch.count()));
-
-    // Thinning alone.
-    ThinnedTrace trace;
+    const bool tracesOnly = argc > 1 && QByteArray(argv[1]) == "traces";
     const int columns = int(w.view().map().area().width() / 2); // as the widget does: 2 px per column
-    std::printf("plot width:                              %d px\n", 2 * columns);
-    {
-        std::vector<double> live, fit;
-        for (int r = 0; r < Repeats; ++r) {
-            double c0 = ThreadCpuMs();
-            ThinForDisplay(ch, double(Points) - 1000, double(Points), columns, trace);
-            live.push_back(ThreadCpuMs() - c0);
-            c0 = ThreadCpuMs();
-            ThinForDisplay(ch, 1, double(Points), columns, trace);
-            fit.push_back(ThreadCpuMs() - c0);
-        }
-        std::printf("thinning CPU, live view:                 median %.3f ms, max %.3f ms\n", Median(live),
-                    Max(live));
-        std::printf(
-            "thinning CPU, all 10M in view:           median %.3f ms, max %.3f ms (%lld points out)\n",
-            Median(fit), Max(fit), static_cast<long long>(trace.points.size()));
-        const double c0 = ThreadCpuMs();
-        ThinForDisplay(ch, 1, double(Points), columns, trace, ThinMethod::PointByPoint);
-        std::printf("  same, point by point (no summaries):   %.1f ms\n", ThreadCpuMs() - c0);
-    }
 
-    // Full repaints at 10M points. Each round adds one sample so the data
-    // has changed and everything is handed over again, as it is while reading.
-    qsizetype next = Points + 1;
-    const auto addOne = [&] {
-        w.append(0, double(next), Sample(next));
-        ++next;
-    };
-    {
-        Repaints r, warmUp;
-        // The first paints fill the glyph cache and allocate the pictures.
-        Repaint(w, warmUp);
-        Repaint(w, warmUp);
-        for (int i = 0; i < Repeats; ++i) {
-            addOne();
-            Repaint(w, r);
-        }
-        r.print("repaint, live, 10M points:");
-        std::printf("%-40s %lld\n", "  points drawn:", static_cast<long long>(SeriesPoints(w)));
-    }
-    {
-        // Fit all anew each time: every point in view is thinned and drawn
-        // again (points arriving right of a fixed view change nothing).
-        w.fitAll();
-        Repaints r, warmUp;
-        Repaint(w, warmUp);
-        for (int i = 0; i < Repeats; ++i) {
-            addOne();
-            w.fitAll();
-            Repaint(w, r);
-        }
-        r.print("repaint, fit all, 10M points:");
-        std::printf("%-40s %lld\n", "  points drawn:", static_cast<long long>(SeriesPoints(w)));
-    }
-    {
-        w.followLive();
-        Repaints r;
-        for (int tick = 0; tick < Ticks; ++tick) {
-            for (int k = 0; k < TickPoints; ++k)
-                addOne();
-            Repaint(w, r);
-        }
-        r.print("repaint per tick, live, +1000 points:");
-    }
-    {
-        // The real pace: 1,280 samples/s at 25 repaints/s, about 51 a repaint;
-        // the picture is shifted and only the new columns are drawn.
-        Repaints r;
-        const quint64 scrolls0 = w.scrollCount();
-        for (int tick = 0; tick < Ticks; ++tick) {
-            for (int k = 0; k < PacedPoints; ++k)
-                addOne();
-            Repaint(w, r);
-        }
-        r.print("repaint per tick, live, +51 points:");
-        std::printf("%-40s %llu of %d\n", "  drawn by shifting the picture:",
-                    static_cast<unsigned long long>(w.scrollCount() - scrolls0), Ticks);
-    }
-    {
-        // A smoothed trace as long as the samples, as after filtering.
-        ChartChannel &smoothed = w.data().channel(ChartWidget::SmoothedChannel);
-        for (qsizetype i = 1; i < next; ++i)
-            smoothed.append(double(i), Sample(i) * 0.9);
-        Repaints r;
-        for (int tick = 0; tick < Ticks / 4; ++tick) {
-            for (int k = 0; k < TickPoints; ++k) {
-                w.append(1, double(next), Sample(next) * 0.9);
-                addOne();
+    if (!tracesOnly) {
+        // Memory and append rate.
+        const double before = ResidentMiB();
+        QElapsedTimer t;
+        t.start();
+        const double appendCpu0 = ThreadCpuMs();
+        for (qsizetype i = 1; i <= Points; ++i)
+            w.append(0, double(i), Sample(i));
+        const double appendCpuS = (ThreadCpuMs() - appendCpu0) / 1e3;
+        const double appendS = double(t.nsecsElapsed()) / 1e9;
+        const double after = ResidentMiB();
+        const ChartChannel &ch = w.data().channel(0);
+        std::printf("points in channel 0:                     %lld\n", static_cast<long long>(ch.count()));
+        std::printf(
+            "append rate:                             %.1f million points/s wall, %.1f per CPU second "
+            "(sample values computed in the loop included)\n",
+            double(Points) / appendS / 1e6, double(Points) / appendCpuS / 1e6);
+        std::printf(
+            "RSS delta:                               %.1f MiB = %.2f bytes/point (target < 300 MB)\n",
+            after - before, (after - before) * 1024.0 * 1024.0 / double(Points));
+        std::printf("ChartChannel::memoryBytes:               %.1f MiB = %.2f bytes/point (target <= 9.7 for "
+                    "live samples)\n",
+                    double(ch.memoryBytes()) / (1024.0 * 1024.0),
+                    double(ch.memoryBytes()) / double(ch.count()));
+
+        // Thinning alone.
+        ThinnedTrace trace;
+        std::printf("plot width:                              %d px\n", 2 * columns);
+        {
+            std::vector<double> live, fit;
+            for (int r = 0; r < Repeats; ++r) {
+                double c0 = ThreadCpuMs();
+                ThinForDisplay(ch, double(Points) - 1000, double(Points), columns, trace);
+                live.push_back(ThreadCpuMs() - c0);
+                c0 = ThreadCpuMs();
+                ThinForDisplay(ch, 1, double(Points), columns, trace);
+                fit.push_back(ThreadCpuMs() - c0);
             }
-            Repaint(w, r);
+            std::printf("thinning CPU, live view:                 median %.3f ms, max %.3f ms\n",
+                        Median(live), Max(live));
+            std::printf(
+                "thinning CPU, all 10M in view:           median %.3f ms, max %.3f ms (%lld points out)\n",
+                Median(fit), Max(fit), static_cast<long long>(trace.points.size()));
+            const double c0 = ThreadCpuMs();
+            ThinForDisplay(ch, 1, double(Points), columns, trace, ThinMethod::PointByPoint);
+            std::printf("  same, point by point (no summaries):   %.1f ms\n", ThreadCpuMs() - c0);
         }
-        r.print("same, channel 2 also 10M points:");
-        w.fitAll();
-        Repaints f;
-        for (int i = 0; i < Repeats; ++i) {
-            addOne();
-            w.fitAll();
-            Repaint(w, f);
-        }
-        f.print("fit all, two channels of 10M points:");
-    }
 
-    // The wall-clock time per sample: the same live samples with and
-    // without it.
-    {
-        ChartChannel plain, timed;
-        for (qsizetype i = 1; i <= Points; ++i) {
-            plain.append(double(i), Sample(i));
-            timed.appendTimed(double(i), Sample(i), FirstTime + i * 1000 / 1280);
+        // Full repaints at 10M points. Each round adds one sample so the data
+        // has changed and everything is handed over again, as it is while reading.
+        qsizetype next = Points + 1;
+        const auto addOne = [&] {
+            w.append(0, double(next), Sample(next));
+            ++next;
+        };
+        {
+            Repaints r, warmUp;
+            // The first paints fill the glyph cache and allocate the pictures.
+            Repaint(w, warmUp);
+            Repaint(w, warmUp);
+            for (int i = 0; i < Repeats; ++i) {
+                addOne();
+                Repaint(w, r);
+            }
+            r.print("repaint, live, 10M points:");
+            std::printf("%-40s %lld\n", "  points drawn:", static_cast<long long>(SeriesPoints(w)));
         }
-        std::printf(
-            "live samples, bytes a sample:            %.2f without times, %.2f with (%.2f for the time)\n",
-            double(plain.memoryBytes()) / double(Points), double(timed.memoryBytes()) / double(Points),
-            double(timed.memoryBytes() - plain.memoryBytes()) / double(Points));
-    }
+        {
+            // Fit all anew each time: every point in view is thinned and drawn
+            // again (points arriving right of a fixed view change nothing).
+            w.fitAll();
+            Repaints r, warmUp;
+            Repaint(w, warmUp);
+            for (int i = 0; i < Repeats; ++i) {
+                addOne();
+                w.fitAll();
+                Repaint(w, r);
+            }
+            r.print("repaint, fit all, 10M points:");
+            std::printf("%-40s %lld\n", "  points drawn:", static_cast<long long>(SeriesPoints(w)));
+        }
+        {
+            w.followLive();
+            Repaints r;
+            for (int tick = 0; tick < Ticks; ++tick) {
+                for (int k = 0; k < TickPoints; ++k)
+                    addOne();
+                Repaint(w, r);
+            }
+            r.print("repaint per tick, live, +1000 points:");
+        }
+        {
+            // The real pace: 1,280 samples/s at 25 repaints/s, about 51 a repaint;
+            // the picture is shifted and only the new columns are drawn.
+            Repaints r;
+            const quint64 scrolls0 = w.scrollCount();
+            for (int tick = 0; tick < Ticks; ++tick) {
+                for (int k = 0; k < PacedPoints; ++k)
+                    addOne();
+                Repaint(w, r);
+            }
+            r.print("repaint per tick, live, +51 points:");
+            std::printf("%-40s %llu of %d\n", "  drawn by shifting the picture:",
+                        static_cast<unsigned long long>(w.scrollCount() - scrolls0), Ticks);
+        }
+        {
+            // A smoothed trace as long as the samples, as after filtering.
+            ChartChannel &smoothed = w.data().channel(ChartWidget::SmoothedChannel);
+            for (qsizetype i = 1; i < next; ++i)
+                smoothed.append(double(i), Sample(i) * 0.9);
+            Repaints r;
+            for (int tick = 0; tick < Ticks / 4; ++tick) {
+                for (int k = 0; k < TickPoints; ++k) {
+                    w.append(1, double(next), Sample(next) * 0.9);
+                    addOne();
+                }
+                Repaint(w, r);
+            }
+            r.print("same, channel 2 also 10M points:");
+            w.fitAll();
+            Repaints f;
+            for (int i = 0; i < Repeats; ++i) {
+                addOne();
+                w.fitAll();
+                Repaint(w, f);
+            }
+            f.print("fit all, two channels of 10M points:");
+        }
+
+        // The wall-clock time per sample: the same live samples with and
+        // without it.
+        {
+            ChartChannel plain, timed;
+            for (qsizetype i = 1; i <= Points; ++i) {
+                plain.append(double(i), Sample(i));
+                timed.appendTimed(double(i), Sample(i), FirstTime + i * 1000 / 1280);
+            }
+            std::printf("live samples, bytes a sample:            %.2f without times, %.2f with (%.2f for "
+                        "the time)\n",
+                        double(plain.memoryBytes()) / double(Points),
+                        double(timed.memoryBytes()) / double(Points),
+                        double(timed.memoryBytes() - plain.memoryBytes()) / double(Points));
+        }
+
+    } // !tracesOnly
 
     // 32 modules watched: 32 traces of 1M points each, live and all in view.
     {
@@ -315,7 +326,7 @@ int main(int argc, char **argv)
 
     // A day of live samples in channel 0, the others empty. The X of a live
     // sample is its count.
-    {
+    if (!tracesOnly) {
         w.clearAll();
         QCoreApplication::processEvents();
         const double dayBefore = ResidentMiB();

@@ -849,6 +849,7 @@ private slots:
         QTest::newRow("rising x with marks and NaN") << 1;
         QTest::newRow("random x") << 2;
         QTest::newRow("repeated imports") << 3;
+        QTest::newRow("rising x, wide columns") << 4;
     }
 
     void summarisedWalkEqualsPointByPoint()
@@ -878,13 +879,53 @@ private slots:
                 a = -1;
                 b = double(n) + 1;
             }
-            const int columns = 1 + int(unit(rng) * 1500);
+            const int columns = 1 + int(unit(rng) * (shape == 4 ? 60 : 1500));
             ThinnedTrace fast, slow;
             ThinForDisplay(c, a, b, columns, fast, ThinMethod::Summarised);
             ThinForDisplay(c, a, b, columns, slow, ThinMethod::PointByPoint);
             QCOMPARE(fast.sourceIndex, slow.sourceIndex);
             QCOMPARE(fast.pieceEnds, slow.pieceEnds);
             QVERIFY(InIndexOrder(fast));
+        }
+    }
+
+    // A thinning that takes what the last one found (views moving a little,
+    // points appended, then a mark and a clear) equals one point by point.
+    void thinningWithAMemoEqualsPointByPoint()
+    {
+        std::mt19937 rng(99);
+        std::uniform_real_distribution<double> unit(0, 1);
+        ChartChannel c;
+        const auto add = [&](qsizetype n) {
+            for (qsizetype i = 0; i < n; ++i)
+                c.append(double(c.count()), std::round(unit(rng) * 30)); // ties on purpose
+        };
+        add(3 * Block + 500);
+        ThinMemo memo;
+        for (int round = 0; round < 60; ++round) {
+            if (round % 4 == 1)
+                add(1 + qsizetype(unit(rng) * 300));
+            if (round == 30)
+                c.markLast(PointMark::Null);
+            if (round == 45) {
+                c.clearKeepingStorage();
+                add(2 * Block + 77);
+            }
+            const double n = double(c.count());
+            // Mostly everything in view with a little more or less at the
+            // ends; now and then a part, or more or fewer columns.
+            double a = -1 + unit(rng) * 40, b = n + unit(rng) * 40 - 20;
+            if (round % 10 == 7) {
+                a = n * 0.3;
+                b = n * 0.6;
+            }
+            const int columns = round % 10 == 9 ? 97 : 480 + int(unit(rng) * 3);
+            ThinnedTrace memoed, slow;
+            ThinForDisplay(c, a, b, columns, memoed, ThinMethod::Summarised, nullptr, &memo);
+            ThinForDisplay(c, a, b, columns, slow, ThinMethod::PointByPoint);
+            QCOMPARE(memoed.sourceIndex, slow.sourceIndex);
+            QCOMPARE(memoed.pieceEnds, slow.pieceEnds);
+            QCOMPARE(memoed.points, slow.points);
         }
     }
 
@@ -1451,9 +1492,11 @@ private slots:
         QVERIFY(!w.isLive());
         const double pixelX = 1000.0 / area.width(); // one pixel in axis units
         const double pixelY = 100.0 / area.height();
-        QVERIFY2(std::abs(w.viewXMinimum() - 200) <= 2 * pixelX && std::abs(w.viewXMaximum() - 500) <= 2 * pixelX,
+        QVERIFY2(std::abs(w.viewXMinimum() - 200) <= 2 * pixelX &&
+                     std::abs(w.viewXMaximum() - 500) <= 2 * pixelX,
                  qPrintable(QStringLiteral("%1..%2").arg(w.viewXMinimum()).arg(w.viewXMaximum())));
-        QVERIFY(std::abs(w.viewYMinimum() - 20) <= 2 * pixelY && std::abs(w.viewYMaximum() - 80) <= 2 * pixelY);
+        QVERIFY(std::abs(w.viewYMinimum() - 20) <= 2 * pixelY &&
+                std::abs(w.viewYMaximum() - 80) <= 2 * pixelY);
         QCOMPARE(w.view().map().minimum(Qt::Horizontal), w.viewXMinimum()); // drawn at once
 
         // A click or a box a few pixels high is no box.
@@ -1466,8 +1509,8 @@ private slots:
         QCOMPARE(w.viewYMinimum(), yMin);
 
         const auto turnWheelAt = [&](const QPoint &pos) {
-            QWheelEvent wheel(QPointF(pos), vp->mapToGlobal(QPointF(pos)), QPoint(), QPoint(0, 120), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent wheel(QPointF(pos), vp->mapToGlobal(QPointF(pos)), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(vp, &wheel);
         };
         w.fitAll(); // empty chart: 0..1000, 0..100
@@ -1528,14 +1571,15 @@ private slots:
             w.append(ChartWidget::SampleChannel, i, 25.0);
             w.append(ChartWidget::SmoothedChannel, i, 75.0);
         }
-        w.append(ChartWidget::MeanChannel, 0, -1e12); // a line from far below...
+        w.append(ChartWidget::MeanChannel, 0, -1e12);   // a line from far below...
         w.append(ChartWidget::MeanChannel, 1000, 1e12); // ...to far above, through the middle
         w.zoomTo(0, 0, 1000, 100);
         w.refresh();
         const QImage picture = w.plotView()->grab().toImage();
         const QRectF area = w.view().map().area();
         const auto colourAt = [&](double x, double y) {
-            const QPoint p(int(area.left() + x / 1000.0 * area.width()), int(area.bottom() - y / 100.0 * area.height()));
+            const QPoint p(int(area.left() + x / 1000.0 * area.width()),
+                           int(area.bottom() - y / 100.0 * area.height()));
             // The line is two pixels wide: either row of it.
             const QColor c = picture.pixelColor(p);
             return c == QColor(Qt::white) ? picture.pixelColor(p + QPoint(0, 1)) : c;
@@ -1809,6 +1853,137 @@ private slots:
             const auto [shown, redrawn] = ShownAndRedrawn(w);
             QCOMPARE(DifferentPixels(shown, redrawn), 0);
         }
+    }
+
+    // A hidden trace keeps its data but takes no part in what is drawn.
+    void hiddenTraceIsLeftOutOfEverythingDrawn()
+    {
+        ChartWidget w;
+        QVERIFY(Shown(w, 800, 400));
+        const int low = w.addTrace(QStringLiteral("低"));
+        const int high = w.addTrace(QStringLiteral("高"));
+        for (int i = 0; i < 500; ++i)
+            w.append(low, i, 10 + i % 7);
+        for (int i = 0; i < 1000; ++i)
+            w.append(high, i, 1000 + i % 5);
+        QVERIFY(w.traceVisible(ChartWidget::SampleChannel));
+        QVERIFY(w.traceVisible(high));
+        QVERIFY(!w.traceVisible(high + 1)); // no such channel
+        w.refresh();
+        QVERIFY(w.viewYMaximum() >= 1004);
+
+        w.setTraceVisible(high, false);
+        QVERIFY(!w.traceVisible(high));
+        QVERIFY(w.traceVisible(low));
+        QCOMPARE(w.legendNames(), QStringList{QStringLiteral("低")});
+        w.append(high, 1000, 1001); // still takes points
+        QCOMPARE(w.count(high), qsizetype(1001));
+        w.refresh();
+        QVERIFY(w.picture().trace(high).points().isEmpty());
+        QVERIFY(w.viewYMaximum() < 1000); // the live range follows the shown trace alone
+        w.fitAll();
+        w.refresh();
+        QCOMPARE(w.viewXMaximum(), 499.0);
+        QVERIFY(w.viewYMaximum() < 1000);
+
+        // Neither drawn nor a target of the data cursor.
+        const QColor colour = w.picture().trace(high).pen.color();
+        w.zoomTo(0, 0, 1000, 1200);
+        w.refresh();
+        QVERIFY(!DrawnAt(w, 700, 1002, colour));
+        w.setToolbarVisible(true);
+        QTest::qWait(1);
+        w.refresh();
+        w.setDataCursorVisible(true);
+        HoverOver(w.plotView(), w.drawnMap().toPixel(700, 1002).toPoint());
+        QVERIFY2(w.dataCursorText().startsWith(QStringLiteral("X:")), qPrintable(w.dataCursorText()));
+
+        // Shown again: everything as if it had never been hidden.
+        w.setTraceVisible(high, true);
+        QCOMPARE(w.legendNames(), (QStringList{QStringLiteral("低"), QStringLiteral("高")}));
+        w.refresh();
+        HoverOver(w.plotView(), w.drawnMap().toPixel(700, 1002).toPoint());
+        QVERIFY2(w.dataCursorText().startsWith(QStringLiteral("高 ")), qPrintable(w.dataCursorText()));
+        w.setDataCursorVisible(false);
+        w.refresh();
+        QVERIFY(DrawnAt(w, 700, 1000 + 700 % 5, colour));
+        w.fitAll();
+        QCOMPARE(w.viewXMaximum(), 1000.0);
+        QVERIFY(w.viewYMaximum() >= 1004);
+
+        // A hidden trace removed: the one after it moves down, still hidden.
+        const int third = w.addTrace(QStringLiteral("三"));
+        w.setTraceVisible(third, false);
+        w.removeTrace(low);
+        QVERIFY(!w.traceVisible(third - 1));
+        QCOMPARE(w.legendNames(), QStringList{QStringLiteral("高")});
+    }
+
+    // What was thinned for a view is taken again only while it is still
+    // right: after appends, view changes and hiding, the drawn points equal
+    // those of a chart thinning the same data afresh.
+    void keptThinningEqualsAFreshOne()
+    {
+        ChartWidget w, fresh;
+        QVERIFY(Shown(w, 700, 300));
+        QVERIFY(Shown(fresh, 700, 300));
+        std::vector<int> traces;
+        for (int k = 0; k < 3; ++k) {
+            traces.push_back(w.addTrace(QString::number(k)));
+            fresh.addTrace(QString::number(k));
+        }
+        std::mt19937 rng(11);
+        std::uniform_real_distribution<double> noise(-50, 50);
+        qsizetype next = 0;
+        const auto add = [&](qsizetype n, int only) {
+            for (qsizetype i = 0; i < n; ++i, ++next)
+                for (int k = 0; k < 3; ++k)
+                    if (only < 0 || only == k) {
+                        const double y = 100 * k + noise(rng);
+                        w.append(traces[std::size_t(k)], double(next), y);
+                        fresh.append(traces[std::size_t(k)], double(next), y);
+                    }
+        };
+        const auto sameAsFresh = [&] {
+            // The fresh chart thins everything: it is shown the same view
+            // anew each time (twice, the second time with the plot area
+            // its new labels leave).
+            w.refresh();
+            fresh.zoomTo(w.viewXMinimum(), w.viewYMinimum(), w.viewXMaximum(), w.viewYMaximum());
+            fresh.refresh();
+            fresh.refresh();
+            if (w.view().map().area() != fresh.view().map().area())
+                return false;
+            for (int k = 0; k < 3; ++k) {
+                const ChartTrace &a = w.picture().trace(traces[std::size_t(k)]);
+                const ChartTrace &b = fresh.picture().trace(traces[std::size_t(k)]);
+                if (!w.traceVisible(traces[std::size_t(k)]))
+                    continue;
+                if (a.points() != b.points() || a.lines() != b.lines())
+                    return false;
+            }
+            return true;
+        };
+        add(300'000, -1);
+        w.fitAll();
+        w.refresh();
+        QVERIFY(sameAsFresh());
+        add(5'000, -1); // right of the fitted view
+        w.refresh();
+        QVERIFY(sameAsFresh());
+        w.zoomTo(1'000, -100, 400'000, 400); // new points land in view
+        w.refresh();
+        add(20'000, 1);
+        w.refresh();
+        QVERIFY(sameAsFresh());
+        w.setTraceVisible(traces[2], false);
+        add(7'000, 2); // into the hidden trace only
+        w.zoomTo(50'000, -100, 330'000, 400);
+        w.refresh();
+        QVERIFY(sameAsFresh());
+        w.setTraceVisible(traces[2], true);
+        w.refresh();
+        QVERIFY(sameAsFresh());
     }
 
     void clockTimeLabels()

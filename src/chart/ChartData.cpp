@@ -436,6 +436,24 @@ ChartRange ChartChannel::summary(int level, qsizetype first) const
     return {r->minX, r->maxX, r->minY, r->maxY, base + r->minYAt, base + r->maxYAt};
 }
 
+void ChartChannel::prefetchRunEnds(qsizetype from, qsizetype to) const
+{
+    // A cache line holds 8 Y values; a summary is 40 bytes.
+    constexpr std::size_t LineValues = 8;
+    const Block &block = *m_blocks[std::size_t(from >> BlockBits)];
+    const auto first = std::size_t(from & (BlockSize - 1));
+    const std::size_t last = std::min(first + std::size_t(to - from), std::size_t(BlockSize)) - 1;
+    for (const std::size_t end : {first, last}) {
+        const std::size_t runStart = end & ~FineMask;
+        for (std::size_t s = runStart; s <= (end | FineMask); s += LineValues)
+            __builtin_prefetch(&block.y[s]);
+        const std::size_t midStart = end & ~MidMask;
+        for (std::size_t f = midStart >> FineBits; f <= (end | MidMask) >> FineBits; f += 2)
+            __builtin_prefetch(&block.fine[f]);
+        __builtin_prefetch(&block.mid[end >> MidBits]);
+    }
+}
+
 ChartData::ChartData(const std::vector<QString> &titles)
 {
     m_channels.reserve(titles.size());

@@ -162,6 +162,11 @@ public:
     /// non-finite coordinate but not marked ones (see nextGap()).
     ChartRange summary(int level, qsizetype first) const;
 
+    /// Has the processor fetch what a walk reading the points [from, to) of
+    /// one block through summary() and y() needs at the ends of that run:
+    /// the Y of the points there and the finer summaries holding them.
+    void prefetchRunEnds(qsizetype from, qsizetype to) const;
+
     /// Extent of all points appended since the last clear (marks ignored).
     const ChartRange &extent() const { return m_extent; }
 

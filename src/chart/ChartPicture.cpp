@@ -40,6 +40,31 @@ struct Canvas {
     QPoint origin; // the plot's pixel at bits
 };
 
+/// r & box, inline: bars are cut thousands of times a paint.
+QRect Clipped(const QRect &r, const QRect &box)
+{
+    const int left = std::max(r.left(), box.left());
+    const int top = std::max(r.top(), box.top());
+    const int right = std::min(r.right(), box.right());
+    const int bottom = std::min(r.bottom(), box.bottom());
+    return left > right || top > bottom ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+/// QRectF::contains() of a rectangle of positive size, inline.
+struct AreaTest {
+    double left, right, top, bottom;
+
+    explicit AreaTest(const QRectF &r) : left(r.left()), right(r.right()), top(r.top()), bottom(r.bottom())
+    {
+        if (!(r.width() > 0 && r.height() > 0))
+            left = right + 1; // contains nothing
+    }
+    bool contains(const QPointF &p) const
+    {
+        return p.x() >= left && p.x() <= right && p.y() >= top && p.y() <= bottom;
+    }
+};
+
 /// The part of the segment a-b inside `box` (Liang-Barsky); false when none.
 bool ClipSegment(QPointF &a, QPointF &b, const QRectF &box)
 {
@@ -98,7 +123,7 @@ public:
                 QPoint(int(std::ceil((r.right() + 1) * m_canvas.ratio)) - 1,
                        int(std::ceil((r.bottom() + 1) * m_canvas.ratio)) - 1));
         r.translate(-m_canvas.origin);
-        r &= QRect(0, 0, m_canvas.width, m_canvas.height);
+        r = Clipped(r, QRect(0, 0, m_canvas.width, m_canvas.height));
         if (r.isEmpty())
             return;
         if (!followsOn || r.left() < m_first)
@@ -169,9 +194,10 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
                 const QRect &part)
 {
     const QList<QPointF> &points = c.points();
-    if (points.isEmpty())
+    if (!c.visible || points.isEmpty())
         return;
     const QRectF &a = map.area();
+    const AreaTest inArea(a);
     const QRect barArea = a.toAlignedRect() & part;
     // Segments reaching no pixel of `part` are left out (the painter would
     // cut them away).
@@ -205,7 +231,7 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
         // Half the pen's width beyond either end, as a square cap would.
         const int top = int(std::floor(std::min(p.y(), q.y()) - width / 2.0 + 0.5));
         const int bottom = top + std::max(int(std::floor(std::abs(q.y() - p.y()) + 0.5)), 0) + width - 1;
-        bars.add(QRect(left, top, width, bottom - top + 1) & barArea,
+        bars.add(Clipped(QRect(left, top, width, bottom - top + 1), barArea),
                  chained && std::abs(left - lastLeft) <= width);
         chained = true;
         lastLeft = left;
@@ -231,10 +257,10 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
         }
         chained = false;
         QPointF previous = map.toPixel(points[first]);
-        bool previousInside = a.contains(previous);
+        bool previousInside = inArea.contains(previous);
         for (qsizetype i = first + 1; i < stop; ++i) {
             const QPointF current = map.toPixel(points[i]);
-            const bool inside = a.contains(current);
+            const bool inside = inArea.contains(current);
             if (previousInside && inside) {
                 addSegment(previous, current);
             } else {
@@ -258,7 +284,7 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
         const int side = std::max(LoneDotSize, width);
         for (qsizetype i : c.lone()) {
             const QPointF at = map.toPixel(points[i]);
-            if (a.contains(at))
+            if (inArea.contains(at))
                 bars.add(QRect(int(std::floor(at.x() - side / 2.0 + 0.5)),
                                int(std::floor(at.y() - side / 2.0 + 0.5)), side, side) &
                              barArea,
@@ -272,7 +298,7 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
     const double r = MarkerSize / 2;
     const auto marker = [&](const QPointF &p) {
         const QPointF at = map.toPixel(p);
-        if (a.contains(at))
+        if (inArea.contains(at))
             painter.drawEllipse(at, r, r);
     };
     for (const auto &[begin, end] : c.lines())
@@ -286,16 +312,25 @@ void PaintTrace(QPainter &painter, const Canvas &canvas, const ChartTrace &c, co
 
 } // namespace
 
-bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns) const
+bool ChartTrace::sameGrid(const ThinColumns *grid) const
+{
+    if (!grid)
+        return !m_gridded;
+    return m_gridded && m_grid.origin == grid->origin && m_grid.perUnit == grid->perUnit &&
+           m_grid.firstColumn == grid->firstColumn;
+}
+
+bool ChartTrace::isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns,
+                             const ThinColumns *grid) const
 {
     return m_revision == channel.revision() && m_xMin == xMin && m_xMax == xMax && m_columns == columns &&
-           m_markers == markers;
+           m_markers == markers && sameGrid(grid);
 }
 
 void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int columns,
                       const ThinColumns *grid)
 {
-    ThinForDisplay(channel, xMin, xMax, columns, m_thinned, ThinMethod::Summarised, grid);
+    ThinForDisplay(channel, xMin, xMax, columns, m_thinned, ThinMethod::Summarised, grid, &m_memo);
     // Lone points are drawn too (as a dot or a marker), so they count.
     m_yExtent = YExtentInView(m_thinned, xMin, xMax, true);
 
@@ -322,6 +357,20 @@ void ChartTrace::thin(const ChartChannel &channel, double xMin, double xMax, int
     m_xMax = xMax;
     m_columns = columns;
     m_markers = markers;
+    m_gridded = grid != nullptr;
+    m_grid = grid ? *grid : ThinColumns{};
+}
+
+void ChartTrace::forget()
+{
+    m_thinned.clear();
+    m_memo.clear();
+    m_lines.clear();
+    m_lone.clear();
+    m_yExtent = {1, -1, 1, -1, 0, 0};
+    m_sortedX = false;
+    m_revision = ~quint64(0);
+    m_count = 0;
 }
 
 bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) const
@@ -343,11 +392,13 @@ bool ChartTrace::onlyAppendedTo(const ChartChannel &channel, double &fromX) cons
     return true;
 }
 
-bool ChartTrace::staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns)
+bool ChartTrace::staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns,
+                            const ThinColumns *grid)
 {
-    if (isDrawnFrom(channel, xMin, xMax, columns))
+    if (isDrawnFrom(channel, xMin, xMax, columns, grid))
         return true;
-    if (m_xMin != xMin || m_xMax != xMax || m_columns != columns || m_markers != markers || m_count == 0)
+    if (m_xMin != xMin || m_xMax != xMax || m_columns != columns || m_markers != markers || m_count == 0 ||
+        !sameGrid(grid))
         return false;
     double fromX = 0;
     if (!onlyAppendedTo(channel, fromX) || !(fromX > xMax))

@@ -34,15 +34,24 @@ public:
     /// The name the operator sees (legend, data cursor); empty for the
     /// widget's own channels, which have fixed names.
     QString name;
+    /// A hidden trace is neither thinned nor drawn (what it was thinned to
+    /// is forgotten when it is hidden).
+    bool visible = true;
+
+    /// Drops what was thinned: nothing is drawn or in view until the trace
+    /// is thinned again, which the next thin() does in full.
+    void forget();
 
     /// Whether the trace was thinned from this state of `channel` for this
-    /// view and these markers.
-    bool isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns) const;
+    /// view (columns laid out by `grid`, when given) and these markers.
+    bool isDrawnFrom(const ChartChannel &channel, double xMin, double xMax, int columns,
+                     const ThinColumns *grid = nullptr) const;
     /// Whether the trace as thinned stays right for `channel` as it is now:
     /// drawn from it, or (taking its new state on) it only had points
     /// appended right of the view after a last point already there: lines
     /// between such points never enter the view.
-    bool staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns);
+    bool staysDrawn(const ChartChannel &channel, double xMin, double xMax, int columns,
+                    const ThinColumns *grid = nullptr);
     /// Thins `channel` for the view from `xMin` to `xMax` in `columns` pixel
     /// columns (laid out by `grid` when given).
     void thin(const ChartChannel &channel, double xMin, double xMax, int columns,
@@ -69,6 +78,7 @@ public:
 
 private:
     ThinnedTrace m_thinned;
+    ThinMemo m_memo;                                      // what the last thinning found, for the next
     std::vector<std::pair<qsizetype, qsizetype>> m_lines; // begin, end in points
     std::vector<qsizetype> m_lone;                        // indexes in points
     ChartRange m_yExtent{1, -1, 1, -1, 0, 0};
@@ -80,6 +90,12 @@ private:
     double m_xMax = 0;
     int m_columns = 0;
     bool m_markers = false;
+    bool m_gridded = false;
+    ThinColumns m_grid{};
+
+    /// Whether the columns were laid out as `grid` says (or as the view
+    /// does, without one).
+    bool sameGrid(const ThinColumns *grid) const;
 };
 
 /// A line of the legend: a swatch of the trace's pen and its name.

@@ -9,6 +9,16 @@ namespace
 
 enum Side : int { Left = -1, Inside = 0, Right = 1 };
 
+/// Column parts of at least this many points are kept in a memo; one is
+/// taken from there when at most this many of its points are new.
+constexpr qsizetype MemoPart = 256;
+constexpr qsizetype MemoEdge = 64;
+/// Columns of fewer points than this on average are taken point by point.
+constexpr qsizetype FewPerColumn = 16;
+
+/// Columns of at least this many points have their ends fetched ahead.
+constexpr qsizetype PrefetchedColumn = 256;
+
 /// One pass over a channel in index order. The state is the piece being
 /// built, the run of points in the current pixel column that is not yet
 /// written out, and what is known of the previous point.
@@ -27,7 +37,11 @@ public:
             m_scale = grid->perUnit;
             m_firstColumn = grid->firstColumn;
         }
+        m_unitsPerColumn = m_scale > 0 ? 1 / m_scale : 0;
     }
+
+    void useMemo(std::vector<ThinMemo::Part> parts) { m_old = std::move(parts); }
+    std::vector<ThinMemo::Part> takeMemo() { return std::move(m_new); }
 
     void run(ThinMethod method)
     {
@@ -57,7 +71,15 @@ private:
     double m_scale = 0;
     double m_origin = 0;
     double m_firstColumn = 0;
+    double m_unitsPerColumn = 0; // 1 / m_scale, for guesses
     ThinnedTrace &m_out;
+    std::vector<ThinMemo::Part> m_old; // what the last thinning found
+    std::size_t m_oldAt = 0;           // the first of them not yet passed
+    std::vector<ThinMemo::Part> m_new; // what this one finds
+    // The Y of two points the walk knows (the ends of the last column it
+    // took across columns), so writing them out reads nothing.
+    std::array<qsizetype, 2> m_knownAt{-1, -1};
+    std::array<double, 2> m_knownY{};
 
     qsizetype m_nextGap = 0; // smallest gap index >= the point being looked at
 
@@ -134,7 +156,7 @@ private:
                     setPrevious(last, Inside, true);
                     return size;
                 }
-                if (level == ChartChannel::SummaryLevels - 1 && m_channel.xFollowsIndex(i))
+                if (m_channel.xFollowsIndex(i))
                     return takeAcrossColumns(i, size);
             }
         }
@@ -143,17 +165,62 @@ private:
 
     /// Takes the `size` points from `i` on, all visible and without a gap,
     /// whose X grow with the index, but which reach into more than one
-    /// column: each column's part in one step, as point by point.
+    /// column: each column's part in one step, as point by point. Where a
+    /// column's part starts and ends follows from X growing by one a point;
+    /// its lowest and highest come from the summaries it holds whole and
+    /// the points beside them.
     qsizetype takeAcrossColumns(qsizetype i, qsizetype size)
     {
         joinFromPrevious(i, Inside);
         const qsizetype end = i + size;
+        // X as the channel gives it: the block's first X plus the slot.
+        const qsizetype blockStart = i & ~(ChartChannel::BlockSize - 1);
+        const double x0 = m_channel.x(blockStart);
+        const auto xAt = [x0, blockStart](qsizetype k) { return x0 + double(k - blockStart); };
+        const int leftColumn = columnOf(xAt(i));
+        if (size < FewPerColumn * (columnOf(xAt(end - 1)) - leftColumn + 1)) {
+            takeFewAcrossColumns(i, end, xAt);
+            return size;
+        }
         for (qsizetype a = i; a < end;) {
-            const int column = columnOf(m_channel.x(a));
+            const int column = columnOf(xAt(a));
+            const qsizetype b = columnEnd(a, end, column, xAt);
+            Fold fold{};
+            const ThinMemo::Part *part = fromMemo(a, b, fold);
+            if (!part) {
+                fold = {a, m_channel.y(a), a, m_channel.y(a)};
+                foldRange(a + 1, b, fold);
+            }
+            // The first and last points are written out with the column:
+            // from the memo where they are the same, else read (once).
+            const double firstY = part && part->first == a ? part->firstY : m_channel.y(a);
+            const double lastY = part && part->end == b ? part->lastY : m_channel.y(b - 1);
+            if (b - a >= MemoPart)
+                m_new.push_back({a, b, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, firstY, lastY});
+            // Columns of many points read little more than their ends: have
+            // those of the column after the next fetched meanwhile (with a
+            // memo, most columns read less).
+            if (m_old.empty() && b - a >= PrefetchedColumn && b + 2 * (b - a) <= end)
+                m_channel.prefetchRunEnds(b + (b - a), b + 2 * (b - a));
+            addToRun(column, a, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, b - 1);
+            m_knownAt = {a, b - 1};
+            m_knownY = {firstY, lastY};
+            a = b;
+        }
+        setPrevious(end - 1, Inside, true);
+        return size;
+    }
+
+    /// The points [i, end) as takeAcrossColumns() takes them, for columns of
+    /// a few points each: point by point.
+    template <typename XAt> void takeFewAcrossColumns(qsizetype i, qsizetype end, const XAt &xAt)
+    {
+        for (qsizetype a = i; a < end;) {
+            const int column = columnOf(xAt(a));
             qsizetype minIndex = a, maxIndex = a;
             double minY = m_channel.y(a), maxY = minY;
             qsizetype b = a + 1;
-            for (; b < end && columnOf(m_channel.x(b)) == column; ++b) {
+            for (; b < end && columnOf(xAt(b)) == column; ++b) {
                 const double y = m_channel.y(b);
                 if (y < minY) {
                     minY = y;
@@ -168,7 +235,123 @@ private:
             a = b;
         }
         setPrevious(end - 1, Inside, true);
-        return size;
+    }
+
+    /// The first index after `a` (at most `end`) whose point lies right of
+    /// `column`, for points whose X grows by one with the index.
+    template <typename XAt> qsizetype columnEnd(qsizetype a, qsizetype end, int column, const XAt &xAt) const
+    {
+        if (column >= m_columns - 1)
+            return end;
+        const double boundary = m_origin + (column + 1 + m_firstColumn) * m_unitsPerColumn;
+        const double guess = boundary - xAt(a) + 1; // about the ceiling, without a call for it
+        qsizetype b = guess >= double(end - a) ? end : a + std::max<qsizetype>(1, qsizetype(guess));
+        // The guess is off by rounding at most: settle it on the columns
+        // the points are put in.
+        while (b > a + 1 && columnOf(xAt(b - 1)) != column)
+            --b;
+        while (b < end && columnOf(xAt(b)) == column)
+            ++b;
+        return b;
+    }
+
+    struct Fold {
+        qsizetype minIndex;
+        double minY;
+        qsizetype maxIndex;
+        double maxY;
+    };
+
+    /// Folds the points [a, b) (consecutive, in one block, all finite) from
+    /// a part the last thinning took that shares all but a few of them and
+    /// whose lowest and highest lie among the shared ones, and returns that
+    /// part; null when there is none.
+    const ThinMemo::Part *fromMemo(qsizetype a, qsizetype b, Fold &fold)
+    {
+        while (m_oldAt < m_old.size() && m_old[m_oldAt].end <= a)
+            ++m_oldAt;
+        if (m_oldAt == m_old.size())
+            return nullptr;
+        const ThinMemo::Part &part = m_old[m_oldAt];
+        const qsizetype first = std::max(a, part.first);
+        const qsizetype end = std::min(b, part.end);
+        if (first >= end || (first - a) + (b - end) > MemoEdge || part.minIndex < first ||
+            part.minIndex >= end || part.maxIndex < first || part.maxIndex >= end)
+            return nullptr;
+        // In index order, as point by point: the points before the shared
+        // ones, the shared ones' lowest and highest, the points after.
+        if (a < first) {
+            fold = {a, m_channel.y(a), a, m_channel.y(a)};
+            foldRange(a + 1, first, fold);
+            foldPart(part, fold);
+        } else {
+            fold = {part.minIndex, part.minY, part.maxIndex, part.maxY};
+        }
+        foldRange(end, b, fold);
+        return &part;
+    }
+
+    static void foldPart(const ThinMemo::Part &part, Fold &fold)
+    {
+        if (part.minY < fold.minY) {
+            fold.minY = part.minY;
+            fold.minIndex = part.minIndex;
+        }
+        if (part.maxY > fold.maxY) {
+            fold.maxY = part.maxY;
+            fold.maxIndex = part.maxIndex;
+        }
+    }
+
+    /// Takes the points [from, to) of one block (all finite) into `fold`, in
+    /// index order and with strict comparisons, as a walk point by point
+    /// does; whole aligned runs through their summaries.
+    void foldRange(qsizetype from, qsizetype to, Fold &fold) const
+    {
+        constexpr int Finest = ChartChannel::SummaryLevels - 1;
+        constexpr qsizetype FinestSize = qsizetype(1) << ChartChannel::SummaryBits[Finest];
+        qsizetype p = from;
+        const auto point = [&](qsizetype k) {
+            const double y = m_channel.y(k);
+            if (y < fold.minY) {
+                fold.minY = y;
+                fold.minIndex = k;
+            }
+            if (y > fold.maxY) {
+                fold.maxY = y;
+                fold.maxIndex = k;
+            }
+        };
+        const auto take = [&](const ChartRange &r) {
+            if (r.minY < fold.minY) {
+                fold.minY = r.minY;
+                fold.minIndex = r.minYIndex;
+            }
+            if (r.maxY > fold.maxY) {
+                fold.maxY = r.maxY;
+                fold.maxIndex = r.maxYIndex;
+            }
+        };
+        if (to - from < 2 * FinestSize) {
+            for (; p < to; ++p)
+                point(p);
+            return;
+        }
+        for (; (p & (FinestSize - 1)) != 0; ++p)
+            point(p);
+        while (p + FinestSize <= to) {
+            int level = 0;
+            qsizetype size = 0;
+            for (; level <= Finest; ++level) {
+                size = qsizetype(1) << ChartChannel::SummaryBits[std::size_t(level)];
+                if ((p & (size - 1)) == 0 && p + size <= to)
+                    break;
+            }
+            take(m_channel.summary(level, p));
+            p += size;
+        }
+        for (; p < to; ++p)
+            point(p);
     }
 
     void visit(qsizetype j)
@@ -262,19 +445,33 @@ private:
         if (!m_runOpen)
             return;
         m_runOpen = false;
-        std::array<qsizetype, 4> picks{m_runFirst, std::min(m_runMin, m_runMax), std::max(m_runMin, m_runMax),
-                                       m_runLast};
+        // The lowest and highest are known: their Y is not read again.
+        const bool minFirst = m_runMin <= m_runMax;
+        const std::array<qsizetype, 4> picks{m_runFirst, minFirst ? m_runMin : m_runMax,
+                                             minFirst ? m_runMax : m_runMin, m_runLast};
+        const std::array<double, 2> middleY{minFirst ? m_runMinY : m_runMaxY,
+                                            minFirst ? m_runMaxY : m_runMinY};
         qsizetype last = -1;
-        for (qsizetype p : picks) {
-            if (p != last)
-                emitPoint(p);
+        for (std::size_t k = 0; k < picks.size(); ++k) {
+            const qsizetype p = picks[k];
+            if (p != last) {
+                if (k == 1 || k == 2)
+                    emitPoint(p, middleY[k - 1]);
+                else
+                    emitPoint(p);
+            }
             last = p;
         }
     }
 
     void emitPoint(qsizetype j)
     {
-        m_out.points.append(QPointF(m_channel.x(j), m_channel.y(j)));
+        emitPoint(j, j == m_knownAt[0] ? m_knownY[0] : (j == m_knownAt[1] ? m_knownY[1] : m_channel.y(j)));
+    }
+
+    void emitPoint(qsizetype j, double y)
+    {
+        m_out.points.append(QPointF(m_channel.x(j), y));
         m_out.sourceIndex.push_back(j);
         m_pieceOpen = true;
     }
@@ -292,9 +489,25 @@ private:
 } // namespace
 
 void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
-                    ThinMethod method, const ThinColumns *grid)
+                    ThinMethod method, const ThinColumns *grid, ThinMemo *memo)
 {
-    Thinner(channel, xMin, xMax, columns, out, grid).run(method);
+    Thinner thinner(channel, xMin, xMax, columns, out, grid);
+    if (!memo) {
+        thinner.run(method);
+        return;
+    }
+    // Points before the memo's count are as they were only while the
+    // channel has had nothing but appends (each bumps the revision by one).
+    const bool holds = memo->revision != ~quint64(0) && channel.count() >= memo->count &&
+                       channel.revision() - memo->revision == quint64(channel.count() - memo->count);
+    if (!holds)
+        memo->parts.clear();
+    thinner.useMemo(std::move(memo->parts));
+    memo->clear();
+    thinner.run(method);
+    memo->parts = thinner.takeMemo();
+    memo->revision = channel.revision();
+    memo->count = channel.count();
 }
 
 ChartRange DrawnExtent(const ChartChannel &channel)

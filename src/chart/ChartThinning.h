@@ -42,6 +42,35 @@ struct ThinColumns {
     double firstColumn;
 };
 
+/// What one thinning of a channel found in the columns of many live samples
+/// it took, kept for the next thinning of the same channel: a column that
+/// shares most of its points with one taken before, and whose lowest and
+/// highest lie among those, takes them from there and reads only the points
+/// it does not share. Kept only while the channel has had nothing but
+/// appends since.
+struct ThinMemo {
+    struct Part {
+        qsizetype first;
+        qsizetype end; // exclusive
+        qsizetype minIndex;
+        double minY;
+        qsizetype maxIndex;
+        double maxY;
+        double firstY; // of the points first and end - 1
+        double lastY;
+    };
+    std::vector<Part> parts; // in index order
+    quint64 revision = ~quint64(0);
+    qsizetype count = 0;
+
+    void clear()
+    {
+        parts.clear();
+        revision = ~quint64(0);
+        count = 0;
+    }
+};
+
 /// Thins `channel` for a view of [xMin, xMax] split into `columns` equal pixel
 /// columns. Points are taken in index order (the order they were added), so
 /// lines join exactly as they were drawn point by point. Consecutive visible
@@ -49,8 +78,11 @@ struct ThinColumns {
 /// highest and the last of them, so the drawn envelope stays exact. A point
 /// outside [xMin, xMax] is kept only where the line from or to it crosses the
 /// view. A point with a mark or a non-finite coordinate ends the piece.
+/// With `memo`, what the last thinning with it found is used where it still
+/// holds, and what this one finds is kept in it; the result is the same.
 void ThinForDisplay(const ChartChannel &channel, double xMin, double xMax, int columns, ThinnedTrace &out,
-                    ThinMethod method = ThinMethod::Summarised, const ThinColumns *grid = nullptr);
+                    ThinMethod method = ThinMethod::Summarised, const ThinColumns *grid = nullptr,
+                    ThinMemo *memo = nullptr);
 
 /// Extent of the drawn points of `channel` (marked and non-finite points left
 /// out); empty when there are none.

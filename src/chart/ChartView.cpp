@@ -137,9 +137,18 @@ void ChartView::setFollowed(int channel, bool followed)
 
 void ChartView::channelRemoved(int channel)
 {
-    std::erase(m_followed, channel);
-    for (int &c : m_followed)
-        c -= c > channel ? 1 : 0;
+    for (std::vector<int> *list : {&m_followed, &m_unfitted}) {
+        std::erase(*list, channel);
+        for (int &c : *list)
+            c -= c > channel ? 1 : 0;
+    }
+}
+
+void ChartView::setFitted(int channel, bool fitted)
+{
+    std::erase(m_unfitted, channel);
+    if (!fitted)
+        m_unfitted.push_back(channel);
 }
 
 void ChartView::setYAxis(double minimum, double span)
@@ -238,8 +247,10 @@ void ChartView::dragBy(const QPointF &pixels)
 void ChartView::fitAll()
 {
     ChartRange all{1, -1, 1, -1, 0, 0};
-    for (int i = 0; i < m_data.channelCount(); ++i)
-        all = ChartJoined(all, DrawnExtent(m_data.channel(i)));
+    for (int i = 0; i < m_data.channelCount(); ++i) {
+        if (std::find(m_unfitted.begin(), m_unfitted.end(), i) == m_unfitted.end())
+            all = ChartJoined(all, DrawnExtent(m_data.channel(i)));
+    }
     if (all.isEmpty()) {
         double yMin = 0, yMax = 0;
         ToBand(m_yMinimum, m_ySpan, yMin, yMax);

@@ -116,6 +116,8 @@ public:
     void setFollowed(int channel, bool followed);
     /// Channel `channel` was removed from the data: those after it moved down.
     void channelRemoved(int channel);
+    /// Whether fitAll() takes the points of `channel` in (all are, at first).
+    void setFitted(int channel, bool fitted);
 
     /// Vertical axis from `minimum` to `minimum + span`. A span of 0 shows a
     /// small band around `minimum`; a negative one counts down. Ends any
@@ -170,6 +172,7 @@ private:
 
     const ChartData &m_data;
     std::vector<int> m_followed; // the lead first
+    std::vector<int> m_unfitted; // channels fitAll() leaves out
     double m_yMinimum = DefaultYMinimum;
     double m_ySpan = DefaultYSpan;
     bool m_live = true;

@@ -349,7 +349,7 @@ bool ChartWidget::refresh()
     for (int i = 0; i < m_picture.traceCount(); ++i) {
         ChartTrace &t = m_picture.trace(i);
         const ChartChannel &channel = m_data.channel(i);
-        if (t.staysDrawn(channel, xMin, xMax, columns))
+        if (!t.visible || t.staysDrawn(channel, xMin, xMax, columns, gridded ? &grid : nullptr))
             continue;
         double from = 0;
         appendedOnly = t.onlyAppendedTo(channel, from) && appendedOnly;

@@ -104,6 +104,12 @@ public:
     /// The legend's names as drawn; empty (no legend) while there are only
     /// the widget's own channels.
     QStringList legendNames() const;
+    /// Hides or shows a channel (all are shown at first). A hidden channel
+    /// keeps its data and takes new points, but is neither thinned nor
+    /// drawn, named in the legend, taken into fit all or the live vertical
+    /// range, nor snapped to by the data cursor.
+    void setTraceVisible(int channel, bool visible);
+    bool traceVisible(int channel) const;
 
     // Look.
     void setMarkersVisible(int channel, bool visible);

@@ -47,6 +47,8 @@ void ChartWidget::updateDataCursor()
     m_cursorChannel = -1;
     for (int ch = 0; ch < m_picture.traceCount(); ++ch) {
         const ChartTrace &t = m_picture.trace(ch);
+        if (!t.visible)
+            continue;
         const QList<QPointF> &points = t.points();
         const auto consider = [&](qsizetype i) {
             const QPointF p = points[i];

@@ -99,6 +99,25 @@ void ChartWidget::setTraceName(int channel, const QString &name)
     updateLegend();
 }
 
+void ChartWidget::setTraceVisible(int channel, bool visible)
+{
+    if (channel < 0 || channel >= channelCount() || traceVisible(channel) == visible)
+        return;
+    ChartTrace &t = m_picture.trace(channel);
+    t.visible = visible;
+    t.forget(); // thinned in full when shown again
+    m_view.setFitted(channel, visible);
+    if (!visible && m_cursorChannel == channel)
+        m_cursorChannel = -1;
+    updateLegend();
+    redraw();
+}
+
+bool ChartWidget::traceVisible(int channel) const
+{
+    return channel >= 0 && channel < channelCount() && m_picture.trace(channel).visible;
+}
+
 QString ChartWidget::traceName(int channel) const
 {
     return channel < ChannelCount ? ChannelName(channel) : m_picture.trace(channel).name;
@@ -119,7 +138,7 @@ void ChartWidget::updateLegend()
     std::vector<ChartLegendEntry> entries;
     if (channelCount() > ChannelCount) {
         for (int c = 0; c < channelCount(); ++c) {
-            if (c >= ChannelCount || m_data.channel(c).count() > 0)
+            if (m_picture.trace(c).visible && (c >= ChannelCount || m_data.channel(c).count() > 0))
                 entries.push_back({traceName(c), m_picture.trace(c).pen});
         }
     }
