@@ -173,7 +173,7 @@ void TfrmWatch::BuildColumns()
         const int channel = plot->addTrace(ColumnName(column));
         m_chartChannels << channel;
         const bool charted = column >= m_config.modules.size() || m_config.modules[column].charted;
-        (void)charted; // TEMP-VISIBLE plot->setTraceVisible(channel, charted);
+        plot->setTraceVisible(channel, charted);
     }
     plot->resumeRepaint();
     m_xBase = m_nextX = 0;
