@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -47,10 +48,10 @@ TfrmWatch::TfrmWatch(ModuleSession &session, SettingsStore &settings, QWidget *p
     m_ui->tblWatch->setHorizontalHeaderLabels({tr("名称"), tr("地址"), tr("数值"), tr("距今(s)"), tr("应答"),
                                                tr("超时"), tr("最小"), tr("最大"), tr("平均"), tr("标准差"),
                                                tr("状态")});
-    // Widths are fitted to the texts once values show, not with every new
-    // value (fitting looks at every cell); the state, last, takes the rest.
+    // Widths are set for the widest texts a column can hold, not fitted with
+    // every new value (fitting looks at every cell); the state, last, takes the rest.
     m_ui->tblWatch->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    m_ui->tblWatch->horizontalHeader()->setStretchLastSection(true);
+    m_ui->tblWatch->horizontalHeader()->setSectionResizeMode(ColState, QHeaderView::Stretch);
     m_ui->tblWatch->verticalHeader()->setVisible(false);
     m_ui->splWatch->setStretchFactor(1, 1);
     m_ui->pltWatch->setToolbarVisible(true);
@@ -201,7 +202,37 @@ void TfrmWatch::BuildColumns()
         }
     }
     m_ui->btnStart->setEnabled(!m_config.modules.isEmpty() && !m_watch.isRunning());
-    m_columnsFitted = false;
+    FitColumns();
+}
+
+void TfrmWatch::FitColumns()
+{
+    // The widest text each column can show: a long value with the widest
+    // unit, counts of a long watch.
+    int decimals = 0;
+    QString unit;
+    QStringList names;
+    for (int column = 0; column < ColumnCount(); ++column) {
+        decimals = std::max(decimals, ColumnDecimals(column));
+        if (ColumnUnit(column).size() > unit.size())
+            unit = ColumnUnit(column);
+        names << ColumnName(column);
+    }
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    const QString number = locale.toString(-888888.0, 'f', decimals + 1);
+    const QStringList widest[Columns - 1] = {
+        names, {QStringLiteral("255"), tr("差值")}, {number + unit}, {QStringLiteral("8888.8")},
+        {QStringLiteral("88888888")}, {QStringLiteral("88888888")}, {number}, {number}, {number}, {number}};
+    QTableWidget *table = m_ui->tblWatch;
+    const QFontMetrics metrics(table->font());
+    constexpr int Padding = 16;
+    for (int column = 0; column < Columns - 1; ++column) {
+        int width = table->horizontalHeader()->sectionSizeHint(column);
+        for (const QString &text : widest[column])
+            width = std::max(width, metrics.horizontalAdvance(text) + Padding);
+        table->setColumnWidth(column, width);
+    }
 }
 
 void TfrmWatch::ApplyConfig(const WatchConfig &config)

@@ -96,6 +96,7 @@ protected:
 
 private:
     void BuildColumns();
+    void FitColumns();
     void ValueRead(int index, std::int32_t raw, double value, qint64 timeMs);
     void RoundCompleted(quint64 round, qint64 timeMs);
     void WatchFailed(const QString &error, bool reported);
@@ -131,7 +132,6 @@ private:
     qint64 m_nextX = 0;             ///< the X the next started watch begins at
     bool m_imported = false;        ///< the chart shows an imported file
     QTimer m_refresh;
-    bool m_columnsFitted = false; ///< the table's widths fit texts with values
     bool m_refreshDue = false;    ///< a refresh is queued (an alarm must show at once)
     QElapsedTimer m_lastRefresh;
     QLabel *m_sttRounds = nullptr;

@@ -195,10 +195,6 @@ void TfrmWatch::RefreshView()
                 emit alarmChanged(ColumnName(row), QString(), false, now);
         }
     }
-    if (!m_columnsFitted && ColumnCount() > 0 && !m_ui->tblWatch->item(0, ColValue)->text().isEmpty()) {
-        m_ui->tblWatch->resizeColumnsToContents();
-        m_columnsFitted = true;
-    }
     m_sttAlarm->setText(inAlarm.isEmpty() ? QString() : tr("报警：%1").arg(inAlarm.join(tr("、"))));
     m_ui->btnAcknowledge->setEnabled(!inAlarm.isEmpty());
 
