@@ -109,6 +109,8 @@ private:
     /// The first and last wall-clock time of the samples in the chart's visible range.
     bool VisibleTimeRange(qint64 &t0, qint64 &t1) const;
     void FillRow(int row, qint64 now, bool visible, qint64 t0, qint64 t1);
+    /// Sets how often the chart is drawn for the pace at which the watch moves it.
+    void PaceChart();
     /// Whether the chart holds samples the operator would lose, asked when it does.
     bool MayDiscardData(const QString &what);
     /// Shows `text` in the status bar and in a message box.
@@ -139,4 +141,5 @@ private:
     qint64 m_roundsAtRate = 0;
     qint64 m_rateSinceMs = 0;
     double m_roundsPerSecond = 0;
+    int m_chartRepaintMs = 0;
 };

@@ -12,6 +12,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 // What the watch window shows: the table, the colours of rows and traces,
 // the status bar, and the alarms with their acknowledgement.
@@ -24,6 +26,8 @@ const QColor StaleTextColour(140, 140, 140);
 constexpr int AlarmTraceWidth = ChartWidget::TraceLineWidth + 2;
 constexpr int RateEveryMs = 1000;
 constexpr int AlarmRefreshMs = 100;
+constexpr int MinChartRepaintMs = ChartWidget::DefaultRepaintIntervalMs;
+constexpr int MaxChartRepaintMs = 200;
 constexpr int AgeDecimals = 1;
 
 /// Fixed-point with the locale's decimal separator and no grouping, as the main window shows values.
@@ -204,11 +208,28 @@ void TfrmWatch::RefreshView()
         m_rateSinceMs = now;
     }
     if (m_watch.isRunning())
+        PaceChart();
+    if (m_watch.isRunning())
         m_sttRounds->setText(tr("第 %1 轮，每秒 %2 轮").arg(m_watch.rounds()).arg(Number(m_roundsPerSecond, 1)));
     else if (m_imported)
         m_sttRounds->setText(tr("显示导入的文件"));
     else
         m_sttRounds->setText(tr("监视未运行"));
+}
+
+void TfrmWatch::PaceChart()
+{
+    // The live chart moves by LiveSpan rounds a plot width: it is drawn again
+    // when it has moved by about a pixel, at most as often as any chart.
+    const double pixelsPerSecond =
+        m_roundsPerSecond * double(std::max(chart()->plotView()->width(), 1)) / ChartWidget::LiveSpan;
+    const int ms = pixelsPerSecond > 0 ? int(std::clamp(1000.0 / pixelsPerSecond, double(MinChartRepaintMs),
+                                                        double(MaxChartRepaintMs)))
+                                       : ChartWidget::DefaultRepaintIntervalMs;
+    if (std::abs(ms - m_chartRepaintMs) * 10 > m_chartRepaintMs) { // a tenth off: not every small change
+        m_chartRepaintMs = ms;
+        chart()->setRepaintInterval(ms);
+    }
 }
 
 void TfrmWatch::FillRow(int row, qint64 now, bool visible, qint64 t0, qint64 t1)
