@@ -5,6 +5,7 @@
 #include "io/FileReplacement.h"
 
 #include <QDir>
+#include <QIODevice>
 #include <QFileInfo>
 
 #include <cstring>
@@ -63,6 +64,19 @@ SampleFileResult failed(QString *error, const QString &reason)
 {
     failWith(error, reason);
     return SampleFileResult::Failed;
+}
+
+bool writeAll(QIODevice &device, const char *bytes, qsizetype size, QString *error)
+{
+    while (size > 0) {
+        const qint64 written = device.write(bytes, size);
+        if (written <= 0)
+            return failWith(error, written < 0 ? device.errorString()
+                                               : QStringLiteral("The device accepts no more data."));
+        bytes += written;
+        size -= written;
+    }
+    return true;
 }
 
 SampleFileResult writeReplacingFile(const QString &path, QString *error,

@@ -59,6 +59,11 @@ bool outOfMemory(QString *error);
 /// Sets *error (when given) to reason; returns SampleFileResult::Failed.
 SampleFileResult failed(QString *error, const QString &reason);
 
+/// Writes all `size` bytes, a short write retried with the rest, so that a
+/// full disk shows up as the system's error rather than as a silent short
+/// count. False with the reason in *error.
+bool writeAll(QIODevice &device, const char *bytes, qsizetype size, QString *error);
+
 /// Writes a file as a whole: `write(device, &reason)` fills a new file that
 /// replaces `path` only when it returns Done and the file reached the disk
 /// (see FileReplacement); cancelled or failed, an existing file stays as it

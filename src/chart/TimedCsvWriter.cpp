@@ -264,21 +264,10 @@ public:
     }
 
 private:
-    // A short write is retried with the rest, so that a full disk shows up
-    // as the system's error rather than as a silent short count.
     void writeOut(const char *bytes, qsizetype size)
     {
-        while (!m_failed && size > 0) {
-            const qint64 written = m_device.write(bytes, size);
-            if (written <= 0) {
-                m_failed = true;
-                m_error =
-                    written < 0 ? m_device.errorString() : QStringLiteral("The device accepts no more data.");
-                return;
-            }
-            bytes += written;
-            size -= written;
-        }
+        if (!m_failed && !writeAll(m_device, bytes, size, &m_error))
+            m_failed = true;
     }
 
     QIODevice &m_device;
