@@ -126,6 +126,8 @@ void TfrmMain::OfferJournalRestore()
     m_ui->pltMain->suspendRepaint();
     try {
         RecordingJournal::Read(m_journal.path(), [&](const RecordingJournal::Block &block) {
+            if (block.channel != 0)
+                return true; // not the single module's: this journal only ever gets channel 0
             const std::size_t n = block.values.size();
             x.resize(n);
             y.resize(n);
