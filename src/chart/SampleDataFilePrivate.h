@@ -6,10 +6,12 @@
 
 #include "chart/SampleDataFile.h"
 
+#include <QByteArray>
 #include <QLocale>
 #include <QString>
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
@@ -71,5 +73,69 @@ bool writeAll(QIODevice &device, const char *bytes, qsizetype size, QString *err
 /// refused.
 SampleFileResult writeReplacingFile(const QString &path, QString *error,
                                     const std::function<SampleFileResult(QIODevice &, QString *)> &write);
+
+/// Buffered output of one file, written through writeAll() when the buffer
+/// is full and at flush(). After a failed write nothing more is written;
+/// failed() and errorText() tell why.
+class BufferedOut
+{
+public:
+    static constexpr qsizetype BufferSize = qsizetype(1) << 16;
+
+    explicit BufferedOut(QIODevice &device) : m_device(device), m_buffer(takeBuffer<char>(BufferSize)) {}
+
+    bool failed() const { return m_failed; }
+    const QString &errorText() const { return m_error; }
+
+    void put(char c)
+    {
+        *room(1) = c;
+        ++m_used;
+    }
+    void put(const char *bytes, qsizetype size)
+    {
+        if (size > BufferSize - m_used) {
+            flush();
+            if (size > BufferSize) {
+                writeOut(bytes, size);
+                return;
+            }
+        }
+        std::memcpy(m_buffer.get() + m_used, bytes, std::size_t(size));
+        m_used += size;
+    }
+    void put(const QByteArray &bytes) { put(bytes.constData(), bytes.size()); }
+
+    /// Room for `size` (at most BufferSize) bytes at the end of the buffer;
+    /// done(end) takes what was written there.
+    char *room(qsizetype size)
+    {
+        if (m_used + size > BufferSize)
+            flush();
+        return m_buffer.get() + m_used;
+    }
+    void done(const char *end) { m_used = end - m_buffer.get(); }
+
+    bool flush()
+    {
+        if (m_used > 0)
+            writeOut(m_buffer.get(), m_used);
+        m_used = 0;
+        return !m_failed;
+    }
+
+private:
+    void writeOut(const char *bytes, qsizetype size)
+    {
+        if (!m_failed && !writeAll(m_device, bytes, size, &m_error))
+            m_failed = true;
+    }
+
+    QIODevice &m_device;
+    std::unique_ptr<char[]> m_buffer;
+    qsizetype m_used = 0;
+    bool m_failed = false;
+    QString m_error;
+};
 
 } // namespace SampleDataDetail

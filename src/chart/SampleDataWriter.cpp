@@ -36,7 +36,6 @@ constexpr double IntegerFastLimit = 1e15; // whole numbers below this print as p
 // not read back; they are written with as many digits as they need (16 or 17).
 constexpr double LargestGeneral15 = 1.79769313486231e308;
 
-constexpr qsizetype WriteBufferSize = qsizetype(1) << 16;
 constexpr qsizetype MaxAsciiNumber = 32; // longest number formatAscii writes (22 in fact)
 
 // Splits the output of to_chars(scientific) ("-1.25e+02") into its
@@ -190,58 +189,24 @@ char *formatAscii(double value, const AsciiNumberStyle &style, char *out)
 
 // Buffered writer of one file; numbers are formatted straight into the
 // buffer, so a row costs no allocation.
-class SampleWriter
+class SampleWriter : public BufferedOut
 {
 public:
     SampleWriter(QIODevice &device, const QLocale &locale)
-        : m_device(device), m_locale(locale), m_style(asciiNumberStyle(locale)),
-          m_buffer(takeBuffer<char>(WriteBufferSize))
+        : BufferedOut(device), m_locale(locale), m_style(asciiNumberStyle(locale))
     {
         m_style.usable = m_style.usable && agreesWithLocale();
     }
 
-    bool failed() const { return m_failed; }
-    const QString &errorText() const { return m_error; }
-
-    void put(char c)
-    {
-        room(1);
-        m_buffer[std::size_t(m_used++)] = c;
-    }
-
-    void put(const char *bytes, qsizetype size)
-    {
-        if (size > WriteBufferSize - m_used) {
-            flush();
-            if (size > WriteBufferSize) {
-                writeOut(bytes, size);
-                return;
-            }
-        }
-        std::memcpy(m_buffer.get() + m_used, bytes, std::size_t(size));
-        m_used += size;
-    }
-
-    void put(const QByteArray &bytes) { put(bytes.constData(), bytes.size()); }
-
     void putNumber(double value)
     {
         if (m_style.usable) {
-            room(MaxAsciiNumber);
-            if (char *end = formatAscii(value, m_style, m_buffer.get() + m_used)) {
-                m_used = end - m_buffer.get();
+            if (char *end = formatAscii(value, m_style, room(MaxAsciiNumber))) {
+                done(end);
                 return;
             }
         }
         put(localeNumber(value));
-    }
-
-    bool flush()
-    {
-        if (m_used > 0)
-            writeOut(m_buffer.get(), m_used);
-        m_used = 0;
-        return !m_failed;
     }
 
 private:
@@ -253,18 +218,6 @@ private:
             return plain.toString(value, 'g', QLocale::FloatingPointShortest).toLocal8Bit();
         }
         return FormatGeneral15(value, m_locale).toLocal8Bit();
-    }
-
-    void room(qsizetype size)
-    {
-        if (m_used + size > WriteBufferSize)
-            flush();
-    }
-
-    void writeOut(const char *bytes, qsizetype size)
-    {
-        if (!m_failed && !writeAll(m_device, bytes, size, &m_error))
-            m_failed = true;
     }
 
     // The ASCII formatter stands in for the locale only where it writes the
@@ -282,13 +235,8 @@ private:
         return true;
     }
 
-    QIODevice &m_device;
     QLocale m_locale;
     AsciiNumberStyle m_style;
-    std::unique_ptr<char[]> m_buffer;
-    qsizetype m_used = 0;
-    bool m_failed = false;
-    QString m_error;
 };
 
 // Writes the rows the channels hold now; points appended while `progress`

@@ -28,7 +28,6 @@ constexpr char TimeHeader[] = "time,epoch_ms";
 constexpr char Quote = '"';
 constexpr int SignificantDigits = 15;
 constexpr double IntegerFastLimit = 1e15; // whole numbers below this are written as plain integers
-constexpr qsizetype WriteBufferSize = qsizetype(1) << 16;
 constexpr qsizetype MaxNumberBytes = 32; // longest number text (24 in fact)
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 MsPerHour = 3600 * MsPerSecond;
@@ -202,48 +201,17 @@ char *formatNumber(double value, char *out)
     return out;
 }
 
-// Buffered output of one file.
-class CsvOut
+// Buffered output of one file, with header cells quoted as needed.
+class CsvOut : public BufferedOut
 {
 public:
-    explicit CsvOut(QIODevice &device) : m_device(device), m_buffer(takeBuffer<char>(WriteBufferSize)) {}
-
-    bool failed() const { return m_failed; }
-    const QString &errorText() const { return m_error; }
-
-    void put(char c)
-    {
-        *room(1) = c;
-        ++m_used;
-    }
-
-    void put(const char *bytes, qsizetype size)
-    {
-        if (size > WriteBufferSize - m_used) {
-            flush();
-            if (size > WriteBufferSize) {
-                writeOut(bytes, size);
-                return;
-            }
-        }
-        std::memcpy(m_buffer.get() + m_used, bytes, std::size_t(size));
-        m_used += size;
-    }
-
-    // Room for `size` bytes at the end of the buffer; done(end) takes them.
-    char *room(qsizetype size)
-    {
-        if (m_used + size > WriteBufferSize)
-            flush();
-        return m_buffer.get() + m_used;
-    }
-    void done(const char *end) { m_used = end - m_buffer.get(); }
+    using BufferedOut::BufferedOut;
 
     // A header cell, quoted when it holds a separator, a quote or a line end.
     void putCell(const QByteArray &text)
     {
         if (!text.contains(',') && !text.contains(Quote) && !text.contains('\r') && !text.contains('\n')) {
-            put(text.constData(), text.size());
+            put(text);
             return;
         }
         put(Quote);
@@ -254,27 +222,6 @@ public:
         }
         put(Quote);
     }
-
-    bool flush()
-    {
-        if (m_used > 0)
-            writeOut(m_buffer.get(), m_used);
-        m_used = 0;
-        return !m_failed;
-    }
-
-private:
-    void writeOut(const char *bytes, qsizetype size)
-    {
-        if (!m_failed && !writeAll(m_device, bytes, size, &m_error))
-            m_failed = true;
-    }
-
-    QIODevice &m_device;
-    std::unique_ptr<char[]> m_buffer;
-    qsizetype m_used = 0;
-    bool m_failed = false;
-    QString m_error;
 };
 
 // Where a column stands in its channel: the next point to write and the end
