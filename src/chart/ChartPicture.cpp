@@ -15,8 +15,8 @@
 // Drawing a dense trace runs about a third faster with the newer vector
 // instructions; the loader picks the version this processor can run. (Not in
 // sanitizer builds: the picking runs before the sanitizer is set up.)
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__) &&    \
-    !defined(__SANITIZE_THREAD__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) &&                     \
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define CHART_FAST_PATH __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define CHART_FAST_PATH
