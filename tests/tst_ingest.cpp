@@ -6,6 +6,7 @@
 
 #include "MainFixture.h"
 #include "chart/ChartWidget.h"
+#include "ui_MainUnit.h"
 
 #include <QTest>
 
@@ -93,6 +94,24 @@ private slots:
         QCOMPARE(samples.y(999), 1000.0);
         QCOMPARE(m.ValueText(), QStringLiteral("1000") + m.current().MeasureUnit);
         QVERIFY(f.prompts.errors.isEmpty());
+    }
+
+    void streamedRepliesComeWithTheChartsFrames()
+    {
+        // While values stream in, the port keeps them until the chart is
+        // about to draw: they come with its next frame, not when the link's
+        // own batch time (here far away) is up; the display follows.
+        MainFixture f(DeviceLink::DefaultReplyTimeoutMs);
+        QVERIFY(StartAutoSending(f));
+        TfrmMain &m = f.main();
+        m.link().setStreamBatchInterval(600000);
+        QVERIFY(f.sim().ok(QStringLiteral("autorate 500")) && f.sim().ok(QStringLiteral("autosend on")));
+        QVERIFY(f.sim().waitUntil([&] { return m.SampleCount() >= 100; }, 3000));
+        QVERIFY(f.sim().ok(QStringLiteral("autosend off")));
+        QTest::qWait(100);
+        const ChartChannel &samples = m.chart()->data().channel(ChartWidget::SampleChannel);
+        QCOMPARE(samples.count(), qsizetype(m.SampleCount()));
+        QTRY_COMPARE(m.ui()->sttValue->text(), m.ValueText());
     }
 
     void memoryGrowsByTheStoredPointsOnly()

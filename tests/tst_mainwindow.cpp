@@ -133,6 +133,32 @@ private slots:
         }
         QVERIFY2(changes <= 20, qPrintable(QString::number(changes)));
         QTRY_COMPARE(label->text(), m.ValueText());
+
+        // New digits repaint the display only: the window is not laid out
+        // again. A text longer than any before widens the display so that
+        // all of it shows.
+        struct LayoutCounter : QObject {
+            int requests = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                requests += e->type() == QEvent::LayoutRequest;
+                return false;
+            }
+        } counter;
+        m.SetValueText(QStringLiteral("1.000kg"));
+        QTRY_COMPARE(label->text(), QStringLiteral("1.000kg"));
+        QTest::qWait(50);
+        m.installEventFilter(&counter);
+        for (int i = 2; i <= 9; ++i) {
+            m.SetValueText(QStringLiteral("%1.000kg").arg(i));
+            QTRY_COMPARE(label->text(), m.ValueText());
+        }
+        QCOMPARE(counter.requests, 0);
+        m.SetValueText(QStringLiteral("-2147483.648kg"));
+        QTRY_COMPARE(label->text(), m.ValueText());
+        QTRY_VERIFY(label->width() >= label->sizeHint().width());
+        QCOMPARE(label->geometry(), m.ui()->pnlValue->rect());
+        m.removeEventFilter(&counter);
     }
 
     void valueDisplayAndChartFeed()

@@ -167,6 +167,10 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     connect(m_ui->btnCalibrate, &QPushButton::clicked, this, &TfrmMain::btnCalibrateClick);
     connect(m_ui->btnParam, &QPushButton::clicked, this, &TfrmMain::sttValueDblClick);
     m_ui->sttValue->installEventFilter(this);
+    // The value display sits alone in its panel, which the window's layout
+    // places: a new text (ten a second while values stream in) repaints the
+    // display without laying out the whole window again.
+    m_ui->pnlValue->installEventFilter(this);
 
     connect(&m_session, &ModuleSession::currentAddressChanged, this, &TfrmMain::ShowCurrentAddress);
     connect(&m_session, &ModuleSession::addressReplied, this, &TfrmMain::SetCurrentAddress);
@@ -174,6 +178,17 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     connect(&m_session, &ModuleSession::valueRead, this, [this] {
         ShowValue();
         PlotValue();
+    });
+    // In automatic sending the replies wait in the port until the chart is
+    // about to be drawn: one wake-up a frame takes them in and draws them.
+    // The link reads them by itself only when the chart does not come by.
+    m_session.link().setStreamBatchInterval(ChartWidget::DefaultRepaintIntervalMs +
+                                            DeviceLink::DefaultStreamBatchMs);
+    // A waiting text of the value display goes with the same frame.
+    connect(m_ui->pltMain, &ChartWidget::aboutToRefresh, this, [this] {
+        m_session.link().readHeld();
+        if (m_valueTextRefresh.isActive() && m_valueTextSet.elapsed() >= ValueTextRefreshMs)
+            FlushValueText();
     });
     connect(&m_display, &ValueDisplay::yRangeChanged, this, [this](double yMin, double yMax) {
         m_ui->pltMain->setYAxis(std::min(yMin, yMax), std::abs(yMax - yMin));
@@ -190,12 +205,7 @@ TfrmMain::TfrmMain(ModuleSession &session, SettingsStore &settings, QWidget *par
     m_addressWriteTimer.setSingleShot(true);
     connect(&m_addressWriteTimer, &QTimer::timeout, this, &TfrmMain::WriteDeviceNumber);
     m_valueTextRefresh.setSingleShot(true);
-    connect(&m_valueTextRefresh, &QTimer::timeout, this, [this] {
-        if (m_ui->sttValue->text() != m_display.Text()) {
-            m_ui->sttValue->setText(m_display.Text());
-            m_valueTextRefresh.start(ValueTextRefreshMs);
-        }
-    });
+    connect(&m_valueTextRefresh, &QTimer::timeout, this, &TfrmMain::FlushValueText);
 
     FormCreate();
     ApplyState(State::PortClosed);
@@ -314,11 +324,32 @@ void TfrmMain::ShowValueText()
     // A new text lays the window out again. In automatic sending a text per
     // reply would do that a thousand times a second, far more often than
     // anyone can read: the display takes the newest text at most ten times a
-    // second, a change after a quiet spell at once.
+    // second, a change after a quiet spell at once. A text that must wait
+    // is set with the chart's next frame (drawn together), or by the timer
+    // when no frame comes.
     if (m_valueTextRefresh.isActive())
         return;
-    m_ui->sttValue->setText(m_display.Text());
-    m_valueTextRefresh.start(ValueTextRefreshMs);
+    const qint64 since = m_valueTextSet.isValid() ? m_valueTextSet.elapsed() : ValueTextRefreshMs;
+    if (since >= ValueTextRefreshMs)
+        FlushValueText();
+    else
+        m_valueTextRefresh.start(int(ValueTextRefreshMs - since) + ChartWidget::DefaultRepaintIntervalMs);
+}
+
+void TfrmMain::FlushValueText()
+{
+    m_valueTextRefresh.stop();
+    const QString text = m_display.Text();
+    if (m_ui->sttValue->text() != text) {
+        m_ui->sttValue->setText(text);
+        // A text longer than any before may need a wider panel.
+        if (text.size() > m_longestValueText) {
+            m_longestValueText = int(text.size());
+            m_ui->pnlValue->setMinimumWidth(
+                std::max(m_ui->pnlValue->minimumWidth(), m_ui->sttValue->sizeHint().width()));
+        }
+    }
+    m_valueTextSet.start();
 }
 
 void TfrmMain::PlotValue()
@@ -557,6 +588,10 @@ void TfrmMain::mnuAboutClick()
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_ui->pnlValue && event->type() == QEvent::Resize) {
+        m_ui->sttValue->setGeometry(m_ui->pnlValue->rect());
+        return false;
+    }
     if (watched == m_ui->sttValue && event->type() == QEvent::MouseButtonDblClick &&
         m_ui->sttValue->isEnabled()) {
         sttValueDblClick();

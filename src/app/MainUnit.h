@@ -174,6 +174,7 @@ private:
     void ShowCurrentAddress(DeviceAddress address);
     void speDNTextChange();
     void ShowValueText();
+    void FlushValueText();
     void ApplyState(State state);
     void ShowDroppedFrames();
     void ApplyStayOnTop(bool onTop);
@@ -215,7 +216,9 @@ private:
     QMenu *m_popupMenu1 = nullptr;
     QTimer m_addressWriteTimer;
     QElapsedTimer m_addressWritten;
-    QTimer m_valueTextRefresh; ///< spaces the display's text changes
+    QTimer m_valueTextRefresh;    ///< a text change waiting for its turn
+    QElapsedTimer m_valueTextSet; ///< when the display's text was last set
+    int m_longestValueText = 0;   ///< characters of the longest text shown
     State m_state = State::PortClosed;
     enum class AddressRun { None, Reading, Setting };
     AddressRun m_addressRun = AddressRun::None;

@@ -282,6 +282,7 @@ void ChartWidget::onTimer()
     // Hidden charts are brought up to date when they are shown again.
     if (!isVisible())
         return;
+    emit aboutToRefresh();
     try {
         refresh();
     } catch (const std::exception &) {

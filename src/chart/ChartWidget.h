@@ -148,6 +148,14 @@ public:
     /// Brings the drawing up to date now, as a timer tick does; returns whether
     /// any channel was thinned anew. Does nothing while suspended.
     bool refresh();
+
+signals:
+    /// At each repaint tick of a shown chart, before it takes what was
+    /// appended: the moment to hand over samples still waiting, so that they
+    /// are drawn in this tick and need no wake-up of their own.
+    void aboutToRefresh();
+
+public:
     /// How many times refresh() thinned new points for the plot (for tests and
     /// benchmarks).
     quint64 seriesUpdateCount() const { return m_seriesUpdates; }

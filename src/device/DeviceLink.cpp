@@ -131,6 +131,14 @@ bool DeviceLink::batching() const
     return m_streamBatchMs > 0 && !m_inFlight && !m_writing && qobject_cast<QSerialPort *>(m_device.data());
 }
 
+void DeviceLink::readHeld()
+{
+    if (!m_batchTimer.isActive())
+        return;
+    m_batchTimer.stop();
+    endBatch();
+}
+
 void DeviceLink::endBatch()
 {
     releasePort();

@@ -100,6 +100,9 @@ public:
     void setStreamBatchInterval(int ms) { m_streamBatchMs = ms; }
     int streamBatchInterval() const { return m_streamBatchMs; }
     static constexpr int DefaultStreamBatchMs = 20;
+    /// Reads what the port keeps for the batch now, before its time is up
+    /// (a display about to be drawn takes the newest replies).
+    void readHeld();
     static constexpr int StreamGapMs = 4;
 
     /// The device is gone (pulled adapter, hang-up): the device is closed and
