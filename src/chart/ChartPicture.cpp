@@ -509,6 +509,7 @@ bool ChartPicture::setLegend(std::vector<ChartLegendEntry> entries)
         return false;
     m_legend = std::move(entries);
     m_legendPicture = QImage();
+    m_nameWidths.clear();
     return true;
 }
 
@@ -519,6 +520,12 @@ QRect ChartPicture::legendRect(const QRectF &area, const QFont &font) const
     // One column of names, or more side by side when they do not fit the
     // height of the plot area.
     const QFontMetrics fm(font);
+    if (m_nameWidths.size() != m_legend.size() || m_nameFont != font) {
+        m_nameFont = font;
+        m_nameWidths.clear();
+        for (const ChartLegendEntry &e : m_legend)
+            m_nameWidths.push_back(fm.horizontalAdvance(e.name));
+    }
     const int lineHeight = fm.height();
     const int rowsFit = std::max(1, (int(area.height()) - 2 * (LegendOffset + LegendPadding)) / lineHeight);
     const int rows = std::min(int(m_legend.size()), rowsFit);
@@ -527,7 +534,7 @@ QRect ChartPicture::legendRect(const QRectF &area, const QFont &font) const
     for (int c = 0; c < columns; ++c) {
         int nameWidth = 0;
         for (int r = 0; r < rows && c * rows + r < int(m_legend.size()); ++r)
-            nameWidth = std::max(nameWidth, fm.horizontalAdvance(m_legend[std::size_t(c * rows + r)].name));
+            nameWidth = std::max(nameWidth, m_nameWidths[std::size_t(c * rows + r)]);
         width += LegendSwatch + LegendGap + nameWidth + LegendPadding;
     }
     return {int(area.left()) + LegendOffset, int(area.top()) + LegendOffset, width + LegendPadding,

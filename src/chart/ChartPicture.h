@@ -165,6 +165,10 @@ public:
 private:
     std::vector<ChartTrace> m_traces;
     std::vector<ChartLegendEntry> m_legend;
+    // Width of each legend name in m_nameFont (measuring text is slow, and the
+    // legend's box is asked for at every repaint).
+    mutable std::vector<int> m_nameWidths;
+    mutable QFont m_nameFont;
     QImage m_legendPicture; // the legend as drawn, null when it must be drawn anew
     QFont m_legendFont;
     QImage m_image;          // the plot as last drawn
