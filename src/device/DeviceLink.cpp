@@ -9,6 +9,11 @@
 #include <QSerialPort>
 
 #include <algorithm>
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 // Read notifications in a row that bring no bytes, or failed reads in a row,
@@ -358,9 +363,12 @@ void DeviceLink::WriteFrame(const QByteArray &frame)
     QIODevice *device = m_device;
     // The wait below reads what arrives meanwhile: the port must not be held then.
     const QScopedValueRollback<bool> writing(m_writing, true);
-    const qint64 written = device->write(frame);
-    if (written != frame.size())
-        failWrite(device->errorString());
+    const qint64 direct = WriteDirect(device, frame);
+    if (direct < frame.size()) {
+        const qint64 rest = frame.size() - direct;
+        if (device->write(frame.constData() + direct, rest) != rest)
+            failWrite(device->errorString());
+    }
     // Reported before waiting for the write: the wait may already read the reply.
     if (isTapped(&DeviceLink::frameWritten))
         emit frameWritten(frame);
@@ -375,6 +383,35 @@ void DeviceLink::WriteFrame(const QByteArray &frame)
             failWrite(device->errorString());
         }
     }
+}
+
+qint64 DeviceLink::WriteDirect(QIODevice *device, const QByteArray &frame)
+{
+#ifdef Q_OS_UNIX
+    // A frame is a few bytes, which the driver takes at once: handed straight
+    // to the port's descriptor it needs no write notification (with its
+    // wake-ups) and no wait. Only with nothing of the port's own waiting to
+    // go, so that the bytes stay in order; whatever the driver does not take
+    // (or a failure, reported the port's way) goes through the port.
+    auto *port = qobject_cast<QSerialPort *>(device);
+    if (!port || port->bytesToWrite() > 0 || port->handle() < 0)
+        return 0;
+    qint64 written = 0;
+    while (written < frame.size()) {
+        const ssize_t n = ::write(port->handle(), frame.constData() + written, std::size_t(frame.size() - written));
+        if (n > 0)
+            written += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    return written;
+#else
+    Q_UNUSED(device);
+    Q_UNUSED(frame);
+    return 0;
+#endif
 }
 
 QString DeviceLink::failText(const QString &reason) const

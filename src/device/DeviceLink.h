@@ -155,6 +155,9 @@ private:
     /// Writes the bytes and returns once they are written; throws
     /// OperatorError (or ReportedError after a loss) when it cannot.
     void WriteFrame(const QByteArray &frame);
+    /// Writes what it can of `frame` straight to a serial port's descriptor;
+    /// returns the bytes written (0: none, the port writes them).
+    static qint64 WriteDirect(QIODevice *device, const QByteArray &frame);
     void readAvailable();
     void readNow();
     void endBatch();

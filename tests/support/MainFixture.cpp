@@ -83,5 +83,5 @@ void RunCalibrationDialog(TfrmCalibrate &dialog, const std::function<void()> &sc
 void PollOnce(TfrmMain &main)
 {
     main.TimerReadTimer();
-    QTest::qWaitFor([&main] { return !main.PollPending(); }, 4 * DeviceLink::DefaultReplyTimeoutMs);
+    (void)QTest::qWaitFor([&main] { return !main.PollPending(); }, 4 * DeviceLink::DefaultReplyTimeoutMs);
 }
