@@ -127,6 +127,10 @@ private slots:
         QCOMPARE(Cell(w, Modules, TfrmWatch::ColName), QStringLiteral("总重"));
         QCOMPARE(Cell(w, Modules, TfrmWatch::ColValue), QString::number(sum, 'f', 1) + QStringLiteral("kg"));
         QVERIFY(!w.ui()->btnAcknowledge->isEnabled());
+        // The round count in the status bar shows whole.
+        const auto *roundsLabel = w.findChild<QLabel *>(QStringLiteral("sttRounds"));
+        QVERIFY(roundsLabel && roundsLabel->text().contains(QString::number(w.watch().rounds())));
+        QVERIFY(roundsLabel->width() >= roundsLabel->sizeHint().width());
 
         // Module 2 goes above its limit: row and trace red, the status bar says which.
         const int trace2 = w.ChartChannelOf(1);

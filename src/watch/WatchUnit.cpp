@@ -74,6 +74,13 @@ TfrmWatch::TfrmWatch(ModuleSession &session, SettingsStore &settings, QWidget *p
     // Kept in view while the status bar shows a message (the latest alarm, a file saved).
     m_ui->StatusBar1->addPermanentWidget(m_sttAlarm);
     m_ui->StatusBar1->addPermanentWidget(m_sttRounds);
+    // The round count changes at every refresh: a label of fixed size
+    // repaints without laying the window out again.
+    const QFontMetrics fm(m_sttRounds->font());
+    m_sttRounds->setFixedSize(
+        fm.horizontalAdvance(tr("第 %1 轮，每秒 %2 轮").arg(9999999999LL).arg(QStringLiteral("999.9"))) +
+            fm.averageCharWidth(),
+        m_sttRounds->sizeHint().height());
 
     m_config = WatchConfig::Read(settings);
     m_ui->speInterval->setLimits(Keys::WatchInterval.minimum, Keys::WatchInterval.maximum);
