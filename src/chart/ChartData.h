@@ -72,6 +72,8 @@ public:
     qsizetype count() const { return m_count; }
     double x(qsizetype i) const { return m_blocks[i >> BlockBits]->xAt(std::size_t(i & (BlockSize - 1))); }
     double y(qsizetype i) const { return m_blocks[i >> BlockBits]->y[i & (BlockSize - 1)]; }
+    /// Y of the point i and, contiguous after it, of the rest of its block.
+    const double *yFrom(qsizetype i) const { return &m_blocks[i >> BlockBits]->y[i & (BlockSize - 1)]; }
     PointMark mark(qsizetype i) const;
     bool isGap(qsizetype i) const { return !m_marks.empty() && mark(i) != PointMark::None; }
     bool hasMarks() const { return !m_marks.empty(); }

@@ -311,17 +311,6 @@ private:
         constexpr int Finest = ChartChannel::SummaryLevels - 1;
         constexpr qsizetype FinestSize = qsizetype(1) << ChartChannel::SummaryBits[Finest];
         qsizetype p = from;
-        const auto point = [&](qsizetype k) {
-            const double y = m_channel.y(k);
-            if (y < fold.minY) {
-                fold.minY = y;
-                fold.minIndex = k;
-            }
-            if (y > fold.maxY) {
-                fold.maxY = y;
-                fold.maxIndex = k;
-            }
-        };
         const auto take = [&](const ChartRange &r) {
             if (r.minY < fold.minY) {
                 fold.minY = r.minY;
@@ -333,12 +322,12 @@ private:
             }
         };
         if (to - from < 2 * FinestSize) {
-            for (; p < to; ++p)
-                point(p);
+            foldPoints(p, to, fold);
             return;
         }
-        for (; (p & (FinestSize - 1)) != 0; ++p)
-            point(p);
+        const qsizetype aligned = (p + FinestSize - 1) & ~(FinestSize - 1);
+        foldPoints(p, aligned, fold);
+        p = aligned;
         while (p + FinestSize <= to) {
             int level = 0;
             qsizetype size = 0;
@@ -350,8 +339,49 @@ private:
             take(m_channel.summary(level, p));
             p += size;
         }
-        for (; p < to; ++p)
-            point(p);
+        foldPoints(p, to, fold);
+    }
+
+    /// The points [from, to) of one block (all finite) into `fold` as a walk
+    /// in index order with strict comparisons takes them: the lowest and the
+    /// highest are found without a branch per point (new lows and highs in
+    /// noisy data are taken at random, which a branch mispredicts), then the
+    /// first index holding each.
+    void foldPoints(qsizetype from, qsizetype to, Fold &fold) const
+    {
+        const qsizetype n = to - from;
+        if (n <= 0)
+            return;
+        const double *y = m_channel.yFrom(from);
+        double low[2] = {y[0], y[0]};
+        double high[2] = {y[0], y[0]};
+        qsizetype k = 1;
+        for (; k + 1 < n; k += 2) {
+            low[0] = std::min(low[0], y[k]);
+            low[1] = std::min(low[1], y[k + 1]);
+            high[0] = std::max(high[0], y[k]);
+            high[1] = std::max(high[1], y[k + 1]);
+        }
+        if (k < n) {
+            low[0] = std::min(low[0], y[k]);
+            high[0] = std::max(high[0], y[k]);
+        }
+        const double lowest = std::min(low[0], low[1]);
+        const double highest = std::max(high[0], high[1]);
+        if (lowest < fold.minY) {
+            qsizetype i = 0;
+            while (!(y[i] == lowest))
+                ++i;
+            fold.minY = y[i];
+            fold.minIndex = from + i;
+        }
+        if (highest > fold.maxY) {
+            qsizetype i = 0;
+            while (!(y[i] == highest))
+                ++i;
+            fold.maxY = y[i];
+            fold.maxIndex = from + i;
+        }
     }
 
     void visit(qsizetype j)
