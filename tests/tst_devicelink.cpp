@@ -154,6 +154,31 @@ private slots:
         QVERIFY(!handled[0].second);
     }
 
+    void outcomesToldInTheOrderTheyFinished()
+    {
+        // Told after the piece holding the reply is fed, in the order the
+        // requests finished; a request made in a callback is told only after
+        // its caller has the id.
+        FakeDevice dev;
+        DeviceLink link(nullptr, 300);
+        link.attach(&dev);
+        dev.setResponder([&](const QByteArray &frame) {
+            dev.deliver(reply(std::uint8_t(frame.at(1)), std::uint8_t(frame.at(2)), frame.at(1)));
+        });
+        const auto read = [](std::uint8_t address) { return LineRequest::For(BuildQueryFrame(address, CmdReadValue)); };
+        QList<int> told;
+        quint64 asked = 0;
+        link.Request(read(1), this, [&](const LineOutcome &o) {
+            told << o.reply.value;
+            asked = link.Request(read(2), this, [&](const LineOutcome &o2) {
+                QVERIFY(asked != 0);
+                told << o2.reply.value;
+            });
+        });
+        link.Request(read(3), this, [&](const LineOutcome &o) { told << o.reply.value; });
+        QTRY_COMPARE(told, (QList<int>{1, 3, 2}));
+    }
+
     void oneRequestOnTheLineOperatorsFirst()
     {
         FakeDevice dev;
