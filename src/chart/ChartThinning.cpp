@@ -202,6 +202,8 @@ private:
             // memo, most columns read less).
             if (m_old.empty() && b - a >= PrefetchedColumn && b + 2 * (b - a) <= end)
                 m_channel.prefetchRunEnds(b + (b - a), b + 2 * (b - a));
+            else if (b + 3 * (b - a) < end) // with a memo, the ends' points only
+                __builtin_prefetch(m_channel.yFrom(b + 3 * (b - a)));
             addToRun(column, a, fold.minIndex, fold.minY, fold.maxIndex, fold.maxY, b - 1);
             m_knownAt = {a, b - 1};
             m_knownY = {firstY, lastY};
