@@ -293,16 +293,23 @@ private:
         return &part;
     }
 
+    /// Widens `fold` by a lowest and a highest point that come after what
+    /// it holds (strict comparisons: the first of equal points stays).
+    static void widen(Fold &fold, double minY, qsizetype minIndex, double maxY, qsizetype maxIndex)
+    {
+        if (minY < fold.minY) {
+            fold.minY = minY;
+            fold.minIndex = minIndex;
+        }
+        if (maxY > fold.maxY) {
+            fold.maxY = maxY;
+            fold.maxIndex = maxIndex;
+        }
+    }
+
     static void foldPart(const ThinMemo::Part &part, Fold &fold)
     {
-        if (part.minY < fold.minY) {
-            fold.minY = part.minY;
-            fold.minIndex = part.minIndex;
-        }
-        if (part.maxY > fold.maxY) {
-            fold.maxY = part.maxY;
-            fold.maxIndex = part.maxIndex;
-        }
+        widen(fold, part.minY, part.minIndex, part.maxY, part.maxIndex);
     }
 
     /// Takes the points [from, to) of one block (all finite) into `fold`, in
@@ -313,16 +320,7 @@ private:
         constexpr int Finest = ChartChannel::SummaryLevels - 1;
         constexpr qsizetype FinestSize = qsizetype(1) << ChartChannel::SummaryBits[Finest];
         qsizetype p = from;
-        const auto take = [&](const ChartRange &r) {
-            if (r.minY < fold.minY) {
-                fold.minY = r.minY;
-                fold.minIndex = r.minYIndex;
-            }
-            if (r.maxY > fold.maxY) {
-                fold.maxY = r.maxY;
-                fold.maxIndex = r.maxYIndex;
-            }
-        };
+        const auto take = [&](const ChartRange &r) { widen(fold, r.minY, r.minYIndex, r.maxY, r.maxYIndex); };
         if (to - from < 2 * FinestSize) {
             foldPoints(p, to, fold);
             return;
@@ -370,17 +368,19 @@ private:
         }
         const double lowest = std::min(low[0], low[1]);
         const double highest = std::max(high[0], high[1]);
-        if (lowest < fold.minY) {
+        const auto firstOf = [y](double value) {
             qsizetype i = 0;
-            while (!(y[i] == lowest))
+            while (!(y[i] == value))
                 ++i;
+            return i;
+        };
+        if (lowest < fold.minY) {
+            const qsizetype i = firstOf(lowest);
             fold.minY = y[i];
             fold.minIndex = from + i;
         }
         if (highest > fold.maxY) {
-            qsizetype i = 0;
-            while (!(y[i] == highest))
-                ++i;
+            const qsizetype i = firstOf(highest);
             fold.maxY = y[i];
             fold.maxIndex = from + i;
         }
