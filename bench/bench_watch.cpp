@@ -9,6 +9,7 @@
 
 #include "BenchClock.h"
 #include "TxSim.h"
+#include "WatchLine.h"
 #include "device/BusWatch.h"
 #include "device/ComputedChannel.h"
 #include "device/LimitAlarm.h"
@@ -25,15 +26,9 @@
 
 namespace
 {
-constexpr int Modules = 32;
-constexpr int DefaultBaud = 115200;
-constexpr int DefaultAnswerMs = 1;
-constexpr int QueryAndReplyBytes = 5 + 9;
-constexpr int BitsPerByte = 10;
-constexpr std::int32_t LoadStep = 10000;
-constexpr std::int32_t SineAmplitude = 2000;
-constexpr int RunMs = 10000;
-constexpr int SlowIntervalMs = 100;
+using namespace WatchLine;
+constexpr int DefaultBaud = WatchLine::Baud;
+constexpr int DefaultAnswerMs = WatchLine::AnswerMs;
 
 /// CPU seconds (user + system) of another process, from /proc.
 double ProcessCpuSecondsOf(qint64 pid)
@@ -80,7 +75,7 @@ Figures Run(BusWatch &watch, TxSim &sim, int intervalMs)
     QObject guard;
     QObject::connect(&watch, &BusWatch::valueRead, &guard, [&](int index, std::int32_t raw) {
         ++tally.samples;
-        if (std::abs(raw - (index + 1) * LoadStep) > SineAmplitude)
+        if (Misassigned(index, raw))
             ++tally.misassigned;
     });
     QObject::connect(&watch, &BusWatch::roundCompleted, &guard, [&](quint64, qint64 timeMs) {
@@ -142,9 +137,7 @@ int main(int argc, char **argv)
     sim.ok(QStringLiteral("log off"));
     QList<WatchModule> modules;
     for (int a = 1; a <= Modules; ++a) {
-        sim.ok(QStringLiteral("module %1").arg(a));
-        sim.ok(QStringLiteral("load %1").arg(a * LoadStep));
-        sim.ok(QStringLiteral("pattern sine %1 %2").arg(SineAmplitude).arg(1000 + 37 * a));
+        LoadModule(sim, a);
         modules << WatchModule{DeviceAddress(a), QStringLiteral("m%1").arg(a), 0, QStringLiteral("kg"), true};
     }
     ModuleSession session;
@@ -153,7 +146,7 @@ int main(int argc, char **argv)
     BusWatch watch(session.link());
     watch.setModules(modules);
 
-    const double exchangeMs = (Baud > 0 ? 1000.0 * QueryAndReplyBytes * BitsPerByte / Baud : 0) + AnswerMs;
+    const double exchangeMs = ExchangeMs(Baud, AnswerMs);
     const double wireRounds = 1000.0 / (Modules * exchangeMs);
     std::printf(
         "%d modules at %d baud, answer time %d ms: the wire allows %.2f rounds/s (%.3f ms an exchange)\n",

@@ -9,6 +9,7 @@
 
 #include "BenchClock.h"
 #include "TxSim.h"
+#include "WatchLine.h"
 #include "chart/ChartWidget.h"
 #include "device/DeviceLink.h"
 #include "device/ModuleSession.h"
@@ -26,15 +27,7 @@
 
 namespace
 {
-constexpr int Modules = 32;
-constexpr int Baud = 115200;
-constexpr int AnswerMs = 1;
-constexpr int QueryAndReplyBytes = 5 + 9;
-constexpr int BitsPerByte = 10;
-constexpr std::int32_t LoadStep = 10000;
-constexpr std::int32_t SineAmplitude = 2000;
-constexpr int RunMs = 10000;
-constexpr int SlowIntervalMs = 100;
+using namespace WatchLine;
 
 struct Figures {
     double roundsPerSecond = 0;
@@ -51,7 +44,7 @@ Figures Run(TfrmWatch &window, int intervalMs)
     QObject guard;
     QObject::connect(&window.watch(), &BusWatch::valueRead, &guard, [&](int index, std::int32_t raw) {
         ++f.samples;
-        if (std::abs(raw - (index + 1) * LoadStep) > SineAmplitude)
+        if (Misassigned(index, raw))
             ++f.misassigned;
     });
     quint64 timeoutsBefore = 0;
@@ -96,9 +89,7 @@ int main(int argc, char **argv)
     WatchConfig config;
     WatchChannelConfig sum{ComputedChannel::Kind::Sum, {}, QStringLiteral("sum"), QStringLiteral("kg")};
     for (int a = 1; a <= Modules; ++a) {
-        sim.ok(QStringLiteral("module %1").arg(a));
-        sim.ok(QStringLiteral("load %1").arg(a * LoadStep));
-        sim.ok(QStringLiteral("pattern sine %1 %2").arg(SineAmplitude).arg(1000 + 37 * a));
+        LoadModule(sim, a);
         config.modules << WatchModule{DeviceAddress(a), QStringLiteral("m%1").arg(a), 0, QStringLiteral("kg"), true};
         // Checked every round, never crossed: an alarm is the exception.
         config.limits << WatchLimitConfig{config.modules.constLast().name,
@@ -125,7 +116,7 @@ int main(int argc, char **argv)
     window.show();
     RunFor(500);
 
-    const double exchangeMs = 1000.0 * QueryAndReplyBytes * BitsPerByte / Baud + AnswerMs;
+    const double exchangeMs = ExchangeMs(Baud, AnswerMs);
     const double wireRounds = 1000.0 / (Modules * exchangeMs);
     std::printf("%d modules at %d baud, answer time %d ms: the wire allows %.2f rounds/s; window %s\n", Modules,
                 Baud, AnswerMs, wireRounds, qPrintable(QGuiApplication::platformName()));
